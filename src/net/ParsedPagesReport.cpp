@@ -1,0 +1,44 @@
+#include "net/ParsedPagesReport.h"
+
+#include "about/ModuleVersion.h"
+#include "res/StringTable.h"
+#include "spider/SpiderRun.h"
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string BuildParsedPagesReport(const std::vector<std::string>& paths) {
+    CModuleVersion version;
+    version.LoadVersion(nullptr);
+    std::string report = "<html>\r\n<head>\r\n<title>" + EscapeHtml(LoadString(IDS_APP_TITLE)) +
+                         "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n<p>\r\n";
+    for (const std::string& path : paths) {
+        report += EscapeHtml(path) + "<br>\r\n";
+    }
+    report += "</p>\r\n<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
+              "</p>\r\n</body>\r\n</html>";
+    return report;
+}
+
+std::string BuildParsedPagesReport() { return BuildParsedPagesReport(TheParsedPages().Paths()); }

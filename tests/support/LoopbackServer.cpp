@@ -1,0 +1,149 @@
+#include "support/LoopbackServer.h"
+
+#include <httplib.h>
+#include <netinet/tcp.h>
+
+#include <set>
+
+CLoopbackServer::CLoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
+    m_server->set_keep_alive_max_count(1000000);
+    // Accepted sockets inherit TCP_NODELAY; without it the header and body writes of each answer
+    // wait on delayed acknowledgements.
+    m_server->set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    });
+    m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        Request seen{req.path, req.target, {}, req.remote_port};
+        for (const auto& [name, value] : req.headers) {
+            seen.headers.emplace(name, value);
+        }
+        Page page;
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(seen);
+            const std::string given = req.get_header_value("Authorization");
+            if (m_authorization && given != *m_authorization) {
+                page.status = 401;
+                page.body = "<html><body><h1>401 Unauthorized</h1></body></html>";
+                page.headers.emplace_back("WWW-Authenticate", "Basic realm=\"router\"");
+            } else {
+                page = Answer(req.target);
+            }
+        }
+        if (page.delay.count() > 0) {
+            std::unique_lock lock(m_mutex);
+            m_stopped.wait_for(lock, page.delay, [this] { return m_bStopping; });
+        }
+        res.status = page.status;
+        for (const auto& [name, value] : page.headers) {
+            res.set_header(name, value);
+        }
+        if (page.pieceSize == 0 && !page.bDropMidBody) {
+            res.set_content(page.body, "text/html");
+            return;
+        }
+        const std::size_t length = page.body.size();
+        const std::size_t piece = page.pieceSize != 0 ? page.pieceSize : length;
+        res.set_content_provider(
+            length, "text/html",
+            [this, page, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (page.bDropMidBody && offset >= page.body.size() / 2) {
+                    return false;  // closes the connection
+                }
+                if (page.pieceDelay.count() > 0) {
+                    std::unique_lock lock(m_mutex);
+                    if (m_stopped.wait_for(lock, page.pieceDelay, [this] { return m_bStopping; })) {
+                        return false;
+                    }
+                }
+                const std::size_t n = std::min(piece, page.body.size() - offset);
+                sink.write(page.body.data() + offset, n);
+                return true;
+            });
+    });
+    m_port = static_cast<std::uint16_t>(m_server->bind_to_any_port("127.0.0.1"));
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running()) {
+        std::this_thread::yield();
+    }
+}
+
+CLoopbackServer::~CLoopbackServer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStopping = true;
+    }
+    m_stopped.notify_all();
+    m_server->stop();
+    m_thread.join();
+}
+
+CLoopbackServer::Page CLoopbackServer::Answer(const std::string& target) const {
+    if (const auto found = m_pages.find(target); found != m_pages.end()) {
+        return found->second;
+    }
+    if (m_others) {
+        return m_others(target);
+    }
+    Page missing;
+    missing.status = 404;
+    missing.body = "<html><body><h1>404 Not Found</h1></body></html>";
+    return missing;
+}
+
+void CLoopbackServer::Serve(const std::string& target, Page page) {
+    std::lock_guard lock(m_mutex);
+    m_pages[target] = std::move(page);
+}
+
+void CLoopbackServer::Serve(const std::string& target, int status, std::string body) {
+    Page page;
+    page.status = status;
+    page.body = std::move(body);
+    Serve(target, std::move(page));
+}
+
+void CLoopbackServer::Redirect(const std::string& target, const std::string& location) {
+    Page page;
+    page.status = 302;
+    page.headers.emplace_back("Location", location);
+    page.body = "<html><body>Moved</body></html>";
+    Serve(target, std::move(page));
+}
+
+void CLoopbackServer::ServeOthers(std::function<Page(const std::string&)> pages) {
+    std::lock_guard lock(m_mutex);
+    m_others = std::move(pages);
+}
+
+void CLoopbackServer::RequireAuthorization(const std::string& headerValue) {
+    std::lock_guard lock(m_mutex);
+    m_authorization = headerValue;
+}
+
+std::string CLoopbackServer::Url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + target;
+}
+
+std::vector<CLoopbackServer::Request> CLoopbackServer::Requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<std::string> CLoopbackServer::RequestedTargets() const {
+    std::vector<std::string> targets;
+    for (const Request& request : Requests()) {
+        targets.push_back(request.target);
+    }
+    return targets;
+}
+
+std::size_t CLoopbackServer::ConnectionCount() const {
+    std::set<int> connections;
+    for (const Request& request : Requests()) {
+        connections.insert(request.connection);
+    }
+    return connections.size();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "spider/SpiderRun.h"
+
+// Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE".
+class CRecordingSink : public ISpiderSink {
+public:
+    void Post(SpiderMessage message, std::string text) override {
+        static const char* const kNames[] = {"PARSED", "FOUND", "ADDRESS", "DONE"};
+        std::string line = kNames[message - WM_SPIDER_PARSED];
+        if (!text.empty()) {
+            line += " " + text;
+        }
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back(std::move(line));
+    }
+
+    std::vector<std::string> Messages() const {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_messages;
+};
