@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+
+#include "about/HyperLink.h"
+#include "app/PropertyPage.h"
+
+// The About tab: title, description, version line, legal notice and the maker's web site.
+class CAboutPage : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    explicit CAboutPage(CTestSheet& sheet);
+
+    bool OnInitDialog() override;
+
+private:
+    CHyperLink m_linkSite;
+    QGroupBox m_frameTitle;
+    QLabel m_staticVersion;
+    QLabel m_staticNotice;
+};
+
+// "Version: 1.02 (Build 15.1)", with " [BETA]" for a pre-release; empty without version data.
+QString FormatVersionLine(const class CModuleVersion& version);
+// The notice up to its first ".", leading dots skipped.
+QString FirstSentence(const QString& notice);

@@ -1,0 +1,23 @@
+#include "app/PropertyPage.h"
+
+CPropertyPage::CPropertyPage(CTestSheet& sheet, const QString& caption)
+    : m_sheet(sheet), m_strCaption(caption) {
+    setObjectName(caption);
+}
+
+bool CPropertyPage::OnInitDialog() { return UpdateData(false); }
+
+bool CPropertyPage::OnSetActive() { return true; }
+
+bool CPropertyPage::OnKillActive() { return UpdateData(true); }
+
+bool CPropertyPage::UpdateData(bool bSaveAndValidate) { return DoDataExchange(bSaveAndValidate); }
+
+bool CPropertyPage::DoDataExchange(bool) { return true; }
+
+void CPropertyPage::EnsureInitialized() {
+    if (!m_bInitialized) {
+        m_bInitialized = true;
+        OnInitDialog();
+    }
+}

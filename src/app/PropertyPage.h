@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+
+class CTestSheet;
+
+// One tab of the test sheet. The sheet calls OnInitDialog once, when the page is first shown,
+// OnSetActive each time it becomes the active tab and OnKillActive when the user leaves it; a page
+// that answers false to OnKillActive keeps the user on it.
+class CPropertyPage : public QWidget {
+    Q_OBJECT
+
+public:
+    CPropertyPage(CTestSheet& sheet, const QString& caption);
+
+    const QString& Caption() const { return m_strCaption; }
+    CTestSheet& Sheet() const { return m_sheet; }
+
+    virtual bool OnInitDialog();
+    virtual bool OnSetActive();
+    virtual bool OnKillActive();
+
+    // Moves values between members and controls; toward the members it may refuse a value, show
+    // why, and answer false.
+    bool UpdateData(bool bSaveAndValidate);
+    void EnsureInitialized();
+    bool IsInitialized() const { return m_bInitialized; }
+
+protected:
+    virtual bool DoDataExchange(bool bSaveAndValidate);
+
+private:
+    CTestSheet& m_sheet;
+    QString m_strCaption;
+    bool m_bInitialized = false;
+};

@@ -1,0 +1,146 @@
+#include "app/RouterPage.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include <arpa/inet.h>
+
+#include "address/AddressScan.h"
+#include "app/Desktop.h"
+#include "app/TestSheet.h"
+#include "app/VelmoApp.h"
+#include "res/StringTable.h"
+
+namespace {
+
+const QString kSection = QStringLiteral("Router");
+constexpr std::uint32_t kDefaultAddress = 0x7F000001;  // 127.0.0.1
+constexpr std::uint32_t kDefaultPort = 8000;
+
+QLabel* Buddy(const char* text, QWidget* control, QWidget* parent) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setBuddy(control);
+    return label;
+}
+
+}  // namespace
+
+CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLiteral("Router")) {
+    if (const CVelmoApp* app = AfxGetApp()) {
+        m_strLogin = app->GetProfileString(kSection, QStringLiteral("Login"));
+        m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), kDefaultAddress);
+        m_nPort = static_cast<std::int32_t>(
+            app->GetProfileInt(kSection, QStringLiteral("Port"), kDefaultPort));
+    }
+
+    m_editLogin.setObjectName(QStringLiteral("1007"));
+    m_editPassword.setObjectName(QStringLiteral("1008"));
+    m_editPassword.setEchoMode(QLineEdit::Password);
+    m_ctrlAddress.setObjectName(QStringLiteral("1000"));
+    m_editPort.setObjectName(QStringLiteral("1001"));
+    m_editPort.setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+
+    auto* authentication = new QGroupBox(QStringLiteral("Authentication"), this);
+    auto* authenticationGrid = new QGridLayout(authentication);
+    authenticationGrid->addWidget(Buddy("&Login:", &m_editLogin, this), 0, 0);
+    authenticationGrid->addWidget(Buddy("&Password:", &m_editPassword, this), 0, 1);
+    authenticationGrid->addWidget(&m_editLogin, 1, 0);
+    authenticationGrid->addWidget(&m_editPassword, 1, 1);
+
+    auto* addressing = new QGroupBox(QStringLiteral("Addressing"), this);
+    auto* addressingGrid = new QGridLayout(addressing);
+    addressingGrid->addWidget(Buddy("&IP Address:", &m_ctrlAddress, this), 0, 0);
+    addressingGrid->addWidget(Buddy("P&ort:", &m_editPort, this), 0, 1);
+    addressingGrid->addWidget(&m_ctrlAddress, 1, 0);
+    addressingGrid->addWidget(&m_editPort, 1, 1);
+
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Provide the information about the router to test then click the Status tab."),
+        this);
+    hint->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(authentication);
+    layout->addWidget(addressing);
+    layout->addWidget(hint);
+    layout->addStretch();
+
+    setTabOrder(&m_editLogin, &m_editPassword);
+    setTabOrder(&m_editPassword, m_ctrlAddress.Field(0));
+    for (int i = 0; i < 3; ++i) {
+        setTabOrder(m_ctrlAddress.Field(i), m_ctrlAddress.Field(i + 1));
+    }
+    setTabOrder(m_ctrlAddress.Field(3), &m_editPort);
+}
+
+bool CRouterPage::OnInitDialog() {
+    CPropertyPage::OnInitDialog();
+    return true;
+}
+
+bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
+    if (!bSaveAndValidate) {
+        m_editLogin.setText(m_strLogin);
+        m_editPassword.setText(m_strPassword);
+        if (m_nAddress == 0) {
+            m_ctrlAddress.ClearAddress();
+        } else {
+            m_ctrlAddress.SetAddress(m_nAddress);
+        }
+        m_editPort.setText(QString::number(m_nPort));
+        return true;
+    }
+    m_strLogin = m_editLogin.text();
+    m_strPassword = m_editPassword.text();
+    m_nAddress = m_ctrlAddress.GetAddress();
+    bool bOk = false;
+    const int port = m_editPort.text().trimmed().toInt(&bOk);
+    if (!bOk) {
+        ShowMessageBox(QString::fromLatin1(LoadString(IDS_ENTER_INTEGER)),
+                       MessageIcon::Exclamation);
+        m_editPort.setFocus();
+        m_editPort.selectAll();
+        return false;
+    }
+    m_nPort = port;
+    return true;
+}
+
+bool CRouterPage::ValidateAndSave() {
+    UpdateData(true);
+    if (m_strLogin.isEmpty() && !m_strPassword.isEmpty()) {
+        m_strLogin = QStringLiteral("%20");
+    }
+    if (m_nAddress == 0 || !IsReservedAddress(htonl(m_nAddress))) {
+        Sheet().SetActivePage(this);
+        ShowMessageBox(QString::fromLatin1(LoadString(IDS_INVALID_ADDRESS)),
+                       MessageIcon::Exclamation);
+        m_ctrlAddress.setFocus();
+        return false;
+    }
+    if (m_nPort == 0) {
+        Sheet().SetActivePage(this);
+        ShowMessageBox(QString::fromLatin1(LoadString(IDS_INVALID_PORT)),
+                       MessageIcon::Exclamation);
+        m_editPort.setFocus();
+        return false;
+    }
+    if (CVelmoApp* app = AfxGetApp()) {
+        app->WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
+        app->WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+        app->WriteProfileInt(kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort));
+    }
+    return true;
+}
+
+void CRouterPage::EnableControls(bool bEnable) {
+    m_editLogin.setEnabled(bEnable);
+    m_editPassword.setEnabled(bEnable);
+    m_ctrlAddress.setEnabled(bEnable);
+    m_editPort.setEnabled(bEnable);
+}
