@@ -27,8 +27,8 @@ QString FirstSentence(const QString& notice) {
 
 CAboutPage::CAboutPage(CTestSheet& sheet)
     : CPropertyPage(sheet, QStringLiteral("About")),
-      m_linkSite(kWebsite),
       m_frameTitle(QString::fromLatin1(LoadString(IDS_APP_TITLE))),
+      m_linkSite(kWebsite),
       m_staticVersion(QStringLiteral("<version>")),
       m_staticNotice(QStringLiteral("<copyright>")) {
     m_linkSite.setObjectName(QStringLiteral("1012"));

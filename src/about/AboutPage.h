@@ -17,8 +17,8 @@ public:
     bool OnInitDialog() override;
 
 private:
+    QGroupBox m_frameTitle;  // first: the controls inside it must go before it does
     CHyperLink m_linkSite;
-    QGroupBox m_frameTitle;
     QLabel m_staticVersion;
     QLabel m_staticNotice;
 };

@@ -9,6 +9,9 @@
 
 #include "res/StringTable.h"
 
+// The icon lives in the UI library's resources, which a static library must register itself.
+static void InitResources() { Q_INIT_RESOURCE(velmo); }
+
 namespace {
 
 // A worker message on its way to the user-interface thread.
@@ -32,6 +35,7 @@ CTestSheet::CTestSheet(QWidget* parent)
       m_statusPage(*this),
       m_pollingPage(*this),
       m_aboutPage(*this) {
+    InitResources();
     setWindowTitle(QString::fromLatin1(LoadString(IDS_APP_TITLE)));
     setWindowIcon(QIcon(QStringLiteral(":/velmo/velmo.svg")));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

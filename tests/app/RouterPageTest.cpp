@@ -1,0 +1,283 @@
+// The settings store, the Router tab and the sheet around it.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "support/GuiFixture.h"
+
+namespace {
+
+const QString kInvalidAddress = QStringLiteral("Invalid IP address, local address expected");
+const QString kInvalidPort = QStringLiteral("Invalid TCP port number");
+
+}  // namespace
+
+class RouterPageTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CGuiFixture> fixture;
+
+    QLineEdit* Edit(const char* id) {
+        return fixture->Sheet().RouterPage().findChild<QLineEdit*>(QString::fromLatin1(id));
+    }
+    CIPAddressCtrl* Address() {
+        return fixture->Sheet().RouterPage().findChild<CIPAddressCtrl*>(QStringLiteral("1000"));
+    }
+    // Keys go where the focus is, as a user's typing does.
+    static void Type(const QString& text) {
+        for (const QChar c : text) {
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+        }
+    }
+    void TypeAddress(const char* dotted) {
+        QApplication::setActiveWindow(&fixture->Sheet());
+        Address()->ClearAddress();
+        QTest::mouseClick(Address()->Field(0), Qt::LeftButton);
+        Type(QString::fromLatin1(dotted));
+    }
+    void ReplaceText(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { InitGuiTestProcess(); }
+    void init() { fixture = std::make_unique<CGuiFixture>(); }
+    void cleanup() { fixture.reset(); }
+
+    void firstRunShowsTheDefaultsOnTheRouterTab() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QCOMPARE(sheet.windowTitle(), QStringLiteral("Velmo"));
+        auto* tabs = sheet.findChild<QTabWidget*>(QStringLiteral("tabs"));
+        QCOMPARE(tabs->count(), 4);
+        QStringList captions;
+        for (int i = 0; i < tabs->count(); ++i) {
+            captions << tabs->tabText(i);
+        }
+        QCOMPARE(captions, QStringList({"Router", "Status", "Polling", "About"}));
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
+        QCOMPARE(Edit("1007")->text(), QString());
+        QCOMPARE(Edit("1008")->text(), QString());
+        QCOMPARE(Edit("1008")->echoMode(), QLineEdit::Password);
+        QCOMPARE(Address()->GetAddress(), 0x7F000001u);
+        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QVERIFY(!sheet.windowIcon().isNull());
+        QVERIFY(sheet.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QList<QPushButton*> buttons;
+        for (QPushButton* button : sheet.findChildren<QPushButton*>()) {
+            if (button->isVisibleTo(&sheet)) {
+                buttons << button;
+            }
+        }
+        QCOMPARE(buttons.size(), 1);  // Run, Poll and Open live on hidden tabs
+        QCOMPARE(buttons.front()->text(), QStringLiteral("Close"));
+        QStringList labels;
+        for (QLabel* label : sheet.RouterPage().findChildren<QLabel*>()) {
+            labels << label->text();
+        }
+        QVERIFY(labels.contains("&Login:") && labels.contains("&Password:") &&
+                labels.contains("&IP Address:") && labels.contains("P&ort:"));
+        QVERIFY(!QFile::exists(fixture->SettingsPath()));
+    }
+
+    void tabOrderRunsLoginPasswordAddressPort() {
+        fixture->OpenSheet();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        Edit("1007")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Edit("1008"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Address()->Field(0));
+    }
+
+    void addressesOutsideTheLocalBlocksAreRefused_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("192.168.1.1") << "192.168.1.1" << true;
+        QTest::newRow("10.0.0.138") << "10.0.0.138" << true;
+        QTest::newRow("172.16.0.1") << "172.16.0.1" << true;
+        QTest::newRow("0.0.0.1") << "0.0.0.1" << true;
+        QTest::newRow("255.255.255.255") << "255.255.255.255" << true;
+        QTest::newRow("8.8.8.8") << "8.8.8.8" << false;
+        QTest::newRow("172.32.0.1") << "172.32.0.1" << false;
+        QTest::newRow("blank") << "" << false;
+    }
+    void addressesOutsideTheLocalBlocksAreRefused() {
+        QFETCH(QString, address);
+        QFETCH(bool, accepted);
+        fixture->OpenSheet();
+        TypeAddress(address.toLatin1().constData());
+        QCOMPARE(fixture->Sheet().RouterPage().ValidateAndSave(), accepted);
+        if (accepted) {
+            QVERIFY(fixture->boxes.empty());
+            QVERIFY(fixture->SettingsText().contains("Address="));
+        } else {
+            QCOMPARE(fixture->boxes.size(), 1u);
+            QCOMPARE(fixture->boxes[0].text, kInvalidAddress);
+            QCOMPARE(fixture->boxes[0].icon, MessageIcon::Exclamation);
+            QVERIFY(!QFile::exists(fixture->SettingsPath()));
+        }
+    }
+
+    void refusalBringsTheRouterTabForwardWithFocusOnTheCulprit() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QApplication::setActiveWindow(&sheet);
+        TypeAddress("8.8.8.8");
+        ReplaceText(Edit("1001"), "0");
+        fixture->ClickTab("Status");
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Status"));
+        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("1004"), Qt::LeftButton);
+        QCOMPARE(fixture->boxes.size(), 1u);
+        QCOMPARE(fixture->boxes[0].text, kInvalidAddress);  // the address is checked first
+        QCOMPARE(fixture->boxes[0].activeTab, QStringLiteral("Router"));
+        QVERIFY(Address()->isAncestorOf(QApplication::focusWidget()));
+
+        TypeAddress("192.168.1.1");
+        fixture->ClickTab("Status");
+        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("1004"), Qt::LeftButton);
+        QCOMPARE(fixture->boxes.size(), 2u);
+        QCOMPARE(fixture->boxes[1].text, kInvalidPort);
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
+        QCOMPARE(QApplication::focusWidget(), Edit("1001"));
+        QVERIFY(!QFile::exists(fixture->SettingsPath()));
+    }
+
+    void portTextThatDoesNotParseKeepsTheUserOnTheTab() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QApplication::setActiveWindow(&sheet);
+        ReplaceText(Edit("1001"), "");
+        fixture->ClickTab("Polling");
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
+        QCOMPARE(fixture->boxes.size(), 1u);
+        QCOMPARE(fixture->boxes[0].text, QStringLiteral("Please enter an integer."));
+        QCOMPARE(QApplication::focusWidget(), Edit("1001"));
+
+        QTest::mouseClick(sheet.findChild<QPushButton*>("close"), Qt::LeftButton);
+        QCOMPARE(fixture->boxes.size(), 2u);
+        QVERIFY(sheet.isVisible());
+
+        QTest::keyClicks(Edit("1001"), "80");
+        QTest::mouseClick(sheet.findChild<QPushButton*>("close"), Qt::LeftButton);
+        QVERIFY(!sheet.isVisible());
+        QVERIFY2(!QFile::exists(fixture->SettingsPath()), "nothing is saved at exit");
+    }
+
+    void portsAboveTheTcpRangeAreKeptWhole() {
+        fixture->OpenSheet();
+        ReplaceText(Edit("1001"), "65616");
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QCOMPARE(fixture->Sheet().RouterPage().Port(), 65616);
+    }
+
+    void passwordAloneBecomesLogin20AndThePasswordIsNeverStored() {
+        fixture->OpenSheet();
+        QTest::keyClicks(Edit("1008"), "s3cr3t-pa55");
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QCOMPARE(fixture->Sheet().RouterPage().Login(), QStringLiteral("%20"));
+        QCOMPARE(Edit("1007")->text(), QString());
+        const QString stored = fixture->SettingsText();
+        QVERIFY(!stored.contains("s3cr3t"));
+        QVERIFY(!stored.contains("pa55"));
+        fixture->CloseSheet();
+        fixture->OpenSheet();
+        QCOMPARE(Edit("1007")->text(), QStringLiteral("%20"));
+        QCOMPARE(Edit("1008")->text(), QString());
+    }
+
+    void emptyLoginAndPasswordStayEmpty() {
+        fixture->OpenSheet();
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QCOMPARE(fixture->Sheet().RouterPage().Login(), QString());
+    }
+
+    void savedValuesComeBackAtTheNextStartAndUnsavedOnesDoNot() {
+        fixture->OpenSheet();
+        ReplaceText(Edit("1007"), "admin");
+        TypeAddress("192.168.1.1");
+        ReplaceText(Edit("1001"), "80");
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        ReplaceText(Edit("1007"), "changed-but-never-validated");
+        fixture->CloseSheet();
+        fixture->OpenSheet();
+        QCOMPARE(Edit("1007")->text(), QStringLiteral("admin"));
+        QCOMPARE(Address()->GetAddress(), 0xC0A80101u);
+        QCOMPARE(Edit("1001")->text(), QStringLiteral("80"));
+        QVERIFY(fixture->SettingsText().contains("Address=3232235777"));
+    }
+
+    void storedZeroAddressShowsBlankAndIsRefused() {
+        CVelmoApp* app = AfxGetApp();
+        app->WriteProfileInt("Router", "Address", 0);
+        fixture->OpenSheet();
+        QVERIFY(Address()->IsBlank());
+        QVERIFY(!fixture->Sheet().RouterPage().ValidateAndSave());
+        QCOMPARE(fixture->boxes.at(0).text, kInvalidAddress);
+    }
+
+    void damagedSettingsFileGivesDefaultsAndIsRewrittenWhole() {
+        QDir().mkpath(QFileInfo(fixture->SettingsPath()).path());
+        QFile file(fixture->SettingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\x01\xff garbage [Router\nPort=not a number\n[Router]\nLogin=kept\nPort=\n"
+                   "Address=abc\n\xfe\xfe");
+        file.close();
+        fixture->OpenSheet();
+        QCOMPARE(Edit("1007")->text(), QStringLiteral("kept"));
+        QCOMPARE(Address()->GetAddress(), 0x7F000001u);
+        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        fixture->CloseSheet();
+        fixture->OpenSheet();
+        QCOMPARE(Edit("1007")->text(), QStringLiteral("kept"));
+        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+    }
+
+    void integersReadBackAsTheFourByteValueWritten() {
+        CVelmoApp* app = AfxGetApp();
+        QVERIFY(app->WriteProfileInt("Router", "Address", 0xFFFFFFFFu));
+        QCOMPARE(app->GetProfileInt("Router", "Address", 1), 0xFFFFFFFFu);
+        QVERIFY(app->WriteProfileString("Router", "Port", "-1"));
+        QCOMPARE(app->GetProfileInt("Router", "Port", 1), 0xFFFFFFFFu);
+        QCOMPARE(app->GetProfileInt("Nothing", "Here", 42), 42u);
+        QCOMPARE(app->GetProfileString("Nothing", "Here", "dflt"), QStringLiteral("dflt"));
+    }
+
+    void enableControlsSwitchesAllFourInputs() {
+        fixture->OpenSheet();
+        fixture->Sheet().RouterPage().EnableControls(false);
+        QVERIFY(!Edit("1007")->isEnabled() && !Edit("1008")->isEnabled() &&
+                !Address()->isEnabled() && !Edit("1001")->isEnabled());
+        fixture->Sheet().RouterPage().EnableControls(true);
+        QVERIFY(Edit("1007")->isEnabled() && Address()->isEnabled());
+    }
+
+    void addressControlMovesBetweenFieldsAndClamps() {
+        fixture->OpenSheet();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        CIPAddressCtrl* control = Address();
+        control->ClearAddress();
+        control->Field(0)->setFocus();
+        Type("10.0 300");
+        QCOMPARE(QApplication::focusWidget(), control->Field(3));
+        QCOMPARE(control->Field(2)->text(), QStringLiteral("255"));
+        Type("7");
+        QCOMPARE(control->GetAddress(), 0x0A00FF07u);
+        QTest::keyClick(control->Field(3), Qt::Key_Backspace);
+        QTest::keyClick(control->Field(3), Qt::Key_Backspace);
+        QCOMPARE(QApplication::focusWidget(), control->Field(2));
+        control->SetAddress(0);
+        QCOMPARE(control->Field(0)->text(), QStringLiteral("0"));
+        QVERIFY(!control->IsBlank());
+    }
+};
+
+QTEST_MAIN(RouterPageTest)
+#include "RouterPageTest.moc"

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+#include "app/Desktop.h"
+#include "app/TestSheet.h"
+#include "app/VelmoApp.h"
+
+class QTabBar;
+
+// A fresh settings folder, the application object and a desktop that records instead of showing:
+// message boxes, files and URLs opened, error beeps.
+class CGuiFixture {
+public:
+    CGuiFixture();
+    ~CGuiFixture();
+
+    struct Box {
+        QString text;
+        MessageIcon icon;
+        QString activeTab;  // the sheet's tab when the box came up
+    };
+
+    // Builds the sheet, as start-up does, and shows it.
+    CTestSheet& OpenSheet();
+    void CloseSheet() { m_sheet.reset(); }
+    CTestSheet& Sheet() { return *m_sheet; }
+
+    // Clicks the tab with this caption.
+    void ClickTab(const QString& caption);
+    QString ActiveTab() const;
+
+    // The raw text of the settings file.
+    QString SettingsText() const;
+    QString SettingsPath() const;
+
+    std::vector<Box> boxes;
+    std::vector<QString> opened;
+    int beeps = 0;
+    bool bOpenSucceeds = true;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<CVelmoApp> m_app;
+    std::unique_ptr<CTestSheet> m_sheet;
+};
+
+// Shared test-process set-up: offscreen-safe environment, no proxies, no name server.
+void InitGuiTestProcess();
