@@ -7,7 +7,7 @@
 
 #include "res/StringTable.h"
 
-CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(parent) {
+CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -39,7 +40,7 @@ public:
     QString SettingsPath() const;
 
     std::vector<Box> boxes;
-    std::vector<QString> opened;
+    QStringList opened;
     int beeps = 0;
     bool bOpenSucceeds = true;
 
