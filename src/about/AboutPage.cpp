@@ -75,6 +75,7 @@ bool CAboutPage::OnInitDialog() {
     for (QWidget* child : m_frameTitle.findChildren<QWidget*>()) {
         QFont body = font();
         body.setUnderline(child == &m_linkSite);
+        body.setResolveMask(QFont::AllPropertiesResolved);  // else the frame's font wins
         child->setFont(body);
     }
 
