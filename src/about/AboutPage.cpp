@@ -11,15 +11,6 @@ namespace {
 const QString kWebsite = QStringLiteral(VELMO_WEBSITE);
 }
 
-QString FormatVersionLine(const CModuleVersion& version) {
-    QString line = QString::asprintf(LoadString(IDS_VERSION_FORMAT), version.Major(),
-                                     version.Minor(), version.Build(), version.Revision());
-    if (version.IsPrerelease()) {
-        line += QStringLiteral(" [BETA]");
-    }
-    return line;
-}
-
 QString FirstSentence(const QString& notice) {
     const QStringList sentences = notice.split('.', Qt::SkipEmptyParts);
     return sentences.isEmpty() ? QString() : sentences.front();
@@ -81,7 +72,7 @@ bool CAboutPage::OnInitDialog() {
 
     CModuleVersion version;
     if (version.LoadVersion(nullptr)) {
-        m_staticVersion.setText(FormatVersionLine(version));
+        m_staticVersion.setText(QString::fromStdString(FormatVersionLine(version)));
         m_staticNotice.setText(
             FirstSentence(QString::fromStdString(version.QueryString("LegalCopyright"))));
     }

@@ -23,7 +23,5 @@ private:
     QLabel m_staticNotice;
 };
 
-// "Version: 1.02 (Build 15.1)", with " [BETA]" for a pre-release; empty without version data.
-QString FormatVersionLine(const class CModuleVersion& version);
 // The notice up to its first ".", leading dots skipped.
 QString FirstSentence(const QString& notice);

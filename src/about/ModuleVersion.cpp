@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "res/StringTable.h"
+
 namespace {
 
 std::map<std::string, const VersionResource*>& Modules() {
@@ -43,4 +45,11 @@ std::string CModuleVersion::QueryString(const char* name) const {
     std::snprintf(prefix, sizeof prefix, "\\StringFileInfo\\%04x%04x\\", m_language, m_codePage);
     const auto found = m_block->strings.find(prefix + std::string(name));
     return found != m_block->strings.end() ? found->second : std::string();
+}
+
+std::string FormatVersionLine(const CModuleVersion& version) {
+    char line[96];
+    std::snprintf(line, sizeof line, LoadString(IDS_VERSION_FORMAT), version.Major(),
+                  version.Minor(), version.Build(), version.Revision());
+    return std::string(line) + (version.IsPrerelease() ? " [BETA]" : "");
 }

@@ -63,3 +63,6 @@ private:
     std::uint16_t m_language = 0;
     std::uint16_t m_codePage = 1252;
 };
+
+// "Version: 1.02 (Build 15.1)", with " [BETA]" for a pre-release.
+std::string FormatVersionLine(const CModuleVersion& version);

@@ -6,13 +6,11 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include <arpa/inet.h>
-
-#include "address/AddressScan.h"
 #include "app/Desktop.h"
 #include "app/TestSheet.h"
 #include "app/VelmoApp.h"
 #include "res/StringTable.h"
+#include "spider/SpiderRun.h"
 
 namespace {
 
@@ -116,18 +114,14 @@ bool CRouterPage::ValidateAndSave() {
     if (m_strLogin.isEmpty() && !m_strPassword.isEmpty()) {
         m_strLogin = QStringLiteral("%20");
     }
-    if (m_nAddress == 0 || !IsReservedAddress(htonl(m_nAddress))) {
+    if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
         Sheet().SetActivePage(this);
-        ShowMessageBox(QString::fromLatin1(LoadString(IDS_INVALID_ADDRESS)),
-                       MessageIcon::Exclamation);
-        m_ctrlAddress.setFocus();
-        return false;
-    }
-    if (m_nPort == 0) {
-        Sheet().SetActivePage(this);
-        ShowMessageBox(QString::fromLatin1(LoadString(IDS_INVALID_PORT)),
-                       MessageIcon::Exclamation);
-        m_editPort.setFocus();
+        ShowMessageBox(QString::fromLatin1(LoadString(refusal)), MessageIcon::Exclamation);
+        if (refusal == IDS_INVALID_ADDRESS) {
+            m_ctrlAddress.setFocus();
+        } else {
+            m_editPort.setFocus();
+        }
         return false;
     }
     if (CVelmoApp* app = AfxGetApp()) {

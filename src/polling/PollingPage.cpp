@@ -5,7 +5,6 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include <cstdio>
 #include <ctime>
 
 #include "address/AddressProbe.h"
@@ -14,6 +13,7 @@
 #include "app/TestSheet.h"
 #include "app/VelmoApp.h"
 #include "net/RouterUrl.h"
+#include "polling/PollLine.h"
 #include "res/StringTable.h"
 
 namespace {
@@ -179,19 +179,11 @@ void CPollingPage::OnTimer() {
     const CRouterPage& router = Sheet().RouterPage();
     ProbeAddress(m_strUrl.toStdString(), router.Login().toStdString(),
                  router.Password().toStdString(), false, m_strExcludes.toStdString(), result);
-    char time[128] = "";
-    std::tm local{};
-    if (localtime_r(&now, &local) == nullptr || std::strftime(time, sizeof time, "%c", &local) == 0) {
-        time[0] = '\0';
-    }
-    char line[256];
-    std::snprintf(line, sizeof line, "%24s - ", time);
-    // The line ends as a paragraph of the log; appending keeps a tick's cost independent of
-    // how long polling has run.
-    const QString text = QString::fromLocal8Bit(line) + QString::fromStdString(result) + '\n';
+    // The line ends as a paragraph of the log; appending keeps a tick's cost independent of how
+    // long polling has run.
     QTextCursor cursor = m_editLog.textCursor();
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.insertText(QString::fromLocal8Bit(FormatPollLine(now, result)) + '\n');
     m_editLog.verticalScrollBar()->setValue(m_editLog.verticalScrollBar()->maximum());
 }
 

@@ -159,15 +159,10 @@ void CSpiderPage::OnSpiderDone() {
     const std::uint32_t address = m_ctrlAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
-    if (g_bSpiderCancel) {
-        ShowMessageBox(Text(IDS_TEST_CANCELLED), MessageIcon::Exclamation);
-    } else if (address == 0) {
-        ShowMessageBox(Text(IDS_NO_EXTERNAL_ADDRESS), MessageIcon::Exclamation);
-    } else if (m_listPages.GetItemCount() == 0) {
-        ShowMessageBox(Text(IDS_NO_STATUS_PAGE), MessageIcon::Exclamation);
-    } else {
-        ShowMessageBox(Text(IDS_STATUS_PAGE_FOUND), MessageIcon::Information);
-    }
+    const int outcome =
+        SpiderOutcome(g_bSpiderCancel, address, static_cast<std::size_t>(m_listPages.GetItemCount()));
+    ShowMessageBox(Text(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
+                                                                   : MessageIcon::Exclamation);
     Sheet().RouterPage().EnableControls(true);
 }
 

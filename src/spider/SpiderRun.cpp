@@ -1,7 +1,11 @@
 #include "spider/SpiderRun.h"
 
+#include <arpa/inet.h>
+
+#include "address/AddressScan.h"
 #include "net/HttpFetch.h"
 #include "net/RouterUrl.h"
+#include "res/StringTable.h"
 
 std::atomic<bool> g_bSpiderCancel{false};
 
@@ -42,4 +46,21 @@ void PrepareRun(std::string_view login, std::string_view password, std::uint32_t
     params.nRouterPort = static_cast<std::uint16_t>(port & 0xFFFF);
     params.strHeaders = BuildAuthorizationHeader(login, password);
     params.pInternet = nullptr;
+}
+
+int CheckRouterTarget(std::uint32_t address, std::int32_t port) {
+    if (address == 0 || !IsReservedAddress(htonl(address))) {
+        return IDS_INVALID_ADDRESS;
+    }
+    return port == 0 ? IDS_INVALID_PORT : 0;
+}
+
+int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages) {
+    if (bCancelled) {
+        return IDS_TEST_CANCELLED;
+    }
+    if (externalAddress == 0) {
+        return IDS_NO_EXTERNAL_ADDRESS;
+    }
+    return foundPages == 0 ? IDS_NO_STATUS_PAGE : IDS_STATUS_PAGE_FOUND;
 }

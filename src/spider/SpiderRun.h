@@ -62,3 +62,11 @@ extern std::atomic<bool> g_bSpiderCancel;
 // 16 bits of the port are used). The external address is left for the detector.
 void PrepareRun(std::string_view login, std::string_view password, std::uint32_t address,
                 std::int32_t port);
+
+// The first refusal of a router target, as the Router page gives it: IDS_INVALID_ADDRESS for no
+// address or one outside the local blocks, IDS_INVALID_PORT for port 0; 0 when it is fine.
+int CheckRouterTarget(std::uint32_t address, std::int32_t port);
+
+// The message that ends a run: cancelled, else no external address, else no page found, else
+// found.
+int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages);
