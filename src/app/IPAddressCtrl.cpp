@@ -35,6 +35,14 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
     setFocusProxy(m_fields[0]);
 }
 
+CIPAddressCtrl::~CIPAddressCtrl() {
+    // The fields outlive this part of the object and report losing focus as they go.
+    for (QLineEdit* field : m_fields) {
+        field->removeEventFilter(this);
+        disconnect(field, nullptr, this, nullptr);
+    }
+}
+
 std::uint32_t CIPAddressCtrl::GetAddress() const {
     std::uint32_t address = 0;
     for (const QLineEdit* field : m_fields) {

@@ -15,6 +15,7 @@ class CIPAddressCtrl : public QWidget {
 
 public:
     explicit CIPAddressCtrl(QWidget* parent = nullptr);
+    ~CIPAddressCtrl() override;
 
     std::uint32_t GetAddress() const;
     void SetAddress(std::uint32_t address);  // shows all four numbers, 0.0.0.0 included
