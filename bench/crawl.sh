@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Crawls a generated site of 2,000 linked pages behind Basic authorization, served by nginx on
+# loopback, with velmo-cli and with wget --spider; prints wall times, their ratio and how many
+# connections each opened.
+# usage: bench/crawl.sh BUILD_DIR
+set -euo pipefail
+build=${1:-build/bench}
+cli=$(realpath "$build/src/velmo-cli")
+pages=2000
+work=$(mktemp -d)
+trap 'kill "$(cat "$work/nginx.pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"' EXIT
+chmod 755 "$work"
+mkdir -p "$work/site"
+
+for ((i = 0; i < pages; i++)); do
+    name=$([ $i -eq 0 ] && echo index.html || echo "p$i.html")
+    {
+        echo "<html><head><title>Page $i</title></head><body><h1>Page $i</h1><p>"
+        for next in $((i + 1)) $((i + 2)) $((i * 2)); do
+            [ $next -lt $pages ] && [ $next -gt 0 ] && echo "<a href=\"p$next.html\">page $next</a>"
+        done
+        echo "<a href=\"/\">home</a></p>"
+        [ $i -eq $((pages - 1)) ] && echo "<p>WAN 203.0.113.45</p>"
+        head -c 2000 /dev/zero | tr '\0' 'x'
+        echo "</body></html>"
+    } > "$work/site/$name"
+done
+printf 'admin:%s\n' "$(openssl passwd -apr1 secret)" > "$work/htpasswd"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat > "$work/nginx.conf" <<CONF
+worker_processes 1;
+daemon on;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events {}
+http {
+    log_format conn '\$connection \$request_uri';
+    access_log $work/access.log conn;
+    client_body_temp_path $work/body;
+    proxy_temp_path $work/proxy;
+    fastcgi_temp_path $work/fastcgi;
+    uwsgi_temp_path $work/uwsgi;
+    scgi_temp_path $work/scgi;
+    keepalive_requests 100000;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/site;
+        auth_basic "router";
+        auth_basic_user_file $work/htpasswd;
+    }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work"
+for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
+
+best() { sort -n | head -1; }
+connections() { awk '{print $1}' "$work/access.log" | sort -u | wc -l; }
+requests() { wc -l < "$work/access.log"; }
+
+run_velmo() {
+    echo secret | "$cli" spider "127.0.0.1:$port" --login admin --password-stdin \
+        --external-address 203.0.113.45 > "$work/velmo.out"
+}
+run_wget() {
+    (cd "$work" && wget -q --spider -r -l inf --no-parent --auth-no-challenge \
+        --user admin --password secret -e robots=off "http://127.0.0.1:$port/" || true)
+}
+
+measure() {
+    local times=()
+    for _ in 1 2 3; do
+        : > "$work/access.log"
+        kill -USR1 "$(cat "$work/nginx.pid")"  # reopen the log
+        sleep 0.2
+        local start end
+        start=$(date +%s.%N)
+        "$1"
+        end=$(date +%s.%N)
+        times+=("$(echo "$end - $start" | bc)")
+    done
+    printf '%s\n' "${times[@]}" | best
+}
+
+velmo_time=$(measure run_velmo)
+velmo_connections=$(connections)
+velmo_requests=$(requests)
+grep -q "Found: /p$((pages - 1)).html" "$work/velmo.out" || echo "warning: velmo did not find the page"
+wget_time=$(measure run_wget)
+wget_connections=$(connections)
+wget_requests=$(requests)
+
+printf 'crawl of %d pages, best of 3\n' "$pages"
+printf '  velmo-cli spider: %6.3f s, %d requests, %d connection(s)\n' "$velmo_time" "$velmo_requests" "$velmo_connections"
+printf '  wget --spider -r: %6.3f s, %d requests, %d connection(s)\n' "$wget_time" "$wget_requests" "$wget_connections"
+printf '  ratio velmo/wget: %.2f\n' "$(echo "$velmo_time / $wget_time" | bc -l)"
