@@ -15,7 +15,7 @@ std::string RouterPage() {
     std::mt19937 random(42);
     std::string page = "<html><head><script>var fw='2.0.0.1';</script></head><body><table>";
     while (page.size() < (1u << 20)) {
-        const unsigned n = random();
+        const auto n = static_cast<unsigned>(random());
         page += "<tr><td class=\"label\">Packets</td><td>" + std::to_string(n % 100000) +
                 "</td><td>192.168." + std::to_string(n % 256) + "." + std::to_string(n % 200) +
                 "</td><td>12.1.2006</td><td>uptime 3:14:15</td><td>mask 255.255.255.0</td></tr>\n";
@@ -30,7 +30,7 @@ void ScanPage(benchmark::State& state) {
         std::string result;
         // Reserved addresses and dates are excluded by the list, so the scan runs to the end.
         benchmark::DoNotOptimize(
-            FindAcceptableAddress(page.c_str(), false, "2.0.0.1 12.1.*", result));
+            FindAcceptableAddress(page.c_str(), false, "2.0.0.1 12.1.2006", result));
         benchmark::DoNotOptimize(result);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));

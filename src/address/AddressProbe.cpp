@@ -8,7 +8,7 @@
 
 bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_view exclusions,
                            std::string& result) {
-    const std::string excluded(exclusions);
+    const CExclusionList excluded(std::string(exclusions).c_str());
     const char* cursor = text;
     std::string token;
     while (GetNextToken(cursor, kAddressChars, token)) {
@@ -25,7 +25,7 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
         if (!allowReserved && IsReservedAddress(address)) {
             continue;
         }
-        if (!excluded.empty() && IsExcludedAddress(address, excluded.c_str())) {
+        if (excluded.Matches(address)) {
             continue;
         }
         result.assign(candidate);

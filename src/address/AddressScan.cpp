@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+
 namespace {
 
 struct AddressRange {
@@ -24,18 +26,12 @@ bool GetNextToken(const char*& cursor, const CCharSet& set, std::string& token) 
     if (cursor == nullptr) {
         return false;
     }
-    const char* start = cursor;
-    while (*start != '\0' && !set.Contains(*start)) {
-        ++start;
-    }
+    const char* start = cursor + std::strcspn(cursor, set.Chars());
     if (*start == '\0') {
         cursor = nullptr;
         return false;
     }
-    const char* end = start + 1;
-    while (set.Contains(*end)) {
-        ++end;
-    }
+    const char* end = start + std::strspn(start, set.Chars());
     token.assign(start, end);
     cursor = *end == '\0' ? nullptr : end;
     return true;

@@ -15,14 +15,17 @@ inline constexpr std::uint32_t kAddressNone = 0xFFFFFFFFu;
 // A set of ASCII token characters, tested by table lookup.
 class CCharSet {
 public:
-    constexpr explicit CCharSet(std::string_view chars) {
-        for (char c : chars) {
-            m_bits[static_cast<unsigned char>(c)] = true;
+    // `chars` must be a NUL-terminated literal: the runs are cut with strspn and strcspn.
+    constexpr explicit CCharSet(const char* chars) : m_chars(chars) {
+        for (const char* c = chars; *c != '\0'; ++c) {
+            m_bits[static_cast<unsigned char>(*c)] = true;
         }
     }
     constexpr bool Contains(char c) const { return m_bits[static_cast<unsigned char>(c)]; }
+    constexpr const char* Chars() const { return m_chars; }
 
 private:
+    const char* m_chars;
     std::array<bool, 256> m_bits{};
 };
 

@@ -66,15 +66,31 @@ bool MatchAddressRange(std::uint32_t address, std::string_view low, std::string_
 }
 
 bool IsExcludedAddress(std::uint32_t address, const char* exclusions) {
+    return CExclusionList(exclusions).Matches(address);
+}
+
+CExclusionList::CExclusionList(const char* exclusions) {
     const char* cursor = exclusions;
-    std::string entry;
-    while (GetNextToken(cursor, kExclusionChars, entry)) {
+    std::string text;
+    while (GetNextToken(cursor, kExclusionChars, text)) {
+        const std::string_view entry = text;
         const std::size_t dash = entry.find('-');
-        const std::string_view text = entry;
-        const bool bMatch = dash == std::string::npos
-                                ? MatchAddressPattern(address, text)
-                                : MatchAddressRange(address, text.substr(0, dash),
-                                                    text.substr(dash + 1));
+        Entry compiled{};
+        compiled.bRange = dash != std::string_view::npos;
+        PatternToNetwork(entry.substr(0, dash), compiled.networkLow, compiled.maskLow);
+        if (compiled.bRange) {
+            PatternToNetwork(entry.substr(dash + 1), compiled.networkHigh, compiled.maskHigh);
+        }
+        m_entries.push_back(compiled);
+    }
+}
+
+bool CExclusionList::Matches(std::uint32_t address) const {
+    const std::uint32_t value = ntohl(address);
+    for (const Entry& entry : m_entries) {
+        const bool bMatch = entry.bRange ? (value & entry.maskLow) >= entry.networkLow &&
+                                               (value & entry.maskHigh) <= entry.networkHigh
+                                         : (value & entry.maskLow) == entry.networkLow;
         if (bMatch) {
             return true;
         }

@@ -54,6 +54,13 @@ TEST(IsExcludedAddress, TestsEveryEntryOfTheText) {
     EXPECT_FALSE(IsExcludedAddress(Net("10.0.0.10"), text));
 }
 
+TEST(MatchAddress, SinglePatternsAndRangesMatchOnTheirOwn) {
+    EXPECT_TRUE(MatchAddressPattern(Net("203.7.113.7"), "203.*.113.7"));
+    EXPECT_FALSE(MatchAddressPattern(Net("203.7.113.8"), "203.*.113.7"));
+    EXPECT_TRUE(MatchAddressRange(Net("198.52.1.1"), "198.51.*.*", "198.53.*.*"));
+    EXPECT_FALSE(MatchAddressRange(Net("198.54.0.0"), "198.51.*.*", "198.53.*.*"));
+}
+
 TEST(PatternToNetwork, InnerWildcardGivesANonContiguousMask) {
     std::uint32_t network = 0;
     std::uint32_t mask = 0;
