@@ -10,11 +10,12 @@ trap 'rm -rf "$HOME"' EXIT
 measure() {
     local best_ms=999999 peak=0
     for _ in $(seq 10); do
-        local out
-        out=$( { /usr/bin/time -f '%e %M' "$bench" "$@" 2>/dev/null; } 2>&1 | tail -1)
-        local ms kb
-        ms=$(echo "$out" | awk '{printf "%d", $1 * 1000}')
-        kb=$(echo "$out" | awk '{print $2}')
+        local start end ms kb
+        start=$(date +%s%N)
+        /usr/bin/time -o "$HOME/rss" -f '%M' "$bench" "$@" >/dev/null 2>&1
+        end=$(date +%s%N)
+        ms=$(((end - start) / 1000000))
+        kb=$(tail -1 "$HOME/rss")
         [ "$ms" -lt "$best_ms" ] && best_ms=$ms
         [ "$kb" -gt "$peak" ] && peak=$kb
     done
@@ -26,4 +27,5 @@ read -r floor_ms floor_kb < <(measure --floor)
 printf 'start-up, show and quit, best of 10 (offscreen)\n'
 printf '  velmo: %4d ms, peak %6d KiB\n' "$velmo_ms" "$velmo_kb"
 printf '  floor: %4d ms, peak %6d KiB\n' "$floor_ms" "$floor_kb"
-printf '  memory ratio: %.2f\n' "$(echo "$velmo_kb / $floor_kb" | bc -l)"
+printf '  ratio velmo/floor: time %.2f, memory %.2f\n' "$(echo "$velmo_ms / $floor_ms" | bc -l)" \
+    "$(echo "$velmo_kb / $floor_kb" | bc -l)"
