@@ -38,8 +38,9 @@ void ScanPage(benchmark::State& state) {
 BENCHMARK(ScanPage);
 
 void ParseAddress(benchmark::State& state) {
-    const char* const candidates[] = {"192.168.1.1", "203.0.113.45", "12.1.2006", "1234567890",
-                                      "192.168.010.001", "255.255.255.255", "10.0.0.1a"};
+    const char* const candidates[] = {"192.168.1.1", "203.0.113.45",    "12.1.2006",
+                                      "1234567890",  "192.168.010.001", "255.255.255.255",
+                                      "10.0.0.1a"};
     for (auto _ : state) {
         for (const char* text : candidates) {
             std::uint32_t address = 0;

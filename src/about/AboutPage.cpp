@@ -33,9 +33,9 @@ CAboutPage::CAboutPage(CTestSheet& sheet)
     icon->setPixmap(QIcon(QStringLiteral(":/velmo/velmo.svg")).pixmap(32, 32));
     auto* grid = new QGridLayout(&m_frameTitle);
     grid->addWidget(icon, 0, 0, 4, 1, Qt::AlignTop);
-    grid->addWidget(new QLabel(QStringLiteral("A test application for HTML-enabled routers."),
-                               &m_frameTitle),
-                    0, 1);
+    grid->addWidget(
+        new QLabel(QStringLiteral("A test application for HTML-enabled routers."), &m_frameTitle),
+        0, 1);
     grid->addWidget(&m_staticVersion, 1, 1);
     grid->addWidget(&m_staticNotice, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("All rights reserved."), &m_frameTitle), 3, 1);

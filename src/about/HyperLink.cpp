@@ -55,7 +55,9 @@ QSize CHyperLink::sizeHint() const {
             metrics.height() + 4 * m_nFocusBorderHeight};
 }
 
-void CHyperLink::ResizeToText() { setFixedSize(sizeHint()); }
+void CHyperLink::ResizeToText() {
+    setFixedSize(sizeHint());
+}
 
 void CHyperLink::Activate() {
     if (!OpenTarget()) {
@@ -74,8 +76,7 @@ void CHyperLink::paintEvent(QPaintEvent*) {
                                         -2 * m_nFocusBorderWidth, -2 * m_nFocusBorderHeight);
     painter.setPen(TextColour());
     painter.setFont(font());
-    const QString shown =
-        QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, inner.width());
+    const QString shown = QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, inner.width());
     painter.drawText(inner, Qt::AlignCenter | Qt::TextSingleLine, shown);
 }
 

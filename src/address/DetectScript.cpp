@@ -37,8 +37,8 @@ bool CDetectScript::Detect(bool allowReserved, std::string& address, const CAbor
     }
     const int start = m_nNextServer;
     while (true) {
-        const bool bFound = ProbeAddress(m_servers[m_nNextServer], {}, {}, allowReserved, {},
-                                         address, abort);
+        const bool bFound =
+            ProbeAddress(m_servers[m_nNextServer], {}, {}, allowReserved, {}, address, abort);
         m_nNextServer = (m_nNextServer + 1) % count;
         if (m_nNextServer == start || bFound || abort.IsSet()) {
             return bFound;

@@ -17,17 +17,19 @@ DesktopHooks& Hooks() {
 
 }  // namespace
 
-void SetDesktopHooks(DesktopHooks hooks) { Hooks() = std::move(hooks); }
+void SetDesktopHooks(DesktopHooks hooks) {
+    Hooks() = std::move(hooks);
+}
 
 void ShowMessageBox(const QString& text, MessageIcon icon) {
     if (Hooks().messageBox) {
         Hooks().messageBox(text, icon);
         return;
     }
-    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information
-                                                      : QMessageBox::Warning,
-                    QString::fromLatin1(LoadString(IDS_APP_TITLE)), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QMessageBox box(
+        icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+        QString::fromLatin1(LoadString(IDS_APP_TITLE)), text, QMessageBox::Ok,
+        QApplication::activeWindow());
     box.exec();
 }
 
@@ -35,9 +37,9 @@ bool ShellOpen(const QString& target) {
     if (Hooks().open) {
         return Hooks().open(target);
     }
-    const QUrl url = target.contains(QLatin1String("://")) ? QUrl(target)
-                                                            : QUrl::fromLocalFile(
-                                                                  QFileInfo(target).absoluteFilePath());
+    const QUrl url = target.contains(QLatin1String("://"))
+                         ? QUrl(target)
+                         : QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());
     return QDesktopServices::openUrl(url);
 }
 

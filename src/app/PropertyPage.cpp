@@ -5,15 +5,25 @@ CPropertyPage::CPropertyPage(CTestSheet& sheet, const QString& caption)
     setObjectName(caption);
 }
 
-bool CPropertyPage::OnInitDialog() { return UpdateData(false); }
+bool CPropertyPage::OnInitDialog() {
+    return UpdateData(false);
+}
 
-bool CPropertyPage::OnSetActive() { return true; }
+bool CPropertyPage::OnSetActive() {
+    return true;
+}
 
-bool CPropertyPage::OnKillActive() { return UpdateData(true); }
+bool CPropertyPage::OnKillActive() {
+    return UpdateData(true);
+}
 
-bool CPropertyPage::UpdateData(bool bSaveAndValidate) { return DoDataExchange(bSaveAndValidate); }
+bool CPropertyPage::UpdateData(bool bSaveAndValidate) {
+    return DoDataExchange(bSaveAndValidate);
+}
 
-bool CPropertyPage::DoDataExchange(bool) { return true; }
+bool CPropertyPage::DoDataExchange(bool) {
+    return true;
+}
 
 void CPropertyPage::EnsureInitialized() {
     if (!m_bInitialized) {

@@ -27,7 +27,7 @@ QLabel* Buddy(const char* text, QWidget* control, QWidget* parent) {
 }  // namespace
 
 CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLiteral("Router")) {
-    if (const CVelmoApp* app = AfxGetApp()) {
+    if (const CVelmoApp* app = TheApp()) {
         m_strLogin = app->GetProfileString(kSection, QStringLiteral("Login"));
         m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), kDefaultAddress);
         m_nPort = static_cast<std::int32_t>(
@@ -124,7 +124,7 @@ bool CRouterPage::ValidateAndSave() {
         }
         return false;
     }
-    if (CVelmoApp* app = AfxGetApp()) {
+    if (CVelmoApp* app = TheApp()) {
         app->WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
         app->WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
         app->WriteProfileInt(kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort));

@@ -10,7 +10,9 @@
 #include "res/StringTable.h"
 
 // The icon lives in the UI library's resources, which a static library must register itself.
-static void InitResources() { Q_INIT_RESOURCE(velmo); }
+static void InitResources() {
+    Q_INIT_RESOURCE(velmo);
+}
 
 namespace {
 
@@ -42,9 +44,8 @@ CTestSheet::CTestSheet(QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     m_pTabs->setObjectName(QStringLiteral("tabs"));
-    for (CPropertyPage* page :
-         std::initializer_list<CPropertyPage*>{&m_routerPage, &m_statusPage, &m_pollingPage,
-                                               &m_aboutPage}) {
+    for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{
+             &m_routerPage, &m_statusPage, &m_pollingPage, &m_aboutPage}) {
         m_pTabs->addTab(page, page->Caption());
     }
     m_pClose->setObjectName(QStringLiteral("close"));

@@ -9,17 +9,23 @@ namespace {
 
 CVelmoApp* g_pApp = nullptr;
 
-QString Key(const QString& section, const QString& entry) { return section + '/' + entry; }
+QString Key(const QString& section, const QString& entry) {
+    return section + '/' + entry;
+}
 
 }  // namespace
 
-CVelmoApp* AfxGetApp() { return g_pApp; }
+CVelmoApp* TheApp() {
+    return g_pApp;
+}
 
 CVelmoApp::CVelmoApp() : m_strAppName(QString::fromLatin1(LoadString(IDS_APP_TITLE))) {
     g_pApp = this;
 }
 
-CVelmoApp::~CVelmoApp() { g_pApp = nullptr; }
+CVelmoApp::~CVelmoApp() {
+    g_pApp = nullptr;
+}
 
 bool CVelmoApp::InitInstance() {
     SetRegistryKey(QStringLiteral("Ravik"));
@@ -58,7 +64,6 @@ bool CVelmoApp::WriteProfileString(const QString& section, const QString& entry,
     return settings.status() == QSettings::NoError;
 }
 
-bool CVelmoApp::WriteProfileInt(const QString& section, const QString& entry,
-                                std::uint32_t value) {
+bool CVelmoApp::WriteProfileInt(const QString& section, const QString& entry, std::uint32_t value) {
     return WriteProfileString(section, entry, QString::number(value));
 }

@@ -37,4 +37,4 @@ private:
 };
 
 // The one application object, or null before it exists.
-CVelmoApp* AfxGetApp();
+CVelmoApp* TheApp();

@@ -310,9 +310,9 @@ int Probe(const Options& options) {
         throw UsageError{"probe takes one URL"};
     }
     std::string result = "n/a";
-    const bool bFound = ProbeAddress(options.positional[0], options.login, options.password,
-                                     options.bAllowReserved, NormalizedExclusions(options), result,
-                                     CAbortSignal(&g_bSpiderCancel));
+    const bool bFound =
+        ProbeAddress(options.positional[0], options.login, options.password, options.bAllowReserved,
+                     NormalizedExclusions(options), result, CAbortSignal(&g_bSpiderCancel));
     std::cout << result << std::endl;
     return bFound ? 0 : 1;
 }
@@ -341,9 +341,8 @@ int Poll(const Options& options) {
             if (g_bSpiderCancel) {
                 return 0;
             }
-            std::this_thread::sleep_for(
-                std::min<std::chrono::steady_clock::duration>(next - std::chrono::steady_clock::now(),
-                                                              std::chrono::milliseconds(50)));
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                next - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
         }
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";

@@ -133,7 +133,8 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
     const HttpTimeouts timeouts = GetHttpTimeouts();
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(timeouts.connect.count()));
 
     m_body.clear();
     m_bTooLarge = false;
@@ -188,8 +189,12 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     return request;
 }
 
-void InternetHandleDeleter::operator()(CInternetHandle* handle) const { delete handle; }
-void PageRequestDeleter::operator()(CPageRequest* request) const { delete request; }
+void InternetHandleDeleter::operator()(CInternetHandle* handle) const {
+    delete handle;
+}
+void PageRequestDeleter::operator()(CPageRequest* request) const {
+    delete request;
+}
 
 void SetHttpTimeouts(const HttpTimeouts& timeouts) {
     g_connectMs = timeouts.connect.count();
@@ -243,8 +248,8 @@ std::string EscapeRequestUrl(std::string_view url) {
         const auto c = static_cast<unsigned char>(url[i]);
         const bool bStrayPercent =
             c == '%' && !(i + 2 < url.size() && isHex(url[i + 1]) && isHex(url[i + 2]));
-        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' ||
-            c == '^' || c == '`' || c == '{' || c == '|' || c == '}' || bStrayPercent) {
+        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
+            c == '`' || c == '{' || c == '|' || c == '}' || bStrayPercent) {
             static constexpr char kHex[] = "0123456789ABCDEF";
             out += '%';
             out += kHex[c >> 4];
@@ -276,6 +281,10 @@ std::string BuildAuthorizationHeader(std::string_view login, std::string_view pa
     return "Authorization: Basic " + encoded + "\r\n\r\n";
 }
 
-bool IsWorkingOffline() { return g_bOffline.load(); }
+bool IsWorkingOffline() {
+    return g_bOffline.load();
+}
 
-void SetWorkingOffline(bool offline) { g_bOffline = offline; }
+void SetWorkingOffline(bool offline) {
+    g_bOffline = offline;
+}

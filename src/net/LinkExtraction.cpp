@@ -13,7 +13,9 @@ constexpr CCharSet kGapChars{"\"'\r\n\t "};
 constexpr CCharSet kNameStopChars{"\"'\t ="};
 constexpr CCharSet kAssignmentChars{" ="};
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {

@@ -41,4 +41,6 @@ std::string BuildParsedPagesReport(const std::vector<std::string>& paths) {
     return report;
 }
 
-std::string BuildParsedPagesReport() { return BuildParsedPagesReport(TheParsedPages().Paths()); }
+std::string BuildParsedPagesReport() {
+    return BuildParsedPagesReport(TheParsedPages().Paths());
+}

@@ -85,4 +85,6 @@ bool ResolveHost(const std::string& host, std::uint32_t* address) {
     return true;
 }
 
-void SetHostLookup(HostLookup lookup) { Lookup() = lookup ? std::move(lookup) : SystemLookup; }
+void SetHostLookup(HostLookup lookup) {
+    Lookup() = lookup ? std::move(lookup) : SystemLookup;
+}

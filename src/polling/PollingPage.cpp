@@ -21,7 +21,9 @@ namespace {
 const QString kSection = QStringLiteral("Polling");
 std::chrono::milliseconds g_pollInterval{60000};
 
-QString Text(int id) { return QString::fromLatin1(LoadString(id)); }
+QString Text(int id) {
+    return QString::fromLatin1(LoadString(id));
+}
 
 QString Normalized(const QString& exclusions) {
     std::string text = exclusions.toStdString();
@@ -39,7 +41,7 @@ CPollingPage::CPollingPage(CTestSheet& sheet)
     : CPropertyPage(sheet, QStringLiteral("Polling")),
       m_btnPoll(Text(IDS_POLL)),
       m_btnOpen(QStringLiteral("&Open...")) {
-    if (const CVelmoApp* app = AfxGetApp()) {
+    if (const CVelmoApp* app = TheApp()) {
         m_strPath = app->GetProfileString(kSection, QStringLiteral("Path"));
         m_strExcludes = Normalized(app->GetProfileString(kSection, QStringLiteral("Excludes")));
     }
@@ -102,7 +104,9 @@ bool CPollingPage::DoDataExchange(bool bSaveAndValidate) {
     return true;
 }
 
-bool CPollingPage::OnInitDialog() { return CPropertyPage::OnInitDialog(); }
+bool CPollingPage::OnInitDialog() {
+    return CPropertyPage::OnInitDialog();
+}
 
 bool CPollingPage::OnSetActive() {
     if (!m_strPath.isEmpty()) {
@@ -132,7 +136,7 @@ bool CPollingPage::ApplyPollingSettings() {
         return false;
     }
     m_strExcludes = Normalized(m_strExcludes);
-    if (CVelmoApp* app = AfxGetApp()) {
+    if (CVelmoApp* app = TheApp()) {
         app->WriteProfileString(kSection, QStringLiteral("Path"), m_strPath);
         app->WriteProfileString(kSection, QStringLiteral("Excludes"), m_strExcludes);
     }

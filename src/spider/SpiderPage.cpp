@@ -16,7 +16,9 @@
 
 namespace {
 
-QString Text(int id) { return QString::fromLatin1(LoadString(id)); }
+QString Text(int id) {
+    return QString::fromLatin1(LoadString(id));
+}
 
 // A new file of our own in the temporary folder, created exclusively with mode 0600.
 QString ReserveReportFile() {
@@ -76,8 +78,8 @@ CSpiderPage::CSpiderPage(CTestSheet& sheet)
     layout->addWidget(&m_listPages, 1);
     layout->addWidget(new QLabel(
         QStringLiteral("Click Run to start the status page identification (spider) test."), this));
-    layout->addWidget(
-        new QLabel(QStringLiteral("TCP ports 7777 and 8245 must be opened in your firewall."), this));
+    layout->addWidget(new QLabel(
+        QStringLiteral("TCP ports 7777 and 8245 must be opened in your firewall."), this));
 
     setTabOrder(&m_btnRun, &m_linkReport);
     setTabOrder(&m_linkReport, &m_listPages);
@@ -108,9 +110,13 @@ bool CSpiderPage::OnSetActive() {
     return CPropertyPage::OnSetActive();
 }
 
-void CSpiderPage::EnableRun(bool bEnable) { m_btnRun.setEnabled(bEnable); }
+void CSpiderPage::EnableRun(bool bEnable) {
+    m_btnRun.setEnabled(bEnable);
+}
 
-void CSpiderPage::SetPollingPath(const QString& path) { Sheet().PollingPage().SetPath(path); }
+void CSpiderPage::SetPollingPath(const QString& path) {
+    Sheet().PollingPage().SetPath(path);
+}
 
 void CSpiderPage::OnRun() {
     if (m_bRunning) {
@@ -159,8 +165,8 @@ void CSpiderPage::OnSpiderDone() {
     const std::uint32_t address = m_ctrlAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
-    const int outcome =
-        SpiderOutcome(g_bSpiderCancel, address, static_cast<std::size_t>(m_listPages.GetItemCount()));
+    const int outcome = SpiderOutcome(g_bSpiderCancel, address,
+                                      static_cast<std::size_t>(m_listPages.GetItemCount()));
     ShowMessageBox(Text(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
                                                                    : MessageIcon::Exclamation);
     Sheet().RouterPage().EnableControls(true);
@@ -188,10 +194,10 @@ void CSpiderPage::OnListDblClick() {
 void CSpiderPage::OnViewParsedPages() {
     // No symbolic link is followed: the file is ours, made at start-up, and must stay so.
     const QByteArray path = QFile::encodeName(m_strReportFile);
-    const int fd = m_strReportFile.isEmpty()
-                       ? -1
-                       : ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                              0600);
+    const int fd =
+        m_strReportFile.isEmpty()
+            ? -1
+            : ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         ErrorBeep();
         return;

@@ -35,7 +35,9 @@ void SpiderThreadProc(SpiderParams& params, SpiderRunContext& context) {
 CSpiderThread::CSpiderThread(ISpiderSink& sink)
     : m_context{sink, &TheDetectScript(), TheParsedPages(), g_bSpiderCancel, m_bShutdown} {}
 
-CSpiderThread::~CSpiderThread() { Shutdown(); }
+CSpiderThread::~CSpiderThread() {
+    Shutdown();
+}
 
 bool CSpiderThread::Start() {
     if (m_thread.joinable()) {

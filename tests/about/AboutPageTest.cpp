@@ -46,8 +46,8 @@ private Q_SLOTS:
                                   << "Version: 1.02 (Build 15.1)";
         QTest::newRow("beta") << 0x00010002u << 0x000F0001u << true
                               << "Version: 1.02 (Build 15.1) [BETA]";
-        QTest::newRow("minor 100") << 0x00020064u << 0x00000000u << false
-                                   << "Version: 2.100 (Build 0.0)";
+        QTest::newRow("minor 100")
+            << 0x00020064u << 0x00000000u << false << "Version: 2.100 (Build 0.0)";
         QTest::newRow("minor 10") << 0x0003000Au << 0x00070002u << false
                                   << "Version: 3.10 (Build 7.2)";
     }
@@ -98,7 +98,8 @@ private Q_SLOTS:
         }
         QVERIFY(labels.contains("A test application for HTML-enabled routers."));
         QVERIFY(labels.contains("All rights reserved."));
-        QVERIFY(labels.contains("For updates and other programs, please take a look at my website:"));
+        QVERIFY(
+            labels.contains("For updates and other programs, please take a look at my website:"));
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(fixture->opened, QStringList{"http://www.velmo.example/"});
     }

@@ -18,15 +18,24 @@ struct ParseCase {
 
 TEST(ParseIPAddress, AcceptsWhatTheClassicConversionGivesInTheUsableRange) {
     const ParseCase cases[] = {
-        {"192.168.1.1", "192.168.1.1"},   {"1.2.3", nullptr},
-        {"10.1.300", "10.1.1.44"},        {"12.1.2006", "12.1.7.214"},
-        {"16777216", "1.0.0.0"},          {"1234567", "0.18.214.135"},
-        {"192.168.010.001", "192.168.8.1"}, {"192.168.08.1", nullptr},
-        {"0.0.0.0", nullptr},             {"224.0.0.1", nullptr},
-        {"255.255.255.255", nullptr},     {"1.2.3.4.5", nullptr},
-        {"192.168.1.256", nullptr},       {"10.0.0.1a", nullptr},
-        {"1234567890", "73.150.2.210"},   {"223.255.255.255", "223.255.255.255"},
-        {"1.2..3.4", nullptr},            {".1.2.3.4", nullptr},
+        {"192.168.1.1", "192.168.1.1"},
+        {"1.2.3", nullptr},
+        {"10.1.300", "10.1.1.44"},
+        {"12.1.2006", "12.1.7.214"},
+        {"16777216", "1.0.0.0"},
+        {"1234567", "0.18.214.135"},
+        {"192.168.010.001", "192.168.8.1"},
+        {"192.168.08.1", nullptr},
+        {"0.0.0.0", nullptr},
+        {"224.0.0.1", nullptr},
+        {"255.255.255.255", nullptr},
+        {"1.2.3.4.5", nullptr},
+        {"192.168.1.256", nullptr},
+        {"10.0.0.1a", nullptr},
+        {"1234567890", "73.150.2.210"},
+        {"223.255.255.255", "223.255.255.255"},
+        {"1.2..3.4", nullptr},
+        {".1.2.3.4", nullptr},
         {"99999999999", nullptr},
     };
     for (const ParseCase& c : cases) {
@@ -55,13 +64,13 @@ TEST(ClassicInetAddr, FollowsThePartLimitsOfEachForm) {
 }
 
 TEST(IsReservedAddress, CoversExactlyTheSixBlocks) {
-    const char* reserved[] = {"0.0.0.0",       "0.255.255.255",  "10.0.0.0",
-                              "10.255.255.255", "127.0.0.1",     "172.16.0.0",
-                              "172.31.255.255", "192.168.0.0",   "192.168.255.255",
+    const char* reserved[] = {"0.0.0.0",        "0.255.255.255",  "10.0.0.0",
+                              "10.255.255.255", "127.0.0.1",      "172.16.0.0",
+                              "172.31.255.255", "192.168.0.0",    "192.168.255.255",
                               "255.0.0.0",      "255.255.255.255"};
-    const char* open[] = {"172.15.255.255", "172.32.0.0",  "169.254.1.1", "100.64.0.1",
-                          "1.0.0.0",        "9.255.255.255", "11.0.0.0",  "192.167.255.255",
-                          "192.169.0.0",    "224.0.0.1",   "254.255.255.255"};
+    const char* open[] = {"172.15.255.255", "172.32.0.0",    "169.254.1.1",    "100.64.0.1",
+                          "1.0.0.0",        "9.255.255.255", "11.0.0.0",       "192.167.255.255",
+                          "192.169.0.0",    "224.0.0.1",     "254.255.255.255"};
     for (const char* text : reserved) {
         EXPECT_TRUE(IsReservedAddress(htonl(Host(text)))) << text;
     }
@@ -92,7 +101,10 @@ TEST(GetNextToken, TextWithoutTokenCharactersUsesTheCursorUp) {
 }
 
 TEST(GetNextToken, BytesOfMultibyteCharactersSeparateTokens) {
-    const char* cursor = "\xC2\xB2" "1.2.3.4\xE2\x80\xA6" "5";
+    const char* cursor =
+        "\xC2\xB2"
+        "1.2.3.4\xE2\x80\xA6"
+        "5";
     std::string token;
     ASSERT_TRUE(GetNextToken(cursor, kAddressChars, token));
     EXPECT_EQ(token, "1.2.3.4");

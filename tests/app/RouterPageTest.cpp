@@ -1,8 +1,8 @@
 // The settings store, the Router tab and the sheet around it.
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -214,7 +214,7 @@ private Q_SLOTS:
     }
 
     void storedZeroAddressShowsBlankAndIsRefused() {
-        CVelmoApp* app = AfxGetApp();
+        CVelmoApp* app = TheApp();
         app->WriteProfileInt("Router", "Address", 0);
         fixture->OpenSheet();
         QVERIFY(Address()->IsBlank());
@@ -226,8 +226,9 @@ private Q_SLOTS:
         QDir().mkpath(QFileInfo(fixture->SettingsPath()).path());
         QFile file(fixture->SettingsPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("\x01\xff garbage [Router\nPort=not a number\n[Router]\nLogin=kept\nPort=\n"
-                   "Address=abc\n\xfe\xfe");
+        file.write(
+            "\x01\xff garbage [Router\nPort=not a number\n[Router]\nLogin=kept\nPort=\n"
+            "Address=abc\n\xfe\xfe");
         file.close();
         fixture->OpenSheet();
         QCOMPARE(Edit("1007")->text(), QStringLiteral("kept"));
@@ -241,7 +242,7 @@ private Q_SLOTS:
     }
 
     void integersReadBackAsTheFourByteValueWritten() {
-        CVelmoApp* app = AfxGetApp();
+        CVelmoApp* app = TheApp();
         QVERIFY(app->WriteProfileInt("Router", "Address", 0xFFFFFFFFu));
         QCOMPARE(app->GetProfileInt("Router", "Address", 1), 0xFFFFFFFFu);
         QVERIFY(app->WriteProfileString("Router", "Port", "-1"));

@@ -107,8 +107,8 @@ TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
     router.Serve("/Status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/other.htm", 200, "LAN only");
-    const Result run = RunCli({"spider", Router(), "--detect-url", detection.Url("/"),
-                               "--list-parsed"});
+    const Result run =
+        RunCli({"spider", Router(), "--detect-url", detection.Url("/"), "--list-parsed"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.Lines(),
               (Lines{"Detected IP address: 203.0.113.45", "Found: /Status.htm", "Parsed pages: 4",
@@ -154,9 +154,8 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
 TEST_F(CliTest, PasswordComesFromStandardInput) {
     router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
     router.Serve("/status.htm", 200, "WAN 203.0.113.9");
-    const Result probe = RunCli({"probe", router.Url("/status.htm"), "--login", "admin",
-                                 "--password-stdin"},
-                                "s3cr3t\n");
+    const Result probe = RunCli(
+        {"probe", router.Url("/status.htm"), "--login", "admin", "--password-stdin"}, "s3cr3t\n");
     EXPECT_EQ(probe.status, 0) << probe.err;
     EXPECT_EQ(probe.out, "203.0.113.9\n");
     const Result wrong = RunCli({"probe", router.Url("/status.htm"), "--login", "admin"});
@@ -174,7 +173,8 @@ TEST_F(CliTest, ProbeAppliesReservedAndNormalisedExclusions) {
 
 TEST_F(CliTest, PollPrintsOneLinePerInterval) {
     router.Serve("/status.htm", 200, "WAN 203.0.113.9.");
-    const Result poll = RunCli({"poll", Router(), "/status.htm", "--interval", "0.01", "--count", "3"});
+    const Result poll =
+        RunCli({"poll", Router(), "/status.htm", "--interval", "0.01", "--count", "3"});
     EXPECT_EQ(poll.status, 0) << poll.err;
     ASSERT_EQ(poll.Lines().size(), 3u);
     for (const std::string& line : poll.Lines()) {
@@ -186,8 +186,8 @@ TEST_F(CliTest, PollPrintsOneLinePerInterval) {
 TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
     CLoopbackServer dead;
     dead.Serve("/", 200, "nothing");
-    const Result found = RunCli({"detect", "--detect-url", dead.Url("/"), "--detect-url",
-                                 detection.Url("/")});
+    const Result found =
+        RunCli({"detect", "--detect-url", dead.Url("/"), "--detect-url", detection.Url("/")});
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.out, "203.0.113.45\n");
     const Result failed = RunCli({"detect", "--detect-url", dead.Url("/")});
@@ -202,13 +202,13 @@ TEST_F(CliTest, InterruptCancelsTheRun) {
     slow.pieceSize = 10;
     slow.pieceDelay = std::chrono::seconds(60);
     router.Serve("/slow.htm", slow);
-    const Result run = RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {},
-                              [&](pid_t pid) {
-                                  while (router.Requests().size() < 2) {
-                                      std::this_thread::yield();
-                                  }
-                                  kill(pid, SIGINT);
-                              });
+    const Result run =
+        RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
+            while (router.Requests().size() < 2) {
+                std::this_thread::yield();
+            }
+            kill(pid, SIGINT);
+        });
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.Lines().back(), "The test was cancelled");
     EXPECT_NE(std::find(run.Lines().begin(), run.Lines().end(), "Parsed pages: 1"),

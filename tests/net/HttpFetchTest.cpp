@@ -47,8 +47,7 @@ TEST_F(HttpFetchTest, SendsTheAgentNoCacheAndTheHeaderTextUnchanged) {
 TEST_F(HttpFetchTest, ErrorStatusBodiesArePageText) {
     server.Serve("/secret.htm", 401, "<h1>Unauthorized</h1><a href=\"/login.htm\">login</a>");
     EXPECT_EQ(Fetch("/secret.htm"), "<h1>Unauthorized</h1><a href=\"/login.htm\">login</a>");
-    EXPECT_EQ(Fetch("/nothing-here"),
-              "<html><body><h1>404 Not Found</h1></body></html>");
+    EXPECT_EQ(Fetch("/nothing-here"), "<html><body><h1>404 Not Found</h1></body></html>");
 }
 
 TEST_F(HttpFetchTest, NeverAuthenticatesByItselfNorKeepsCookies) {

@@ -22,8 +22,8 @@ TEST(ComposeRouterUrl, ConcatenatesAddressPortAndPathUnchanged) {
 TEST(ComposeRouterUrl, RefusesUrlsOver2047CharactersAndKeepsTheOldOne) {
     std::string url = "previous";
     const std::string prefix = "http://127.0.0.1:8000";
-    EXPECT_TRUE(ComposeRouterUrl(0x7F000001, 8000, "/" + std::string(2047 - prefix.size() - 1, 'p'),
-                                 url));
+    EXPECT_TRUE(
+        ComposeRouterUrl(0x7F000001, 8000, "/" + std::string(2047 - prefix.size() - 1, 'p'), url));
     EXPECT_EQ(url.size(), 2047u);
     url = "previous";
     EXPECT_FALSE(

@@ -30,7 +30,7 @@ private:
     }
 
     void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
-        CVelmoApp* app = AfxGetApp();
+        CVelmoApp* app = TheApp();
         app->WriteProfileInt("Router", "Port", router->Port());
         if (!path.isEmpty()) {
             app->WriteProfileString("Polling", "Path", path);
@@ -153,10 +153,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("excludes");
-        QTest::newRow("401 without address") << 401 << "<h1>Unauthorized</h1>" << "";
-        QTest::newRow("only reserved") << 200 << "10.0.0.1 192.168.1.1 0.0.0.0" << "";
-        QTest::newRow("only excluded") << 200 << "WAN 198.51.100.9" << "198.51.100.*";
-        QTest::newRow("empty body") << 200 << "" << "";
+        QTest::newRow("401 without address") << 401 << "<h1>Unauthorized</h1>"
+                                             << "";
+        QTest::newRow("only reserved") << 200 << "10.0.0.1 192.168.1.1 0.0.0.0"
+                                       << "";
+        QTest::newRow("only excluded") << 200 << "WAN 198.51.100.9"
+                                       << "198.51.100.*";
+        QTest::newRow("empty body") << 200 << ""
+                                    << "";
     }
     void failuresLogNotAvailable() {
         QFETCH(int, status);
@@ -171,8 +175,8 @@ private Q_SLOTS:
     void unreachableRouterLogsNotAvailable() {
         const std::uint16_t port = router->Port();
         router.reset();
-        AfxGetApp()->WriteProfileInt("Router", "Port", port);
-        AfxGetApp()->WriteProfileString("Polling", "Path", "/status.htm");
+        TheApp()->WriteProfileInt("Router", "Port", port);
+        TheApp()->WriteProfileString("Polling", "Path", "/status.htm");
         fixture->OpenSheet();
         fixture->ClickTab("Polling");
         router = std::make_unique<CLoopbackServer>();
@@ -235,9 +239,9 @@ private Q_SLOTS:
     void openHandsThePageUrlToTheDesktop() {
         OpenOnPollingTab("/status.htm?x=1");
         QTest::mouseClick(Open(), Qt::LeftButton);
-        QCOMPARE(fixture->opened,
-                 QStringList{"http://127.0.0.1:" + QString::number(router->Port()) +
-                             "/status.htm?x=1"});
+        QCOMPARE(
+            fixture->opened,
+            QStringList{"http://127.0.0.1:" + QString::number(router->Port()) + "/status.htm?x=1"});
         QVERIFY(!Page().IsPolling());
     }
 

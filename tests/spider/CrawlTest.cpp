@@ -46,8 +46,8 @@ TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
     Crawl();
     EXPECT_EQ(server.RequestedTargets(),
               (Lines{"/", "/a.htm", "/", "/b.htm", "/f.htm", "/cgi/post.cgi"}));
-    EXPECT_EQ(sink.Messages(), (Lines{"FOUND /a.htm", "PARSED", "FOUND /f.htm", "PARSED",
-                                      "PARSED", "PARSED", "PARSED", "PARSED"}));
+    EXPECT_EQ(sink.Messages(), (Lines{"FOUND /a.htm", "PARSED", "FOUND /f.htm", "PARSED", "PARSED",
+                                      "PARSED", "PARSED", "PARSED"}));
     EXPECT_EQ(parsed.Paths(), (Lines{"/a.htm", "/", "/b.htm", "/f.htm", "/cgi/post.cgi"}));
 }
 
@@ -87,7 +87,8 @@ TEST_F(CrawlTest, AbsoluteLinksAreFollowedOnlyToTheRoutersAddressAndPort) {
     server.Serve("/", 200,
                  "<a href=\"" + self + "/x.htm\"> <a href=\"" + self + "\"> " +
                      "<a href=\"http://127.0.0.1:1/y.htm\"> <a href=\"http://127.0.0.2:" +
-                     std::to_string(server.Port()) + "/z.htm\"> <a href=\"http://nowhere.invalid/\">");
+                     std::to_string(server.Port()) +
+                     "/z.htm\"> <a href=\"http://nowhere.invalid/\">");
     Crawl();
     EXPECT_EQ(parsed.Paths(), Lines{"/x.htm"});
 }

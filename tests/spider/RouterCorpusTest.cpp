@@ -32,7 +32,8 @@ const Router kRouters[] = {
     {"dlink-dir615", "index.asp", "st_device.asp", "<% CmoGetStatus(\"wan_current_ipaddr_00\"); %>",
      "/st_device.asp"},
     {"trendchip-adsl", "cgi-bin/index.asp", "cgi-bin/status_deviceinfo.asp",
-     "<%tcWebApi_staticGet(\"DeviceInfo_PVC\",\"WanIP\",\"s\")%>", "/cgi-bin/status_deviceinfo.asp"},
+     "<%tcWebApi_staticGet(\"DeviceInfo_PVC\",\"WanIP\",\"s\")%>",
+     "/cgi-bin/status_deviceinfo.asp"},
     {"asus-wl500g", "index.asp", "Main_GStatus_Content.asp", "<% nvram_get(\"wan_ipaddr_t\"); %>",
      nullptr},
 };

@@ -40,7 +40,7 @@ private:
 
     // Opens the sheet aimed at the loopback router and brings the Status tab forward.
     void OpenOnStatusTab() {
-        AfxGetApp()->WriteProfileInt("Router", "Port", router->Port());
+        TheApp()->WriteProfileInt("Router", "Port", router->Port());
         fixture->OpenSheet();
         fixture->ClickTab("Status");
     }
@@ -87,12 +87,14 @@ private Q_SLOTS:
         }
         QVERIFY(labels.contains("&Detected IP address:"));
         QVERIFY(labels.contains("&Parsed pages:"));
-        QVERIFY(labels.contains("Click Run to start the status page identification (spider) test."));
+        QVERIFY(
+            labels.contains("Click Run to start the status page identification (spider) test."));
         QVERIFY(labels.contains("TCP ports 7777 and 8245 must be opened in your firewall."));
         const QFileInfo report(Page().ReportFile());
         QVERIFY(report.fileName().startsWith("vel"));
         QVERIFY(report.fileName().endsWith(".htm"));
-        QCOMPARE(report.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QCOMPARE(report.permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
     }
 
     void runFindsEachStatusPageOnceIgnoringLetterCase() {

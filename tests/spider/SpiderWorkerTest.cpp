@@ -41,8 +41,8 @@ TEST_F(SpiderWorkerTest, DetectsThenCrawlsAndEndsWithDone) {
     router.Serve("/status.htm", 200, "WAN IP 203.0.113.45");
     parsed.CheckParsedPage("/left-from-last-run");
     Run();
-    EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /status.htm", "PARSED",
-                                      "PARSED", "DONE"}));
+    EXPECT_EQ(sink.Messages(),
+              (Lines{"ADDRESS 203.0.113.45", "FOUND /status.htm", "PARSED", "PARSED", "DONE"}));
     EXPECT_EQ(parsed.Paths(), Lines{"/status.htm"});
     EXPECT_EQ(params.pInternet, nullptr);
 }

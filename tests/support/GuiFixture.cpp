@@ -60,7 +60,9 @@ QString CGuiFixture::ActiveTab() const {
     return tabs->tabText(tabs->currentIndex());
 }
 
-QString CGuiFixture::SettingsPath() const { return m_dir.path() + "/Ravik/Velmo.ini"; }
+QString CGuiFixture::SettingsPath() const {
+    return m_dir.path() + "/Ravik/Velmo.ini";
+}
 
 QString CGuiFixture::SettingsText() const {
     QFile file(SettingsPath());
