@@ -1,12 +1,15 @@
 #include "about/HyperLink.h"
 
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+
+#include <cmath>
 
 #include "app/Desktop.h"
 
@@ -50,9 +53,10 @@ QColor CHyperLink::TextColour() const {
 }
 
 QSize CHyperLink::sizeHint() const {
-    const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(m_strText) + 4 * m_nFocusBorderWidth,
-            metrics.height() + 4 * m_nFocusBorderHeight};
+    const QFontMetricsF metrics(font());
+    return {static_cast<int>(std::ceil(metrics.horizontalAdvance(m_strText))) +
+                4 * m_nFocusBorderWidth,
+            static_cast<int>(std::ceil(metrics.height())) + 4 * m_nFocusBorderHeight};
 }
 
 void CHyperLink::ResizeToText() {

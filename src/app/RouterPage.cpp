@@ -55,6 +55,8 @@ CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLitera
     addressingGrid->addWidget(Buddy("P&ort:", &m_editPort, this), 0, 1);
     addressingGrid->addWidget(&m_ctrlAddress, 1, 0);
     addressingGrid->addWidget(&m_editPort, 1, 1);
+    addressingGrid->setColumnStretch(0, 105);  // the address and port boxes keep their proportions
+    addressingGrid->setColumnStretch(1, 55);
 
     auto* hint = new QLabel(
         QStringLiteral(

@@ -241,6 +241,14 @@ private Q_SLOTS:
         QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
     }
 
+    void folderInPlaceOfTheSettingsFileGivesDefaultsAndNoCrash() {
+        QVERIFY(QDir().mkpath(fixture->SettingsPath()));
+        fixture->OpenSheet();
+        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QVERIFY(QFileInfo(fixture->SettingsPath()).isDir());
+    }
+
     void integersReadBackAsTheFourByteValueWritten() {
         CVelmoApp* app = TheApp();
         QVERIFY(app->WriteProfileInt("Router", "Address", 0xFFFFFFFFu));

@@ -222,6 +222,26 @@ TEST_F(HttpFetchTest, RequestLineCarriesPathsTheServerCanRead) {
     EXPECT_EQ(server.Requests().at(2).path, "/100%.htm");
 }
 
+TEST_F(HttpFetchTest, RequestsGoThroughTheProxyOfTheEnvironment) {
+    CLoopbackServer proxy;
+    proxy.ServeOthers([](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = "via proxy";
+        return page;
+    });
+    const std::string noProxy = getenv("no_proxy");
+    setenv("http_proxy", proxy.Url("").c_str(), 1);
+    setenv("no_proxy", "localhost", 1);
+    InternetHandle internet = OpenInternetHandle();
+    PageRequest request = OpenPage(*internet, "http://127.0.0.2:9/status.htm", "");
+    unsetenv("http_proxy");
+    setenv("no_proxy", noProxy.c_str(), 1);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(ReadWholeResponse(*request), "via proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].target, "http://127.0.0.2:9/status.htm");
+}
+
 TEST(EscapeRequestUrl, KeepsValidEscapesAndEscapesTheRest) {
     EXPECT_EQ(EscapeRequestUrl("http://1.2.3.4:80/a b?x=\"1\"#top"),
               "http://1.2.3.4:80/a%20b?x=%221%22#top");

@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+
 #include <thread>
 
 #include "address/DetectScript.h"
@@ -315,8 +317,9 @@ private Q_SLOTS:
         link.setEnabled(false);
         QCOMPARE(link.TextColour(), link.palette().color(QPalette::Disabled, QPalette::WindowText));
         QVERIFY(link.font().underline());
-        const QFontMetrics metrics(link.font());
-        QCOMPARE(link.width(), metrics.horizontalAdvance("View parsed pages") + 4);
+        const QFontMetricsF metrics(link.font());
+        QCOMPARE(link.width(),
+                 static_cast<int>(std::ceil(metrics.horizontalAdvance("View parsed pages"))) + 4);
         QCOMPARE(link.focusPolicy(), Qt::StrongFocus);
     }
 };
