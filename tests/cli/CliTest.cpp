@@ -197,11 +197,7 @@ TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
 
 TEST_F(CliTest, InterruptCancelsTheRun) {
     router.Serve("/", 200, "<a href=slow.htm>");
-    CLoopbackServer::Page slow;
-    slow.body = std::string(100, 's');
-    slow.pieceSize = 10;
-    slow.pieceDelay = std::chrono::seconds(60);
-    router.Serve("/slow.htm", slow);
+    router.Serve("/slow.htm", CLoopbackServer::Stalling());
     const Result run =
         RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
             while (router.Requests().size() < 2) {

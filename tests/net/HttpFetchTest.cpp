@@ -171,11 +171,7 @@ TEST_F(HttpFetchTest, RefusedConnectionOpensNoPage) {
 }
 
 TEST_F(HttpFetchTest, SettingTheAbortFlagEndsATransferInFlight) {
-    CLoopbackServer::Page slow;
-    slow.body = std::string(100, 's');
-    slow.pieceSize = 10;
-    slow.pieceDelay = std::chrono::seconds(30);
-    server.Serve("/slow", slow);
+    server.Serve("/slow", CLoopbackServer::Stalling());
     std::atomic<bool> abort{false};
     InternetHandle internet = OpenInternetHandle(CAbortSignal(&abort));
     auto fetch = std::async(std::launch::async, [&] {

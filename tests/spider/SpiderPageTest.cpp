@@ -149,11 +149,7 @@ private Q_SLOTS:
 
     void cancelWinsOverEverythingAndTheCaptionWaitsForTheWorker() {
         router->Serve("/", 200, "<a href=slow.htm> 203.0.113.45");
-        CLoopbackServer::Page slow;
-        slow.body = std::string(100, 's');
-        slow.pieceSize = 10;
-        slow.pieceDelay = std::chrono::seconds(60);
-        router->Serve("/slow.htm", slow);
+        router->Serve("/slow.htm", CLoopbackServer::Stalling());
         OpenOnStatusTab();
         QTest::mouseClick(Run(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(router->Requests().size(), 2u, 20000);
@@ -263,11 +259,7 @@ private Q_SLOTS:
     }
 
     void closingDuringARunEndsPromptly() {
-        CLoopbackServer::Page slow;
-        slow.body = std::string(100, 's');
-        slow.pieceSize = 10;
-        slow.pieceDelay = std::chrono::seconds(60);
-        router->Serve("/", slow);
+        router->Serve("/", CLoopbackServer::Stalling());
         OpenOnStatusTab();
         QTest::mouseClick(Run(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(router->Requests().size(), 1u, 20000);

@@ -74,11 +74,7 @@ TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
 
 TEST(CSpiderThread, ShutdownAbandonsARunInProgress) {
     CLoopbackServer router;
-    CLoopbackServer::Page slow;
-    slow.body = std::string(100, 's');
-    slow.pieceSize = 10;
-    slow.pieceDelay = std::chrono::seconds(60);
-    router.Serve("/", slow);
+    router.Serve("/", CLoopbackServer::Stalling());
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
     // The thread works on the process-wide state, as the Status page's runs do.

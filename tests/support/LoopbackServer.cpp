@@ -80,6 +80,14 @@ CLoopbackServer::~CLoopbackServer() {
     m_thread.join();
 }
 
+CLoopbackServer::Page CLoopbackServer::Stalling() {
+    Page page;
+    page.body = std::string(100, 's');
+    page.pieceSize = 10;
+    page.pieceDelay = std::chrono::seconds(60);
+    return page;
+}
+
 CLoopbackServer::Page CLoopbackServer::Answer(const std::string& target) const {
     if (const auto found = m_pages.find(target); found != m_pages.end()) {
         return found->second;

@@ -37,6 +37,9 @@ public:
         int connection = 0;  // the client's port: one value per TCP connection
     };
 
+    // A page that sends its first bytes and then nothing for a minute: a transfer in flight.
+    static Page Stalling();
+
     CLoopbackServer();
     ~CLoopbackServer();
     CLoopbackServer(const CLoopbackServer&) = delete;
