@@ -15,8 +15,6 @@
 namespace {
 
 const QString kSection = QStringLiteral("Router");
-constexpr std::uint32_t kDefaultAddress = 0x7F000001;  // 127.0.0.1
-constexpr std::uint32_t kDefaultPort = 8000;
 
 QLabel* Buddy(const char* text, QWidget* control, QWidget* parent) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
@@ -29,9 +27,9 @@ QLabel* Buddy(const char* text, QWidget* control, QWidget* parent) {
 CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLiteral("Router")) {
     if (const CVelmoApp* app = TheApp()) {
         m_strLogin = app->GetProfileString(kSection, QStringLiteral("Login"));
-        m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), kDefaultAddress);
-        m_nPort = static_cast<std::int32_t>(
-            app->GetProfileInt(kSection, QStringLiteral("Port"), kDefaultPort));
+        m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+        m_nPort = static_cast<std::int32_t>(app->GetProfileInt(
+            kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
     }
 
     m_editLogin.setObjectName(QStringLiteral("1007"));

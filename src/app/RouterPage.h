@@ -36,6 +36,6 @@ private:
     QLineEdit m_editPort;
     QString m_strLogin;
     QString m_strPassword;
-    std::uint32_t m_nAddress = 0;
-    std::int32_t m_nPort = 0;
+    std::uint32_t m_nAddress = 0x7F000001;  // 127.0.0.1
+    std::int32_t m_nPort = 8000;
 };
