@@ -1,8 +1,8 @@
 #include "about/HyperLink.h"
 
 #include <QFocusEvent>
-#include <QFontMetricsF>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -54,9 +54,9 @@ QColor CHyperLink::TextColour() const {
 
 QSize CHyperLink::sizeHint() const {
     const QFontMetricsF metrics(font());
-    return {static_cast<int>(std::ceil(metrics.horizontalAdvance(m_strText))) +
-                4 * m_nFocusBorderWidth,
-            static_cast<int>(std::ceil(metrics.height())) + 4 * m_nFocusBorderHeight};
+    return {
+        static_cast<int>(std::ceil(metrics.horizontalAdvance(m_strText))) + 4 * m_nFocusBorderWidth,
+        static_cast<int>(std::ceil(metrics.height())) + 4 * m_nFocusBorderHeight};
 }
 
 void CHyperLink::ResizeToText() {
