@@ -13,16 +13,15 @@
 
 #include "app/Desktop.h"
 
-CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QWidget(parent), m_strText(text) {
+// Until a target is set, the link opens its own text.
+CHyperLink::CHyperLink(const QString& text, QWidget* parent)
+    : QWidget(parent), m_strText(text), m_strTarget(text) {
     QFont linkFont = font();
     linkFont.setUnderline(true);
     setFont(linkFont);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
-    if (m_strTarget.isEmpty()) {
-        m_strTarget = m_strText;
-    }
     setToolTip(m_strTarget);
     ResizeToText();
 }

@@ -76,11 +76,6 @@ CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLitera
     setTabOrder(m_ctrlAddress.Field(3), &m_editPort);
 }
 
-bool CRouterPage::OnInitDialog() {
-    CPropertyPage::OnInitDialog();
-    return true;
-}
-
 bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
     if (!bSaveAndValidate) {
         m_editLogin.setText(m_strLogin);

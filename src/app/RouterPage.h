@@ -15,8 +15,6 @@ class CRouterPage : public CPropertyPage {
 public:
     explicit CRouterPage(CTestSheet& sheet);
 
-    bool OnInitDialog() override;
-
     // Pulls the controls, applies the "%20" login rule, checks address then port, saves.
     bool ValidateAndSave();
     void EnableControls(bool bEnable);

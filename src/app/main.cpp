@@ -5,5 +5,6 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     CVelmoApp app;
-    return app.InitInstance() ? 0 : 0;
+    app.InitInstance();  // runs the window; answers false so the process ends
+    return 0;
 }

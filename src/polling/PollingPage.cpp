@@ -104,10 +104,6 @@ bool CPollingPage::DoDataExchange(bool bSaveAndValidate) {
     return true;
 }
 
-bool CPollingPage::OnInitDialog() {
-    return CPropertyPage::OnInitDialog();
-}
-
 bool CPollingPage::OnSetActive() {
     if (!m_strPath.isEmpty()) {
         m_editPath.setText(m_strPath);

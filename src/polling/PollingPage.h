@@ -17,7 +17,6 @@ class CPollingPage : public CPropertyPage {
 public:
     explicit CPollingPage(CTestSheet& sheet);
 
-    bool OnInitDialog() override;
     bool OnSetActive() override;
 
     bool ApplyPollingSettings();
