@@ -1,94 +1,21 @@
 // velmo-cli end to end: the real binary against loopback routers and detection servers.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "support/LoopbackServer.h"
+#include "support/Process.h"
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
-};
-
-// Runs velmo-cli with `args`, feeding `input` on its standard input. `whileRunning` is called
-// with the child's pid once it has started.
-Result RunCli(std::vector<std::string> args, const std::string& input = {},
-              const std::function<void(pid_t)>& whileRunning = {}) {
-    std::array<int, 2> in{}, out{}, err{};
-    EXPECT_EQ(pipe(in.data()), 0);
-    EXPECT_EQ(pipe(out.data()), 0);
-    EXPECT_EQ(pipe(err.data()), 0);
+ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
+                     const std::function<void(pid_t)>& whileRunning = {}) {
     args.insert(args.begin(), VELMO_CLI);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
-            close(fd);
-        }
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    if (!input.empty()) {
-        EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    }
-    close(in[1]);
-    if (whileRunning) {
-        whileRunning(pid);
-    }
-    Result result;
-    std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
-    int open = 2;
-    while (open > 0) {
-        poll(fds.data(), fds.size(), -1);
-        for (pollfd& fd : fds) {
-            if (fd.fd >= 0 && (fd.revents & (POLLIN | POLLHUP)) != 0) {
-                char buffer[4096];
-                const ssize_t n = read(fd.fd, buffer, sizeof buffer);
-                if (n <= 0) {
-                    close(fd.fd);
-                    fd.fd = -1;
-                    --open;
-                } else {
-                    (fd.fd == out[0] ? result.out : result.err).append(buffer, n);
-                }
-            }
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return RunProgram(args, input, whileRunning);
 }
 
 class CliTest : public testing::Test {
@@ -107,7 +34,7 @@ TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
     router.Serve("/Status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/other.htm", 200, "LAN only");
-    const Result run =
+    const ProcessResult run =
         RunCli({"spider", Router(), "--detect-url", detection.Url("/"), "--list-parsed"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.Lines(),
@@ -119,29 +46,31 @@ TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
 
 TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
     router.Serve("/", 200, "nothing here");
-    const Result none = RunCli({"spider", Router(), "--external-address", "198.51.100.7"});
+    const ProcessResult none = RunCli({"spider", Router(), "--external-address", "198.51.100.7"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.Lines().back(), "Unable to identify the status page");
     EXPECT_TRUE(detection.Requests().empty());
 
     detection.Serve("/", 200, "no address");
-    const Result undetected = RunCli({"spider", Router(), "--detect-url", detection.Url("/")});
+    const ProcessResult undetected =
+        RunCli({"spider", Router(), "--detect-url", detection.Url("/")});
     EXPECT_EQ(undetected.status, 2);
     EXPECT_EQ(undetected.Lines(),
               (Lines{"Parsed pages: 0",
                      "Unable to autodetect your external IP address. Please make sure that you "
                      "are connected to the Internet."}));
 
-    const Result refused = RunCli({"spider", "127.0.0.1:1", "--external-address", "198.51.100.7"});
+    const ProcessResult refused =
+        RunCli({"spider", "127.0.0.1:1", "--external-address", "198.51.100.7"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("no page could be read"), std::string::npos);
 }
 
 TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
-    const Result outside = RunCli({"spider", "8.8.8.8"});
+    const ProcessResult outside = RunCli({"spider", "8.8.8.8"});
     EXPECT_EQ(outside.status, 64);
     EXPECT_EQ(outside.err, "velmo-cli: Invalid IP address, local address expected\n");
-    const Result port = RunCli({"spider", "192.168.1.1:0"});
+    const ProcessResult port = RunCli({"spider", "192.168.1.1:0"});
     EXPECT_EQ(port.status, 64);
     EXPECT_EQ(port.err, "velmo-cli: Invalid TCP port number\n");
     EXPECT_EQ(RunCli({"spider", "router.invalid"}).status, 64);
@@ -154,11 +83,11 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
 TEST_F(CliTest, PasswordComesFromStandardInput) {
     router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
     router.Serve("/status.htm", 200, "WAN 203.0.113.9");
-    const Result probe = RunCli(
+    const ProcessResult probe = RunCli(
         {"probe", router.Url("/status.htm"), "--login", "admin", "--password-stdin"}, "s3cr3t\n");
     EXPECT_EQ(probe.status, 0) << probe.err;
     EXPECT_EQ(probe.out, "203.0.113.9\n");
-    const Result wrong = RunCli({"probe", router.Url("/status.htm"), "--login", "admin"});
+    const ProcessResult wrong = RunCli({"probe", router.Url("/status.htm"), "--login", "admin"});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.out, "n/a\n");
 }
@@ -173,7 +102,7 @@ TEST_F(CliTest, ProbeAppliesReservedAndNormalisedExclusions) {
 
 TEST_F(CliTest, PollPrintsOneLinePerInterval) {
     router.Serve("/status.htm", 200, "WAN 203.0.113.9.");
-    const Result poll =
+    const ProcessResult poll =
         RunCli({"poll", Router(), "/status.htm", "--interval", "0.01", "--count", "3"});
     EXPECT_EQ(poll.status, 0) << poll.err;
     ASSERT_EQ(poll.Lines().size(), 3u);
@@ -186,11 +115,11 @@ TEST_F(CliTest, PollPrintsOneLinePerInterval) {
 TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
     CLoopbackServer dead;
     dead.Serve("/", 200, "nothing");
-    const Result found =
+    const ProcessResult found =
         RunCli({"detect", "--detect-url", dead.Url("/"), "--detect-url", detection.Url("/")});
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.out, "203.0.113.45\n");
-    const Result failed = RunCli({"detect", "--detect-url", dead.Url("/")});
+    const ProcessResult failed = RunCli({"detect", "--detect-url", dead.Url("/")});
     EXPECT_EQ(failed.status, 2);
     EXPECT_NE(failed.err.find("Unable to autodetect"), std::string::npos);
 }
@@ -198,7 +127,7 @@ TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
 TEST_F(CliTest, InterruptCancelsTheRun) {
     router.Serve("/", 200, "<a href=slow.htm>");
     router.Serve("/slow.htm", CLoopbackServer::Stalling());
-    const Result run =
+    const ProcessResult run =
         RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
             while (router.Requests().size() < 2) {
                 std::this_thread::yield();
@@ -225,7 +154,7 @@ TEST_F(CliTest, ReportIsWrittenEscaped) {
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "Version: 1.00 (Build 0.0)\n");
     for (const char* command : {"spider", "probe", "poll", "detect"}) {
-        const Result help = RunCli({command, "--help"});
+        const ProcessResult help = RunCli({command, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
     }

@@ -1,0 +1,80 @@
+#include "support/Process.h"
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <sstream>
+
+std::vector<std::string> ProcessResult::Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+ProcessResult RunProgram(std::vector<std::string> args, const std::string& input,
+                         const std::function<void(pid_t)>& whileRunning,
+                         const std::vector<std::string>& environment) {
+    std::array<int, 2> in{}, out{}, err{};
+    ProcessResult result;
+    if (pipe(in.data()) != 0 || pipe(out.data()) != 0 || pipe(err.data()) != 0) {
+        return result;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+            close(fd);
+        }
+        for (const std::string& entry : environment) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty()) {
+        [[maybe_unused]] const ssize_t written = write(in[1], input.data(), input.size());
+    }
+    close(in[1]);
+    if (whileRunning) {
+        whileRunning(pid);
+    }
+    std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
+    for (int open = 2; open > 0;) {
+        poll(fds.data(), fds.size(), -1);
+        for (pollfd& fd : fds) {
+            if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP)) == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = read(fd.fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fd.fd);
+                fd.fd = -1;
+                --open;
+            } else {
+                (&fd == &fds[0] ? result.out : result.err)
+                    .append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
