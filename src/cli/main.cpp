@@ -208,10 +208,7 @@ public:
             }
             case WM_SPIDER_PARSED:
                 ++m_nParsed;
-                if (m_bProgress) {
-                    std::fprintf(stderr, "\rParsed pages: %d", m_nParsed);
-                    std::fflush(stderr);
-                }
+                ShowProgress();
                 break;
             case WM_SPIDER_DONE:
                 ClearProgress();
@@ -219,13 +216,26 @@ public:
         }
     }
 
+    void Fetching(const std::string& path) override {
+        m_strReading = path;
+        ShowProgress();
+    }
+
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.size(); }
     int Parsed() const { return m_nParsed; }
 
 private:
+    // One line, rewritten in place: the count and the page being read, cut to fit 80 columns.
+    void ShowProgress() {
+        if (m_bProgress) {
+            std::fprintf(stderr, "\r\033[KParsed pages: %d  reading %.55s", m_nParsed,
+                         m_strReading.c_str());
+            std::fflush(stderr);
+        }
+    }
     void ClearProgress() {
-        if (m_bProgress && m_nParsed > 0) {
+        if (m_bProgress) {
             std::fputs("\r\033[K", stderr);
         }
     }
@@ -233,6 +243,7 @@ private:
     bool m_bProgress = isatty(STDERR_FILENO) != 0;
     std::string m_strAddress;
     std::vector<std::string> m_found;
+    std::string m_strReading;
     int m_nParsed = 0;
 };
 

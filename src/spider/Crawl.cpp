@@ -54,6 +54,7 @@ std::optional<std::string> FetchPage(const SpiderParams& params, CrawlContext& c
     if (context.cancel.load()) {
         return std::nullopt;
     }
+    context.sink.Fetching(params.strPath);
     PageRequest request = OpenPage(*params.pInternet, params.GetUrl(), params.strHeaders);
     if (!request) {
         return std::nullopt;

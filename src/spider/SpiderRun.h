@@ -25,6 +25,8 @@ class ISpiderSink {
 public:
     virtual ~ISpiderSink() = default;
     virtual void Post(SpiderMessage message, std::string text) = 0;
+    // Called on the worker just before a page is requested; for progress displays only.
+    virtual void Fetching(const std::string& /*path*/) {}
 };
 
 // The parameters of one crawl step; the crawl copies it for every page it follows.
