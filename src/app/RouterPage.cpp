@@ -16,10 +16,26 @@ namespace {
 
 const QString kSection = QStringLiteral("Router");
 
-QLabel* Buddy(const char* text, QWidget* control, QWidget* parent) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setBuddy(control);
-    return label;
+struct Labelled {
+    const char* label;
+    QWidget* control;
+    int width;  // in dialog units; the columns keep these proportions
+};
+
+// A titled frame holding two labelled controls side by side, each label above its control.
+QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& right,
+                   QWidget* parent) {
+    auto* box = new QGroupBox(QString::fromLatin1(title), parent);
+    auto* grid = new QGridLayout(box);
+    int column = 0;
+    for (const Labelled& item : {left, right}) {
+        auto* label = new QLabel(QString::fromLatin1(item.label), box);
+        label->setBuddy(item.control);
+        grid->addWidget(label, 0, column);
+        grid->addWidget(item.control, 1, column);
+        grid->setColumnStretch(column++, item.width);
+    }
+    return box;
 }
 
 }  // namespace
@@ -40,21 +56,10 @@ CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLitera
     m_editPort.setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
 
-    auto* authentication = new QGroupBox(QStringLiteral("Authentication"), this);
-    auto* authenticationGrid = new QGridLayout(authentication);
-    authenticationGrid->addWidget(Buddy("&Login:", &m_editLogin, this), 0, 0);
-    authenticationGrid->addWidget(Buddy("&Password:", &m_editPassword, this), 0, 1);
-    authenticationGrid->addWidget(&m_editLogin, 1, 0);
-    authenticationGrid->addWidget(&m_editPassword, 1, 1);
-
-    auto* addressing = new QGroupBox(QStringLiteral("Addressing"), this);
-    auto* addressingGrid = new QGridLayout(addressing);
-    addressingGrid->addWidget(Buddy("&IP Address:", &m_ctrlAddress, this), 0, 0);
-    addressingGrid->addWidget(Buddy("P&ort:", &m_editPort, this), 0, 1);
-    addressingGrid->addWidget(&m_ctrlAddress, 1, 0);
-    addressingGrid->addWidget(&m_editPort, 1, 1);
-    addressingGrid->setColumnStretch(0, 105);  // the address and port boxes keep their proportions
-    addressingGrid->setColumnStretch(1, 55);
+    QGroupBox* authentication = PairBox("Authentication", {"&Login:", &m_editLogin, 80},
+                                        {"&Password:", &m_editPassword, 80}, this);
+    QGroupBox* addressing = PairBox("Addressing", {"&IP Address:", &m_ctrlAddress, 105},
+                                    {"P&ort:", &m_editPort, 55}, this);
 
     auto* hint = new QLabel(
         QStringLiteral(
