@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "about/ModuleVersion.h"
+#include "app/Desktop.h"
 #include "res/StringTable.h"
 
 namespace {
@@ -18,7 +19,7 @@ QString FirstSentence(const QString& notice) {
 
 CAboutPage::CAboutPage(CTestSheet& sheet)
     : CPropertyPage(sheet, QStringLiteral("About")),
-      m_frameTitle(QString::fromLatin1(LoadString(IDS_APP_TITLE))),
+      m_frameTitle(LoadText(IDS_APP_TITLE)),
       m_linkSite(kWebsite),
       m_staticVersion(QStringLiteral("<version>")),
       m_staticNotice(QStringLiteral("<copyright>")) {

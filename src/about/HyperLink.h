@@ -22,7 +22,6 @@ public:
     // desktop refuses it.
     bool OpenTarget();
 
-    bool IsHovering() const { return m_bOverControl; }
     QColor TextColour() const;  // the colour the text is drawn in now
 
     QSize sizeHint() const override;

@@ -17,6 +17,10 @@ DesktopHooks& Hooks() {
 
 }  // namespace
 
+QString LoadText(int id) {
+    return QString::fromLatin1(LoadString(id));
+}
+
 void SetDesktopHooks(DesktopHooks hooks) {
     Hooks() = std::move(hooks);
 }
@@ -28,8 +32,7 @@ void ShowMessageBox(const QString& text, MessageIcon icon) {
     }
     QMessageBox box(
         icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
-        QString::fromLatin1(LoadString(IDS_APP_TITLE)), text, QMessageBox::Ok,
-        QApplication::activeWindow());
+        LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 

@@ -7,6 +7,9 @@
 // The desktop around the window: message boxes, the shell's "open", the error sound. Each goes
 // through one hook that tests replace to see the call and answer it.
 
+// A text of the string table, for the window.
+QString LoadText(int id);
+
 enum class MessageIcon { Exclamation, Information };
 
 // A modal box captioned with the application's title, with an OK button.

@@ -1,5 +1,13 @@
 #include "app/PropertyPage.h"
 
+#include <QLabel>
+
+QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
 CPropertyPage::CPropertyPage(CTestSheet& sheet, const QString& caption)
     : m_sheet(sheet), m_strCaption(caption) {
     setObjectName(caption);

@@ -3,6 +3,10 @@
 #include <QWidget>
 
 class CTestSheet;
+class QLabel;
+
+// A label whose mnemonic moves the focus to `buddy`.
+QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent);
 
 // One tab of the test sheet. The sheet calls OnInitDialog once, when the page is first shown,
 // OnSetActive each time it becomes the active tab and OnKillActive when the user leaves it; a page
@@ -24,7 +28,6 @@ public:
     // why, and answer false.
     bool UpdateData(bool bSaveAndValidate);
     void EnsureInitialized();
-    bool IsInitialized() const { return m_bInitialized; }
 
 protected:
     virtual bool DoDataExchange(bool bSaveAndValidate);

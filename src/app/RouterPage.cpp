@@ -29,9 +29,7 @@ QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& righ
     auto* grid = new QGridLayout(box);
     int column = 0;
     for (const Labelled& item : {left, right}) {
-        auto* label = new QLabel(QString::fromLatin1(item.label), box);
-        label->setBuddy(item.control);
-        grid->addWidget(label, 0, column);
+        grid->addWidget(BuddyLabel(QString::fromLatin1(item.label), item.control, box), 0, column);
         grid->addWidget(item.control, 1, column);
         grid->setColumnStretch(column++, item.width);
     }
@@ -99,8 +97,7 @@ bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
     bool bOk = false;
     const int port = m_editPort.text().trimmed().toInt(&bOk);
     if (!bOk) {
-        ShowMessageBox(QString::fromLatin1(LoadString(IDS_ENTER_INTEGER)),
-                       MessageIcon::Exclamation);
+        ShowMessageBox(LoadText(IDS_ENTER_INTEGER), MessageIcon::Exclamation);
         m_editPort.setFocus();
         m_editPort.selectAll();
         return false;
@@ -116,7 +113,7 @@ bool CRouterPage::ValidateAndSave() {
     }
     if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
         Sheet().SetActivePage(this);
-        ShowMessageBox(QString::fromLatin1(LoadString(refusal)), MessageIcon::Exclamation);
+        ShowMessageBox(LoadText(refusal), MessageIcon::Exclamation);
         if (refusal == IDS_INVALID_ADDRESS) {
             m_ctrlAddress.setFocus();
         } else {

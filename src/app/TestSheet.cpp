@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/Desktop.h"
 #include "res/StringTable.h"
 
 // The icon lives in the UI library's resources, which a static library must register itself.
@@ -38,7 +39,7 @@ CTestSheet::CTestSheet(QWidget* parent)
       m_pollingPage(*this),
       m_aboutPage(*this) {
     InitResources();
-    setWindowTitle(QString::fromLatin1(LoadString(IDS_APP_TITLE)));
+    setWindowTitle(LoadText(IDS_APP_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/velmo/velmo.svg")));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include "app/Desktop.h"
 #include "app/TestSheet.h"
 #include "res/StringTable.h"
 
@@ -19,7 +20,7 @@ CVelmoApp* TheApp() {
     return g_pApp;
 }
 
-CVelmoApp::CVelmoApp() : m_strAppName(QString::fromLatin1(LoadString(IDS_APP_TITLE))) {
+CVelmoApp::CVelmoApp() : m_strAppName(LoadText(IDS_APP_TITLE)) {
     g_pApp = this;
 }
 

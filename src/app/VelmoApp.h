@@ -28,8 +28,6 @@ public:
     bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
     bool WriteProfileInt(const QString& section, const QString& entry, std::uint32_t value);
 
-    const QString& AppName() const { return m_strAppName; }
-
 private:
     QString m_strAppName;
     QString m_strRegistryKey;

@@ -21,10 +21,6 @@ namespace {
 const QString kSection = QStringLiteral("Polling");
 std::chrono::milliseconds g_pollInterval{60000};
 
-QString Text(int id) {
-    return QString::fromLatin1(LoadString(id));
-}
-
 QString Normalized(const QString& exclusions) {
     std::string text = exclusions.toStdString();
     NormalizeExclusions(text);
@@ -39,7 +35,7 @@ void CPollingPage::SetPollInterval(std::chrono::milliseconds interval) {
 
 CPollingPage::CPollingPage(CTestSheet& sheet)
     : CPropertyPage(sheet, QStringLiteral("Polling")),
-      m_btnPoll(Text(IDS_POLL)),
+      m_btnPoll(LoadText(IDS_POLL)),
       m_btnOpen(QStringLiteral("&Open...")) {
     if (const CVelmoApp* app = TheApp()) {
         m_strPath = app->GetProfileString(kSection, QStringLiteral("Path"));
@@ -55,20 +51,17 @@ CPollingPage::CPollingPage(CTestSheet& sheet)
     m_btnOpen.setObjectName(QStringLiteral("1012"));
     m_btnOpen.setEnabled(false);
 
-    auto* pathLabel = new QLabel(QStringLiteral("Path of &status page (e.g. /status.htm) :"), this);
-    pathLabel->setBuddy(&m_editPath);
-    auto* excludesLabel = new QLabel(QStringLiteral("&Address(es) to exclude (optional):"), this);
-    excludesLabel->setBuddy(&m_editExcludes);
-    auto* logLabel = new QLabel(QStringLiteral("&Log:"), this);
-    logLabel->setBuddy(&m_editLog);
-
     auto* grid = new QGridLayout;
-    grid->addWidget(pathLabel, 0, 0, 1, 2);
+    grid->addWidget(
+        BuddyLabel(QStringLiteral("Path of &status page (e.g. /status.htm) :"), &m_editPath, this),
+        0, 0, 1, 2);
     grid->addWidget(&m_editPath, 1, 0);
     grid->addWidget(&m_btnOpen, 1, 1);
-    grid->addWidget(excludesLabel, 2, 0, 1, 2);
+    grid->addWidget(
+        BuddyLabel(QStringLiteral("&Address(es) to exclude (optional):"), &m_editExcludes, this), 2,
+        0, 1, 2);
     grid->addWidget(&m_editExcludes, 3, 0, 1, 2);
-    grid->addWidget(logLabel, 4, 0, 1, 2);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Log:"), &m_editLog, this), 4, 0, 1, 2);
     grid->addWidget(&m_editLog, 5, 0, 1, 2);
     grid->addWidget(&m_btnPoll, 6, 1);
     grid->setRowStretch(5, 1);
@@ -127,7 +120,7 @@ bool CPollingPage::ApplyPollingSettings() {
     UpdateData(true);
     if (m_strPath.isEmpty()) {
         Sheet().SetActivePage(this);
-        ShowMessageBox(Text(IDS_INVALID_PATH), MessageIcon::Exclamation);
+        ShowMessageBox(LoadText(IDS_INVALID_PATH), MessageIcon::Exclamation);
         m_editPath.setFocus();
         return false;
     }
@@ -163,10 +156,10 @@ void CPollingPage::SetPollingState(bool bPolling) {
     if (bPolling) {
         m_editLog.clear();
         m_timer.start(g_pollInterval);
-        m_btnPoll.setText(Text(IDS_STOP));
+        m_btnPoll.setText(LoadText(IDS_STOP));
     } else {
         m_timer.stop();
-        m_btnPoll.setText(Text(IDS_POLL));
+        m_btnPoll.setText(LoadText(IDS_POLL));
     }
     m_editPath.setEnabled(!bPolling);
     m_editExcludes.setEnabled(!bPolling);

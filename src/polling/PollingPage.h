@@ -29,7 +29,6 @@ public:
     bool IsPolling() const { return m_bPolling != 0; }
     const QString& Path() const { return m_strPath; }
     void SetPath(const QString& path) { m_strPath = path; }
-    const QString& Url() const { return m_strUrl; }
 
     // The program polls every 60 s; tests shorten it.
     static void SetPollInterval(std::chrono::milliseconds interval);

@@ -16,10 +16,6 @@
 
 namespace {
 
-QString Text(int id) {
-    return QString::fromLatin1(LoadString(id));
-}
-
 // A new file of our own in the temporary folder, created exclusively with mode 0600.
 QString ReserveReportFile() {
     QByteArray name = QFile::encodeName(QDir::tempPath() + QStringLiteral("/velXXXXXX.htm"));
@@ -47,7 +43,7 @@ bool WriteAll(int fd, const std::string& text) {
 
 CSpiderPage::CSpiderPage(CTestSheet& sheet)
     : CPropertyPage(sheet, QStringLiteral("Status")),
-      m_btnRun(Text(IDS_RUN)),
+      m_btnRun(LoadText(IDS_RUN)),
       m_linkReport(QStringLiteral("View parsed pages")),
       m_staticCount(QStringLiteral("0")),
       m_strReportFile(ReserveReportFile()),
@@ -59,16 +55,12 @@ CSpiderPage::CSpiderPage(CTestSheet& sheet)
     m_linkReport.setObjectName(QStringLiteral("1013"));
     m_staticCount.setObjectName(QStringLiteral("1007"));
 
-    auto* addressLabel = new QLabel(QStringLiteral("&Detected IP address:"), this);
-    addressLabel->setBuddy(&m_ctrlAddress);
-    auto* countLabel = new QLabel(QStringLiteral("&Parsed pages:"), this);
-    countLabel->setBuddy(&m_listPages);
-
     auto* grid = new QGridLayout;
-    grid->addWidget(addressLabel, 0, 0, 1, 3);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_ctrlAddress, this), 0, 0,
+                    1, 3);
     grid->addWidget(&m_ctrlAddress, 1, 0, 1, 2);
     grid->addWidget(&m_btnRun, 1, 3, Qt::AlignRight);
-    grid->addWidget(countLabel, 2, 0);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Parsed pages:"), &m_listPages, this), 2, 0);
     grid->addWidget(&m_staticCount, 2, 1);
     grid->addWidget(&m_linkReport, 2, 3, Qt::AlignRight | Qt::AlignVCenter);
     grid->setColumnStretch(2, 1);
@@ -137,7 +129,7 @@ void CSpiderPage::OnRun() {
     if (!m_worker.Start()) {
         return;
     }
-    m_btnRun.setText(Text(IDS_CANCEL));
+    m_btnRun.setText(LoadText(IDS_CANCEL));
     m_bRunning = true;
     router.EnableControls(false);
     m_listPages.setEnabled(false);
@@ -160,15 +152,15 @@ void CSpiderPage::OnAddressDetected(const QString& address) {
 }
 
 void CSpiderPage::OnSpiderDone() {
-    m_btnRun.setText(Text(IDS_RUN));
+    m_btnRun.setText(LoadText(IDS_RUN));
     m_bRunning = false;
     const std::uint32_t address = m_ctrlAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
     const int outcome = SpiderOutcome(g_bSpiderCancel, address,
                                       static_cast<std::size_t>(m_listPages.GetItemCount()));
-    ShowMessageBox(Text(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
-                                                                   : MessageIcon::Exclamation);
+    ShowMessageBox(LoadText(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
+                                                                       : MessageIcon::Exclamation);
     Sheet().RouterPage().EnableControls(true);
 }
 

@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include "app/Desktop.h"
 #include "res/StringTable.h"
 
 CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
@@ -22,7 +23,7 @@ CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
 
 void CUrlListCtrl::InitList() {
     const int width = this->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 5;
-    QStringList headings = QString::fromLatin1(LoadString(IDS_URL_COLUMNS)).split(';');
+    QStringList headings = LoadText(IDS_URL_COLUMNS).split(';');
     headings.removeLast();  // the text after the last ";" is not a heading
     setColumnCount(static_cast<int>(headings.size()));
     setHorizontalHeaderLabels(headings);
