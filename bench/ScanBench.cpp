@@ -4,8 +4,8 @@
 #include <random>
 #include <string>
 
-#include "address/AddressProbe.h"
-#include "address/AddressScan.h"
+#include "core/address/AddressProbe.h"
+#include "core/address/AddressScan.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "app/TestSheet.h"
-#include "app/VelmoApp.h"
+#include "gui/app/TestSheet.h"
+#include "gui/app/VelmoApp.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

@@ -5,7 +5,7 @@
 # usage: bench/crawl.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build/bench}
-cli=$(realpath "$build/src/velmo-cli")
+cli=$(realpath "$build/bin/velmo-cli")
 pages=2000
 work=$(mktemp -d)
 trap 'kill "$(cat "$work/nginx.pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"' EXIT

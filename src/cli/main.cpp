@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
-#include "about/ModuleVersion.h"
-#include "address/AddressProbe.h"
-#include "address/AddressScan.h"
-#include "address/DetectScript.h"
-#include "address/Exclusions.h"
-#include "net/ParsedPagesReport.h"
-#include "net/RouterUrl.h"
-#include "polling/PollLine.h"
-#include "res/StringTable.h"
-#include "spider/SpiderWorker.h"
+#include "core/address/AddressProbe.h"
+#include "core/address/AddressScan.h"
+#include "core/address/DetectScript.h"
+#include "core/address/Exclusions.h"
+#include "core/net/RouterUrl.h"
+#include "core/polling/PollLine.h"
+#include "core/report/ParsedPagesReport.h"
+#include "core/spider/SpiderWorker.h"
+#include "core/text/StringTable.h"
+#include "core/version/ModuleVersion.h"
 
 namespace {
 
@@ -289,7 +289,7 @@ int Spider(const Options& options) {
     }
     if (options.report) {
         std::ofstream out(*options.report, std::ios::binary | std::ios::trunc);
-        out << BuildParsedPagesReport();
+        out << BuildParsedPagesReport(TheParsedPages().Paths());
         if (!out.flush()) {
             std::cerr << "velmo-cli: cannot write " << *options.report << '\n';
         }

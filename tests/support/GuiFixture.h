@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/Desktop.h"
-#include "app/TestSheet.h"
-#include "app/VelmoApp.h"
+#include "gui/app/TestSheet.h"
+#include "gui/app/VelmoApp.h"
+#include "gui/desktop/Desktop.h"
 
 class QTabBar;
 

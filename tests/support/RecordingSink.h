@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "spider/SpiderRun.h"
+#include "core/spider/SpiderRun.h"
 
 // Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE".
 class CRecordingSink : public ISpiderSink {

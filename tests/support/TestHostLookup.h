@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-#include "net/RouterUrl.h"
+#include "core/net/RouterUrl.h"
 
 // Router pages link to outside sites; their names must never reach a name server from a test.
 // Only "localhost" resolves.

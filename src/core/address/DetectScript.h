@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/net/AbortSignal.h"
+
+// Learns the machine's public IPv4 address from a rotating list of detection servers: each
+// detection starts with the server after the one asked last and stops at the first answer that
+// holds an acceptable address.
+class CDetectScript {
+public:
+    CDetectScript();  // the ten public detection servers
+    explicit CDetectScript(std::vector<std::string> servers);
+    virtual ~CDetectScript() = default;
+
+    // `address` receives the address text on success and is untouched otherwise. Transfers end
+    // early once `abort` is set.
+    bool Detect(bool allowReserved, std::string& address, const CAbortSignal& abort = {});
+
+    const std::vector<std::string>& Servers() const { return m_servers; }
+    int NextServerIndex() const { return m_nNextServer; }
+
+private:
+    std::vector<std::string> m_servers;
+    int m_nNextServer = 0;
+};
+
+// The process-wide detector; its rotation survives from one spider run to the next.
+CDetectScript& TheDetectScript();

@@ -1,0 +1,290 @@
+#include "core/net/HttpFetch.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cctype>
+#include <mutex>
+
+#include "core/net/Base64Encoder.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+constexpr long kMaxRedirects = 10;
+constexpr int kPollMilliseconds = 50;
+
+std::atomic<bool> g_bOffline{false};
+std::atomic<long long> g_connectMs{10000};
+std::atomic<long long> g_stallMs{10000};
+
+using Clock = std::chrono::steady_clock;
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+class CPageRequest {
+public:
+    std::string body;
+    int error = 0;
+};
+
+class CInternetHandle {
+public:
+    explicit CInternetHandle(const CAbortSignal& abort) : m_abort(abort) {}
+    ~CInternetHandle() {
+        if (m_multi != nullptr) {
+            curl_multi_cleanup(m_multi);
+        }
+        if (m_easy != nullptr) {
+            curl_easy_cleanup(m_easy);
+        }
+    }
+    CInternetHandle(const CInternetHandle&) = delete;
+    CInternetHandle& operator=(const CInternetHandle&) = delete;
+
+    bool Init();
+    PageRequest Get(const std::string& url, std::string_view headers);
+
+private:
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnConnected(void* self, char*, char*, int, int);
+
+    CURL* m_easy = nullptr;
+    CURLM* m_multi = nullptr;
+    CAbortSignal m_abort;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // State of the transfer in progress.
+    std::string m_body;
+    bool m_bTooLarge = false;
+    bool m_bConnected = false;
+    Clock::time_point m_lastActivity;
+};
+
+bool CInternetHandle::Init() {
+    InitCurlOnce();
+    m_easy = curl_easy_init();
+    m_multi = curl_multi_init();
+    if (m_easy == nullptr || m_multi == nullptr) {
+        return false;
+    }
+    // The multi handle owns the connection cache, so keeping it for the handle's life keeps the
+    // router's connection alive from one page to the next.
+    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(m_easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CInternetHandle::OnBody);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CInternetHandle::OnHeader);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &CInternetHandle::OnConnected);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
+    return true;
+}
+
+size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* handle = static_cast<CInternetHandle*>(self);
+    const size_t n = size * count;
+    handle->m_lastActivity = Clock::now();
+    if (handle->m_body.size() + n > kMaxResponseBytes) {
+        handle->m_bTooLarge = true;
+        return 0;  // ends the transfer with a write error
+    }
+    handle->m_body.append(data, n);
+    return n;
+}
+
+size_t CInternetHandle::OnHeader(char*, size_t size, size_t count, void* self) {
+    static_cast<CInternetHandle*>(self)->m_lastActivity = Clock::now();
+    return size * count;
+}
+
+int CInternetHandle::OnConnected(void* self, char*, char*, int, int) {
+    auto* handle = static_cast<CInternetHandle*>(self);
+    handle->m_bConnected = true;
+    handle->m_lastActivity = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
+    struct curl_slist* list = curl_slist_append(nullptr, "Pragma: no-cache");
+    for (std::size_t start = 0; start < headers.size();) {
+        std::size_t end = headers.find("\r\n", start);
+        if (end == std::string_view::npos) {
+            end = headers.size();
+        }
+        if (end > start) {
+            list = curl_slist_append(list, std::string(headers.substr(start, end - start)).c_str());
+        }
+        start = end + 2;
+    }
+    curl_easy_setopt(m_easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+    const HttpTimeouts timeouts = GetHttpTimeouts();
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(timeouts.connect.count()));
+
+    m_body.clear();
+    m_bTooLarge = false;
+    m_bConnected = false;
+    m_lastActivity = Clock::now();
+    m_errorBuffer[0] = '\0';
+
+    CURLcode result = CURLE_FAILED_INIT;
+    const bool bStarted = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
+    if (bStarted) {
+        int running = 1;
+        while (true) {
+            curl_multi_perform(m_multi, &running);
+            if (running == 0) {
+                int queued = 0;
+                while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
+                    if (msg->msg == CURLMSG_DONE) {
+                        result = msg->data.result;
+                    }
+                }
+                break;
+            }
+            if (m_abort.IsSet()) {
+                result = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (m_bConnected && Clock::now() - m_lastActivity >= timeouts.stall) {
+                result = CURLE_OPERATION_TIMEDOUT;
+                break;
+            }
+            curl_multi_poll(m_multi, nullptr, 0, kPollMilliseconds, nullptr);
+        }
+        // Removing an unfinished transfer closes its connection, so nothing half-read is reused.
+        curl_multi_remove_handle(m_multi, m_easy);
+    }
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(list);
+
+    long status = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+    if (!bStarted || status == 0) {
+        return nullptr;
+    }
+    PageRequest request(new CPageRequest);
+    request->body = std::move(m_body);
+    m_body = std::string();
+    if (m_bTooLarge) {
+        request->error = kErrorNotEnoughMemory;
+    } else if (result != CURLE_OK) {
+        request->error = static_cast<int>(result);
+    }
+    return request;
+}
+
+void InternetHandleDeleter::operator()(CInternetHandle* handle) const {
+    delete handle;
+}
+void PageRequestDeleter::operator()(CPageRequest* request) const {
+    delete request;
+}
+
+void SetHttpTimeouts(const HttpTimeouts& timeouts) {
+    g_connectMs = timeouts.connect.count();
+    g_stallMs = timeouts.stall.count();
+}
+
+HttpTimeouts GetHttpTimeouts() {
+    return {std::chrono::milliseconds(g_connectMs.load()),
+            std::chrono::milliseconds(g_stallMs.load())};
+}
+
+InternetHandle OpenInternetHandle(const CAbortSignal& abort) {
+    InternetHandle handle(new CInternetHandle(abort));
+    if (!handle->Init()) {
+        return nullptr;
+    }
+    return handle;
+}
+
+PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers) {
+    if (IsWorkingOffline() || url.empty()) {
+        return nullptr;
+    }
+    return handle.Get(url, headers);
+}
+
+std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error) {
+    std::optional<std::string> text;
+    if (request.error == 0 && !request.body.empty()) {
+        // The page is read in chunks of 4096 bytes, each taken as a C string.
+        std::string joined;
+        joined.reserve(request.body.size());
+        const std::string_view body = request.body;
+        for (std::size_t at = 0; at < body.size(); at += kReadChunk) {
+            const std::string_view chunk = body.substr(at, kReadChunk);
+            joined.append(chunk.substr(0, chunk.find('\0')));
+        }
+        text = std::move(joined);
+    }
+    if (error != nullptr) {
+        *error = request.error;
+    }
+    return text;
+}
+
+std::string EscapeRequestUrl(std::string_view url) {
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::string out;
+    out.reserve(url.size());
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        const auto c = static_cast<unsigned char>(url[i]);
+        const bool bStrayPercent =
+            c == '%' && !(i + 2 < url.size() && isHex(url[i + 1]) && isHex(url[i + 2]));
+        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
+            c == '`' || c == '{' || c == '|' || c == '}' || bStrayPercent) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string BuildAuthorizationHeader(std::string_view login, std::string_view password) {
+    std::string credentials;
+    if (!login.empty() && !password.empty()) {
+        credentials.append(login).append(":").append(password);
+    } else if (!login.empty()) {
+        credentials = login;
+    } else if (!password.empty()) {
+        credentials = password;
+    } else {
+        return std::string();
+    }
+    CBase64Encoder encoder;
+    encoder.Encode(credentials.c_str());
+    std::string encoded = encoder.GetText();
+    encoder.Release();
+    // The encoder breaks its output every 76 characters; a header line must stay whole.
+    std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
+    return "Authorization: Basic " + encoded + "\r\n\r\n";
+}
+
+bool IsWorkingOffline() {
+    return g_bOffline.load();
+}
+
+void SetWorkingOffline(bool offline) {
+    g_bOffline = offline;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/net/AbortSignal.h"
+
+// Plain HTTP GET of router pages and detection-server pages.
+//
+// An Internet handle is one reusable connection cache: every page requested on it may reuse the
+// kept-alive connection of the page before. A page request carries the finished transfer; its
+// body is read with ReadWholeResponse. The status code is never looked at: a 401 or 404 body is
+// page text like any other.
+
+inline constexpr const char* kUserAgent = "Velmo/1.0";
+inline constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
+inline constexpr int kErrorNotEnoughMemory = 8;
+
+struct HttpTimeouts {
+    std::chrono::milliseconds connect{10000};  // name lookup and TCP connect
+    std::chrono::milliseconds stall{10000};    // no byte received for this long ends a transfer
+};
+
+// Process-wide; tests shorten them, the program keeps the defaults.
+void SetHttpTimeouts(const HttpTimeouts& timeouts);
+HttpTimeouts GetHttpTimeouts();
+
+class CInternetHandle;
+class CPageRequest;
+
+struct InternetHandleDeleter {
+    void operator()(CInternetHandle* handle) const;
+};
+struct PageRequestDeleter {
+    void operator()(CPageRequest* request) const;
+};
+using InternetHandle = std::unique_ptr<CInternetHandle, InternetHandleDeleter>;
+using PageRequest = std::unique_ptr<CPageRequest, PageRequestDeleter>;
+
+// Null on failure. Transfers on the handle end early, as failed reads, once `abort` is set.
+InternetHandle OpenInternetHandle(const CAbortSignal& abort = {});
+
+// One GET of `url` with `headers` (empty, or complete header lines ended by CR LF). Null when no
+// response arrived at all: unreachable host, refused, time-out, not an http URL.
+PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers);
+
+// The body as one text, or nullopt when a read failed part-way, the body exceeded
+// kMaxResponseBytes (error kErrorNotEnoughMemory) or was empty (error 0). A chunk of the body holds
+// text only up to its first NUL byte, as a C string would.
+std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error = nullptr);
+
+// The URL as it goes on the request line. Composed URLs copy link text unchanged, which may hold
+// bytes a request line cannot carry: those (space, controls, non-ASCII, quotes, angle brackets)
+// become %XX, and a "%" that starts no %XX escape becomes %25, so the server reads the page the
+// text names. Valid escapes pass unchanged.
+std::string EscapeRequestUrl(std::string_view url);
+
+// Base64 of login and password as one "Authorization: Basic" line and an empty line, or the empty
+// text when both are empty.
+std::string BuildAuthorizationHeader(std::string_view login, std::string_view password);
+
+// User-chosen offline mode, process-wide. Requests fail while it is on.
+bool IsWorkingOffline();
+void SetWorkingOffline(bool offline);

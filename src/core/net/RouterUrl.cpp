@@ -1,0 +1,90 @@
+#include "core/net/RouterUrl.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "core/net/InetAddr.h"
+
+namespace {
+constexpr std::size_t kMaxHostLength = 255;
+
+bool SystemLookup(const std::string& name, std::uint32_t& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) {
+        return false;
+    }
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+HostLookup& Lookup() {
+    static HostLookup lookup = SystemLookup;
+    return lookup;
+}
+
+std::string DottedAddress(std::uint32_t hostOrder) {
+    return std::to_string(hostOrder >> 24) + '.' + std::to_string((hostOrder >> 16) & 0xFF) + '.' +
+           std::to_string((hostOrder >> 8) & 0xFF) + '.' + std::to_string(hostOrder & 0xFF);
+}
+}  // namespace
+
+bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_view path,
+                      std::string& url) {
+    std::string composed = "http://" + DottedAddress(address) + ':' + std::to_string(port);
+    if (path.empty() || path.front() != '/') {
+        composed += '/';
+    }
+    composed += path;
+    if (composed.size() > kMaxUrlLength) {
+        return false;
+    }
+    url = std::move(composed);
+    return true;
+}
+
+bool CrackUrlHost(const std::string& url, std::string& host, std::uint16_t& port) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
+    if (!handle ||
+        curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
+        return false;
+    }
+    char* hostText = nullptr;
+    char* portText = nullptr;
+    const bool bOk =
+        curl_url_get(handle.get(), CURLUPART_HOST, &hostText, CURLU_URLDECODE) == CURLUE_OK &&
+        curl_url_get(handle.get(), CURLUPART_PORT, &portText, CURLU_DEFAULT_PORT) == CURLUE_OK;
+    std::string hostValue = hostText != nullptr ? hostText : "";
+    const unsigned long portValue = portText != nullptr ? std::strtoul(portText, nullptr, 10) : 0;
+    curl_free(hostText);
+    curl_free(portText);
+    if (!bOk || hostValue.size() > kMaxHostLength) {
+        return false;
+    }
+    host = std::move(hostValue);
+    port = static_cast<std::uint16_t>(portValue);
+    return true;
+}
+
+bool ResolveHost(const std::string& host, std::uint32_t* address) {
+    std::uint32_t value = ClassicInetAddr(host);
+    if (value == kAddressNone && !Lookup()(host, value)) {
+        return false;
+    }
+    if (address != nullptr) {
+        *address = value;
+    }
+    return true;
+}
+
+void SetHostLookup(HostLookup lookup) {
+    Lookup() = lookup ? std::move(lookup) : SystemLookup;
+}

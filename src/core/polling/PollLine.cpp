@@ -1,0 +1,15 @@
+#include "core/polling/PollLine.h"
+
+#include <cstdio>
+
+std::string FormatPollLine(std::time_t when, const std::string& result) {
+    char time[128] = "";
+    std::tm local{};
+    if (localtime_r(&when, &local) == nullptr ||
+        std::strftime(time, sizeof time, "%c", &local) == 0) {
+        time[0] = '\0';
+    }
+    char field[160];
+    std::snprintf(field, sizeof field, "%24s - ", time);
+    return field + result;
+}

@@ -1,0 +1,77 @@
+#include "gui/controls/UrlListCtrl.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
+
+#include "core/text/StringTable.h"
+#include "gui/desktop/Desktop.h"
+
+CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    verticalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    connect(this, &QAbstractItemView::activated, this,
+            [this](const QModelIndex& index) { Q_EMIT itemActivated(index.row()); });
+}
+
+void CUrlListCtrl::InitList() {
+    const int width = this->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 5;
+    QStringList headings = LoadText(IDS_URL_COLUMNS).split(';');
+    headings.removeLast();  // the text after the last ";" is not a heading
+    setColumnCount(static_cast<int>(headings.size()));
+    setHorizontalHeaderLabels(headings);
+    for (int column = 0; column < headings.size(); ++column) {
+        horizontalHeaderItem(column)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setColumnWidth(column, width);
+    }
+}
+
+void CUrlListCtrl::AppendItem(const QString& text) {
+    const int row = rowCount();
+    insertRow(row);
+    setItem(row, 0, new QTableWidgetItem(text));
+}
+
+int CUrlListCtrl::FindItem(const QString& text) const {
+    for (int row = 0; row < rowCount(); ++row) {
+        if (GetItemText(row).compare(text, Qt::CaseInsensitive) == 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+int CUrlListCtrl::GetFirstSelected() const {
+    for (int row = 0; row < rowCount(); ++row) {
+        if (item(row, 0) != nullptr && item(row, 0)->isSelected()) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+QString CUrlListCtrl::GetItemText(int row) const {
+    const QTableWidgetItem* cell = item(row, 0);
+    return cell != nullptr ? cell->text() : QString();
+}
+
+void CUrlListCtrl::mouseReleaseEvent(QMouseEvent* event) {
+    QTableWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        Q_EMIT listClicked();
+    }
+}
+
+void CUrlListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTableWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        Q_EMIT listDoubleClicked();
+    }
+}

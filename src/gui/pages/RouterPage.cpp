@@ -1,0 +1,137 @@
+#include "gui/pages/RouterPage.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "core/spider/SpiderRun.h"
+#include "core/text/StringTable.h"
+#include "gui/app/TestSheet.h"
+#include "gui/app/VelmoApp.h"
+#include "gui/desktop/Desktop.h"
+
+namespace {
+
+const QString kSection = QStringLiteral("Router");
+
+struct Labelled {
+    const char* label;
+    QWidget* control;
+    int width;  // in dialog units; the columns keep these proportions
+};
+
+// A titled frame holding two labelled controls side by side, each label above its control.
+QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& right,
+                   QWidget* parent) {
+    auto* box = new QGroupBox(QString::fromLatin1(title), parent);
+    auto* grid = new QGridLayout(box);
+    int column = 0;
+    for (const Labelled& item : {left, right}) {
+        grid->addWidget(BuddyLabel(QString::fromLatin1(item.label), item.control, box), 0, column);
+        grid->addWidget(item.control, 1, column);
+        grid->setColumnStretch(column++, item.width);
+    }
+    return box;
+}
+
+}  // namespace
+
+CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLiteral("Router")) {
+    if (const CVelmoApp* app = TheApp()) {
+        m_strLogin = app->GetProfileString(kSection, QStringLiteral("Login"));
+        m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+        m_nPort = static_cast<std::int32_t>(app->GetProfileInt(
+            kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
+    }
+
+    m_editLogin.setObjectName(QStringLiteral("1007"));
+    m_editPassword.setObjectName(QStringLiteral("1008"));
+    m_editPassword.setEchoMode(QLineEdit::Password);
+    m_ctrlAddress.setObjectName(QStringLiteral("1000"));
+    m_editPort.setObjectName(QStringLiteral("1001"));
+    m_editPort.setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+
+    QGroupBox* authentication = PairBox("Authentication", {"&Login:", &m_editLogin, 80},
+                                        {"&Password:", &m_editPassword, 80}, this);
+    QGroupBox* addressing = PairBox("Addressing", {"&IP Address:", &m_ctrlAddress, 105},
+                                    {"P&ort:", &m_editPort, 55}, this);
+
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Provide the information about the router to test then click the Status tab."),
+        this);
+    hint->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(authentication);
+    layout->addWidget(addressing);
+    layout->addWidget(hint);
+    layout->addStretch();
+
+    setTabOrder(&m_editLogin, &m_editPassword);
+    setTabOrder(&m_editPassword, m_ctrlAddress.Field(0));
+    for (int i = 0; i < 3; ++i) {
+        setTabOrder(m_ctrlAddress.Field(i), m_ctrlAddress.Field(i + 1));
+    }
+    setTabOrder(m_ctrlAddress.Field(3), &m_editPort);
+}
+
+bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
+    if (!bSaveAndValidate) {
+        m_editLogin.setText(m_strLogin);
+        m_editPassword.setText(m_strPassword);
+        if (m_nAddress == 0) {
+            m_ctrlAddress.ClearAddress();
+        } else {
+            m_ctrlAddress.SetAddress(m_nAddress);
+        }
+        m_editPort.setText(QString::number(m_nPort));
+        return true;
+    }
+    m_strLogin = m_editLogin.text();
+    m_strPassword = m_editPassword.text();
+    m_nAddress = m_ctrlAddress.GetAddress();
+    bool bOk = false;
+    const int port = m_editPort.text().trimmed().toInt(&bOk);
+    if (!bOk) {
+        ShowMessageBox(LoadText(IDS_ENTER_INTEGER), MessageIcon::Exclamation);
+        m_editPort.setFocus();
+        m_editPort.selectAll();
+        return false;
+    }
+    m_nPort = port;
+    return true;
+}
+
+bool CRouterPage::ValidateAndSave() {
+    UpdateData(true);
+    if (m_strLogin.isEmpty() && !m_strPassword.isEmpty()) {
+        m_strLogin = QStringLiteral("%20");
+    }
+    if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
+        Sheet().SetActivePage(this);
+        ShowMessageBox(LoadText(refusal), MessageIcon::Exclamation);
+        if (refusal == IDS_INVALID_ADDRESS) {
+            m_ctrlAddress.setFocus();
+        } else {
+            m_editPort.setFocus();
+        }
+        return false;
+    }
+    if (CVelmoApp* app = TheApp()) {
+        app->WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
+        app->WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+        app->WriteProfileInt(kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort));
+    }
+    return true;
+}
+
+void CRouterPage::EnableControls(bool bEnable) {
+    m_editLogin.setEnabled(bEnable);
+    m_editPassword.setEnabled(bEnable);
+    m_ctrlAddress.setEnabled(bEnable);
+    m_editPort.setEnabled(bEnable);
+}

@@ -1,0 +1,203 @@
+#include "gui/pages/SpiderPage.h"
+
+#include <QDir>
+#include <QGridLayout>
+#include <QVBoxLayout>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/address/AddressScan.h"
+#include "core/report/ParsedPagesReport.h"
+#include "core/text/StringTable.h"
+#include "gui/app/TestSheet.h"
+#include "gui/desktop/Desktop.h"
+
+namespace {
+
+// A new file of our own in the temporary folder, created exclusively with mode 0600.
+QString ReserveReportFile() {
+    QByteArray name = QFile::encodeName(QDir::tempPath() + QStringLiteral("/velXXXXXX.htm"));
+    const int fd = mkstemps(name.data(), 4);
+    if (fd < 0) {
+        return {};
+    }
+    ::close(fd);
+    return QFile::decodeName(name);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = write(fd, text.data() + written, text.size() - written);
+        if (n < 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+CSpiderPage::CSpiderPage(CTestSheet& sheet)
+    : CPropertyPage(sheet, QStringLiteral("Status")),
+      m_btnRun(LoadText(IDS_RUN)),
+      m_linkReport(QStringLiteral("View parsed pages")),
+      m_staticCount(QStringLiteral("0")),
+      m_strReportFile(ReserveReportFile()),
+      m_worker(sheet) {
+    m_listPages.setObjectName(QStringLiteral("1002"));
+    m_btnRun.setObjectName(QStringLiteral("1004"));
+    m_ctrlAddress.setObjectName(QStringLiteral("1000"));
+    m_ctrlAddress.setEnabled(false);
+    m_linkReport.setObjectName(QStringLiteral("1013"));
+    m_staticCount.setObjectName(QStringLiteral("1007"));
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_ctrlAddress, this), 0, 0,
+                    1, 3);
+    grid->addWidget(&m_ctrlAddress, 1, 0, 1, 2);
+    grid->addWidget(&m_btnRun, 1, 3, Qt::AlignRight);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Parsed pages:"), &m_listPages, this), 2, 0);
+    grid->addWidget(&m_staticCount, 2, 1);
+    grid->addWidget(&m_linkReport, 2, 3, Qt::AlignRight | Qt::AlignVCenter);
+    grid->setColumnStretch(2, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(&m_listPages, 1);
+    layout->addWidget(new QLabel(
+        QStringLiteral("Click Run to start the status page identification (spider) test."), this));
+    layout->addWidget(new QLabel(
+        QStringLiteral("TCP ports 7777 and 8245 must be opened in your firewall."), this));
+
+    setTabOrder(&m_btnRun, &m_linkReport);
+    setTabOrder(&m_linkReport, &m_listPages);
+
+    connect(&m_btnRun, &QPushButton::clicked, this, &CSpiderPage::OnRun);
+    connect(&m_listPages, &CUrlListCtrl::itemActivated, this, &CSpiderPage::OnItemActivate);
+    connect(&m_listPages, &CUrlListCtrl::listClicked, this, &CSpiderPage::OnListClick);
+    connect(&m_listPages, &CUrlListCtrl::listDoubleClicked, this, &CSpiderPage::OnListDblClick);
+    connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
+}
+
+CSpiderPage::~CSpiderPage() {
+    m_worker.Shutdown();
+    if (!m_strReportFile.isEmpty()) {
+        QFile::remove(m_strReportFile);
+    }
+}
+
+bool CSpiderPage::OnInitDialog() {
+    CPropertyPage::OnInitDialog();
+    m_listPages.InitList();
+    m_linkReport.SetTarget(QString());  // activation only tells this page
+    return true;
+}
+
+bool CSpiderPage::OnSetActive() {
+    EnableRun(!Sheet().PollingPage().IsPolling());
+    return CPropertyPage::OnSetActive();
+}
+
+void CSpiderPage::EnableRun(bool bEnable) {
+    m_btnRun.setEnabled(bEnable);
+}
+
+void CSpiderPage::SetPollingPath(const QString& path) {
+    Sheet().PollingPage().SetPath(path);
+}
+
+void CSpiderPage::OnRun() {
+    if (m_bRunning) {
+        g_bSpiderCancel = true;
+        return;
+    }
+    CRouterPage& router = Sheet().RouterPage();
+    if (!router.ValidateAndSave()) {
+        return;
+    }
+    m_ctrlAddress.SetAddress(0);
+    PrepareRun(router.Login().toStdString(), router.Password().toStdString(), router.Address(),
+               router.Port());
+    m_listPages.DeleteAllItems();
+    m_nParsedPages = 0;
+    m_staticCount.setText(QStringLiteral("0"));
+    g_bSpiderCancel = false;
+    if (!m_worker.Start()) {
+        return;
+    }
+    m_btnRun.setText(LoadText(IDS_CANCEL));
+    m_bRunning = true;
+    router.EnableControls(false);
+    m_listPages.setEnabled(false);
+    m_linkReport.setEnabled(false);
+}
+
+void CSpiderPage::OnPageParsed() {
+    ++m_nParsedPages;
+    m_staticCount.setText(QString::number(static_cast<unsigned>(m_nParsedPages)));
+}
+
+void CSpiderPage::OnPageFound(const QString& path) {
+    if (m_listPages.FindItem(path) == -1) {
+        m_listPages.AppendItem(path);
+    }
+}
+
+void CSpiderPage::OnAddressDetected(const QString& address) {
+    m_ctrlAddress.SetAddress(ntohl(ClassicInetAddr(address.toStdString())));
+}
+
+void CSpiderPage::OnSpiderDone() {
+    m_btnRun.setText(LoadText(IDS_RUN));
+    m_bRunning = false;
+    const std::uint32_t address = m_ctrlAddress.GetAddress();
+    m_listPages.setEnabled(true);
+    m_linkReport.setEnabled(true);
+    const int outcome = SpiderOutcome(g_bSpiderCancel, address,
+                                      static_cast<std::size_t>(m_listPages.GetItemCount()));
+    ShowMessageBox(LoadText(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
+                                                                       : MessageIcon::Exclamation);
+    Sheet().RouterPage().EnableControls(true);
+}
+
+void CSpiderPage::OnItemActivate(int row) {
+    if (row >= 0) {
+        SetPollingPath(m_listPages.GetItemText(row));
+    }
+}
+
+void CSpiderPage::OnListClick() {
+    const int row = m_listPages.GetFirstSelected();
+    if (row >= 0) {
+        SetPollingPath(m_listPages.GetItemText(row));
+    }
+}
+
+void CSpiderPage::OnListDblClick() {
+    OnListClick();
+    Sheet().SetActivePage(&Sheet().PollingPage());
+    Sheet().PollingPage().TogglePolling();
+}
+
+void CSpiderPage::OnViewParsedPages() {
+    // No symbolic link is followed: the file is ours, made at start-up, and must stay so.
+    const QByteArray path = QFile::encodeName(m_strReportFile);
+    const int fd =
+        m_strReportFile.isEmpty()
+            ? -1
+            : ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        ErrorBeep();
+        return;
+    }
+    const bool bWritten = WriteAll(fd, BuildParsedPagesReport(TheParsedPages().Paths()));
+    if (::close(fd) != 0 || !bWritten) {
+        ErrorBeep();
+        return;
+    }
+    ShellOpen(m_strReportFile);
+}

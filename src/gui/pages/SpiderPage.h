@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/spider/SpiderWorker.h"
+#include "gui/controls/HyperLink.h"
+#include "gui/controls/IPAddressCtrl.h"
+#include "gui/controls/UrlListCtrl.h"
+#include "gui/pages/PropertyPage.h"
+
+// The Status tab: runs and cancels the spider test, shows the detected address, the parsed-page
+// count and the pages that hold the address, hands a page to the Polling tab and opens the
+// parsed-pages report.
+class CSpiderPage : public CPropertyPage {
+    Q_OBJECT
+
+public:
+    explicit CSpiderPage(CTestSheet& sheet);
+    ~CSpiderPage() override;  // removes the report file
+
+    bool OnInitDialog() override;
+    bool OnSetActive() override;
+
+    void OnRun();
+    void OnItemActivate(int row);
+    void OnListClick();
+    void OnListDblClick();
+    void OnViewParsedPages();
+
+    // The worker's messages, relayed by the sheet.
+    void OnPageParsed();
+    void OnPageFound(const QString& path);
+    void OnAddressDetected(const QString& address);
+    void OnSpiderDone();
+
+    void EnableRun(bool bEnable);
+    void SetPollingPath(const QString& path);
+
+    bool IsRunning() const { return m_bRunning; }
+    const QString& ReportFile() const { return m_strReportFile; }
+    // Abandons a run in progress and waits for the worker.
+    void StopWorker() { m_worker.Shutdown(); }
+
+private:
+    bool m_bRunning = false;
+    int m_nParsedPages = 0;
+    CUrlListCtrl m_listPages;
+    QPushButton m_btnRun;
+    CIPAddressCtrl m_ctrlAddress;
+    CHyperLink m_linkReport;
+    QLabel m_staticCount;
+    QString m_strReportFile;
+    CSpiderThread m_worker;
+};

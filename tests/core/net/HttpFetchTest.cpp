@@ -1,0 +1,247 @@
+#include "core/net/HttpFetch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+#include "support/LoopbackServer.h"
+
+namespace {
+
+class HttpFetchTest : public testing::Test {
+protected:
+    void TearDown() override { SetHttpTimeouts({}); }
+
+    // One GET on a fresh handle; nullopt when no page was read.
+    std::optional<std::string> Fetch(const std::string& target, const std::string& headers = {},
+                                     int* error = nullptr) {
+        InternetHandle internet = OpenInternetHandle();
+        EXPECT_TRUE(internet);
+        PageRequest request = OpenPage(*internet, server.Url(target), headers);
+        if (!request) {
+            return std::nullopt;
+        }
+        return ReadWholeResponse(*request, error);
+    }
+
+    std::string Header(std::size_t request, const std::string& name) const {
+        const auto requests = server.Requests();
+        const auto found = requests.at(request).headers.find(name);
+        return found != requests.at(request).headers.end() ? found->second : "<none>";
+    }
+
+    CLoopbackServer server;
+};
+
+TEST_F(HttpFetchTest, SendsTheAgentNoCacheAndTheHeaderTextUnchanged) {
+    server.Serve("/", 200, "<html>home</html>");
+    EXPECT_EQ(Fetch("/", "Authorization: Basic YWRtaW46c2VjcmV0\r\n\r\n"), "<html>home</html>");
+    EXPECT_EQ(Header(0, "User-Agent"), "Velmo/1.0");
+    EXPECT_EQ(Header(0, "Pragma"), "no-cache");
+    EXPECT_EQ(Header(0, "Authorization"), "Basic YWRtaW46c2VjcmV0");
+    EXPECT_EQ(Fetch("/"), "<html>home</html>");
+    EXPECT_EQ(Header(1, "Authorization"), "<none>");
+}
+
+TEST_F(HttpFetchTest, ErrorStatusBodiesArePageText) {
+    server.Serve("/secret.htm", 401, "<h1>Unauthorized</h1><a href=\"/login.htm\">login</a>");
+    EXPECT_EQ(Fetch("/secret.htm"), "<h1>Unauthorized</h1><a href=\"/login.htm\">login</a>");
+    EXPECT_EQ(Fetch("/nothing-here"), "<html><body><h1>404 Not Found</h1></body></html>");
+}
+
+TEST_F(HttpFetchTest, NeverAuthenticatesByItselfNorKeepsCookies) {
+    server.RequireAuthorization("Basic YWRtaW46c2VjcmV0");
+    CLoopbackServer::Page withCookie;
+    withCookie.body = "cookie set";
+    withCookie.headers = {{"Set-Cookie", "session=42; Path=/"}};
+    server.Serve("/cookie", withCookie);
+    const std::string header = BuildAuthorizationHeader("admin", "secret");
+    InternetHandle internet = OpenInternetHandle();
+    for (int i = 0; i < 2; ++i) {
+        PageRequest request = OpenPage(*internet, server.Url("/cookie"), header);
+        ASSERT_TRUE(request);
+        EXPECT_EQ(ReadWholeResponse(*request), "cookie set");
+    }
+    PageRequest denied = OpenPage(*internet, server.Url("/cookie"), "");
+    ASSERT_TRUE(denied);
+    EXPECT_NE(ReadWholeResponse(*denied)->find("401"), std::string::npos);
+    for (const auto& request : server.Requests()) {
+        EXPECT_EQ(request.headers.count("Cookie"), 0u);
+    }
+    EXPECT_EQ(server.Requests().size(), 3u) << "a 401 must not be retried with other credentials";
+}
+
+TEST_F(HttpFetchTest, LongCredentialsPassTheServersCheck) {
+    for (const std::size_t length : {57u, 58u, 200u}) {
+        CLoopbackServer router;
+        const std::string login(length - 7, 'a');
+        const std::string header = BuildAuthorizationHeader(login, "secret");
+        router.RequireAuthorization(header.substr(15, header.size() - 19));
+        router.Serve("/", 200, "welcome");
+        InternetHandle internet = OpenInternetHandle();
+        PageRequest request = OpenPage(*internet, router.Url("/"), header);
+        ASSERT_TRUE(request);
+        EXPECT_EQ(ReadWholeResponse(*request), "welcome") << length << "-byte credentials";
+    }
+}
+
+TEST_F(HttpFetchTest, FollowsRedirectsWithinABound) {
+    server.Redirect("/", "/login.htm");
+    server.Serve("/login.htm", 200, "login page");
+    server.Redirect("/loop", "/loop");
+    EXPECT_EQ(Fetch("/"), "login page");
+    EXPECT_EQ(Fetch("/loop"), std::nullopt);
+}
+
+TEST_F(HttpFetchTest, BodiesComeBackWholeAndInOrder) {
+    std::string big;
+    for (int i = 0; big.size() < 100000; ++i) {
+        big += "<tr><td>row " + std::to_string(i) + "</td></tr>\n";
+    }
+    CLoopbackServer::Page trickle;
+    trickle.body = big;
+    trickle.pieceSize = 7;
+    server.Serve("/big", 200, big);
+    server.Serve("/trickle", trickle);
+    EXPECT_EQ(Fetch("/big"), big);
+    EXPECT_EQ(Fetch("/trickle"), big);
+}
+
+TEST_F(HttpFetchTest, EmptyBodyIsNoPage) {
+    server.Serve("/empty", 200, "");
+    int error = -1;
+    EXPECT_EQ(Fetch("/empty", {}, &error), std::nullopt);
+    EXPECT_EQ(error, 0);
+}
+
+TEST_F(HttpFetchTest, EachChunkOfABodyWithNulBytesEndsAtItsFirstNul) {
+    std::string body = std::string("abc") + '\0' + "hidden";
+    body.resize(4096, 'x');
+    body += std::string("second") + '\0' + "gone";
+    server.Serve("/nul", 200, body);
+    EXPECT_EQ(Fetch("/nul"), "abcsecond");
+}
+
+TEST_F(HttpFetchTest, OversizedBodyFailsAsOutOfMemory) {
+    server.Serve("/huge", 200, std::string(kMaxResponseBytes + 1, 'a'));
+    server.Serve("/limit", 200, std::string(kMaxResponseBytes, 'a'));
+    int error = 0;
+    EXPECT_EQ(Fetch("/huge", {}, &error), std::nullopt);
+    EXPECT_EQ(error, kErrorNotEnoughMemory);
+    EXPECT_EQ(Fetch("/limit")->size(), kMaxResponseBytes);
+}
+
+TEST_F(HttpFetchTest, DroppedConnectionLosesTheWholePage) {
+    CLoopbackServer::Page dropped;
+    dropped.body = std::string(10000, 'd');
+    dropped.pieceSize = 1000;
+    dropped.bDropMidBody = true;
+    server.Serve("/drop", dropped);
+    int error = 0;
+    EXPECT_EQ(Fetch("/drop", {}, &error), std::nullopt);
+    EXPECT_NE(error, 0);
+}
+
+TEST_F(HttpFetchTest, StalledServerEndsTheTransfer) {
+    SetHttpTimeouts({std::chrono::milliseconds(2000), std::chrono::milliseconds(100)});
+    CLoopbackServer::Page silent;
+    silent.body = "late";
+    silent.delay = std::chrono::seconds(30);
+    server.Serve("/silent", silent);
+    CLoopbackServer::Page stalls;
+    stalls.body = std::string(100, 's');
+    stalls.pieceSize = 50;
+    stalls.pieceDelay = std::chrono::seconds(30);
+    server.Serve("/stalls", stalls);
+    EXPECT_EQ(Fetch("/silent"), std::nullopt);
+    EXPECT_EQ(Fetch("/stalls"), std::nullopt);
+}
+
+TEST_F(HttpFetchTest, RefusedConnectionOpensNoPage) {
+    std::string url;
+    {
+        CLoopbackServer gone;
+        url = gone.Url("/");
+    }
+    InternetHandle internet = OpenInternetHandle();
+    EXPECT_FALSE(OpenPage(*internet, url, ""));
+    EXPECT_FALSE(OpenPage(*internet, "", ""));
+    EXPECT_FALSE(OpenPage(*internet, "https://127.0.0.1:1/", ""));
+}
+
+TEST_F(HttpFetchTest, SettingTheAbortFlagEndsATransferInFlight) {
+    server.Serve("/slow", CLoopbackServer::Stalling());
+    std::atomic<bool> abort{false};
+    InternetHandle internet = OpenInternetHandle(CAbortSignal(&abort));
+    auto fetch = std::async(std::launch::async, [&] {
+        PageRequest request = OpenPage(*internet, server.Url("/slow"), "");
+        return request ? ReadWholeResponse(*request) : std::nullopt;
+    });
+    while (server.Requests().empty()) {
+        std::this_thread::yield();
+    }
+    abort = true;
+    EXPECT_EQ(fetch.get(), std::nullopt);
+}
+
+TEST_F(HttpFetchTest, OneHandleKeepsOneConnectionAlive) {
+    for (int i = 0; i < 20; ++i) {
+        server.Serve("/p" + std::to_string(i), 200, "page " + std::to_string(i));
+    }
+    InternetHandle internet = OpenInternetHandle();
+    for (int i = 0; i < 20; ++i) {
+        PageRequest request = OpenPage(*internet, server.Url("/p" + std::to_string(i)), "");
+        ASSERT_TRUE(request);
+        EXPECT_EQ(ReadWholeResponse(*request), "page " + std::to_string(i));
+    }
+    EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+TEST_F(HttpFetchTest, OfflineModeFailsRequestsUntilSwitchedBack) {
+    server.Serve("/", 200, "home");
+    SetWorkingOffline(true);
+    EXPECT_TRUE(IsWorkingOffline());
+    EXPECT_EQ(Fetch("/"), std::nullopt);
+    SetWorkingOffline(false);
+    EXPECT_EQ(Fetch("/"), "home");
+}
+
+TEST_F(HttpFetchTest, RequestLineCarriesPathsTheServerCanRead) {
+    server.Serve("/a%20b.htm", 200, "space");
+    server.Serve("/100%25.htm", 200, "percent");
+    server.Serve("/%C3%A9t%C3%A9.htm", 200, "accents");
+    EXPECT_EQ(Fetch("/a b.htm"), "space");
+    EXPECT_EQ(Fetch("/a%20b.htm"), "space");
+    EXPECT_EQ(Fetch("/100%.htm"), "percent");
+    EXPECT_EQ(Fetch("/\xC3\xA9t\xC3\xA9.htm"), "accents");
+    EXPECT_EQ(server.Requests().at(2).path, "/100%.htm");
+}
+
+TEST_F(HttpFetchTest, RequestsGoThroughTheProxyOfTheEnvironment) {
+    CLoopbackServer proxy;
+    proxy.ServeOthers([](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = "via proxy";
+        return page;
+    });
+    const std::string noProxy = getenv("no_proxy");
+    setenv("http_proxy", proxy.Url("").c_str(), 1);
+    setenv("no_proxy", "localhost", 1);
+    InternetHandle internet = OpenInternetHandle();
+    PageRequest request = OpenPage(*internet, "http://127.0.0.2:9/status.htm", "");
+    unsetenv("http_proxy");
+    setenv("no_proxy", noProxy.c_str(), 1);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(ReadWholeResponse(*request), "via proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].target, "http://127.0.0.2:9/status.htm");
+}
+
+TEST(EscapeRequestUrl, KeepsValidEscapesAndEscapesTheRest) {
+    EXPECT_EQ(EscapeRequestUrl("http://1.2.3.4:80/a b?x=\"1\"#top"),
+              "http://1.2.3.4:80/a%20b?x=%221%22#top");
+    EXPECT_EQ(EscapeRequestUrl("/%41%zz%4"), "/%41%25zz%254");
+}
+
+}  // namespace

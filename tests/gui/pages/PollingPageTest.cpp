@@ -1,0 +1,274 @@
+// The Polling tab against a loopback router, with a short interval.
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "core/address/DetectScript.h"
+#include "support/GuiFixture.h"
+#include "support/LoopbackServer.h"
+
+class PollingPageTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CGuiFixture> fixture;
+    std::unique_ptr<CLoopbackServer> router;
+
+    CPollingPage& Page() { return fixture->Sheet().PollingPage(); }
+    QLineEdit* PathBox() { return Page().findChild<QLineEdit*>("1010"); }
+    QLineEdit* Excludes() { return Page().findChild<QLineEdit*>("1011"); }
+    QPlainTextEdit* Log() { return Page().findChild<QPlainTextEdit*>("1001"); }
+    QPushButton* Poll() { return Page().findChild<QPushButton*>("1003"); }
+    QPushButton* Open() { return Page().findChild<QPushButton*>("1012"); }
+    QStringList LogLines() {
+        QStringList lines = Log()->toPlainText().split('\n');
+        lines.removeAll(QString());
+        return lines;
+    }
+
+    void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
+        CVelmoApp* app = TheApp();
+        app->WriteProfileInt("Router", "Port", router->Port());
+        if (!path.isEmpty()) {
+            app->WriteProfileString("Polling", "Path", path);
+        }
+        if (!excludes.isEmpty()) {
+            app->WriteProfileString("Polling", "Excludes", excludes);
+        }
+        fixture->OpenSheet();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        fixture->ClickTab("Polling");
+    }
+    // Polls until `lines` log lines are there, then stops.
+    QStringList PollFor(int lines) {
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() >= lines, 20000); }();
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        return LogLines();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        InitGuiTestProcess();
+        CPollingPage::SetPollInterval(std::chrono::milliseconds(5));
+    }
+    void init() {
+        fixture = std::make_unique<CGuiFixture>();
+        router = std::make_unique<CLoopbackServer>();
+    }
+    void cleanup() {
+        fixture.reset();
+        router.reset();
+    }
+
+    void defaultState() {
+        OpenOnPollingTab();
+        QCOMPARE(PathBox()->text(), QString());
+        QCOMPARE(Excludes()->text(), QString());
+        QCOMPARE(Log()->toPlainText(), QString());
+        QVERIFY(!Log()->isReadOnly());
+        QCOMPARE(Poll()->text(), QStringLiteral("&Poll"));
+        QCOMPARE(Open()->text(), QStringLiteral("&Open..."));
+        QVERIFY(!Poll()->isEnabled());
+        QVERIFY(!Open()->isEnabled());
+        QStringList labels;
+        for (QLabel* label : Page().findChildren<QLabel*>()) {
+            labels << label->text();
+        }
+        QVERIFY(labels.contains("Path of &status page (e.g. /status.htm) :"));
+        QVERIFY(labels.contains("&Address(es) to exclude (optional):"));
+        QVERIFY(labels.contains("&Log:"));
+        QVERIFY(labels.contains("Click the Poll button to start the address polling test."));
+        QTest::keyClicks(PathBox(), "/s");
+        QVERIFY(Poll()->isEnabled() && Open()->isEnabled());
+        PathBox()->clear();
+        QVERIFY(!Poll()->isEnabled() && !Open()->isEnabled());
+    }
+
+    void storedPathAndNormalisedExclusionsShowAtFirstDisplay() {
+        OpenOnPollingTab("/status.htm", "198.51.100.10 - 198.51.100.20");
+        QCOMPARE(PathBox()->text(), QStringLiteral("/status.htm"));
+        QCOMPARE(Excludes()->text(), QStringLiteral("198.51.100.10-198.51.100.20"));
+        QVERIFY(Poll()->isEnabled() && Open()->isEnabled());
+    }
+
+    void emptyPathIsRefusedOnThisTab() {
+        OpenOnPollingTab();
+        Page().TogglePolling();
+        QCOMPARE(fixture->boxes.size(), 1u);
+        QCOMPARE(fixture->boxes[0].text, QStringLiteral("Invalid status page path"));
+        QCOMPARE(fixture->boxes[0].icon, MessageIcon::Exclamation);
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
+        QCOMPARE(QApplication::focusWidget(), PathBox());
+        QVERIFY(!Page().IsPolling());
+    }
+
+    void invalidRouterAddressRefusesUntilCorrected() {
+        OpenOnPollingTab("/status.htm");
+        CRouterPage& routerPage = fixture->Sheet().RouterPage();
+        routerPage.findChild<CIPAddressCtrl*>("1000")->SetAddress(0x08080808);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QCOMPARE(fixture->boxes.at(0).text,
+                 QStringLiteral("Invalid IP address, local address expected"));
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
+        QVERIFY(!Page().IsPolling());
+        routerPage.findChild<CIPAddressCtrl*>("1000")->SetAddress(0x7F000001);
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(Page().IsPolling());
+        QCOMPARE(Poll()->text(), QStringLiteral("S&top"));
+        QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && !Log()->isEnabled());
+        QVERIFY(!routerPage.findChild<QLineEdit*>("1007")->isEnabled());
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(routerPage.findChild<QLineEdit*>("1007")->isEnabled());
+    }
+
+    void exclusionsAreNormalisedShownAndStoredWhenPollingStarts() {
+        OpenOnPollingTab("/status.htm");
+        QTest::keyClicks(Excludes(), "198.51.100.10 - 198.51.100.20");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QCOMPARE(Excludes()->text(), QStringLiteral("198.51.100.10-198.51.100.20"));
+        QVERIFY(fixture->SettingsText().contains("Excludes=198.51.100.10-198.51.100.20"));
+        QVERIFY(fixture->SettingsText().contains("Path=/status.htm"));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+    }
+
+    void eachTickLogsTheAddressAsItStoodInThePage() {
+        router->Serve("/status.htm", 200, "LAN 192.168.1.1 WAN 198.051.100.002. up");
+        OpenOnPollingTab("/status.htm");
+        const QStringList lines = PollFor(2);
+        const QRegularExpression line(
+            QStringLiteral("^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4} - "
+                           "198\\.051\\.100\\.002$"));
+        for (const QString& text : lines) {
+            QVERIFY2(line.match(text).hasMatch(), qPrintable(text));
+        }
+        QCOMPARE(router->Requests().front().target, std::string("/status.htm"));
+    }
+
+    void failuresLogNotAvailable_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("excludes");
+        QTest::newRow("401 without address") << 401 << "<h1>Unauthorized</h1>"
+                                             << "";
+        QTest::newRow("only reserved") << 200 << "10.0.0.1 192.168.1.1 0.0.0.0"
+                                       << "";
+        QTest::newRow("only excluded") << 200 << "WAN 198.51.100.9"
+                                       << "198.51.100.*";
+        QTest::newRow("empty body") << 200 << ""
+                                    << "";
+    }
+    void failuresLogNotAvailable() {
+        QFETCH(int, status);
+        QFETCH(QString, body);
+        QFETCH(QString, excludes);
+        router->Serve("/status.htm", status, body.toStdString());
+        OpenOnPollingTab("/status.htm", excludes);
+        const QStringList lines = PollFor(1);
+        QVERIFY2(lines.front().endsWith(" - n/a"), qPrintable(lines.front()));
+    }
+
+    void unreachableRouterLogsNotAvailable() {
+        const std::uint16_t port = router->Port();
+        router.reset();
+        TheApp()->WriteProfileInt("Router", "Port", port);
+        TheApp()->WriteProfileString("Polling", "Path", "/status.htm");
+        fixture->OpenSheet();
+        fixture->ClickTab("Polling");
+        router = std::make_unique<CLoopbackServer>();
+        QVERIFY(PollFor(2).last().endsWith(" - n/a"));
+    }
+
+    void credentialsOfTheRouterTabAreSentAtEachPoll() {
+        router->RequireAuthorization("Basic YWRtaW46c2VjcmV0");
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("1007")->setText("admin");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("1008")->setText("secret");
+        QVERIFY(PollFor(1).front().endsWith(" - 203.0.113.9"));
+    }
+
+    void stoppingKeepsTheLogAndStartingAgainClearsIt() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        const QStringList lines = PollFor(1);
+        QCOMPARE(LogLines(), lines);
+        QVERIFY(Log()->isEnabled());
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QCOMPARE(Log()->toPlainText(), QString());
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+    }
+
+    void pollIsDisabledWhileASpiderRunIsInProgress() {
+        CLoopbackServer detection;
+        CLoopbackServer::Page slow;
+        slow.body = "203.0.113.45";
+        slow.delay = std::chrono::seconds(60);
+        detection.Serve("/", slow);
+        TheDetectScript() = CDetectScript({detection.Url("/")});
+        OpenOnPollingTab("/status.htm");
+        QVERIFY(Poll()->isEnabled());
+        fixture->ClickTab("Status");
+        QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("1004"),
+                          Qt::LeftButton);
+        QVERIFY(fixture->Sheet().StatusPage().IsRunning());
+        fixture->ClickTab("Polling");
+        QVERIFY(!Poll()->isEnabled());
+        QTest::keyClicks(PathBox(), "x");
+        QVERIFY(Poll()->isEnabled());
+        fixture->CloseSheet();
+        TheDetectScript() = CDetectScript();
+    }
+
+    void runIsDisabledOnTheStatusTabWhilePolling() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        fixture->ClickTab("Status");
+        QVERIFY(!fixture->Sheet().StatusPage().findChild<QPushButton*>("1004")->isEnabled());
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        fixture->ClickTab("Status");
+        QVERIFY(fixture->Sheet().StatusPage().findChild<QPushButton*>("1004")->isEnabled());
+    }
+
+    void openHandsThePageUrlToTheDesktop() {
+        OpenOnPollingTab("/status.htm?x=1");
+        QTest::mouseClick(Open(), Qt::LeftButton);
+        QCOMPARE(
+            fixture->opened,
+            QStringList{"http://127.0.0.1:" + QString::number(router->Port()) + "/status.htm?x=1"});
+        QVERIFY(!Page().IsPolling());
+    }
+
+    void doubleClickInTheStatusListStartsAndStopsPolling() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab();
+        fixture->ClickTab("Status");
+        CSpiderPage& status = fixture->Sheet().StatusPage();
+        status.OnPageFound("/status.htm");
+        auto* list = status.findChild<CUrlListCtrl*>("1002");
+        const QPoint cell = list->visualRect(list->model()->index(0, 0)).center();
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
+        QVERIFY(Page().IsPolling());
+        QCOMPARE(PathBox()->text(), QStringLiteral("/status.htm"));
+        fixture->ClickTab("Status");
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
+        QVERIFY(!Page().IsPolling());
+    }
+
+    void timeFieldIsTwentyFourCharactersWide() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        const QString line = PollFor(1).front();
+        QCOMPARE(line.indexOf(" - "), 24);
+    }
+};
+
+QTEST_MAIN(PollingPageTest)
+#include "PollingPageTest.moc"
