@@ -23,11 +23,11 @@ CAboutPage::CAboutPage(CTestSheet& sheet)
       m_linkSite(kWebsite),
       m_staticVersion(QStringLiteral("<version>")),
       m_staticNotice(QStringLiteral("<copyright>")) {
-    m_linkSite.setObjectName(QStringLiteral("1012"));
-    m_frameTitle.setObjectName(QStringLiteral("1010"));
-    m_staticVersion.setObjectName(QStringLiteral("1031"));
+    m_linkSite.setObjectName(QStringLiteral("siteLink"));
+    m_frameTitle.setObjectName(QStringLiteral("titleFrame"));
+    m_staticVersion.setObjectName(QStringLiteral("versionLabel"));
     m_staticVersion.setTextFormat(Qt::PlainText);
-    m_staticNotice.setObjectName(QStringLiteral("1001"));
+    m_staticNotice.setObjectName(QStringLiteral("copyrightLabel"));
     m_staticNotice.setTextFormat(Qt::PlainText);
 
     auto* icon = new QLabel(&m_frameTitle);

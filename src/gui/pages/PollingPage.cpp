@@ -41,14 +41,14 @@ CPollingPage::CPollingPage(CTestSheet& sheet)
         m_strPath = app->GetProfileString(kSection, QStringLiteral("Path"));
         m_strExcludes = Normalized(app->GetProfileString(kSection, QStringLiteral("Excludes")));
     }
-    m_editPath.setObjectName(QStringLiteral("1010"));
-    m_editLog.setObjectName(QStringLiteral("1001"));
+    m_editPath.setObjectName(QStringLiteral("pathEdit"));
+    m_editLog.setObjectName(QStringLiteral("logEdit"));
     m_editLog.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_editLog.setTabChangesFocus(true);
-    m_btnPoll.setObjectName(QStringLiteral("1003"));
+    m_btnPoll.setObjectName(QStringLiteral("pollButton"));
     m_btnPoll.setEnabled(false);
-    m_editExcludes.setObjectName(QStringLiteral("1011"));
-    m_btnOpen.setObjectName(QStringLiteral("1012"));
+    m_editExcludes.setObjectName(QStringLiteral("excludesEdit"));
+    m_btnOpen.setObjectName(QStringLiteral("openButton"));
     m_btnOpen.setEnabled(false);
 
     auto* grid = new QGridLayout;

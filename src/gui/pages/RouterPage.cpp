@@ -46,11 +46,11 @@ CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLitera
             kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
     }
 
-    m_editLogin.setObjectName(QStringLiteral("1007"));
-    m_editPassword.setObjectName(QStringLiteral("1008"));
+    m_editLogin.setObjectName(QStringLiteral("loginEdit"));
+    m_editPassword.setObjectName(QStringLiteral("passwordEdit"));
     m_editPassword.setEchoMode(QLineEdit::Password);
-    m_ctrlAddress.setObjectName(QStringLiteral("1000"));
-    m_editPort.setObjectName(QStringLiteral("1001"));
+    m_ctrlAddress.setObjectName(QStringLiteral("routerAddress"));
+    m_editPort.setObjectName(QStringLiteral("portEdit"));
     m_editPort.setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
 

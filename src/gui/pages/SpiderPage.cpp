@@ -48,12 +48,12 @@ CSpiderPage::CSpiderPage(CTestSheet& sheet)
       m_staticCount(QStringLiteral("0")),
       m_strReportFile(ReserveReportFile()),
       m_worker(sheet) {
-    m_listPages.setObjectName(QStringLiteral("1002"));
-    m_btnRun.setObjectName(QStringLiteral("1004"));
-    m_ctrlAddress.setObjectName(QStringLiteral("1000"));
+    m_listPages.setObjectName(QStringLiteral("pageList"));
+    m_btnRun.setObjectName(QStringLiteral("runButton"));
+    m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
     m_ctrlAddress.setEnabled(false);
-    m_linkReport.setObjectName(QStringLiteral("1013"));
-    m_staticCount.setObjectName(QStringLiteral("1007"));
+    m_linkReport.setObjectName(QStringLiteral("reportLink"));
+    m_staticCount.setObjectName(QStringLiteral("parsedCount"));
 
     auto* grid = new QGridLayout;
     grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_ctrlAddress, this), 0, 0,

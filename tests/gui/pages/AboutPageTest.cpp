@@ -57,38 +57,38 @@ private Q_SLOTS:
         QFETCH(bool, prerelease);
         QFETCH(QString, line);
         UseVersion(ms, ls, prerelease, "Copyright (C) 2026 Ravik. Shared freely.");
-        QCOMPARE(Label("1031"), line);
+        QCOMPARE(Label("versionLabel"), line);
     }
 
     void noticeIsCutAtItsFirstDot() {
         UseVersion(0x00010000, 0, false, "Copyright (C) 2026 Ravik Ltd. Shared freely.");
-        QCOMPARE(Label("1001"), QStringLiteral("Copyright (C) 2026 Ravik Ltd"));
+        QCOMPARE(Label("copyrightLabel"), QStringLiteral("Copyright (C) 2026 Ravik Ltd"));
         fixture->CloseSheet();
         UseVersion(0x00010000, 0, false, "...");
-        QCOMPARE(Label("1001"), QString());
+        QCOMPARE(Label("copyrightLabel"), QString());
     }
 
     void templateTextsStayWithoutVersionData() {
         CModuleVersion::RegisterModule("", nullptr);
-        QCOMPARE(Label("1031"), QStringLiteral("<version>"));
-        QCOMPARE(Label("1001"), QStringLiteral("<copyright>"));
+        QCOMPARE(Label("versionLabel"), QStringLiteral("<version>"));
+        QCOMPARE(Label("copyrightLabel"), QStringLiteral("<copyright>"));
     }
 
     void theProgramsOwnVersionShows() {
-        QVERIFY(Label("1031").startsWith("Version: 1.00 (Build 0.0)"));
-        QCOMPARE(Label("1001"), QStringLiteral("Copyright (C) 2026 Ravik"));
+        QVERIFY(Label("versionLabel").startsWith("Version: 1.00 (Build 0.0)"));
+        QCOMPARE(Label("copyrightLabel"), QStringLiteral("Copyright (C) 2026 Ravik"));
     }
 
     void titleSiteLinkAndFixedTexts() {
         fixture->OpenSheet();
         CAboutPage& page = fixture->Sheet().AboutPage();
-        const QFont before = page.findChild<QGroupBox*>("1010")->font();
+        const QFont before = page.findChild<QGroupBox*>("titleFrame")->font();
         fixture->ClickTab("About");
-        auto* frame = page.findChild<QGroupBox*>("1010");
+        auto* frame = page.findChild<QGroupBox*>("titleFrame");
         QCOMPARE(frame->title(), QStringLiteral("Velmo"));
         QCOMPARE(frame->font().pointSize(), before.pointSize() * 170 / 100);
-        QCOMPARE(page.findChild<QLabel*>("1031")->font().pointSize(), before.pointSize());
-        auto* link = page.findChild<CHyperLink*>("1012");
+        QCOMPARE(page.findChild<QLabel*>("versionLabel")->font().pointSize(), before.pointSize());
+        auto* link = page.findChild<CHyperLink*>("siteLink");
         QCOMPARE(link->Text(), QStringLiteral("http://www.velmo.example"));
         QCOMPARE(link->Target(), QStringLiteral("http://www.velmo.example/"));
         QCOMPARE(link->toolTip(), QString());

@@ -18,11 +18,11 @@ private:
     std::unique_ptr<CLoopbackServer> router;
 
     CPollingPage& Page() { return fixture->Sheet().PollingPage(); }
-    QLineEdit* PathBox() { return Page().findChild<QLineEdit*>("1010"); }
-    QLineEdit* Excludes() { return Page().findChild<QLineEdit*>("1011"); }
-    QPlainTextEdit* Log() { return Page().findChild<QPlainTextEdit*>("1001"); }
-    QPushButton* Poll() { return Page().findChild<QPushButton*>("1003"); }
-    QPushButton* Open() { return Page().findChild<QPushButton*>("1012"); }
+    QLineEdit* PathBox() { return Page().findChild<QLineEdit*>("pathEdit"); }
+    QLineEdit* Excludes() { return Page().findChild<QLineEdit*>("excludesEdit"); }
+    QPlainTextEdit* Log() { return Page().findChild<QPlainTextEdit*>("logEdit"); }
+    QPushButton* Poll() { return Page().findChild<QPushButton*>("pollButton"); }
+    QPushButton* Open() { return Page().findChild<QPushButton*>("openButton"); }
     QStringList LogLines() {
         QStringList lines = Log()->toPlainText().split('\n');
         lines.removeAll(QString());
@@ -109,21 +109,21 @@ private Q_SLOTS:
     void invalidRouterAddressRefusesUntilCorrected() {
         OpenOnPollingTab("/status.htm");
         CRouterPage& routerPage = fixture->Sheet().RouterPage();
-        routerPage.findChild<CIPAddressCtrl*>("1000")->SetAddress(0x08080808);
+        routerPage.findChild<CIPAddressCtrl*>("routerAddress")->SetAddress(0x08080808);
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QCOMPARE(fixture->boxes.at(0).text,
                  QStringLiteral("Invalid IP address, local address expected"));
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
         QVERIFY(!Page().IsPolling());
-        routerPage.findChild<CIPAddressCtrl*>("1000")->SetAddress(0x7F000001);
+        routerPage.findChild<CIPAddressCtrl*>("routerAddress")->SetAddress(0x7F000001);
         fixture->ClickTab("Polling");
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(Page().IsPolling());
         QCOMPARE(Poll()->text(), QStringLiteral("S&top"));
         QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && !Log()->isEnabled());
-        QVERIFY(!routerPage.findChild<QLineEdit*>("1007")->isEnabled());
+        QVERIFY(!routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
         QTest::mouseClick(Poll(), Qt::LeftButton);
-        QVERIFY(routerPage.findChild<QLineEdit*>("1007")->isEnabled());
+        QVERIFY(routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
     }
 
     void exclusionsAreNormalisedShownAndStoredWhenPollingStarts() {
@@ -187,8 +187,8 @@ private Q_SLOTS:
         router->RequireAuthorization("Basic YWRtaW46c2VjcmV0");
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab("/status.htm");
-        fixture->Sheet().RouterPage().findChild<QLineEdit*>("1007")->setText("admin");
-        fixture->Sheet().RouterPage().findChild<QLineEdit*>("1008")->setText("secret");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText("secret");
         QVERIFY(PollFor(1).front().endsWith(" - 203.0.113.9"));
     }
 
@@ -213,7 +213,7 @@ private Q_SLOTS:
         OpenOnPollingTab("/status.htm");
         QVERIFY(Poll()->isEnabled());
         fixture->ClickTab("Status");
-        QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("1004"),
+        QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
                           Qt::LeftButton);
         QVERIFY(fixture->Sheet().StatusPage().IsRunning());
         fixture->ClickTab("Polling");
@@ -229,11 +229,11 @@ private Q_SLOTS:
         OpenOnPollingTab("/status.htm");
         QTest::mouseClick(Poll(), Qt::LeftButton);
         fixture->ClickTab("Status");
-        QVERIFY(!fixture->Sheet().StatusPage().findChild<QPushButton*>("1004")->isEnabled());
+        QVERIFY(!fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton")->isEnabled());
         fixture->ClickTab("Polling");
         QTest::mouseClick(Poll(), Qt::LeftButton);
         fixture->ClickTab("Status");
-        QVERIFY(fixture->Sheet().StatusPage().findChild<QPushButton*>("1004")->isEnabled());
+        QVERIFY(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton")->isEnabled());
     }
 
     void openHandsThePageUrlToTheDesktop() {
@@ -251,7 +251,7 @@ private Q_SLOTS:
         fixture->ClickTab("Status");
         CSpiderPage& status = fixture->Sheet().StatusPage();
         status.OnPageFound("/status.htm");
-        auto* list = status.findChild<CUrlListCtrl*>("1002");
+        auto* list = status.findChild<CUrlListCtrl*>("pageList");
         const QPoint cell = list->visualRect(list->model()->index(0, 0)).center();
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));

@@ -28,7 +28,7 @@ private:
         return fixture->Sheet().RouterPage().findChild<QLineEdit*>(QString::fromLatin1(id));
     }
     CIPAddressCtrl* Address() {
-        return fixture->Sheet().RouterPage().findChild<CIPAddressCtrl*>(QStringLiteral("1000"));
+        return fixture->Sheet().RouterPage().findChild<CIPAddressCtrl*>(QStringLiteral("routerAddress"));
     }
     // Keys go where the focus is, as a user's typing does.
     static void Type(const QString& text) {
@@ -64,11 +64,11 @@ private Q_SLOTS:
         }
         QCOMPARE(captions, QStringList({"Router", "Status", "Polling", "About"}));
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
-        QCOMPARE(Edit("1007")->text(), QString());
-        QCOMPARE(Edit("1008")->text(), QString());
-        QCOMPARE(Edit("1008")->echoMode(), QLineEdit::Password);
+        QCOMPARE(Edit("loginEdit")->text(), QString());
+        QCOMPARE(Edit("passwordEdit")->text(), QString());
+        QCOMPARE(Edit("passwordEdit")->echoMode(), QLineEdit::Password);
         QCOMPARE(Address()->GetAddress(), 0x7F000001u);
-        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
         QVERIFY(!sheet.windowIcon().isNull());
         QVERIFY(sheet.windowFlags() & Qt::WindowMinimizeButtonHint);
         QList<QPushButton*> buttons;
@@ -91,9 +91,9 @@ private Q_SLOTS:
     void tabOrderRunsLoginPasswordAddressPort() {
         fixture->OpenSheet();
         QApplication::setActiveWindow(&fixture->Sheet());
-        Edit("1007")->setFocus();
+        Edit("loginEdit")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), Edit("1008"));
+        QCOMPARE(QApplication::focusWidget(), Edit("passwordEdit"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), Address()->Field(0));
     }
@@ -131,10 +131,10 @@ private Q_SLOTS:
         CTestSheet& sheet = fixture->OpenSheet();
         QApplication::setActiveWindow(&sheet);
         TypeAddress("8.8.8.8");
-        ReplaceText(Edit("1001"), "0");
+        ReplaceText(Edit("portEdit"), "0");
         fixture->ClickTab("Status");
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Status"));
-        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("1004"), Qt::LeftButton);
+        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("runButton"), Qt::LeftButton);
         QCOMPARE(fixture->boxes.size(), 1u);
         QCOMPARE(fixture->boxes[0].text, kInvalidAddress);  // the address is checked first
         QCOMPARE(fixture->boxes[0].activeTab, QStringLiteral("Router"));
@@ -142,29 +142,29 @@ private Q_SLOTS:
 
         TypeAddress("192.168.1.1");
         fixture->ClickTab("Status");
-        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("1004"), Qt::LeftButton);
+        QTest::mouseClick(sheet.StatusPage().findChild<QPushButton*>("runButton"), Qt::LeftButton);
         QCOMPARE(fixture->boxes.size(), 2u);
         QCOMPARE(fixture->boxes[1].text, kInvalidPort);
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
-        QCOMPARE(QApplication::focusWidget(), Edit("1001"));
+        QCOMPARE(QApplication::focusWidget(), Edit("portEdit"));
         QVERIFY(!QFile::exists(fixture->SettingsPath()));
     }
 
     void portTextThatDoesNotParseKeepsTheUserOnTheTab() {
         CTestSheet& sheet = fixture->OpenSheet();
         QApplication::setActiveWindow(&sheet);
-        ReplaceText(Edit("1001"), "");
+        ReplaceText(Edit("portEdit"), "");
         fixture->ClickTab("Polling");
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
         QCOMPARE(fixture->boxes.size(), 1u);
         QCOMPARE(fixture->boxes[0].text, QStringLiteral("Please enter an integer."));
-        QCOMPARE(QApplication::focusWidget(), Edit("1001"));
+        QCOMPARE(QApplication::focusWidget(), Edit("portEdit"));
 
         QTest::mouseClick(sheet.findChild<QPushButton*>("close"), Qt::LeftButton);
         QCOMPARE(fixture->boxes.size(), 2u);
         QVERIFY(sheet.isVisible());
 
-        QTest::keyClicks(Edit("1001"), "80");
+        QTest::keyClicks(Edit("portEdit"), "80");
         QTest::mouseClick(sheet.findChild<QPushButton*>("close"), Qt::LeftButton);
         QVERIFY(!sheet.isVisible());
         QVERIFY2(!QFile::exists(fixture->SettingsPath()), "nothing is saved at exit");
@@ -172,24 +172,24 @@ private Q_SLOTS:
 
     void portsAboveTheTcpRangeAreKeptWhole() {
         fixture->OpenSheet();
-        ReplaceText(Edit("1001"), "65616");
+        ReplaceText(Edit("portEdit"), "65616");
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QCOMPARE(fixture->Sheet().RouterPage().Port(), 65616);
     }
 
     void passwordAloneBecomesLogin20AndThePasswordIsNeverStored() {
         fixture->OpenSheet();
-        QTest::keyClicks(Edit("1008"), "s3cr3t-pa55");
+        QTest::keyClicks(Edit("passwordEdit"), "s3cr3t-pa55");
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QCOMPARE(fixture->Sheet().RouterPage().Login(), QStringLiteral("%20"));
-        QCOMPARE(Edit("1007")->text(), QString());
+        QCOMPARE(Edit("loginEdit")->text(), QString());
         const QString stored = fixture->SettingsText();
         QVERIFY(!stored.contains("s3cr3t"));
         QVERIFY(!stored.contains("pa55"));
         fixture->CloseSheet();
         fixture->OpenSheet();
-        QCOMPARE(Edit("1007")->text(), QStringLiteral("%20"));
-        QCOMPARE(Edit("1008")->text(), QString());
+        QCOMPARE(Edit("loginEdit")->text(), QStringLiteral("%20"));
+        QCOMPARE(Edit("passwordEdit")->text(), QString());
     }
 
     void emptyLoginAndPasswordStayEmpty() {
@@ -200,16 +200,16 @@ private Q_SLOTS:
 
     void savedValuesComeBackAtTheNextStartAndUnsavedOnesDoNot() {
         fixture->OpenSheet();
-        ReplaceText(Edit("1007"), "admin");
+        ReplaceText(Edit("loginEdit"), "admin");
         TypeAddress("192.168.1.1");
-        ReplaceText(Edit("1001"), "80");
+        ReplaceText(Edit("portEdit"), "80");
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
-        ReplaceText(Edit("1007"), "changed-but-never-validated");
+        ReplaceText(Edit("loginEdit"), "changed-but-never-validated");
         fixture->CloseSheet();
         fixture->OpenSheet();
-        QCOMPARE(Edit("1007")->text(), QStringLiteral("admin"));
+        QCOMPARE(Edit("loginEdit")->text(), QStringLiteral("admin"));
         QCOMPARE(Address()->GetAddress(), 0xC0A80101u);
-        QCOMPARE(Edit("1001")->text(), QStringLiteral("80"));
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("80"));
         QVERIFY(fixture->SettingsText().contains("Address=3232235777"));
     }
 
@@ -231,20 +231,20 @@ private Q_SLOTS:
             "Address=abc\n\xfe\xfe");
         file.close();
         fixture->OpenSheet();
-        QCOMPARE(Edit("1007")->text(), QStringLiteral("kept"));
+        QCOMPARE(Edit("loginEdit")->text(), QStringLiteral("kept"));
         QCOMPARE(Address()->GetAddress(), 0x7F000001u);
-        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         fixture->CloseSheet();
         fixture->OpenSheet();
-        QCOMPARE(Edit("1007")->text(), QStringLiteral("kept"));
-        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QCOMPARE(Edit("loginEdit")->text(), QStringLiteral("kept"));
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
     }
 
     void folderInPlaceOfTheSettingsFileGivesDefaultsAndNoCrash() {
         QVERIFY(QDir().mkpath(fixture->SettingsPath()));
         fixture->OpenSheet();
-        QCOMPARE(Edit("1001")->text(), QStringLiteral("8000"));
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QVERIFY(QFileInfo(fixture->SettingsPath()).isDir());
     }
@@ -262,10 +262,10 @@ private Q_SLOTS:
     void enableControlsSwitchesAllFourInputs() {
         fixture->OpenSheet();
         fixture->Sheet().RouterPage().EnableControls(false);
-        QVERIFY(!Edit("1007")->isEnabled() && !Edit("1008")->isEnabled() &&
-                !Address()->isEnabled() && !Edit("1001")->isEnabled());
+        QVERIFY(!Edit("loginEdit")->isEnabled() && !Edit("passwordEdit")->isEnabled() &&
+                !Address()->isEnabled() && !Edit("portEdit")->isEnabled());
         fixture->Sheet().RouterPage().EnableControls(true);
-        QVERIFY(Edit("1007")->isEnabled() && Address()->isEnabled());
+        QVERIFY(Edit("loginEdit")->isEnabled() && Address()->isEnabled());
     }
 
     void addressControlMovesBetweenFieldsAndClamps() {

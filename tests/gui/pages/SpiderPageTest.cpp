@@ -27,11 +27,11 @@ private:
     std::unique_ptr<CLoopbackServer> detection;
 
     CSpiderPage& Page() { return fixture->Sheet().StatusPage(); }
-    QPushButton* Run() { return Page().findChild<QPushButton*>("1004"); }
-    CUrlListCtrl* List() { return Page().findChild<CUrlListCtrl*>("1002"); }
-    CHyperLink* Link() { return Page().findChild<CHyperLink*>("1013"); }
-    QString Count() { return Page().findChild<QLabel*>("1007")->text(); }
-    CIPAddressCtrl* Address() { return Page().findChild<CIPAddressCtrl*>("1000"); }
+    QPushButton* Run() { return Page().findChild<QPushButton*>("runButton"); }
+    CUrlListCtrl* List() { return Page().findChild<CUrlListCtrl*>("pageList"); }
+    CHyperLink* Link() { return Page().findChild<CHyperLink*>("reportLink"); }
+    QString Count() { return Page().findChild<QLabel*>("parsedCount")->text(); }
+    CIPAddressCtrl* Address() { return Page().findChild<CIPAddressCtrl*>("detectedAddress"); }
     QStringList Items() {
         QStringList items;
         for (int row = 0; row < List()->GetItemCount(); ++row) {
@@ -108,14 +108,14 @@ private Q_SLOTS:
         QCOMPARE(Run()->text(), QStringLiteral("&Cancel"));
         QVERIFY(!List()->isEnabled());
         QVERIFY(!Link()->isEnabled());
-        QVERIFY(!fixture->Sheet().RouterPage().findChild<QLineEdit*>("1007")->isEnabled());
+        QVERIFY(!fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!Page().IsRunning(), 20000);
         QCOMPARE(Run()->text(), QStringLiteral("&Run"));
         QCOMPARE(Address()->GetAddress(), 0xCB00712Du);
         QCOMPARE(Items(), QStringList{"/Status.htm"});
         QCOMPARE(Count(), QStringLiteral("4"));
         QVERIFY(List()->isEnabled() && Link()->isEnabled());
-        QVERIFY(fixture->Sheet().RouterPage().findChild<QLineEdit*>("1007")->isEnabled());
+        QVERIFY(fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->isEnabled());
         QCOMPARE(fixture->boxes.size(), 1u);
         QCOMPARE(fixture->boxes[0].text,
                  QStringLiteral("A status page was identified. Please select a path and click the "
@@ -171,7 +171,7 @@ private Q_SLOTS:
     void refusedRunLeavesThePageAsItWas() {
         OpenOnStatusTab();
         Page().OnPageFound("/kept.htm");
-        fixture->Sheet().RouterPage().findChild<QLineEdit*>("1001")->setText("0");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("portEdit")->setText("0");
         QTest::mouseClick(Run(), Qt::LeftButton);
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Invalid TCP port number"));
         QCOMPARE(Run()->text(), QStringLiteral("&Run"));
