@@ -21,7 +21,8 @@
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/report/ParsedPagesReport.h"
-#include "core/spider/SpiderWorker.h"
+#include "core/spider/SpiderRules.h"
+#include "core/spider/SpiderRun.h"
 #include "core/text/StringTable.h"
 #include "core/version/ModuleVersion.h"
 
@@ -63,13 +64,15 @@ const char* const kDetectUsage =
     "Prints this machine's public address. Exit status 0 found, 2 not.\n";
 
 std::atomic<bool> g_bInterrupted{false};
-std::atomic<bool> g_bShutdown{false};
+std::atomic<CSpiderRun*> g_pRun{nullptr};  // the spider run Ctrl-C cancels
 
 extern "C" void OnInterrupt(int) {
     if (g_bInterrupted.exchange(true)) {
         _exit(130);  // a second Ctrl-C ends at once
     }
-    g_bSpiderCancel.store(true);
+    if (CSpiderRun* run = g_pRun.load()) {
+        run->Cancel();
+    }
 }
 
 struct UsageError {
@@ -179,15 +182,6 @@ RouterTarget ParseRouter(const std::string& text) {
     return target;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 // Prints the run as it goes: the address, each newly found page, progress on a terminal.
 class CPrintingSink : public ISpiderSink {
 public:
@@ -198,9 +192,7 @@ public:
                 std::cout << "Detected IP address: " << text << std::endl;
                 break;
             case WM_SPIDER_FOUND: {
-                const std::string key = Lower(text);
-                if (std::find(m_found.begin(), m_found.end(), key) == m_found.end()) {
-                    m_found.push_back(key);
+                if (m_found.Add(text)) {
                     ClearProgress();
                     std::cout << "Found: " << text << std::endl;
                 }
@@ -222,7 +214,7 @@ public:
     }
 
     const std::string& Address() const { return m_strAddress; }
-    std::size_t FoundCount() const { return m_found.size(); }
+    std::size_t FoundCount() const { return m_found.Size(); }
     int Parsed() const { return m_nParsed; }
 
 private:
@@ -242,15 +234,13 @@ private:
 
     bool m_bProgress = isatty(STDERR_FILENO) != 0;
     std::string m_strAddress;
-    std::vector<std::string> m_found;
+    CFoundPages m_found;
     std::string m_strReading;
     int m_nParsed = 0;
 };
 
-void UseDetectionServers(const std::vector<std::string>& urls) {
-    if (!urls.empty()) {
-        TheDetectScript() = CDetectScript(urls);
-    }
+CDetectScript Detector(const std::vector<std::string>& urls) {
+    return urls.empty() ? CDetectScript() : CDetectScript(urls);
 }
 
 int Spider(const Options& options) {
@@ -258,45 +248,39 @@ int Spider(const Options& options) {
         throw UsageError{"spider takes one HOST[:PORT]"};
     }
     const RouterTarget router = ParseRouter(options.positional[0]);
-    std::string login = options.login;
-    if (login.empty() && !options.password.empty()) {
-        login = "%20";
-    }
-    PrepareRun(login, options.password, router.address, router.port);
-    SpiderParams& params = TheSpiderParams();
+    CDetectScript detector = Detector(options.detectUrls);
+    CPrintingSink sink;
+    CSpiderRun run(sink, detector);
+    run.Prepare(options.login, options.password, router.address, router.port);
     if (options.externalAddress) {
         if (!ParseIPAddress(*options.externalAddress, nullptr)) {
             throw UsageError{"--external-address takes an IPv4 address"};
         }
-        params.strExternalAddress = *options.externalAddress;
+        run.SetExternalAddress(*options.externalAddress);
     }
-    UseDetectionServers(options.detectUrls);
+    g_pRun = &run;
+    run.Run();
+    g_pRun = nullptr;
 
-    CPrintingSink sink;
-    SpiderRunContext context{sink, options.externalAddress ? nullptr : &TheDetectScript(),
-                             TheParsedPages(), g_bSpiderCancel, g_bShutdown};
-    g_bSpiderCancel = false;
-    SpiderThreadProc(params, context);
-
-    if (sink.Parsed() == 0 && !sink.Address().empty() && !g_bSpiderCancel) {
-        std::cerr << "velmo-cli: no page could be read from " << params.GetUrl() << '\n';
+    if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
+        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << '\n';
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (options.bListParsed) {
-        for (const std::string& path : TheParsedPages().Paths()) {
+        for (const std::string& path : run.ParsedPages().Paths()) {
             std::cout << "Parsed: " << path << '\n';
         }
     }
     if (options.report) {
         std::ofstream out(*options.report, std::ios::binary | std::ios::trunc);
-        out << BuildParsedPagesReport(TheParsedPages().Paths());
+        out << BuildParsedPagesReport(run.ParsedPages().Paths());
         if (!out.flush()) {
             std::cerr << "velmo-cli: cannot write " << *options.report << '\n';
         }
     }
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
-    const int outcome = SpiderOutcome(g_bSpiderCancel, address, sink.FoundCount());
+    const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
@@ -323,7 +307,7 @@ int Probe(const Options& options) {
     std::string result = "n/a";
     const bool bFound =
         ProbeAddress(options.positional[0], options.login, options.password, options.bAllowReserved,
-                     NormalizedExclusions(options), result, CAbortSignal(&g_bSpiderCancel));
+                     NormalizedExclusions(options), result, {{}, CAbortSignal(&g_bInterrupted)});
     std::cout << result << std::endl;
     return bFound ? 0 : 1;
 }
@@ -349,7 +333,7 @@ int Poll(const Options& options) {
     for (long line = 0; !options.count || line < *options.count; ++line) {
         next += interval;
         while (std::chrono::steady_clock::now() < next) {
-            if (g_bSpiderCancel) {
+            if (g_bInterrupted) {
                 return 0;
             }
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
@@ -358,7 +342,7 @@ int Poll(const Options& options) {
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";
         ProbeAddress(url, options.login, options.password, false, exclusions, result,
-                     CAbortSignal(&g_bSpiderCancel));
+                     {{}, CAbortSignal(&g_bInterrupted)});
         std::cout << FormatPollLine(now, result) << std::endl;
     }
     return 0;
@@ -368,9 +352,9 @@ int Detect(const Options& options) {
     if (!options.positional.empty()) {
         throw UsageError{"detect takes no arguments"};
     }
-    UseDetectionServers(options.detectUrls);
+    CDetectScript detector = Detector(options.detectUrls);
     std::string address;
-    if (!TheDetectScript().Detect(options.bAllowReserved, address, CAbortSignal(&g_bShutdown))) {
+    if (!detector.Detect(options.bAllowReserved, address, {{}, CAbortSignal(&g_bInterrupted)})) {
         std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
         return 2;
     }

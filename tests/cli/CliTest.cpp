@@ -9,6 +9,7 @@
 
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -129,9 +130,8 @@ TEST_F(CliTest, InterruptCancelsTheRun) {
     router.Serve("/slow.htm", CLoopbackServer::Stalling());
     const ProcessResult run =
         RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
-            while (router.Requests().size() < 2) {
-                std::this_thread::yield();
-            }
+            EXPECT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
+                << "the crawl never reached the stalling page";
             kill(pid, SIGINT);
         });
     EXPECT_EQ(run.status, 3);

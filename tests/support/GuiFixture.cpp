@@ -13,7 +13,6 @@
 void InitGuiTestProcess() {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-    InstallTestHostLookup();
 }
 
 CGuiFixture::CGuiFixture() {
@@ -39,7 +38,8 @@ CGuiFixture::~CGuiFixture() {
 }
 
 CTestSheet& CGuiFixture::OpenSheet() {
-    m_sheet = std::make_unique<CTestSheet>();
+    m_sheet = std::make_unique<CTestSheet>(
+        nullptr, SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}});
     m_sheet->show();
     return *m_sheet;
 }

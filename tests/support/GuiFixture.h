@@ -39,6 +39,9 @@ public:
     QString SettingsText() const;
     QString SettingsPath() const;
 
+    // The detection servers of the sheet OpenSheet builds; none is ever the real ten.
+    std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
+
     std::vector<Box> boxes;
     QStringList opened;
     int beeps = 0;

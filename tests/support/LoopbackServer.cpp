@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 
 #include <set>
+#include "support/Wait.h"
 
 CLoopbackServer::CLoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
     m_server->set_keep_alive_max_count(1000000);
@@ -65,8 +66,8 @@ CLoopbackServer::CLoopbackServer() : m_server(std::make_unique<httplib::Server>(
     });
     m_port = static_cast<std::uint16_t>(m_server->bind_to_any_port("127.0.0.1"));
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    while (!m_server->is_running()) {
-        std::this_thread::yield();
+    if (!WaitUntil([this] { return m_server->is_running(); })) {
+        throw std::runtime_error("the loopback server did not start");
     }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/spider/SpiderRun.h"
+#include "core/spider/SpiderParams.h"
 
 // Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE".
 class CRecordingSink : public ISpiderSink {

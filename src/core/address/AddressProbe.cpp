@@ -36,8 +36,8 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
 
 bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
                   bool allowReserved, std::string_view exclusions, std::string& result,
-                  const CAbortSignal& abort) {
-    InternetHandle internet = OpenInternetHandle(abort);
+                  const FetchOptions& options) {
+    InternetHandle internet = OpenInternetHandle(options);
     if (!internet) {
         return false;
     }

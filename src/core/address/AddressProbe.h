@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/net/AbortSignal.h"
+#include "core/net/HttpFetch.h"
 
 // The first acceptable address in `text`: a run of address characters, dots trimmed from both
 // ends, that ParseIPAddress accepts, outside the reserved blocks unless `allowReserved`, and not
@@ -16,4 +16,4 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
 // Empty login, password or exclusions count as absent.
 bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
                   bool allowReserved, std::string_view exclusions, std::string& result,
-                  const CAbortSignal& abort = {});
+                  const FetchOptions& options = {});

@@ -30,7 +30,7 @@ CDetectScript::CDetectScript()
 
 CDetectScript::CDetectScript(std::vector<std::string> servers) : m_servers(std::move(servers)) {}
 
-bool CDetectScript::Detect(bool allowReserved, std::string& address, const CAbortSignal& abort) {
+bool CDetectScript::Detect(bool allowReserved, std::string& address, const FetchOptions& options) {
     const int count = static_cast<int>(m_servers.size());
     if (count == 0) {
         return false;
@@ -38,15 +38,10 @@ bool CDetectScript::Detect(bool allowReserved, std::string& address, const CAbor
     const int start = m_nNextServer;
     while (true) {
         const bool bFound =
-            ProbeAddress(m_servers[m_nNextServer], {}, {}, allowReserved, {}, address, abort);
+            ProbeAddress(m_servers[m_nNextServer], {}, {}, allowReserved, {}, address, options);
         m_nNextServer = (m_nNextServer + 1) % count;
-        if (m_nNextServer == start || bFound || abort.IsSet()) {
+        if (m_nNextServer == start || bFound || options.abort.IsSet()) {
             return bFound;
         }
     }
-}
-
-CDetectScript& TheDetectScript() {
-    static CDetectScript detector;
-    return detector;
 }

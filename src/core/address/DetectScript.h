@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/net/AbortSignal.h"
+#include "core/net/HttpFetch.h"
 
 // Learns the machine's public IPv4 address from a rotating list of detection servers: each
 // detection starts with the server after the one asked last and stops at the first answer that
@@ -14,9 +14,9 @@ public:
     explicit CDetectScript(std::vector<std::string> servers);
     virtual ~CDetectScript() = default;
 
-    // `address` receives the address text on success and is untouched otherwise. Transfers end
-    // early once `abort` is set.
-    bool Detect(bool allowReserved, std::string& address, const CAbortSignal& abort = {});
+    // `address` receives the address text on success and is untouched otherwise. The rotation
+    // stops early once the options' abort signal is set.
+    bool Detect(bool allowReserved, std::string& address, const FetchOptions& options = {});
 
     const std::vector<std::string>& Servers() const { return m_servers; }
     int NextServerIndex() const { return m_nNextServer; }
@@ -25,6 +25,3 @@ private:
     std::vector<std::string> m_servers;
     int m_nNextServer = 0;
 };
-
-// The process-wide detector; its rotation survives from one spider run to the next.
-CDetectScript& TheDetectScript();

@@ -15,8 +15,6 @@ constexpr long kMaxRedirects = 10;
 constexpr int kPollMilliseconds = 50;
 
 std::atomic<bool> g_bOffline{false};
-std::atomic<long long> g_connectMs{10000};
-std::atomic<long long> g_stallMs{10000};
 
 using Clock = std::chrono::steady_clock;
 
@@ -35,7 +33,7 @@ public:
 
 class CInternetHandle {
 public:
-    explicit CInternetHandle(const CAbortSignal& abort) : m_abort(abort) {}
+    explicit CInternetHandle(const FetchOptions& options) : m_options(options) {}
     ~CInternetHandle() {
         if (m_multi != nullptr) {
             curl_multi_cleanup(m_multi);
@@ -57,7 +55,7 @@ private:
 
     CURL* m_easy = nullptr;
     CURLM* m_multi = nullptr;
-    CAbortSignal m_abort;
+    FetchOptions m_options;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     // State of the transfer in progress.
@@ -132,7 +130,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     curl_easy_setopt(m_easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
-    const HttpTimeouts timeouts = GetHttpTimeouts();
+    const HttpTimeouts& timeouts = m_options.timeouts;
     curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(timeouts.connect.count()));
 
@@ -157,7 +155,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
                 }
                 break;
             }
-            if (m_abort.IsSet()) {
+            if (m_options.abort.IsSet()) {
                 result = CURLE_ABORTED_BY_CALLBACK;
                 break;
             }
@@ -196,18 +194,8 @@ void PageRequestDeleter::operator()(CPageRequest* request) const {
     delete request;
 }
 
-void SetHttpTimeouts(const HttpTimeouts& timeouts) {
-    g_connectMs = timeouts.connect.count();
-    g_stallMs = timeouts.stall.count();
-}
-
-HttpTimeouts GetHttpTimeouts() {
-    return {std::chrono::milliseconds(g_connectMs.load()),
-            std::chrono::milliseconds(g_stallMs.load())};
-}
-
-InternetHandle OpenInternetHandle(const CAbortSignal& abort) {
-    InternetHandle handle(new CInternetHandle(abort));
+InternetHandle OpenInternetHandle(const FetchOptions& options) {
+    InternetHandle handle(new CInternetHandle(options));
     if (!handle->Init()) {
         return nullptr;
     }

@@ -25,9 +25,12 @@ struct HttpTimeouts {
     std::chrono::milliseconds stall{10000};    // no byte received for this long ends a transfer
 };
 
-// Process-wide; tests shorten them, the program keeps the defaults.
-void SetHttpTimeouts(const HttpTimeouts& timeouts);
-HttpTimeouts GetHttpTimeouts();
+// How the transfers of one Internet handle give up: the program keeps the default time-outs, tests
+// shorten them; a set abort signal ends the transfer in flight as a failed read.
+struct FetchOptions {
+    HttpTimeouts timeouts;
+    CAbortSignal abort;
+};
 
 class CInternetHandle;
 class CPageRequest;
@@ -41,8 +44,8 @@ struct PageRequestDeleter {
 using InternetHandle = std::unique_ptr<CInternetHandle, InternetHandleDeleter>;
 using PageRequest = std::unique_ptr<CPageRequest, PageRequestDeleter>;
 
-// Null on failure. Transfers on the handle end early, as failed reads, once `abort` is set.
-InternetHandle OpenInternetHandle(const CAbortSignal& abort = {});
+// Null on failure.
+InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 
 // One GET of `url` with `headers` (empty, or complete header lines ended by CR LF). Null when no
 // response arrived at all: unreachable host, refused, time-out, not an http URL.
@@ -63,6 +66,7 @@ std::string EscapeRequestUrl(std::string_view url);
 // text when both are empty.
 std::string BuildAuthorizationHeader(std::string_view login, std::string_view password);
 
-// User-chosen offline mode, process-wide. Requests fail while it is on.
+// User-chosen offline mode. Process-wide, as the desktop's own offline switch is: requests fail
+// while it is on.
 bool IsWorkingOffline();
 void SetWorkingOffline(bool offline);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/text/Ascii.h"
 #include "core/text/CharSet.h"
 
 namespace {
@@ -13,28 +14,12 @@ constexpr CCharSet kGapChars{"\"'\r\n\t "};
 constexpr CCharSet kNameStopChars{"\"'\t ="};
 constexpr CCharSet kAssignmentChars{" ="};
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // First case-insensitive occurrence of `key` at or after `from`, or null.
 const char* FindNoCase(const char* from, std::string_view key) {
     for (const char* at = std::strchr(from, key.front()); at != nullptr;
          at = std::strchr(at + 1, key.front())) {
         std::size_t i = 1;
-        while (i < key.size() && at[i] != '\0' && Lower(at[i]) == Lower(key[i])) {
+        while (i < key.size() && at[i] != '\0' && AsciiLower(at[i]) == AsciiLower(key[i])) {
             ++i;
         }
         if (i == key.size()) {

@@ -13,24 +13,6 @@
 namespace {
 constexpr std::size_t kMaxHostLength = 255;
 
-bool SystemLookup(const std::string& name, std::uint32_t& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) {
-        return false;
-    }
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
-HostLookup& Lookup() {
-    static HostLookup lookup = SystemLookup;
-    return lookup;
-}
-
 std::string DottedAddress(std::uint32_t hostOrder) {
     return std::to_string(hostOrder >> 24) + '.' + std::to_string((hostOrder >> 16) & 0xFF) + '.' +
            std::to_string((hostOrder >> 8) & 0xFF) + '.' + std::to_string(hostOrder & 0xFF);
@@ -74,17 +56,26 @@ bool CrackUrlHost(const std::string& url, std::string& host, std::uint16_t& port
     return true;
 }
 
-bool ResolveHost(const std::string& host, std::uint32_t* address) {
+bool SystemHostLookup(const std::string& name, std::uint32_t& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) {
+        return false;
+    }
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+bool ResolveHost(const std::string& host, std::uint32_t* address, const HostLookup& lookup) {
     std::uint32_t value = ClassicInetAddr(host);
-    if (value == kAddressNone && !Lookup()(host, value)) {
+    if (value == kAddressNone && !(lookup ? lookup(host, value) : SystemHostLookup(host, value))) {
         return false;
     }
     if (address != nullptr) {
         *address = value;
     }
     return true;
-}
-
-void SetHostLookup(HostLookup lookup) {
-    Lookup() = lookup ? std::move(lookup) : SystemLookup;
 }

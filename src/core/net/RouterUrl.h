@@ -18,11 +18,13 @@ bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_vie
 // untouched on failure.
 bool CrackUrlHost(const std::string& url, std::string& host, std::uint16_t& port);
 
-// A dotted address converts directly; anything else is looked up as an IPv4 host name. The
-// address comes back in network order.
-bool ResolveHost(const std::string& host, std::uint32_t* address);
-
-// How ResolveHost looks up names that are not dotted addresses: the system resolver, unless
-// replaced (tests keep every lookup off the network). An empty function restores the resolver.
+// How names that are not dotted addresses are looked up (network order). Tests pass their own, so
+// no lookup of theirs reaches a name server.
 using HostLookup = std::function<bool(const std::string& name, std::uint32_t& address)>;
-void SetHostLookup(HostLookup lookup);
+
+// The system resolver, IPv4 only.
+bool SystemHostLookup(const std::string& name, std::uint32_t& address);
+
+// A dotted address converts directly; anything else goes to `lookup` (the system resolver when
+// empty). The address comes back in network order.
+bool ResolveHost(const std::string& host, std::uint32_t* address, const HostLookup& lookup = {});

@@ -1,7 +1,6 @@
 #include "core/spider/Crawl.h"
 
 #include <arpa/inet.h>
-#include <strings.h>
 
 #include <cstring>
 #include <optional>
@@ -10,6 +9,7 @@
 #include "core/net/HttpFetch.h"
 #include "core/net/LinkExtraction.h"
 #include "core/net/RouterUrl.h"
+#include "core/text/Ascii.h"
 
 namespace {
 
@@ -21,11 +21,6 @@ constexpr LinkTag kLinkTags[] = {{"a", "href"}, {"frame", "src"}, {"form", "acti
 constexpr int kLinkTagCount = 3;
 
 constexpr char kWhiteSpace[] = " \t\r\n\v\f";
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
-}
 
 std::string ReplaceOnce(const std::string& text, std::string_view what) {
     std::string out;
@@ -84,7 +79,7 @@ std::optional<SpiderParams> NextNewPage(Frame& frame, CrawlContext& context) {
             frame.tagIndex = kLinkTagCount;
             return std::nullopt;
         }
-        std::string path = ResolveLinkPath(frame.params, std::move(value));
+        std::string path = ResolveLinkPath(frame.params, std::move(value), context.lookup);
         if (path.empty() || context.parsed.CheckParsedPage(path)) {
             continue;
         }
@@ -101,7 +96,8 @@ std::string NormalizePath(const std::string& path) {
     return ReplaceOnce(ReplaceOnce(path, "/../"), "/./");
 }
 
-std::string ResolveLinkPath(const SpiderParams& params, std::string value) {
+std::string ResolveLinkPath(const SpiderParams& params, std::string value,
+                            const HostLookup& lookup) {
     value.erase(value.find_last_not_of(kWhiteSpace) + 1);
     value.erase(0, value.find_first_not_of(kWhiteSpace));
     if (value.empty() || value == "#" || StartsWithNoCase(value, "javascript:")) {
@@ -112,7 +108,7 @@ std::string ResolveLinkPath(const SpiderParams& params, std::string value) {
         std::string host;
         std::uint16_t port = 0;
         std::uint32_t address = 0;
-        if (!CrackUrlHost(value, host, port) || !ResolveHost(host, &address) ||
+        if (!CrackUrlHost(value, host, port) || !ResolveHost(host, &address, lookup) ||
             ntohl(address) != params.nRouterAddress || port != params.nRouterPort) {
             return {};
         }

@@ -1,66 +1,69 @@
 #include "core/spider/SpiderRun.h"
 
-#include <arpa/inet.h>
+#include <system_error>
 
-#include "core/address/AddressScan.h"
 #include "core/net/HttpFetch.h"
-#include "core/net/RouterUrl.h"
-#include "core/text/StringTable.h"
+#include "core/spider/SpiderRules.h"
 
-std::atomic<bool> g_bSpiderCancel{false};
+CSpiderRun::CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings)
+    : m_sink(sink), m_detector(detector), m_settings(std::move(settings)) {}
 
-std::string SpiderParams::GetUrl() const {
-    std::string url;
-    ComposeRouterUrl(nRouterAddress, nRouterPort, strPath, url);
-    return url;
+CSpiderRun::~CSpiderRun() {
+    Shutdown();
 }
 
-void CParsedPageList::Clear() {
-    m_index.clear();
-    m_paths.clear();
+void CSpiderRun::Prepare(std::string_view login, std::string_view password, std::uint32_t address,
+                         std::int32_t port) {
+    m_params.strPath.assign(1, '/');  // gcc 12 warns falsely (-Wrestrict) on = "/"
+    m_params.nRouterAddress = address;
+    m_params.nRouterPort = static_cast<std::uint16_t>(port & 0xFFFF);
+    m_params.strHeaders = BuildAuthorizationHeader(RouterLogin(login, password), password);
+    m_params.strExternalAddress.clear();
+    m_params.pInternet = nullptr;
+    m_bDetect = true;
+    m_bCancel = false;
 }
 
-bool CParsedPageList::CheckParsedPage(const std::string& path) {
-    if (m_index.contains(path)) {
-        return true;
+void CSpiderRun::SetExternalAddress(std::string address) {
+    m_params.strExternalAddress = std::move(address);
+    m_bDetect = false;
+}
+
+SpiderRunContext CSpiderRun::Context() {
+    return {m_sink,           m_bDetect ? &m_detector : nullptr,
+            m_parsed,         m_bCancel,
+            m_bShutdown,      m_settings.timeouts,
+            m_settings.lookup};
+}
+
+bool CSpiderRun::Start() {
+    if (m_thread.joinable()) {
+        m_thread.join();  // the previous run has posted its last message already
     }
-    m_index.insert(m_paths.emplace_back(path));
-    return false;
-}
-
-SpiderParams& TheSpiderParams() {
-    static SpiderParams params;
-    return params;
-}
-
-CParsedPageList& TheParsedPages() {
-    static CParsedPageList pages;
-    return pages;
-}
-
-void PrepareRun(std::string_view login, std::string_view password, std::uint32_t address,
-                std::int32_t port) {
-    SpiderParams& params = TheSpiderParams();
-    params.strPath.assign(1, '/');  // gcc 12 warns falsely (-Wrestrict) on = "/"
-    params.nRouterAddress = address;
-    params.nRouterPort = static_cast<std::uint16_t>(port & 0xFFFF);
-    params.strHeaders = BuildAuthorizationHeader(login, password);
-    params.pInternet = nullptr;
-}
-
-int CheckRouterTarget(std::uint32_t address, std::int32_t port) {
-    if (address == 0 || !IsReservedAddress(htonl(address))) {
-        return IDS_INVALID_ADDRESS;
+    try {
+        m_thread = std::thread([this] {
+            SpiderRunContext context = Context();
+            SpiderThreadProc(m_params, context);
+        });
+    } catch (const std::system_error&) {
+        return false;
     }
-    return port == 0 ? IDS_INVALID_PORT : 0;
+    return true;
 }
 
-int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages) {
-    if (bCancelled) {
-        return IDS_TEST_CANCELLED;
+void CSpiderRun::Run() {
+    SpiderRunContext context = Context();
+    SpiderThreadProc(m_params, context);
+}
+
+void CSpiderRun::Shutdown() {
+    if (m_thread.joinable()) {
+        Abandon();
+        m_thread.join();
+        m_bShutdown = false;
     }
-    if (externalAddress == 0) {
-        return IDS_NO_EXTERNAL_ADDRESS;
-    }
-    return foundPages == 0 ? IDS_NO_STATUS_PAGE : IDS_STATUS_PAGE_FOUND;
+}
+
+int CSpiderRun::Outcome(std::uint32_t externalAddress, std::size_t foundPages) const {
+    return SpiderOutcome(IsCancelled(), externalAddress, foundPages);
 }

@@ -2,73 +2,74 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_set>
-#include <vector>
+#include <thread>
 
-class CInternetHandle;
+#include "core/spider/SpiderWorker.h"
 
-// What the Status page, the worker and the crawl share during one spider run.
+class CDetectScript;
 
-// The worker's reports, posted to the user interface in this order of events.
-enum SpiderMessage : int {
-    WM_SPIDER_PARSED = 0x8001,   // one more page read
-    WM_SPIDER_FOUND = 0x8002,    // text: path of a page holding the external address
-    WM_SPIDER_ADDRESS = 0x8003,  // text: the detected external address
-    WM_SPIDER_DONE = 0x8004,     // the run has ended; always last
+// What a run needs from its surroundings besides the router target. The program keeps the
+// defaults; tests shorten the time-outs and keep name lookups off the network.
+struct SpiderSettings {
+    HttpTimeouts timeouts;
+    HostLookup lookup;  // names in links; empty: the system resolver
 };
 
-// Receives the worker's messages. Texts travel by value, so none can die before it is handled.
-class ISpiderSink {
+// One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each
+// front end holds its own; nothing of a run is shared with another.
+class CSpiderRun {
 public:
-    virtual ~ISpiderSink() = default;
-    virtual void Post(SpiderMessage message, std::string text) = 0;
-    // Called on the worker just before a page is requested; for progress displays only.
-    virtual void Fetching(const std::string& /*path*/) {}
-};
+    // `detector` learns the external address unless one is given with SetExternalAddress; its
+    // rotation carries over from run to run.
+    CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings = {});
+    ~CSpiderRun();  // abandons a run in progress and waits for its thread
+    CSpiderRun(const CSpiderRun&) = delete;
+    CSpiderRun& operator=(const CSpiderRun&) = delete;
 
-// The parameters of one crawl step; the crawl copies it for every page it follows.
-struct SpiderParams {
-    std::string strExternalAddress;
-    std::string strHeaders;
-    std::string strPath;
-    std::uint32_t nRouterAddress = 0;  // host order
-    std::uint16_t nRouterPort = 0;
-    CInternetHandle* pInternet = nullptr;  // owned by the worker, never by a copy
+    // Sets the params from the router target (the "%20" login rule applied, path "/", the low 16
+    // bits of the port) and clears the cancel flag and any given external address.
+    void Prepare(std::string_view login, std::string_view password, std::uint32_t address,
+                 std::int32_t port);
+    // The crawl looks for this address instead of asking the detector.
+    void SetExternalAddress(std::string address);
 
-    // The request URL of this step, or the empty text when it cannot be composed.
-    std::string GetUrl() const;
-};
+    // Runs on a new worker thread; false when the thread cannot be created.
+    bool Start();
+    // Runs on the calling thread and returns when the run has posted WM_SPIDER_DONE.
+    void Run();
 
-// Every path the crawl decided to fetch, in the order first met; also its set of visited paths.
-class CParsedPageList {
-public:
-    void Clear();
-    // True when `path` was there already; otherwise appends it and answers false.
-    bool CheckParsedPage(const std::string& path);
-    std::vector<std::string> Paths() const { return {m_paths.begin(), m_paths.end()}; }
-    std::size_t Size() const { return m_paths.size(); }
+    // Both may be called from any thread and from a signal handler. Cancel ends the crawl but lets
+    // detection finish, as the Cancel button does; Abandon ends detection and the transfer in
+    // flight too.
+    void Cancel() { m_bCancel.store(true); }
+    void Abandon() {
+        m_bShutdown.store(true);
+        m_bCancel.store(true);
+    }
+    // Abandons the run in progress and waits for its thread.
+    void Shutdown();
+
+    bool IsCancelled() const { return m_bCancel.load(); }
+    const SpiderParams& Params() const { return m_params; }
+    // Read only while no run is in progress.
+    const CParsedPageList& ParsedPages() const { return m_parsed; }
+    // The outcome message of the run that has ended, by its cancel flag and what it found.
+    int Outcome(std::uint32_t externalAddress, std::size_t foundPages) const;
+
+    static_assert(std::atomic<bool>::is_always_lock_free, "Cancel must be async-signal-safe");
 
 private:
-    std::deque<std::string> m_paths;  // a deque keeps the index's views valid as it grows
-    std::unordered_set<std::string_view> m_index;
+    SpiderRunContext Context();
+
+    ISpiderSink& m_sink;
+    CDetectScript& m_detector;
+    SpiderSettings m_settings;
+    SpiderParams m_params;
+    bool m_bDetect = true;
+    CParsedPageList m_parsed;
+    std::atomic<bool> m_bCancel{false};
+    std::atomic<bool> m_bShutdown{false};
+    std::thread m_thread;
 };
-
-SpiderParams& TheSpiderParams();
-CParsedPageList& TheParsedPages();
-extern std::atomic<bool> g_bSpiderCancel;
-
-// Fills the process-wide params for a run from the router target (address in host order; the low
-// 16 bits of the port are used). The external address is left for the detector.
-void PrepareRun(std::string_view login, std::string_view password, std::uint32_t address,
-                std::int32_t port);
-
-// The first refusal of a router target, as the Router page gives it: IDS_INVALID_ADDRESS for no
-// address or one outside the local blocks, IDS_INVALID_PORT for port 0; 0 when it is fine.
-int CheckRouterTarget(std::uint32_t address, std::int32_t port);
-
-// The message that ends a run: cancelled, else no external address, else no page found, else
-// found.
-int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages);

@@ -30,12 +30,15 @@ private:
 
 }  // namespace
 
-CTestSheet::CTestSheet(QWidget* parent)
+CTestSheet::CTestSheet(QWidget* parent, SheetEnvironment environment)
     : QDialog(parent),
+      m_detector(environment.detectionServers.empty()
+                     ? CDetectScript()
+                     : CDetectScript(std::move(environment.detectionServers))),
       m_pTabs(new QTabWidget(this)),
       m_pClose(new QPushButton(QStringLiteral("Close"), this)),
       m_routerPage(*this),
-      m_statusPage(*this),
+      m_statusPage(*this, m_detector, std::move(environment.spider)),
       m_pollingPage(*this),
       m_aboutPage(*this) {
     InitResources();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "core/address/DetectScript.h"
 #include "core/spider/SpiderRun.h"
 #include "gui/pages/AboutPage.h"
 #include "gui/pages/PollingPage.h"
@@ -11,13 +12,20 @@
 class QPushButton;
 class QTabWidget;
 
+// What the window needs from its surroundings. The program keeps the defaults; tests aim the
+// detector at loopback servers and shorten the time-outs.
+struct SheetEnvironment {
+    std::vector<std::string> detectionServers;  // empty: the built-in ten
+    SpiderSettings spider;
+};
+
 // The program's window: the four tabs and one Close button. It is also where the spider worker
 // posts its messages; they are handed to the Status page in posting order, whichever tab shows.
 class CTestSheet : public QDialog, public ISpiderSink {
     Q_OBJECT
 
 public:
-    explicit CTestSheet(QWidget* parent = nullptr);
+    explicit CTestSheet(QWidget* parent = nullptr, SheetEnvironment environment = {});
     ~CTestSheet() override;
 
     int DoModal() { return exec(); }
@@ -41,6 +49,8 @@ private:
     void OnTabChanged(int index);
     void OnClose();
 
+    // The detector lives as long as the window, so its rotation carries over from run to run.
+    CDetectScript m_detector;
     QTabWidget* m_pTabs;
     QPushButton* m_pClose;
     int m_nActive = 0;

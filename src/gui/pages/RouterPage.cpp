@@ -6,7 +6,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "core/spider/SpiderRun.h"
+#include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 #include "gui/app/TestSheet.h"
 #include "gui/app/VelmoApp.h"
@@ -108,9 +108,8 @@ bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
 
 bool CRouterPage::ValidateAndSave() {
     UpdateData(true);
-    if (m_strLogin.isEmpty() && !m_strPassword.isEmpty()) {
-        m_strLogin = QStringLiteral("%20");
-    }
+    m_strLogin =
+        QString::fromStdString(RouterLogin(m_strLogin.toStdString(), m_strPassword.toStdString()));
     if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
         Sheet().SetActivePage(this);
         ShowMessageBox(LoadText(refusal), MessageIcon::Exclamation);

@@ -41,13 +41,13 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-CSpiderPage::CSpiderPage(CTestSheet& sheet)
+CSpiderPage::CSpiderPage(CTestSheet& sheet, CDetectScript& detector, SpiderSettings settings)
     : CPropertyPage(sheet, QStringLiteral("Status")),
       m_btnRun(LoadText(IDS_RUN)),
       m_linkReport(QStringLiteral("View parsed pages")),
       m_staticCount(QStringLiteral("0")),
       m_strReportFile(ReserveReportFile()),
-      m_worker(sheet) {
+      m_run(sheet, detector, std::move(settings)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
@@ -84,7 +84,7 @@ CSpiderPage::CSpiderPage(CTestSheet& sheet)
 }
 
 CSpiderPage::~CSpiderPage() {
-    m_worker.Shutdown();
+    m_run.Shutdown();
     if (!m_strReportFile.isEmpty()) {
         QFile::remove(m_strReportFile);
     }
@@ -112,7 +112,7 @@ void CSpiderPage::SetPollingPath(const QString& path) {
 
 void CSpiderPage::OnRun() {
     if (m_bRunning) {
-        g_bSpiderCancel = true;
+        m_run.Cancel();
         return;
     }
     CRouterPage& router = Sheet().RouterPage();
@@ -120,13 +120,13 @@ void CSpiderPage::OnRun() {
         return;
     }
     m_ctrlAddress.SetAddress(0);
-    PrepareRun(router.Login().toStdString(), router.Password().toStdString(), router.Address(),
-               router.Port());
+    m_run.Prepare(router.Login().toStdString(), router.Password().toStdString(), router.Address(),
+                  router.Port());
     m_listPages.DeleteAllItems();
+    m_found.Clear();
     m_nParsedPages = 0;
     m_staticCount.setText(QStringLiteral("0"));
-    g_bSpiderCancel = false;
-    if (!m_worker.Start()) {
+    if (!m_run.Start()) {
         return;
     }
     m_btnRun.setText(LoadText(IDS_CANCEL));
@@ -142,7 +142,7 @@ void CSpiderPage::OnPageParsed() {
 }
 
 void CSpiderPage::OnPageFound(const QString& path) {
-    if (m_listPages.FindItem(path) == -1) {
+    if (m_found.Add(path.toStdString())) {
         m_listPages.AppendItem(path);
     }
 }
@@ -157,8 +157,7 @@ void CSpiderPage::OnSpiderDone() {
     const std::uint32_t address = m_ctrlAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
-    const int outcome = SpiderOutcome(g_bSpiderCancel, address,
-                                      static_cast<std::size_t>(m_listPages.GetItemCount()));
+    const int outcome = m_run.Outcome(address, m_found.Size());
     ShowMessageBox(LoadText(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
                                                                        : MessageIcon::Exclamation);
     Sheet().RouterPage().EnableControls(true);
@@ -194,7 +193,7 @@ void CSpiderPage::OnViewParsedPages() {
         ErrorBeep();
         return;
     }
-    const bool bWritten = WriteAll(fd, BuildParsedPagesReport(TheParsedPages().Paths()));
+    const bool bWritten = WriteAll(fd, BuildParsedPagesReport(m_run.ParsedPages().Paths()));
     if (::close(fd) != 0 || !bWritten) {
         ErrorBeep();
         return;

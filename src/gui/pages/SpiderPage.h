@@ -3,7 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "core/spider/SpiderWorker.h"
+#include "core/spider/SpiderRules.h"
+#include "core/spider/SpiderRun.h"
 #include "gui/controls/HyperLink.h"
 #include "gui/controls/IPAddressCtrl.h"
 #include "gui/controls/UrlListCtrl.h"
@@ -16,7 +17,7 @@ class CSpiderPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    explicit CSpiderPage(CTestSheet& sheet);
+    CSpiderPage(CTestSheet& sheet, CDetectScript& detector, SpiderSettings settings = {});
     ~CSpiderPage() override;  // removes the report file
 
     bool OnInitDialog() override;
@@ -40,7 +41,7 @@ public:
     bool IsRunning() const { return m_bRunning; }
     const QString& ReportFile() const { return m_strReportFile; }
     // Abandons a run in progress and waits for the worker.
-    void StopWorker() { m_worker.Shutdown(); }
+    void StopWorker() { m_run.Shutdown(); }
 
 private:
     bool m_bRunning = false;
@@ -51,5 +52,6 @@ private:
     CHyperLink m_linkReport;
     QLabel m_staticCount;
     QString m_strReportFile;
-    CSpiderThread m_worker;
+    CFoundPages m_found;
+    CSpiderRun m_run;
 };

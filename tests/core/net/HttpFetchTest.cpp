@@ -6,17 +6,16 @@
 #include <future>
 
 #include "support/LoopbackServer.h"
+#include "support/Wait.h"
 
 namespace {
 
 class HttpFetchTest : public testing::Test {
 protected:
-    void TearDown() override { SetHttpTimeouts({}); }
-
     // One GET on a fresh handle; nullopt when no page was read.
     std::optional<std::string> Fetch(const std::string& target, const std::string& headers = {},
                                      int* error = nullptr) {
-        InternetHandle internet = OpenInternetHandle();
+        InternetHandle internet = OpenInternetHandle(options);
         EXPECT_TRUE(internet);
         PageRequest request = OpenPage(*internet, server.Url(target), headers);
         if (!request) {
@@ -32,6 +31,7 @@ protected:
     }
 
     CLoopbackServer server;
+    FetchOptions options;
 };
 
 TEST_F(HttpFetchTest, SendsTheAgentNoCacheAndTheHeaderTextUnchanged) {
@@ -144,7 +144,7 @@ TEST_F(HttpFetchTest, DroppedConnectionLosesTheWholePage) {
 }
 
 TEST_F(HttpFetchTest, StalledServerEndsTheTransfer) {
-    SetHttpTimeouts({std::chrono::milliseconds(2000), std::chrono::milliseconds(100)});
+    options.timeouts = {std::chrono::milliseconds(2000), std::chrono::milliseconds(100)};
     CLoopbackServer::Page silent;
     silent.body = "late";
     silent.delay = std::chrono::seconds(30);
@@ -173,14 +173,12 @@ TEST_F(HttpFetchTest, RefusedConnectionOpensNoPage) {
 TEST_F(HttpFetchTest, SettingTheAbortFlagEndsATransferInFlight) {
     server.Serve("/slow", CLoopbackServer::Stalling());
     std::atomic<bool> abort{false};
-    InternetHandle internet = OpenInternetHandle(CAbortSignal(&abort));
+    InternetHandle internet = OpenInternetHandle({{}, CAbortSignal(&abort)});
     auto fetch = std::async(std::launch::async, [&] {
         PageRequest request = OpenPage(*internet, server.Url("/slow"), "");
         return request ? ReadWholeResponse(*request) : std::nullopt;
     });
-    while (server.Requests().empty()) {
-        std::this_thread::yield();
-    }
+    ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); })) << "no request arrived";
     abort = true;
     EXPECT_EQ(fetch.get(), std::nullopt);
 }

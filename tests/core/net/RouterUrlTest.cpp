@@ -50,26 +50,23 @@ TEST(CrackUrlHost, GivesHostAndPortWithDefault80) {
 
 TEST(ResolveHost, ConvertsDottedTextWithoutLookup) {
     std::uint32_t address = 0;
-    ASSERT_TRUE(ResolveHost("192.168.1.1", &address));
+    ASSERT_TRUE(ResolveHost("192.168.1.1", &address, TestHostLookup()));
     EXPECT_EQ(ntohl(address), 0xC0A80101u);
-    ASSERT_TRUE(ResolveHost("127.1", &address));
+    ASSERT_TRUE(ResolveHost("127.1", &address, TestHostLookup()));
     EXPECT_EQ(ntohl(address), 0x7F000001u);
     // Converts to the failure value, so it goes to the name lookup, which knows only localhost.
-    EXPECT_FALSE(ResolveHost("255.255.255.255", &address));
-    ASSERT_TRUE(ResolveHost("localhost", &address));
+    EXPECT_FALSE(ResolveHost("255.255.255.255", &address, TestHostLookup()));
+    ASSERT_TRUE(ResolveHost("localhost", &address, TestHostLookup()));
     EXPECT_EQ(ntohl(address), 0x7F000001u);
     address = 1;
-    EXPECT_FALSE(ResolveHost("no-such-router.invalid", &address));
-    EXPECT_FALSE(ResolveHost("", nullptr));
+    EXPECT_FALSE(ResolveHost("no-such-router.invalid", &address, TestHostLookup()));
+    EXPECT_FALSE(ResolveHost("", nullptr, TestHostLookup()));
     EXPECT_EQ(address, 1u);
 }
 
 TEST(ResolveHost, SystemResolverAnswersFromTheHostsFile) {
-    SetHostLookup({});
     std::uint32_t address = 0;
-    const bool bFound = ResolveHost("localhost", &address);
-    InstallTestHostLookup();
-    ASSERT_TRUE(bFound);
+    ASSERT_TRUE(ResolveHost("localhost", &address));
     EXPECT_EQ(ntohl(address) >> 24, 127u);
 }
 

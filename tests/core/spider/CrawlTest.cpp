@@ -5,6 +5,7 @@
 #include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
+#include "support/TestHostLookup.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ protected:
     }
 
     void Crawl() {
-        CrawlContext context{parsed, sink, cancel};
+        CrawlContext context{parsed, sink, cancel, lookup};
         CrawlPage(params, context);
     }
 
@@ -31,6 +32,7 @@ protected:
     CParsedPageList parsed;
     CRecordingSink sink;
     std::atomic<bool> cancel{false};
+    HostLookup lookup = TestHostLookup();
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -150,7 +152,8 @@ TEST(ResolveLinkPath, ResolvesRelativeLinksAgainstThePagesDirectory) {
     };
     for (const auto& c : cases) {
         params.strPath = c.page;
-        EXPECT_EQ(ResolveLinkPath(params, c.link), c.path) << c.page << " + " << c.link;
+        EXPECT_EQ(ResolveLinkPath(params, c.link, TestHostLookup()), c.path)
+            << c.page << " + " << c.link;
     }
 }
 

@@ -11,6 +11,7 @@
 #include "core/spider/Crawl.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
+#include "support/TestHostLookup.h"
 
 namespace {
 
@@ -96,7 +97,8 @@ TEST_P(RouterCorpusTest, FindsTheStatusPageWhereItIsReachable) {
     CParsedPageList parsed;
     CRecordingSink sink;
     std::atomic<bool> cancel{false};
-    CrawlContext context{parsed, sink, cancel};
+    const HostLookup lookup = TestHostLookup();
+    CrawlContext context{parsed, sink, cancel, lookup};
     CrawlPage(params, context);
 
     std::vector<std::string> found;

@@ -1,4 +1,4 @@
-#include "core/spider/SpiderWorker.h"
+#include "core/spider/SpiderRun.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include "core/address/DetectScript.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
+#include "support/TestHostLookup.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ protected:
     }
 
     void Run() {
-        SpiderRunContext context{sink, &detector, parsed, cancel, shutdown};
+        SpiderRunContext context{sink, &detector, parsed, cancel, shutdown, {}, TestHostLookup()};
         SpiderThreadProc(params, context);
     }
 
@@ -66,31 +68,57 @@ TEST_F(SpiderWorkerTest, CancelDuringDetectionStillShowsTheAddressButFetchesNoth
 TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     router.Serve("/", 200, "WAN 198.51.100.7");
     params.strExternalAddress = "198.51.100.7";
-    SpiderRunContext context{sink, nullptr, parsed, cancel, shutdown};
+    SpiderRunContext context{sink, nullptr, parsed, cancel, shutdown, {}, TestHostLookup()};
     SpiderThreadProc(params, context);
     EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 198.51.100.7", "FOUND /", "PARSED", "DONE"}));
     EXPECT_TRUE(detection.Requests().empty());
 }
 
-TEST(CSpiderThread, ShutdownAbandonsARunInProgress) {
+TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     CLoopbackServer router;
     router.Serve("/", CLoopbackServer::Stalling());
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
-    // The thread works on the process-wide state, as the Status page's runs do.
-    PrepareRun("", "", 0x7F000001, router.Port());
-    CDetectScript& detector = TheDetectScript();
-    detector = CDetectScript({router.Url("/detect")});
+    CDetectScript detector({router.Url("/detect")});
     {
-        CSpiderThread thread(sink);
-        g_bSpiderCancel = false;
-        ASSERT_TRUE(thread.Start());
-        while (router.Requests().size() < 2) {
-            std::this_thread::yield();
-        }
+        CSpiderRun run(sink, detector, {{}, TestHostLookup()});
+        run.Prepare("", "", 0x7F000001, router.Port());
+        ASSERT_TRUE(run.Start());
+        ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
+            << "the crawl never reached the stalling page";
     }  // must return without waiting out the server
     EXPECT_EQ(sink.Messages().back(), "DONE");
-    detector = CDetectScript();
+}
+
+TEST(CSpiderRun, TwoRunsShareNeitherPagesNorCancelFlag) {
+    CLoopbackServer first;
+    CLoopbackServer second;
+    first.Serve("/", 200, "<a href=one.htm>");
+    first.Serve("/one.htm", CLoopbackServer::Stalling());
+    second.Serve("/", 200, "<a href=two.htm>203.0.113.45");
+    second.Serve("/two.htm", 200, "203.0.113.45");
+    CDetectScript detector(std::vector<std::string>{});
+    CRecordingSink firstSink;
+    CRecordingSink secondSink;
+    CSpiderRun firstRun(firstSink, detector, {{}, TestHostLookup()});
+    CSpiderRun secondRun(secondSink, detector, {{}, TestHostLookup()});
+    firstRun.Prepare("", "", 0x7F000001, first.Port());
+    firstRun.SetExternalAddress("203.0.113.45");
+    secondRun.Prepare("", "", 0x7F000001, second.Port());
+    secondRun.SetExternalAddress("203.0.113.45");
+
+    ASSERT_TRUE(firstRun.Start());
+    ASSERT_TRUE(WaitUntil([&] { return first.Requests().size() >= 2; }));
+    firstRun.Cancel();
+    secondRun.Run();
+    firstRun.Shutdown();
+
+    EXPECT_FALSE(secondRun.IsCancelled());
+    EXPECT_TRUE(firstRun.IsCancelled());
+    EXPECT_EQ(secondRun.ParsedPages().Paths(), (Lines{"/two.htm"}));
+    EXPECT_EQ(firstRun.ParsedPages().Paths(), (Lines{"/one.htm"}));
+    EXPECT_EQ(secondSink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /", "FOUND /two.htm",
+                                            "PARSED", "PARSED", "DONE"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/Process.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -22,16 +23,16 @@ bool HasReportFile(const fs::path& folder) {
 }
 
 TEST(Startup, TerminationClosesTheWindowCleanlyAndWritesNothing) {
-    const fs::path home = fs::path(testing::TempDir()) / "velmo-startup-home";
+    std::string pattern = (fs::temp_directory_path() / "velmo-startup-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path home = pattern;
     const fs::path temp = home / "tmp";
-    fs::remove_all(home);
     fs::create_directories(temp);
     const ProcessResult run = RunProgram(
         {VELMO_GUI}, {},
         [&](pid_t pid) {
-            while (!HasReportFile(temp)) {  // the Status tab reserves it while the sheet is built
-                std::this_thread::yield();
-            }
+            // The Status tab reserves it while the sheet is built.
+            EXPECT_TRUE(WaitUntil([&] { return HasReportFile(temp); })) << "no report file made";
             kill(pid, SIGTERM);
         },
         {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "TMPDIR=" + temp.string(),

@@ -209,7 +209,7 @@ private Q_SLOTS:
         slow.body = "203.0.113.45";
         slow.delay = std::chrono::seconds(60);
         detection.Serve("/", slow);
-        TheDetectScript() = CDetectScript({detection.Url("/")});
+        fixture->detectionServers = {detection.Url("/")};
         OpenOnPollingTab("/status.htm");
         QVERIFY(Poll()->isEnabled());
         fixture->ClickTab("Status");
@@ -221,7 +221,6 @@ private Q_SLOTS:
         QTest::keyClicks(PathBox(), "x");
         QVERIFY(Poll()->isEnabled());
         fixture->CloseSheet();
-        TheDetectScript() = CDetectScript();
     }
 
     void runIsDisabledOnTheStatusTabWhilePolling() {

@@ -28,7 +28,8 @@ private:
         return fixture->Sheet().RouterPage().findChild<QLineEdit*>(QString::fromLatin1(id));
     }
     CIPAddressCtrl* Address() {
-        return fixture->Sheet().RouterPage().findChild<CIPAddressCtrl*>(QStringLiteral("routerAddress"));
+        return fixture->Sheet().RouterPage().findChild<CIPAddressCtrl*>(
+            QStringLiteral("routerAddress"));
     }
     // Keys go where the focus is, as a user's typing does.
     static void Type(const QString& text) {

@@ -62,13 +62,12 @@ private Q_SLOTS:
         router = std::make_unique<CLoopbackServer>();
         detection = std::make_unique<CLoopbackServer>();
         detection->Serve("/", 200, "Current IP Address: 203.0.113.45");
-        TheDetectScript() = CDetectScript({detection->Url("/")});
+        fixture->detectionServers = {detection->Url("/")};
     }
     void cleanup() {
         fixture.reset();
         router.reset();
         detection.reset();
-        TheDetectScript() = CDetectScript();
     }
 
     void defaultState() {
@@ -193,7 +192,6 @@ private Q_SLOTS:
             sink.Post(WM_SPIDER_DONE, {});
         });
         worker.join();
-        g_bSpiderCancel = false;
         QTRY_COMPARE(fixture->boxes.size(), 1u);
         QCOMPARE(Items(), QStringList({"/a.htm", "/b.htm"}));
         QCOMPARE(Count(), QStringLiteral("2"));

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Case-insensitive comparisons of protocol text (schemes, tag and attribute names, router paths).
+// ASCII letters only, whatever the user's locale: under some locales the C library folds letters
+// differently ("I" is not the upper case of "i" in Turkish).
+
+constexpr char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+inline std::string AsciiLowered(std::string text) {
+    for (char& c : text) {
+        c = AsciiLower(c);
+    }
+    return text;
+}
