@@ -1,5 +1,7 @@
 #include "core/address/DetectScript.h"
 
+#include "core/address/DetectionServers.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -92,6 +94,20 @@ TEST_F(DetectScriptTest, ReservedAddressesBeforeThePublicOneAreSkipped) {
     Answer(1, "You are behind 10.0.0.1; your address is 203.0.113.45");
     ASSERT_TRUE(detector->Detect(true, address));
     EXPECT_EQ(address, "10.0.0.1");
+}
+
+TEST(DetectionServers, KeepsPlainHttpUrlsInOrderAndSkipsTheRest) {
+    std::vector<std::string> skipped;
+    const std::vector<std::string> usable = UsableDetectionServers(
+        {"http://echo.example:8245/", "https://echo.example/", "http://127.0.0.1:7777/ip.php",
+         "http://a.example", "ftp://a.example/", "http://:80/", "http://a.example:0/",
+         "http://a.example:65536/", "http://user@a.example/", "http://a.example/?q", "",
+         "http://a.example:8245/x y", "HTTP://B.EXAMPLE/"},
+        &skipped);
+    EXPECT_EQ(usable,
+              (std::vector<std::string>{"http://echo.example:8245/", "http://127.0.0.1:7777/ip.php",
+                                        "http://a.example", "HTTP://B.EXAMPLE/"}));
+    EXPECT_EQ(skipped.size(), 9u);
 }
 
 }  // namespace
