@@ -36,10 +36,16 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
 
 bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
                   bool allowReserved, std::string_view exclusions, std::string& result,
-                  const FetchOptions& options) {
+                  const FetchOptions& options, std::string* why) {
+    const auto fail = [why](std::string reason) {
+        if (why != nullptr) {
+            *why = std::move(reason);
+        }
+        return false;
+    };
     InternetHandle internet = OpenInternetHandle(options);
     if (!internet) {
-        return false;
+        return fail("failed");
     }
     const std::string headers = BuildAuthorizationHeader(login, password);
     if (IsWorkingOffline()) {
@@ -47,13 +53,18 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
     }
     PageRequest request = OpenPage(*internet, url, headers);
     if (!request) {
-        return false;
+        const std::string failure = LastFetchFailure(*internet);
+        return fail(failure.empty() ? "failed" : failure);
     }
     const std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
-    internet.reset();
     if (!text) {
-        return false;
+        const std::string failure = LastFetchFailure(*internet);
+        return fail(failure.empty() ? "empty page" : failure);
     }
-    return FindAcceptableAddress(text->c_str(), allowReserved, exclusions, result);
+    internet.reset();
+    if (!FindAcceptableAddress(text->c_str(), allowReserved, exclusions, result)) {
+        return fail("no address in the page");
+    }
+    return true;
 }

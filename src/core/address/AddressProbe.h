@@ -13,7 +13,8 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
                            std::string& result);
 
 // Fetches `url` on its own Internet handle and answers the first acceptable address of its body.
-// Empty login, password or exclusions count as absent.
+// Empty login, password or exclusions count as absent. On failure `why`, when given, tells the
+// reason: the fetch's (LastFetchFailure), "empty page" or "no address in the page".
 bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
                   bool allowReserved, std::string_view exclusions, std::string& result,
-                  const FetchOptions& options = {});
+                  const FetchOptions& options = {}, std::string* why = nullptr);

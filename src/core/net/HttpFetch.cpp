@@ -47,6 +47,7 @@ public:
 
     bool Init();
     PageRequest Get(const std::string& url, std::string_view headers);
+    const std::string& LastFailure() const { return m_strFailure; }
 
 private:
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -63,7 +64,39 @@ private:
     bool m_bTooLarge = false;
     bool m_bConnected = false;
     Clock::time_point m_lastActivity;
+    std::string m_strFailure;
 };
+
+namespace {
+
+const char* FailureWord(CURLcode result) {
+    switch (result) {
+        case CURLE_COULDNT_CONNECT:
+            return "refused";
+        case CURLE_OPERATION_TIMEDOUT:
+            return "timed out";
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return "name not found";
+        case CURLE_ABORTED_BY_CALLBACK:
+            return "cancelled";
+        case CURLE_GOT_NOTHING:
+            return "no answer";
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return "connection dropped";
+        case CURLE_TOO_MANY_REDIRECTS:
+            return "too many redirects";
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return "not an http URL";
+        default:
+            return "failed";
+    }
+}
+
+}  // namespace
 
 bool CInternetHandle::Init() {
     InitCurlOnce();
@@ -139,6 +172,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     m_bConnected = false;
     m_lastActivity = Clock::now();
     m_errorBuffer[0] = '\0';
+    m_strFailure.clear();
 
     CURLcode result = CURLE_FAILED_INIT;
     const bool bStarted = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
@@ -171,6 +205,13 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
 
+    if (m_bTooLarge) {
+        m_strFailure = "too large";
+    } else if (result != CURLE_OK) {
+        m_strFailure = FailureWord(result);
+        const char* detail = m_errorBuffer[0] != '\0' ? m_errorBuffer : curl_easy_strerror(result);
+        m_strFailure.append(" (").append(detail).append(")");
+    }
     long status = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
     if (!bStarted || status == 0) {
@@ -207,6 +248,10 @@ PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::strin
         return nullptr;
     }
     return handle.Get(url, headers);
+}
+
+std::string LastFetchFailure(const CInternetHandle& handle) {
+    return handle.LastFailure();
 }
 
 std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error) {

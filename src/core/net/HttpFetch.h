@@ -23,6 +23,7 @@ inline constexpr int kErrorNotEnoughMemory = 8;
 struct HttpTimeouts {
     std::chrono::milliseconds connect{10000};  // name lookup and TCP connect
     std::chrono::milliseconds stall{10000};    // no byte received for this long ends a transfer
+    std::chrono::milliseconds total{60000};    // no request runs longer, however it trickles
 };
 
 // How the transfers of one Internet handle give up: the program keeps the default time-outs, tests
@@ -50,6 +51,11 @@ InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 // One GET of `url` with `headers` (empty, or complete header lines ended by CR LF). Null when no
 // response arrived at all: unreachable host, refused, time-out, not an http URL.
 PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers);
+
+// Why the last request on `handle` gave no page, for people: "refused", "timed out", "name not
+// found", "too large", "cancelled", "connection dropped"…, followed by the HTTP library's own
+// message in parentheses where it has one. Empty when the last page was read whole.
+std::string LastFetchFailure(const CInternetHandle& handle);
 
 // The body as one text, or nullopt when a read failed part-way, the body exceeded
 // kMaxResponseBytes (error kErrorNotEnoughMemory) or was empty (error 0). A chunk of the body holds

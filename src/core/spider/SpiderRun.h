@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@ class CDetectScript;
 struct SpiderSettings {
     HttpTimeouts timeouts;
     HostLookup lookup;  // names in links; empty: the system resolver
+    std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
 };
 
 // One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each

@@ -60,12 +60,18 @@ TEST_F(ProbeAddressTest, ScansTheBodyWhateverTheStatus) {
     EXPECT_EQ(result, "198.51.100.4") << "result must be untouched on failure";
 }
 
-TEST_F(ProbeAddressTest, EmptyBodyOrNoServerLeavesTheResultAlone) {
+TEST_F(ProbeAddressTest, EmptyBodyOrNoServerLeavesTheResultAloneAndSaysWhy) {
     server.Serve("/empty", 200, "");
-    EXPECT_FALSE(Probe("/empty"));
-    EXPECT_EQ(result, "n/a");
-    EXPECT_FALSE(ProbeAddress("http://127.0.0.1:1/", {}, {}, false, {}, result));
-    EXPECT_FALSE(ProbeAddress("not a url", {}, {}, false, {}, result));
+    server.Serve("/plain", 200, "no address here");
+    const auto why = [&](const std::string& url) {
+        std::string reason;
+        EXPECT_FALSE(ProbeAddress(url, {}, {}, false, {}, result, {}, &reason)) << url;
+        return reason;
+    };
+    EXPECT_EQ(why(server.Url("/empty")), "empty page");
+    EXPECT_EQ(why(server.Url("/plain")), "no address in the page");
+    EXPECT_TRUE(why("http://127.0.0.1:1/").starts_with("refused ("));
+    EXPECT_TRUE(why("not a url").starts_with("not an http URL"));
     EXPECT_EQ(result, "n/a");
 }
 
