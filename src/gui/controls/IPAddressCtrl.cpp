@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <utility>
@@ -22,20 +24,42 @@ bool IsDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
+// As wide as three digits with a little air, not the dozen characters of a general edit.
+class CAddressField final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+    QSize sizeHint() const override {
+        ensurePolished();
+        const QFontMetrics metrics = fontMetrics();
+        // QLineEdit keeps 2 pixels between its frame and its text on each side.
+        const int text = metrics.horizontalAdvance(QString(kDigits, u'0')) +
+                         metrics.averageCharWidth() + 4 + textMargins().left() +
+                         textMargins().right();
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        const QSize general = QLineEdit::sizeHint();
+        return {style()->sizeFromContents(QStyle::CT_LineEdit, &option, {text, 0}, this).width(),
+                general.height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 }  // namespace
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    layout->setSpacing(2);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             layout->addWidget(new QLabel(QStringLiteral("."), this));
         }
-        auto* field = new QLineEdit(this);
+        auto* field = new CAddressField(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
         field->setMaxLength(kDigits);
         field->setAlignment(Qt::AlignCenter);
+        field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         field->setValidator(new QRegularExpressionValidator(
             QRegularExpression(QStringLiteral("[0-9]{0,3}")), field));
         // Tab enters at the first field and leaves from any.
@@ -45,9 +69,19 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
         layout->addWidget(field);
         m_fields[i] = field;
     }
+    // The control follows its column in a layout; its fields keep their size at its left.
+    layout->addStretch();
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // A label's mnemonic focuses its buddy only when the buddy takes focus itself.
     setFocusPolicy(Qt::TabFocus);
     setFocusProxy(m_fields[0]);
+
+    // Disabled, the control still shows a result: keep its digits and dots in the normal colour.
+    QPalette palette = this->palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText}) {
+        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    }
+    setPalette(palette);
 }
 
 CIPAddressCtrl::~CIPAddressCtrl() {

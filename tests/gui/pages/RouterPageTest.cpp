@@ -11,6 +11,7 @@
 #include <QMetaEnum>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTest>
 
@@ -228,6 +229,52 @@ private Q_SLOTS:
         }
         QCOMPARE(texts.join('.'), fields);
         QCOMPARE(QApplication::focusWidget(), control->Field(focus));
+    }
+
+    void detectedAddressStaysReadableWhenDisabled() {
+        fixture->OpenSheet();
+        fixture->ClickTab("Status");
+        auto* detected = fixture->Sheet().StatusPage().findChild<CIPAddressCtrl*>(
+            QStringLiteral("detectedAddress"));
+        QVERIFY(!detected->isEnabled());
+        detected->SetAddress(0xC0A80101u);
+        // Digits and dots come out dark, as enabled ones do, not washed out.
+        for (QWidget* part : detected->findChildren<QWidget*>()) {
+            const QImage image = part->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    darkest = std::min(darkest, qGray(image.pixel(x, y)));
+                }
+            }
+            QVERIFY2(darkest < 100, qPrintable(QString("%1 %2 darkest %3")
+                                                   .arg(part->metaObject()->className())
+                                                   .arg(part->objectName())
+                                                   .arg(darkest)));
+        }
+    }
+
+    void addressFieldsFitThreeDigitsAndDoNotStretch() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        sheet.resize(1600, sheet.height());
+        CIPAddressCtrl* control = Address();
+        for (const qreal scale : {1.0, 1.5}) {
+            QFont font = sheet.font();
+            font.setPointSizeF(font.pointSizeF() * scale);
+            control->setFont(font);
+            QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            const int digits = QFontMetrics(font).horizontalAdvance(QStringLiteral("255"));
+            for (int i = 0; i < 4; ++i) {
+                QLineEdit* field = control->Field(i);
+                // QLineEdit keeps 2 pixels between its frame and its text on each side.
+                const int frame =
+                    field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+                QVERIFY2(field->width() >= digits + 2 * frame + 4,
+                         qPrintable(QString::number(scale)));
+                QVERIFY2(field->width() < 3 * digits, qPrintable(QString::number(field->width())));
+                QCOMPARE(field->width(), control->Field(0)->width());
+            }
+        }
     }
 
     void addressesOutsideTheLocalBlocksAreRefused_data() {
