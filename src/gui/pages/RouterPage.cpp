@@ -72,11 +72,8 @@ CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLitera
     layout->addStretch();
 
     setTabOrder(&m_editLogin, &m_editPassword);
-    setTabOrder(&m_editPassword, m_ctrlAddress.Field(0));
-    for (int i = 0; i < 3; ++i) {
-        setTabOrder(m_ctrlAddress.Field(i), m_ctrlAddress.Field(i + 1));
-    }
-    setTabOrder(m_ctrlAddress.Field(3), &m_editPort);
+    setTabOrder(&m_editPassword, &m_ctrlAddress);
+    setTabOrder(&m_ctrlAddress, &m_editPort);
 }
 
 bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {

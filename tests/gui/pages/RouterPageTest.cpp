@@ -1,11 +1,17 @@
 // The settings store, the Router tab and the sheet around it.
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMetaEnum>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTest>
 
@@ -42,6 +48,43 @@ private:
         Address()->ClearAddress();
         QTest::mouseClick(Address()->Field(0), Qt::LeftButton);
         Type(QString::fromLatin1(dotted));
+    }
+    // Plain characters are typed; {Name} presses Qt::Key_Name, {Paste=text} pastes with Ctrl+V and
+    // {Menu=text} with the context menu, {Click=n} clicks field n of the address.
+    void Press(const QString& keys) {
+        static const QRegularExpression token(QStringLiteral("\\{(\\w+)(?:=([^}]*))?\\}|(.)"),
+                                              QRegularExpression::DotMatchesEverythingOption);
+        for (const QRegularExpressionMatch& match : token.globalMatch(keys)) {
+            QWidget* focus = QApplication::focusWidget();
+            const QString name = match.captured(1);
+            if (name.isEmpty()) {
+                QTest::keyClick(focus, match.captured(3).at(0).toLatin1());
+                continue;
+            }
+            if (name == "Click") {
+                QTest::mouseClick(Address()->Field(match.captured(2).toInt()), Qt::LeftButton);
+                continue;
+            }
+            QApplication::clipboard()->setText(match.captured(2));
+            if (name == "Paste") {
+                QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
+            } else if (name == "Menu") {
+                QContextMenuEvent event(QContextMenuEvent::Keyboard, {1, 1},
+                                        focus->mapToGlobal(QPoint(1, 1)));
+                QApplication::sendEvent(focus, &event);
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                QVERIFY2(menu, "the field shows a context menu");
+                auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
+                QVERIFY2(paste && paste->isEnabled(), "the menu offers Paste");
+                paste->trigger();
+                menu->close();
+            } else {
+                const int key =
+                    QMetaEnum::fromType<Qt::Key>().keyToValue(("Key_" + name).toLatin1());
+                QVERIFY2(key != -1, qPrintable(name));
+                QTest::keyClick(focus, static_cast<Qt::Key>(key));
+            }
+        }
     }
     void ReplaceText(QLineEdit* edit, const QString& text) {
         edit->selectAll();
@@ -97,6 +140,141 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), Edit("passwordEdit"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), Address()->Field(0));
+        QCOMPARE(Address()->Field(0)->selectedText(), QStringLiteral("127"));
+        // The address is one stop, left forwards or backwards from any of its fields.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Edit("portEdit"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), Address()->Field(0));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), Edit("passwordEdit"));
+        QTest::mouseClick(Address()->Field(2), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Edit("portEdit"));
+        QTest::mouseClick(Address()->Field(2), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), Edit("passwordEdit"));
+    }
+
+    // Each start: a blank control or a filled one (the first-run 127.0.0.1, or 10.0.0.138 whose
+    // first field is short), entered by Tab, a click or Alt+I, which select the first field, or
+    // with the caret inside it.
+    void typingOrPastingFillsTheFields_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<int>("focus");  // the field that has it afterwards
+        const auto row = [](const QString& start, const QString& entry, const QString& keys,
+                            const QString& fields, int focus) {
+            QTest::addRow("%s %s %s", qPrintable(start.isEmpty() ? "blank" : start),
+                          qPrintable(entry), qPrintable(keys))
+                << start << entry << keys << fields << focus;
+        };
+        for (const QString& start : QStringList{"", "127.0.0.1", "10.0.0.138"}) {
+            for (const QString& entry : QStringList{"tab", "click", "alt", "middle"}) {
+                if (start.startsWith("10.") && entry == "middle") {
+                    continue;  // a digit typed inside "10" is an edit of it
+                }
+                for (const QString& address :
+                     QStringList{"192.168.1.1", "10.0.0.138", "255.255.255.255"}) {
+                    row(start, entry, address, address, 3);
+                }
+                row(start, entry, "8 8 8 8", "8.8.8.8", 3);
+                row(start, entry, "{Paste= 192.168.1.1 }", "192.168.1.1", 3);
+            }
+        }
+        row("", "tab", "300.1.1.1", "255.1.1.1", 3);
+        row("", "tab", "1..2.3.4", "1.2.3.4", 3);
+        row("", "tab", "1{Right}2{Right}3{Right}4", "1.2.3.4", 3);
+        row("", "tab", "12{Left}{Right}{Right}3", "12.3..", 1);
+        row("127.0.0.1", "tab", "{Right}{Right}9", "127.90.0.1", 1);
+        row("", "tab", "1.2{Left}{Left}3", "13.2..", 0);
+        row("", "tab", "1.2{Backspace}{Backspace}{Backspace}5", "5...", 0);
+        row("127.0.0.1", "tab", "{Click=2}{Paste=10.0.0.138}", "10.0.0.138", 3);
+        row("127.0.0.1", "tab", "{Click=1}{Menu=192.168.1.1}", "192.168.1.1", 3);
+        row("", "tab", "{Paste=a1b2}", "12...", 0);
+        row("", "tab", "{Paste=19216811}", "192.168.11.", 2);
+    }
+    void typingOrPastingFillsTheFields() {
+        QFETCH(QString, start);
+        QFETCH(QString, entry);
+        QFETCH(QString, keys);
+        QFETCH(QString, fields);
+        QFETCH(int, focus);
+        fixture->OpenSheet();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        CIPAddressCtrl* control = Address();
+        control->ClearAddress();
+        for (const QString& part : start.split('.', Qt::SkipEmptyParts)) {
+            control->SetAddress(control->GetAddress() << 8 | part.toUInt());
+        }
+        Edit(entry == "alt" ? "loginEdit" : "passwordEdit")->setFocus();
+        if (entry == "click") {
+            QTest::mouseClick(control->Field(0), Qt::LeftButton);
+        } else if (entry == "alt") {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+        } else {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(QApplication::focusWidget(), control->Field(0));
+        QCOMPARE(control->Field(0)->selectedText(), control->Field(0)->text());
+        if (entry == "middle") {
+            Press("{End}{Left}");
+        }
+        Press(keys);
+        QStringList texts;
+        for (int i = 0; i < 4; ++i) {
+            texts << control->Field(i)->text();
+        }
+        QCOMPARE(texts.join('.'), fields);
+        QCOMPARE(QApplication::focusWidget(), control->Field(focus));
+    }
+
+    void detectedAddressStaysReadableWhenDisabled() {
+        fixture->OpenSheet();
+        fixture->ClickTab("Status");
+        auto* detected = fixture->Sheet().StatusPage().findChild<CIPAddressCtrl*>(
+            QStringLiteral("detectedAddress"));
+        QVERIFY(!detected->isEnabled());
+        detected->SetAddress(0xC0A80101u);
+        // Digits and dots come out dark, as enabled ones do, not washed out.
+        for (QWidget* part : detected->findChildren<QWidget*>()) {
+            const QImage image = part->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    darkest = std::min(darkest, qGray(image.pixel(x, y)));
+                }
+            }
+            QVERIFY2(darkest < 100, qPrintable(QString("%1 %2 darkest %3")
+                                                   .arg(part->metaObject()->className())
+                                                   .arg(part->objectName())
+                                                   .arg(darkest)));
+        }
+    }
+
+    void addressFieldsFitThreeDigitsAndDoNotStretch() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        sheet.resize(1600, sheet.height());
+        CIPAddressCtrl* control = Address();
+        for (const qreal scale : {1.0, 1.5}) {
+            QFont font = sheet.font();
+            font.setPointSizeF(font.pointSizeF() * scale);
+            control->setFont(font);
+            QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            const int digits = QFontMetrics(font).horizontalAdvance(QStringLiteral("255"));
+            for (int i = 0; i < 4; ++i) {
+                QLineEdit* field = control->Field(i);
+                // QLineEdit keeps 2 pixels between its frame and its text on each side.
+                const int frame =
+                    field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+                QVERIFY2(field->width() >= digits + 2 * frame + 4,
+                         qPrintable(QString::number(scale)));
+                QVERIFY2(field->width() < 3 * digits, qPrintable(QString::number(field->width())));
+                QCOMPARE(field->width(), control->Field(0)->width());
+            }
+        }
     }
 
     void addressesOutsideTheLocalBlocksAreRefused_data() {
