@@ -17,3 +17,10 @@ if(VELMO_SANITIZE)
                                                     -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(velmo_warnings INTERFACE -fsanitize=address,undefined)
 endif()
+if(VELMO_BUILD_FUZZ)
+    # Coverage for libFuzzer and both sanitizers on everything of ours; the fuzz targets add
+    # -fsanitize=fuzzer, which links libFuzzer's main.
+    target_compile_options(velmo_warnings INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                    -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(velmo_warnings INTERFACE -fsanitize=address,undefined)
+endif()
