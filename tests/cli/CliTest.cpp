@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -81,6 +82,29 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
     EXPECT_EQ(RunCli({"probe", "http://x/", "--count", "zero"}).status, 64);
 }
 
+TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"detect", "--report", "f"},
+        {"probe", "http://x/", "--count", "3"},
+        {"poll", Router(), "/s", "--interval", "0"},
+        {"poll", Router(), "/s", "--interval=86401"},
+        {"poll", Router(), "/s", "--interval", "nan"},
+        {"poll", Router(), "/s", "--count=0"},
+        {"spider", Router(), "extra"},
+        {"spider", "--bogus", Router()},
+        {"detect", "--test-timeouts", "1,2"},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        const ProcessResult run = RunCli(args);
+        EXPECT_EQ(run.status, 64) << args[1];
+        EXPECT_EQ(run.err.rfind("velmo-cli: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    EXPECT_EQ(RunCli({"probe", "--allow-reserved", "--", router.Url("/s")}).out, "203.0.113.9\n");
+}
+
 TEST_F(CliTest, PasswordComesFromStandardInput) {
     router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
     router.Serve("/status.htm", 200, "WAN 203.0.113.9");
@@ -103,8 +127,8 @@ TEST_F(CliTest, ProbeAppliesReservedAndNormalisedExclusions) {
 
 TEST_F(CliTest, PollPrintsOneLinePerInterval) {
     router.Serve("/status.htm", 200, "WAN 203.0.113.9.");
-    const ProcessResult poll =
-        RunCli({"poll", Router(), "/status.htm", "--interval", "0.01", "--count", "3"});
+    const ProcessResult poll = RunCli(
+        {"poll", Router(), "/status.htm", "--interval=5", "--test-interval", "10", "--count=3"});
     EXPECT_EQ(poll.status, 0) << poll.err;
     ASSERT_EQ(poll.Lines().size(), 3u);
     for (const std::string& line : poll.Lines()) {

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/net/HttpFetch.h"
+
+inline constexpr int kExitUsage = 64;
+
+// A command line or a value on it that cannot be used; the message is one line.
+struct UsageError {
+    std::string message;
+};
+
+// What one command was given.
+struct CommandLine {
+    std::string command;  // spider, probe, poll or detect
+    std::string router;   // HOST[:PORT]: spider, poll
+    std::string url;      // probe
+    std::string path;     // poll
+    std::string login;
+    bool bPasswordStdin = false;
+    std::string exclude;
+    std::optional<std::string> externalAddress;
+    std::optional<std::string> report;
+    std::vector<std::string> detectUrls;
+    double interval = 60;  // seconds
+    std::optional<long> count;
+    bool bListParsed = false;
+    bool bAllowReserved = false;
+
+    // Limits the tests shorten so that no test waits on the real ones.
+    HttpTimeouts timeouts;
+    std::optional<std::chrono::milliseconds> testInterval;
+};
+
+// Parses the arguments. Answers the exit status when nothing is left to do (help, version, a
+// usage error, each printed already); otherwise fills `line` and answers nullopt.
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line);

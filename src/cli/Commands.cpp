@@ -1,0 +1,189 @@
+#include "cli/Commands.h"
+
+#include <arpa/inet.h>
+
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "cli/Interrupt.h"
+#include "cli/Output.h"
+#include "core/address/AddressProbe.h"
+#include "core/address/AddressScan.h"
+#include "core/address/DetectScript.h"
+#include "core/address/Exclusions.h"
+#include "core/net/InetAddr.h"
+#include "core/net/RouterUrl.h"
+#include "core/polling/PollLine.h"
+#include "core/report/ParsedPagesReport.h"
+#include "core/spider/SpiderRules.h"
+#include "core/spider/SpiderRun.h"
+#include "core/text/StringTable.h"
+
+namespace {
+
+constexpr int kExitInterrupted = 3;
+
+struct RouterTarget {
+    std::uint32_t address = 0;  // host order
+    std::int32_t port = 80;
+};
+
+// HOST[:PORT] with the Router tab's checks.
+RouterTarget ParseRouter(const std::string& text) {
+    RouterTarget target;
+    const std::size_t colon = text.find(':');
+    const std::uint32_t address = ClassicInetAddr(text.substr(0, colon));
+    target.address = address == kAddressNone ? 0 : ntohl(address);
+    if (colon != std::string::npos) {
+        const std::string port = text.substr(colon + 1);
+        char* end = nullptr;
+        const long value = std::strtol(port.c_str(), &end, 10);
+        target.port = (port.empty() || *end != '\0' || value < 0 || value > 0x7FFFFFFF)
+                          ? 0
+                          : static_cast<std::int32_t>(value);
+    }
+    if (const int refusal = CheckRouterTarget(target.address, target.port); refusal != 0) {
+        throw UsageError{LoadString(refusal)};
+    }
+    return target;
+}
+
+std::string ReadPassword(const CommandLine& line) {
+    std::string password;
+    if (line.bPasswordStdin) {
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r') {
+            password.pop_back();
+        }
+    }
+    return password;
+}
+
+FetchOptions Fetching(const CommandLine& line) {
+    return {line.timeouts, CAbortSignal(&InterruptFlag())};
+}
+
+CDetectScript Detector(const CommandLine& line) {
+    return line.detectUrls.empty() ? CDetectScript() : CDetectScript(line.detectUrls);
+}
+
+std::string NormalizedExclusions(const CommandLine& line) {
+    std::string exclusions = line.exclude;
+    NormalizeExclusions(exclusions);
+    return exclusions;
+}
+
+int Spider(const CommandLine& line) {
+    const RouterTarget router = ParseRouter(line.router);
+    if (line.externalAddress && !ParseIPAddress(*line.externalAddress, nullptr)) {
+        throw UsageError{"--external-address takes an IPv4 address"};
+    }
+    const std::string password = ReadPassword(line);
+    CDetectScript detector = Detector(line);
+    CPrintingSink sink;
+    SpiderSettings settings;
+    settings.timeouts = line.timeouts;
+    CSpiderRun run(sink, detector, settings);
+    run.Prepare(line.login, password, router.address, router.port);
+    if (line.externalAddress) {
+        run.SetExternalAddress(*line.externalAddress);
+    }
+    {
+        const CRunInterruption interruption(run);
+        run.Run();
+    }
+
+    if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
+        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << '\n';
+    }
+    std::cout << "Parsed pages: " << sink.Parsed() << '\n';
+    if (line.bListParsed) {
+        for (const std::string& path : run.ParsedPages().Paths()) {
+            std::cout << "Parsed: " << path << '\n';
+        }
+    }
+    if (line.report) {
+        std::ofstream out(*line.report, std::ios::binary | std::ios::trunc);
+        out << BuildParsedPagesReport(run.ParsedPages().Paths());
+        if (!out.flush()) {
+            std::cerr << "velmo-cli: cannot write " << *line.report << '\n';
+        }
+    }
+    const std::uint32_t address =
+        sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
+    const int outcome = run.Outcome(address, sink.FoundCount());
+    std::cout << LoadString(outcome) << std::endl;
+    switch (outcome) {
+        case IDS_STATUS_PAGE_FOUND:
+            return 0;
+        case IDS_NO_STATUS_PAGE:
+            return 1;
+        case IDS_NO_EXTERNAL_ADDRESS:
+            return 2;
+        default:
+            return kExitInterrupted;
+    }
+}
+
+int Probe(const CommandLine& line) {
+    const std::string password = ReadPassword(line);
+    std::string result = "n/a";
+    const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,
+                                     NormalizedExclusions(line), result, Fetching(line));
+    std::cout << result << std::endl;
+    return bFound ? 0 : 1;
+}
+
+int Poll(const CommandLine& line) {
+    const RouterTarget router = ParseRouter(line.router);
+    if (line.path.empty()) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    std::string url;
+    if (!ComposeRouterUrl(router.address, static_cast<std::uint16_t>(router.port & 0xFFFF),
+                          line.path, url)) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    const std::string password = ReadPassword(line);
+    const std::string exclusions = NormalizedExclusions(line);
+    const std::chrono::milliseconds interval =
+        line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(line.interval)));
+    for (long read = 0; !line.count || read < *line.count; ++read) {
+        if (SleepUnlessInterrupted(interval)) {
+            return kExitInterrupted;
+        }
+        const std::time_t now = std::time(nullptr);
+        std::string result = "n/a";
+        ProbeAddress(url, line.login, password, false, exclusions, result, Fetching(line));
+        std::cout << FormatPollLine(now, result) << std::endl;
+    }
+    return 0;
+}
+
+int Detect(const CommandLine& line) {
+    CDetectScript detector = Detector(line);
+    std::string address;
+    if (!detector.Detect(line.bAllowReserved, address, Fetching(line))) {
+        std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
+        return 2;
+    }
+    std::cout << address << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int RunCommand(const CommandLine& line) {
+    if (line.command == "spider") {
+        return Spider(line);
+    }
+    if (line.command == "probe") {
+        return Probe(line);
+    }
+    if (line.command == "poll") {
+        return Poll(line);
+    }
+    return Detect(line);
+}

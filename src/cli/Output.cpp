@@ -1,0 +1,50 @@
+#include "cli/Output.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+CPrintingSink::CPrintingSink() : m_bProgress(isatty(STDERR_FILENO) != 0) {}
+
+void CPrintingSink::Post(SpiderMessage message, std::string text) {
+    switch (message) {
+        case WM_SPIDER_ADDRESS:
+            m_strAddress = text;
+            std::cout << "Detected IP address: " << text << std::endl;
+            break;
+        case WM_SPIDER_FOUND:
+            if (m_found.Add(text)) {
+                ClearProgress();
+                std::cout << "Found: " << text << std::endl;
+            }
+            break;
+        case WM_SPIDER_PARSED:
+            ++m_nParsed;
+            ShowProgress();
+            break;
+        case WM_SPIDER_DONE:
+            ClearProgress();
+            break;
+    }
+}
+
+void CPrintingSink::Fetching(const std::string& path) {
+    m_strReading = path;
+    ShowProgress();
+}
+
+// One line, rewritten in place: the count and the page being read, cut to fit 80 columns.
+void CPrintingSink::ShowProgress() {
+    if (m_bProgress) {
+        std::fprintf(stderr, "\r\033[KParsed pages: %d  reading %.55s", m_nParsed,
+                     m_strReading.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void CPrintingSink::ClearProgress() {
+    if (m_bProgress) {
+        std::fputs("\r\033[K", stderr);
+    }
+}
