@@ -179,6 +179,15 @@ private:
                           "accept addresses in the private, loopback and other reserved blocks");
     }
 
+    void TestLookupLimit(CLI::App* command) {
+        command
+            ->add_option_function<long>(
+                "--test-lookup-limit",
+                [this](long ms) { m_line.lookupLimit = std::chrono::milliseconds(ms); })
+            ->check(CheckMilliseconds)
+            ->group("");
+    }
+
     void TestLimits(CLI::App* command) {
         command
             ->add_option_function<std::string>(
@@ -212,6 +221,7 @@ private:
             ->type_name("FILE");
         Detection(spider);
         TestLimits(spider);
+        TestLookupLimit(spider);
     }
 
     void AddProbe() {

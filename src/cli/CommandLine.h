@@ -33,6 +33,7 @@ struct CommandLine {
 
     // Limits the tests shorten so that no test waits on the real ones.
     HttpTimeouts timeouts;
+    std::optional<std::chrono::milliseconds> lookupLimit;  // of a name in a link
     std::optional<std::chrono::milliseconds> testInterval;
 };
 

@@ -1,13 +1,14 @@
 #include "cli/Commands.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
+#include "cli/Password.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
 #include "core/address/DetectScript.h"
@@ -50,14 +51,7 @@ RouterTarget ParseRouter(const std::string& text) {
 }
 
 std::string ReadPassword(const CommandLine& line) {
-    std::string password;
-    if (line.bPasswordStdin) {
-        std::getline(std::cin, password);
-        if (!password.empty() && password.back() == '\r') {
-            password.pop_back();
-        }
-    }
-    return password;
+    return line.bPasswordStdin ? ReadPasswordLine(STDIN_FILENO, "standard input") : std::string();
 }
 
 FetchOptions Fetching(const CommandLine& line) {
@@ -84,6 +78,9 @@ int Spider(const CommandLine& line) {
     CPrintingSink sink;
     SpiderSettings settings;
     settings.timeouts = line.timeouts;
+    if (line.lookupLimit) {
+        settings.lookupLimit = *line.lookupLimit;
+    }
     CSpiderRun run(sink, detector, settings);
     run.Prepare(line.login, password, router.address, router.port);
     if (line.externalAddress) {
@@ -95,20 +92,20 @@ int Spider(const CommandLine& line) {
     }
 
     if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
-        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << '\n';
+        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << ": "
+                  << sink.FirstFailure() << '\n';
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
         for (const std::string& path : run.ParsedPages().Paths()) {
-            std::cout << "Parsed: " << path << '\n';
+            std::cout << "Parsed: " << EscapeControls(path) << '\n';
         }
     }
-    if (line.report) {
-        std::ofstream out(*line.report, std::ios::binary | std::ios::trunc);
-        out << BuildParsedPagesReport(run.ParsedPages().Paths());
-        if (!out.flush()) {
-            std::cerr << "velmo-cli: cannot write " << *line.report << '\n';
-        }
+    std::string error;
+    if (line.report &&
+        !WriteFileAtomically(*line.report, BuildParsedPagesReport(run.ParsedPages().Paths()),
+                             error)) {
+        std::cerr << "velmo-cli: cannot write " << *line.report << ": " << error << '\n';
     }
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
@@ -129,12 +126,18 @@ int Spider(const CommandLine& line) {
 int Probe(const CommandLine& line) {
     const std::string password = ReadPassword(line);
     std::string result = "n/a";
+    std::string why;
     const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,
-                                     NormalizedExclusions(line), result, Fetching(line));
+                                     NormalizedExclusions(line), result, Fetching(line), &why);
     std::cout << result << std::endl;
+    if (!bFound) {
+        std::cerr << "velmo-cli: " << line.url << ": " << why << '\n';
+    }
     return bFound ? 0 : 1;
 }
 
+// Reads the page once per interval; each read starts one interval after the one before ended, so
+// a slow router or a suspended machine never makes reads pile up.
 int Poll(const CommandLine& line) {
     const RouterTarget router = ParseRouter(line.router);
     if (line.path.empty()) {
@@ -146,6 +149,7 @@ int Poll(const CommandLine& line) {
         throw UsageError{LoadString(IDS_INVALID_PATH)};
     }
     const std::string password = ReadPassword(line);
+    const std::string login = RouterLogin(line.login, password);
     const std::string exclusions = NormalizedExclusions(line);
     const std::chrono::milliseconds interval =
         line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -156,8 +160,16 @@ int Poll(const CommandLine& line) {
         }
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";
-        ProbeAddress(url, line.login, password, false, exclusions, result, Fetching(line));
+        std::string why;
+        const bool bFound =
+            ProbeAddress(url, login, password, false, exclusions, result, Fetching(line), &why);
+        if (Interrupted()) {
+            return kExitInterrupted;  // the read was cut short: it tells nothing
+        }
         std::cout << FormatPollLine(now, result) << std::endl;
+        if (!bFound) {
+            std::cerr << "velmo-cli: " << url << ": " << why << '\n';
+        }
     }
     return 0;
 }
@@ -165,7 +177,11 @@ int Poll(const CommandLine& line) {
 int Detect(const CommandLine& line) {
     CDetectScript detector = Detector(line);
     std::string address;
-    if (!detector.Detect(line.bAllowReserved, address, Fetching(line))) {
+    const bool bFound = detector.Detect(line.bAllowReserved, address, Fetching(line));
+    if (Interrupted()) {
+        return kExitInterrupted;
+    }
+    if (!bFound) {
         std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
         return 2;
     }

@@ -2,31 +2,69 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 
+#include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
 #include "support/Wait.h"
 
 namespace {
 
-ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
-                     const std::function<void(pid_t)>& whileRunning = {}) {
-    args.insert(args.begin(), VELMO_CLI);
-    return RunProgram(args, input, whileRunning);
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// True once the process has its SIGINT handler, so a Ctrl-C goes to velmo-cli, not to the default.
+bool CatchesInterrupt(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+        }
+    }
+    return false;
 }
 
 class CliTest : public testing::Test {
 protected:
-    CliTest() { detection.Serve("/", 200, "Current IP Address: 203.0.113.45"); }
+    CliTest() {
+        detection.Serve("/", 200, "Current IP Address: 203.0.113.45");
+        std::string pattern = testing::TempDir() + "velmo-cli-XXXXXX";
+        folder = mkdtemp(pattern.data());
+        std::filesystem::create_directories(folder / "config");
+    }
+    ~CliTest() override { std::filesystem::remove_all(folder); }
+
     std::string Router() const { return "127.0.0.1:" + std::to_string(router.Port()); }
+
+    // The real program, with a settings folder of its own and the test's standard input.
+    ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
+                         const std::function<void(pid_t)>& whileRunning = {},
+                         bool holdInput = false) const {
+        args.insert(args.begin(), VELMO_CLI);
+        return RunProgram(args, input, whileRunning,
+                          {"XDG_CONFIG_HOME=" + (folder / "config").string()}, holdInput);
+    }
 
     CLoopbackServer router;
     CLoopbackServer detection;
+    std::filesystem::path folder;
 };
 
 using Lines = std::vector<std::string>;
@@ -166,13 +204,16 @@ TEST_F(CliTest, InterruptCancelsTheRun) {
 
 TEST_F(CliTest, ReportIsWrittenEscaped) {
     router.Serve("/", 200, "<a href=\"a.htm?x=<1>\">");
-    const std::string report = testing::TempDir() + "velmo-cli-report.htm";
+    // A link planted at the report's path is replaced, not written through.
+    const std::filesystem::path report = folder / "report.htm";
+    WriteFile(folder / "victim", "keep");
+    std::filesystem::create_symlink(folder / "victim", report);
     RunCli({"spider", Router(), "--external-address", "203.0.113.45", "--report", report});
-    std::ifstream in(report, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("/a.htm?x=&lt;1&gt;<br>\r\n"), std::string::npos);
-    std::filesystem::remove(report);
+    EXPECT_NE(ReadFile(report).find("/a.htm?x=&lt;1&gt;<br>\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::is_symlink(report));
+    EXPECT_EQ(ReadFile(folder / "victim"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
+        << "a temporary file was left behind";
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -183,6 +224,153 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
     }
     EXPECT_EQ(RunCli({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, PollSendsAPasswordAloneWithTheBlankLogin) {
+    router.RequireAuthorization("Basic JTIwOnB3");  // "%20:pw"
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "1", "--count", "1"},
+               "pw\n");
+    EXPECT_TRUE(poll.out.ends_with(" - 203.0.113.9\n")) << poll.out << poll.err;
+}
+
+TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/lan", 200, "LAN 192.168.1.1");
+    const std::string limits = "--test-timeouts=2000,100,2000";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::string why;
+    } cases[] = {
+        {{"probe", router.Url("/slow"), limits}, "n/a\n", ": timed out ("},
+        {{"probe", "http://127.0.0.1:1/", limits}, "n/a\n", "http://127.0.0.1:1/: refused ("},
+        {{"probe", router.Url("/lan"), limits}, "n/a\n", ": no address in the page"},
+        {{"poll", Router(), "/slow", limits, "--test-interval", "1", "--count", "1"},
+         " - n/a\n",
+         "/slow: timed out ("},
+        {{"spider", "127.0.0.1:1", "--external-address", "198.51.100.7", limits},
+         "Unable to identify the status page\n",
+         "no page could be read from http://127.0.0.1:1/: refused ("},
+    };
+    for (const auto& [args, out, why] : cases) {
+        const ProcessResult run = RunCli(args);
+        EXPECT_TRUE(run.out.ends_with(out)) << args[0] << ": " << run.out;
+        EXPECT_NE(run.err.find(why), std::string::npos) << args[0] << ": " << run.err;
+    }
+}
+
+TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
+    router.Serve("/", 200,
+                 "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
+                 " <a href=\"/c\x1b[2J\x7f\">");
+    router.ServeOthers([](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = "WAN 203.0.113.45";
+        return page;
+    });
+    const ProcessResult run =
+        RunCli({"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed"});
+    // The loopback server refuses the line break in the request target, so that page is not read.
+    const Lines expected = {"Detected IP address: 203.0.113.45",
+                            "Found: /t%1B]0;owned%07",
+                            "Found: /c%1B[2J%7F",
+                            "Parsed pages: 3",
+                            "Parsed: /x%0ADetected IP address: 6.6.6.6",
+                            "Parsed: /t%1B]0;owned%07",
+                            "Parsed: /c%1B[2J%7F",
+                            "A status page was identified. Please select a path and click the "
+                            "Polling tab."};
+    EXPECT_EQ(run.Lines(), expected);
+}
+
+TEST_F(CliTest, InterruptIsNeverLost) {
+    detection.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    const auto interruptOnceAsked = [](const CLoopbackServer& server) {
+        return [&server, asked = server.Requests().size()](pid_t pid) {
+            EXPECT_TRUE(WaitUntil([&] { return server.Requests().size() > asked; }))
+                << "nothing was requested";
+            kill(pid, SIGINT);
+        };
+    };
+    const ProcessResult spider =
+        RunCli({"spider", Router(), "--detect-url", detection.Url("/slow")}, {},
+               interruptOnceAsked(detection));
+    EXPECT_EQ(spider.status, 3);
+    EXPECT_EQ(spider.Lines(), (Lines{"Parsed pages: 0", "The test was cancelled"}));
+
+    const ProcessResult detect = RunCli({"detect", "--detect-url", detection.Url("/slow")}, {},
+                                        interruptOnceAsked(detection));
+    EXPECT_EQ(detect.status, 3);
+    EXPECT_EQ(detect.out, "");
+
+    // The read cut short prints no line.
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/slow", "--test-interval", "1"}, {}, interruptOnceAsked(router));
+    EXPECT_EQ(poll.status, 3);
+    EXPECT_EQ(poll.out, "");
+
+    // Before the run exists: while the password is awaited.
+    const ProcessResult early = RunCli(
+        {"spider", Router(), "--external-address", "203.0.113.45", "--password-stdin"}, {},
+        [](pid_t pid) {
+            EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); })) << "no SIGINT handler";
+            kill(pid, SIGINT);
+        },
+        true);
+    EXPECT_EQ(early.status, 3);
+    EXPECT_EQ(early.Lines(), (Lines{"Detected IP address: 203.0.113.45", "Parsed pages: 0",
+                                    "The test was cancelled"}));
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/slow"}));
+}
+
+TEST_F(CliTest, PollWaitsAWholeIntervalAfterASlowRead) {
+    CLoopbackServer::Page slow;
+    slow.body = "WAN 203.0.113.9";
+    slow.delay = std::chrono::milliseconds(300);
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> asked;
+    router.ServeOthers([&](const std::string&) {
+        const std::lock_guard lock(mutex);
+        asked.push_back(std::chrono::steady_clock::now());
+        return slow;
+    });
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--test-interval", "200", "--count", "2"});
+    EXPECT_EQ(poll.Lines().size(), 2u) << poll.err;
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked[1] - asked[0], std::chrono::milliseconds(300 + 200))
+        << "the second read did not wait an interval after the first ended";
+}
+
+TEST_F(CliTest, PasswordInputIsBounded) {
+    const struct {
+        std::string input;
+        std::string why;
+    } refused[] = {
+        {std::string("pass\0word\n", 10), "NUL"},
+        {std::string(4097, 'p'), "longer than 4096 bytes"},
+        {std::string(5000, 'p') + "\n", "longer than 4096 bytes"},
+    };
+    for (const auto& [input, why] : refused) {
+        const ProcessResult probe =
+            RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, input);
+        EXPECT_EQ(probe.status, 64);
+        EXPECT_EQ(probe.out, "");
+        EXPECT_NE(probe.err.find(why), std::string::npos) << probe.err;
+    }
+    EXPECT_TRUE(router.Requests().empty());
+    const std::string longest(4096, 'p');
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    std::string header = BuildAuthorizationHeader("admin", longest);  // "Authorization: X\r\n\r\n"
+    router.RequireAuthorization(header.substr(15, header.size() - 19));
+    EXPECT_EQ(
+        RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, longest + "\n")
+            .out,
+        "203.0.113.9\n");
 }
 
 }  // namespace
