@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "core/address/DetectionServers.h"
 #include "core/version/ModuleVersion.h"
 
 namespace {
@@ -26,7 +27,10 @@ public:
         out << make_usage(app, name);
         if (app->get_parent() != nullptr) {
             const std::string& text = app->get_description();
-            out << text.substr(text.find('\n') + 1) << '\n';
+            std::istringstream paragraphs(text.substr(text.find('\n') + 1));
+            for (std::string paragraph; std::getline(paragraphs, paragraph);) {
+                out << Wrapped(paragraph, 0) << '\n';
+            }
         }
         out << make_subcommands(app, mode) << make_groups(app, mode);
         return out.str();
@@ -40,13 +44,50 @@ public:
     }
 
     std::string make_subcommand(const CLI::App* sub) const override {
-        std::ostringstream formatted;
-        CLI::detail::format_help(formatted, sub->get_name() + Synopsis(sub), Summary(sub),
-                                 column_width_);
-        return formatted.str();
+        return Columns(sub->get_name() + Synopsis(sub), Summary(sub));
+    }
+
+    std::string make_option(const CLI::Option* option, bool bPositional) const override {
+        return Columns(make_option_name(option, bPositional) + make_option_opts(option),
+                       make_option_desc(option));
     }
 
 private:
+    static constexpr std::size_t kWidth = 80;
+
+    // `text` in lines of at most kWidth columns that start at column `indent`; the caller has
+    // filled the first line up to it.
+    static std::string Wrapped(const std::string& text, std::size_t indent) {
+        std::istringstream words(text);
+        std::string out;
+        std::size_t column = indent;
+        for (std::string word; words >> word;) {
+            if (!out.empty() && column + 1 + word.size() > kWidth) {
+                out += '\n' + std::string(indent, ' ');
+                column = indent;
+            } else if (!out.empty()) {
+                out += ' ';
+                ++column;
+            }
+            out += word;
+            column += word.size();
+        }
+        return out;
+    }
+
+    // "  NAME   TEXT": the text wrapped in its column; a name too wide for it has a line of its
+    // own.
+    std::string Columns(const std::string& name, const std::string& text) const {
+        std::string line = "  " + name;
+        if (line.size() + 1 > column_width_) {
+            line += '\n';
+            line += std::string(column_width_, ' ');
+        } else {
+            line.resize(column_width_, ' ');
+        }
+        return line + Wrapped(text, column_width_) + '\n';
+    }
+
     std::string Synopsis(const CLI::App* app) const {
         const auto found = m_synopsis.find(app->get_name());
         return found == m_synopsis.end() || found->second.empty() ? "" : " " + found->second;
@@ -121,7 +162,6 @@ public:
         m_app.set_version_flag("--version", VersionLine, "the version line");
         m_app.require_subcommand(1);
         m_formatter->column_width(28);
-        m_formatter->label("Options", "Options");
         AddSpider();
         AddProbe();
         AddPoll();
@@ -155,28 +195,34 @@ private:
         command->add_option("--login", m_line.login, "the login name for " + what)
             ->type_name("LOGIN");
         command->add_flag("--password-stdin", m_line.bPasswordStdin,
-                          "read the password from the first line of standard input");
+                          "the password is the first line of standard input");
+        Optional(command, "--password-file", m_line.passwordFile,
+                 "the first line of FILE, a file only you can read, is the password")
+            ->type_name("FILE");
     }
 
     void Detection(CLI::App* command) {
         command
             ->add_option("--detect-url", m_line.detectUrls,
-                         "ask URL instead of the detection servers in force; repeatable")
+                         "ask URL instead of the detection servers in force (repeatable)")
             ->type_name("URL")
-            ->allow_extra_args(false);
+            ->allow_extra_args(false)
+            ->check([](const std::string& url) {
+                return IsDetectionServerUrl(url) ? std::string()
+                                                 : url + " is not http://HOST[:PORT][/PATH]";
+            });
     }
 
     void Exclude(CLI::App* command) {
         command
             ->add_option("--exclude", m_line.exclude,
-                         "addresses that are not the public one, such as "
-                         "\"198.51.100.10 - 198.51.100.20, 203.0.113.*\"")
+                         "addresses that are not the public one: A.B.C.D, A.B.*.*, LOW - HIGH")
             ->type_name("TEXT");
     }
 
     void AllowReserved(CLI::App* command) {
         command->add_flag("--allow-reserved", m_line.bAllowReserved,
-                          "accept addresses in the private, loopback and other reserved blocks");
+                          "accept private, loopback and other reserved addresses too");
     }
 
     void TestLookupLimit(CLI::App* command) {
@@ -216,7 +262,7 @@ private:
                  "look for ADDRESS instead of detecting the public address")
             ->type_name("ADDRESS");
         spider->add_flag("--list-parsed", m_line.bListParsed,
-                         "after the run, print \"Parsed: PATH\" for every page read");
+                         "print \"Parsed: PATH\" for every page read");
         Optional(spider, "--report", m_line.report, "write the report of the pages read to FILE")
             ->type_name("FILE");
         Detection(spider);
@@ -227,8 +273,8 @@ private:
     void AddProbe() {
         CLI::App* probe = Command("probe", "URL",
                                   "print the first acceptable address on one page\n"
-                                  "Prints the first acceptable address of the page, or n/a. Exit "
-                                  "status 0 found, 1 not.");
+                                  "Prints the first acceptable address of the page, or n/a.\n"
+                                  "Exit status: 0 found, 1 not.");
         Argument(probe, "URL", m_line.url);
         Login(probe, "the page");
         AllowReserved(probe);
@@ -239,9 +285,9 @@ private:
     void AddPoll() {
         CLI::App* poll =
             Command("poll", "HOST[:PORT] PATH",
-                    "print the address a router page shows, once per interval\n"
+                    "print the address a router page shows, every interval\n"
                     "Reads the page once per interval and prints the time and the address, or "
-                    "n/a.\nExit status 0, 3 when interrupted.");
+                    "n/a.\nExit status: 0, 3 when interrupted.");
         Argument(poll, "HOST", m_line.router);
         Argument(poll, "PATH", m_line.path);
         Login(poll, "the router's pages");
@@ -253,6 +299,10 @@ private:
         Optional(poll, "--count", m_line.count, "stop after N readings")
             ->type_name("N")
             ->check(CheckCount);
+        Optional(poll, "--on-change", m_line.onChange,
+                 "run CMD with /bin/sh -c each time the address changes; it finds the address in "
+                 "VELMO_ADDRESS, the one before in VELMO_PREVIOUS_ADDRESS")
+            ->type_name("CMD");
         TestLimits(poll);
         poll->add_option_function<long>(
                 "--test-interval",
@@ -262,12 +312,16 @@ private:
     }
 
     void AddDetect() {
-        CLI::App* detect = Command("detect", "",
-                                   "print this machine's public address\n"
-                                   "Prints this machine's public address. Exit status 0 found, 2 "
-                                   "not, 3 interrupted.");
+        CLI::App* detect =
+            Command("detect", "",
+                    "print this machine's public address\n"
+                    "Prints this machine's public address.\nExit status: 0 found (with "
+                    "--each: one server answered), 2 not, 3 interrupted.");
         AllowReserved(detect);
         Detection(detect);
+        detect->add_flag("--each", m_line.bEach,
+                         "ask every server once, in list order; print each one's URL, address or "
+                         "why none, and time taken");
         TestLimits(detect);
     }
 
@@ -304,6 +358,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
     }
     const CLI::App* command = app.get_subcommands().front();
     line.command = command->get_name();
+    if (line.bPasswordStdin && line.passwordFile) {
+        std::cerr << "velmo-cli: --password-file and --password-stdin exclude each other\n";
+        return kExitUsage;
+    }
     std::vector<std::string> extras = command->remaining();
     std::erase(extras, "--");  // left over once the arguments after it were taken
     if (!extras.empty()) {

@@ -22,14 +22,17 @@ struct CommandLine {
     std::string path;     // poll
     std::string login;
     bool bPasswordStdin = false;
+    std::optional<std::string> passwordFile;
     std::string exclude;
     std::optional<std::string> externalAddress;
     std::optional<std::string> report;
     std::vector<std::string> detectUrls;
     double interval = 60;  // seconds
     std::optional<long> count;
+    std::optional<std::string> onChange;  // run through /bin/sh -c when the address changes
     bool bListParsed = false;
     bool bAllowReserved = false;
+    bool bEach = false;
 
     // Limits the tests shorten so that no test waits on the real ones.
     HttpTimeouts timeouts;

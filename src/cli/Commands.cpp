@@ -4,14 +4,19 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/ChangeCommand.h"
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "cli/Password.h"
+#include "cli/SettingsFile.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
 #include "core/address/DetectScript.h"
+#include "core/address/DetectionServers.h"
 #include "core/address/Exclusions.h"
 #include "core/net/InetAddr.h"
 #include "core/net/RouterUrl.h"
@@ -51,6 +56,9 @@ RouterTarget ParseRouter(const std::string& text) {
 }
 
 std::string ReadPassword(const CommandLine& line) {
+    if (line.passwordFile) {
+        return ReadPasswordFile(*line.passwordFile);
+    }
     return line.bPasswordStdin ? ReadPasswordLine(STDIN_FILENO, "standard input") : std::string();
 }
 
@@ -58,8 +66,27 @@ FetchOptions Fetching(const CommandLine& line) {
     return {line.timeouts, CAbortSignal(&InterruptFlag())};
 }
 
-CDetectScript Detector(const CommandLine& line) {
-    return line.detectUrls.empty() ? CDetectScript() : CDetectScript(line.detectUrls);
+// --detect-url, else the usable entries of the settings file's list, else the built-in servers.
+std::vector<std::string> DetectionServersInForce(const CommandLine& line) {
+    if (!line.detectUrls.empty()) {
+        return line.detectUrls;
+    }
+    const std::string path = SettingsFilePath();
+    const std::optional<std::string> settings = ReadSettingsText(path);
+    if (settings) {
+        if (const auto entries = DetectionServerEntries(*settings)) {
+            std::vector<std::string> skipped;
+            std::vector<std::string> usable = UsableDetectionServers(*entries, &skipped);
+            for (const std::string& entry : skipped) {
+                std::cerr << "velmo-cli: " << path << ": skipped detection server \""
+                          << EscapeControls(entry) << "\": not http://HOST[:PORT][/PATH]\n";
+            }
+            if (!usable.empty()) {
+                return usable;
+            }
+        }
+    }
+    return CDetectScript().Servers();
 }
 
 std::string NormalizedExclusions(const CommandLine& line) {
@@ -74,7 +101,8 @@ int Spider(const CommandLine& line) {
         throw UsageError{"--external-address takes an IPv4 address"};
     }
     const std::string password = ReadPassword(line);
-    CDetectScript detector = Detector(line);
+    CDetectScript detector(line.externalAddress ? std::vector<std::string>()
+                                                : DetectionServersInForce(line));
     CPrintingSink sink;
     SpiderSettings settings;
     settings.timeouts = line.timeouts;
@@ -151,6 +179,10 @@ int Poll(const CommandLine& line) {
     const std::string password = ReadPassword(line);
     const std::string login = RouterLogin(line.login, password);
     const std::string exclusions = NormalizedExclusions(line);
+    std::unique_ptr<CChangeCommand> onChange;
+    if (line.onChange) {
+        onChange = std::make_unique<CChangeCommand>(*line.onChange);
+    }
     const std::chrono::milliseconds interval =
         line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(line.interval)));
@@ -170,12 +202,43 @@ int Poll(const CommandLine& line) {
         if (!bFound) {
             std::cerr << "velmo-cli: " << url << ": " << why << '\n';
         }
+        if (onChange) {
+            onChange->ReapIfEnded();
+            if (bFound) {
+                onChange->AddressRead(result);
+            }
+        }
     }
     return 0;
 }
 
+// Asks each server once and prints a line for each; 0 when one of them answered.
+int DetectEach(const CommandLine& line, const std::vector<std::string>& servers) {
+    bool bAnswered = false;
+    for (const std::string& url : servers) {
+        const auto start = std::chrono::steady_clock::now();
+        std::string address;
+        std::string why;
+        const bool bFound =
+            ProbeAddress(url, {}, {}, line.bAllowReserved, {}, address, Fetching(line), &why);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        if (Interrupted()) {
+            return kExitInterrupted;
+        }
+        std::cout << url << '\t' << (bFound ? address : why) << '\t' << took.count() << " ms"
+                  << std::endl;
+        bAnswered = bAnswered || bFound;
+    }
+    return bAnswered ? 0 : 2;
+}
+
 int Detect(const CommandLine& line) {
-    CDetectScript detector = Detector(line);
+    const std::vector<std::string> servers = DetectionServersInForce(line);
+    if (line.bEach) {
+        return DetectEach(line, servers);
+    }
+    CDetectScript detector(servers);
     std::string address;
     const bool bFound = detector.Detect(line.bAllowReserved, address, Fetching(line));
     if (Interrupted()) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -53,13 +55,16 @@ protected:
 
     std::string Router() const { return "127.0.0.1:" + std::to_string(router.Port()); }
 
-    // The real program, with a settings folder of its own and the test's standard input.
+    // The real program, with a settings folder of its own. Should a fault send it to the built-in
+    // detection servers, the proxy on a closed loopback port stops the request on this machine.
     ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
                          const std::function<void(pid_t)>& whileRunning = {},
                          bool holdInput = false) const {
         args.insert(args.begin(), VELMO_CLI);
         return RunProgram(args, input, whileRunning,
-                          {"XDG_CONFIG_HOME=" + (folder / "config").string()}, holdInput);
+                          {"XDG_CONFIG_HOME=" + (folder / "config").string(),
+                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
+                          holdInput);
     }
 
     CLoopbackServer router;
@@ -371,6 +376,106 @@ TEST_F(CliTest, PasswordInputIsBounded) {
         RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, longest + "\n")
             .out,
         "203.0.113.9\n");
+}
+
+TEST_F(CliTest, SettingsListReplacesTheBuiltInServers) {
+    std::filesystem::create_directories(folder / "config/Ravik");
+    WriteFile(folder / "config/Ravik/Velmo.ini",
+              "[Router]\nPort=80\n\n[Detection]\nServers=ftp://skipped/, \"" + detection.Url("/") +
+                  "\"\n");
+    const ProcessResult detect = RunCli({"detect"});
+    EXPECT_EQ(detect.status, 0);
+    EXPECT_EQ(detect.out, "203.0.113.45\n");
+    EXPECT_NE(detect.err.find("skipped detection server \"ftp://skipped/\""), std::string::npos)
+        << detect.err;
+
+    CLoopbackServer other;
+    other.Serve("/", 200, "198.51.100.2");
+    EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
+    EXPECT_EQ(detection.Requests().size(), 1u);
+}
+
+TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/none", 200, "no address here");
+    const std::pair<std::string, std::string> servers[] = {
+        {detection.Url("/"), "203.0.113.45"},
+        {"http://127.0.0.1:1/", "refused ("},
+        {router.Url("/slow"), "timed out ("},
+        {router.Url("/none"), "no address in the page"},
+    };
+    std::vector<std::string> args = {"detect", "--each", "--test-timeouts=2000,100,2000"};
+    for (const auto& [url, answer] : servers) {
+        args.insert(args.end(), {"--detect-url", url});
+    }
+    const ProcessResult each = RunCli(args);
+    EXPECT_EQ(each.status, 0);
+    const Lines lines = each.Lines();
+    ASSERT_EQ(lines.size(), std::size(servers)) << each.out;
+    for (std::size_t i = 0; i < std::size(servers); ++i) {
+        const std::string& line = lines[i];
+        EXPECT_EQ(line.rfind(servers[i].first + '\t' + servers[i].second, 0), 0u) << line;
+        const std::string took = line.substr(line.rfind('\t') + 1);
+        EXPECT_TRUE(took.ends_with(" ms") && std::isdigit(took.front())) << line;
+    }
+    EXPECT_EQ(RunCli({"detect", "--each", "--detect-url", router.Url("/none")}).status, 2);
+}
+
+TEST_F(CliTest, OnChangeRunsInOrderForEachNewAddress) {
+    const Lines bodies = {"WAN 198.51.100.1", "no address", "WAN 198.51.100.1", "WAN 198.51.100.2",
+                          "WAN 198.51.100.3"};
+    std::atomic<std::size_t> reads{0};
+    router.ServeOthers([&](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = bodies[std::min<std::size_t>(reads++, bodies.size() - 1)];
+        return page;
+    });
+    // The first command is slow: the second must wait for it.
+    const std::string command =
+        "[ -n \"$VELMO_PREVIOUS_ADDRESS\" ] || sleep 0.2; echo \"$VELMO_PREVIOUS_ADDRESS>"
+        "$VELMO_ADDRESS $(env | grep -c s3cr3t)\" >> '" +
+        (folder / "changes").string() + "'; [ \"$VELMO_ADDRESS\" != 198.51.100.3 ] || exit 7";
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "1", "--count", "5",
+                "--on-change", command},
+               "s3cr3t\n");
+    EXPECT_EQ(poll.status, 0) << poll.err;
+    EXPECT_EQ(ReadFile(folder / "changes"),
+              ">198.51.100.1 0\n198.51.100.1>198.51.100.2 0\n198.51.100.2>198.51.100.3 0\n");
+    EXPECT_NE(poll.err.find("--on-change command exited with status 7"), std::string::npos)
+        << poll.err;
+}
+
+TEST_F(CliTest, PasswordFileMustBeAPrivateRegularFile) {
+    router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const std::filesystem::path file = folder / "password", fifo = folder / "fifo";
+    WriteFile(file, "s3cr3t\nnot the password\n");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::string> probe = {"probe", router.Url("/s"), "--login", "admin"};
+    const auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = probe;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    EXPECT_EQ(RunCli(with({"--password-file", file})).out, "203.0.113.9\n");
+
+    for (const std::vector<std::string>& refused : {
+             with({"--password-file", fifo}),
+             with({"--password-file", folder}),
+             with({"--password-file", folder / "missing"}),
+             with({"--password-file", file, "--password-stdin"}),
+         }) {
+        const ProcessResult run = RunCli(refused, "s3cr3t\n");
+        EXPECT_EQ(run.status, 64) << refused[5];
+        EXPECT_EQ(run.out, "");
+    }
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    const ProcessResult shared = RunCli(with({"--password-file", file}));
+    EXPECT_EQ(shared.status, 64);
+    EXPECT_NE(shared.err.find("can be read by others"), std::string::npos) << shared.err;
+    EXPECT_EQ(router.Requests().size(), 1u);
 }
 
 }  // namespace
