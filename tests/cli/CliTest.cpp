@@ -2,30 +2,74 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 
+#include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
 #include "support/Wait.h"
 
 namespace {
 
-ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
-                     const std::function<void(pid_t)>& whileRunning = {}) {
-    args.insert(args.begin(), VELMO_CLI);
-    return RunProgram(args, input, whileRunning);
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// True once the process has its SIGINT handler, so a Ctrl-C goes to velmo-cli, not to the default.
+bool CatchesInterrupt(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+        }
+    }
+    return false;
 }
 
 class CliTest : public testing::Test {
 protected:
-    CliTest() { detection.Serve("/", 200, "Current IP Address: 203.0.113.45"); }
+    CliTest() {
+        detection.Serve("/", 200, "Current IP Address: 203.0.113.45");
+        std::string pattern = testing::TempDir() + "velmo-cli-XXXXXX";
+        folder = mkdtemp(pattern.data());
+        std::filesystem::create_directories(folder / "config");
+    }
+    ~CliTest() override { std::filesystem::remove_all(folder); }
+
     std::string Router() const { return "127.0.0.1:" + std::to_string(router.Port()); }
+
+    // The real program, with a settings folder of its own. Should a fault send it to the built-in
+    // detection servers, the proxy on a closed loopback port stops the request on this machine.
+    ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
+                         const std::function<void(pid_t)>& whileRunning = {},
+                         bool holdInput = false) const {
+        args.insert(args.begin(), VELMO_CLI);
+        return RunProgram(args, input, whileRunning,
+                          {"XDG_CONFIG_HOME=" + (folder / "config").string(),
+                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
+                          holdInput);
+    }
 
     CLoopbackServer router;
     CLoopbackServer detection;
+    std::filesystem::path folder;
 };
 
 using Lines = std::vector<std::string>;
@@ -81,6 +125,29 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
     EXPECT_EQ(RunCli({"probe", "http://x/", "--count", "zero"}).status, 64);
 }
 
+TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"detect", "--report", "f"},
+        {"probe", "http://x/", "--count", "3"},
+        {"poll", Router(), "/s", "--interval", "0"},
+        {"poll", Router(), "/s", "--interval=86401"},
+        {"poll", Router(), "/s", "--interval", "nan"},
+        {"poll", Router(), "/s", "--count=0"},
+        {"spider", Router(), "extra"},
+        {"spider", "--bogus", Router()},
+        {"detect", "--test-timeouts", "1,2"},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        const ProcessResult run = RunCli(args);
+        EXPECT_EQ(run.status, 64) << args[1];
+        EXPECT_EQ(run.err.rfind("velmo-cli: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    EXPECT_EQ(RunCli({"probe", "--allow-reserved", "--", router.Url("/s")}).out, "203.0.113.9\n");
+}
+
 TEST_F(CliTest, PasswordComesFromStandardInput) {
     router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
     router.Serve("/status.htm", 200, "WAN 203.0.113.9");
@@ -103,8 +170,8 @@ TEST_F(CliTest, ProbeAppliesReservedAndNormalisedExclusions) {
 
 TEST_F(CliTest, PollPrintsOneLinePerInterval) {
     router.Serve("/status.htm", 200, "WAN 203.0.113.9.");
-    const ProcessResult poll =
-        RunCli({"poll", Router(), "/status.htm", "--interval", "0.01", "--count", "3"});
+    const ProcessResult poll = RunCli(
+        {"poll", Router(), "/status.htm", "--interval=5", "--test-interval", "10", "--count=3"});
     EXPECT_EQ(poll.status, 0) << poll.err;
     ASSERT_EQ(poll.Lines().size(), 3u);
     for (const std::string& line : poll.Lines()) {
@@ -142,13 +209,16 @@ TEST_F(CliTest, InterruptCancelsTheRun) {
 
 TEST_F(CliTest, ReportIsWrittenEscaped) {
     router.Serve("/", 200, "<a href=\"a.htm?x=<1>\">");
-    const std::string report = testing::TempDir() + "velmo-cli-report.htm";
+    // A link planted at the report's path is replaced, not written through.
+    const std::filesystem::path report = folder / "report.htm";
+    WriteFile(folder / "victim", "keep");
+    std::filesystem::create_symlink(folder / "victim", report);
     RunCli({"spider", Router(), "--external-address", "203.0.113.45", "--report", report});
-    std::ifstream in(report, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("/a.htm?x=&lt;1&gt;<br>\r\n"), std::string::npos);
-    std::filesystem::remove(report);
+    EXPECT_NE(ReadFile(report).find("/a.htm?x=&lt;1&gt;<br>\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::is_symlink(report));
+    EXPECT_EQ(ReadFile(folder / "victim"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
+        << "a temporary file was left behind";
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -159,6 +229,253 @@ TEST_F(CliTest, HelpAndVersion) {
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
     }
     EXPECT_EQ(RunCli({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, PollSendsAPasswordAloneWithTheBlankLogin) {
+    router.RequireAuthorization("Basic JTIwOnB3");  // "%20:pw"
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "1", "--count", "1"},
+               "pw\n");
+    EXPECT_TRUE(poll.out.ends_with(" - 203.0.113.9\n")) << poll.out << poll.err;
+}
+
+TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/lan", 200, "LAN 192.168.1.1");
+    const std::string limits = "--test-timeouts=2000,100,2000";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::string why;
+    } cases[] = {
+        {{"probe", router.Url("/slow"), limits}, "n/a\n", ": timed out ("},
+        {{"probe", "http://127.0.0.1:1/", limits}, "n/a\n", "http://127.0.0.1:1/: refused ("},
+        {{"probe", router.Url("/lan"), limits}, "n/a\n", ": no address in the page"},
+        {{"poll", Router(), "/slow", limits, "--test-interval", "1", "--count", "1"},
+         " - n/a\n",
+         "/slow: timed out ("},
+        {{"spider", "127.0.0.1:1", "--external-address", "198.51.100.7", limits},
+         "Unable to identify the status page\n",
+         "no page could be read from http://127.0.0.1:1/: refused ("},
+    };
+    for (const auto& [args, out, why] : cases) {
+        const ProcessResult run = RunCli(args);
+        EXPECT_TRUE(run.out.ends_with(out)) << args[0] << ": " << run.out;
+        EXPECT_NE(run.err.find(why), std::string::npos) << args[0] << ": " << run.err;
+    }
+}
+
+TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
+    router.Serve("/", 200,
+                 "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
+                 " <a href=\"/c\x1b[2J\x7f\">");
+    router.ServeOthers([](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = "WAN 203.0.113.45";
+        return page;
+    });
+    const ProcessResult run =
+        RunCli({"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed"});
+    // The loopback server refuses the line break in the request target, so that page is not read.
+    const Lines expected = {"Detected IP address: 203.0.113.45",
+                            "Found: /t%1B]0;owned%07",
+                            "Found: /c%1B[2J%7F",
+                            "Parsed pages: 3",
+                            "Parsed: /x%0ADetected IP address: 6.6.6.6",
+                            "Parsed: /t%1B]0;owned%07",
+                            "Parsed: /c%1B[2J%7F",
+                            "A status page was identified. Please select a path and click the "
+                            "Polling tab."};
+    EXPECT_EQ(run.Lines(), expected);
+}
+
+TEST_F(CliTest, InterruptIsNeverLost) {
+    detection.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    const auto interruptOnceAsked = [](const CLoopbackServer& server) {
+        return [&server, asked = server.Requests().size()](pid_t pid) {
+            EXPECT_TRUE(WaitUntil([&] { return server.Requests().size() > asked; }))
+                << "nothing was requested";
+            kill(pid, SIGINT);
+        };
+    };
+    const ProcessResult spider =
+        RunCli({"spider", Router(), "--detect-url", detection.Url("/slow")}, {},
+               interruptOnceAsked(detection));
+    EXPECT_EQ(spider.status, 3);
+    EXPECT_EQ(spider.Lines(), (Lines{"Parsed pages: 0", "The test was cancelled"}));
+
+    const ProcessResult detect = RunCli({"detect", "--detect-url", detection.Url("/slow")}, {},
+                                        interruptOnceAsked(detection));
+    EXPECT_EQ(detect.status, 3);
+    EXPECT_EQ(detect.out, "");
+
+    // The read cut short prints no line.
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/slow", "--test-interval", "1"}, {}, interruptOnceAsked(router));
+    EXPECT_EQ(poll.status, 3);
+    EXPECT_EQ(poll.out, "");
+
+    // Before the run exists: while the password is awaited.
+    const ProcessResult early = RunCli(
+        {"spider", Router(), "--external-address", "203.0.113.45", "--password-stdin"}, {},
+        [](pid_t pid) {
+            EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); })) << "no SIGINT handler";
+            kill(pid, SIGINT);
+        },
+        true);
+    EXPECT_EQ(early.status, 3);
+    EXPECT_EQ(early.Lines(), (Lines{"Detected IP address: 203.0.113.45", "Parsed pages: 0",
+                                    "The test was cancelled"}));
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/slow"}));
+}
+
+TEST_F(CliTest, PollWaitsAWholeIntervalAfterASlowRead) {
+    CLoopbackServer::Page slow;
+    slow.body = "WAN 203.0.113.9";
+    slow.delay = std::chrono::milliseconds(300);
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> asked;
+    router.ServeOthers([&](const std::string&) {
+        const std::lock_guard lock(mutex);
+        asked.push_back(std::chrono::steady_clock::now());
+        return slow;
+    });
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--test-interval", "200", "--count", "2"});
+    EXPECT_EQ(poll.Lines().size(), 2u) << poll.err;
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked[1] - asked[0], std::chrono::milliseconds(300 + 200))
+        << "the second read did not wait an interval after the first ended";
+}
+
+TEST_F(CliTest, PasswordInputIsBounded) {
+    const struct {
+        std::string input;
+        std::string why;
+    } refused[] = {
+        {std::string("pass\0word\n", 10), "NUL"},
+        {std::string(4097, 'p'), "longer than 4096 bytes"},
+        {std::string(5000, 'p') + "\n", "longer than 4096 bytes"},
+    };
+    for (const auto& [input, why] : refused) {
+        const ProcessResult probe =
+            RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, input);
+        EXPECT_EQ(probe.status, 64);
+        EXPECT_EQ(probe.out, "");
+        EXPECT_NE(probe.err.find(why), std::string::npos) << probe.err;
+    }
+    EXPECT_TRUE(router.Requests().empty());
+    const std::string longest(4096, 'p');
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    std::string header = BuildAuthorizationHeader("admin", longest);  // "Authorization: X\r\n\r\n"
+    router.RequireAuthorization(header.substr(15, header.size() - 19));
+    EXPECT_EQ(
+        RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, longest + "\n")
+            .out,
+        "203.0.113.9\n");
+}
+
+TEST_F(CliTest, SettingsListReplacesTheBuiltInServers) {
+    std::filesystem::create_directories(folder / "config/Ravik");
+    WriteFile(folder / "config/Ravik/Velmo.ini",
+              "[Router]\nPort=80\n\n[Detection]\nServers=ftp://skipped/, \"" + detection.Url("/") +
+                  "\"\n");
+    const ProcessResult detect = RunCli({"detect"});
+    EXPECT_EQ(detect.status, 0);
+    EXPECT_EQ(detect.out, "203.0.113.45\n");
+    EXPECT_NE(detect.err.find("skipped detection server \"ftp://skipped/\""), std::string::npos)
+        << detect.err;
+
+    CLoopbackServer other;
+    other.Serve("/", 200, "198.51.100.2");
+    EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
+    EXPECT_EQ(detection.Requests().size(), 1u);
+}
+
+TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
+    router.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/none", 200, "no address here");
+    const std::pair<std::string, std::string> servers[] = {
+        {detection.Url("/"), "203.0.113.45"},
+        {"http://127.0.0.1:1/", "refused ("},
+        {router.Url("/slow"), "timed out ("},
+        {router.Url("/none"), "no address in the page"},
+    };
+    std::vector<std::string> args = {"detect", "--each", "--test-timeouts=2000,100,2000"};
+    for (const auto& [url, answer] : servers) {
+        args.insert(args.end(), {"--detect-url", url});
+    }
+    const ProcessResult each = RunCli(args);
+    EXPECT_EQ(each.status, 0);
+    const Lines lines = each.Lines();
+    ASSERT_EQ(lines.size(), std::size(servers)) << each.out;
+    for (std::size_t i = 0; i < std::size(servers); ++i) {
+        const std::string& line = lines[i];
+        EXPECT_EQ(line.rfind(servers[i].first + '\t' + servers[i].second, 0), 0u) << line;
+        const std::string took = line.substr(line.rfind('\t') + 1);
+        EXPECT_TRUE(took.ends_with(" ms") && std::isdigit(took.front())) << line;
+    }
+    EXPECT_EQ(RunCli({"detect", "--each", "--detect-url", router.Url("/none")}).status, 2);
+}
+
+TEST_F(CliTest, OnChangeRunsInOrderForEachNewAddress) {
+    const Lines bodies = {"WAN 198.51.100.1", "no address", "WAN 198.51.100.1", "WAN 198.51.100.2",
+                          "WAN 198.51.100.3"};
+    std::atomic<std::size_t> reads{0};
+    router.ServeOthers([&](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = bodies[std::min<std::size_t>(reads++, bodies.size() - 1)];
+        return page;
+    });
+    // The first command is slow: the second must wait for it.
+    const std::string command =
+        "[ -n \"$VELMO_PREVIOUS_ADDRESS\" ] || sleep 0.2; echo \"$VELMO_PREVIOUS_ADDRESS>"
+        "$VELMO_ADDRESS $(env | grep -c s3cr3t)\" >> '" +
+        (folder / "changes").string() + "'; [ \"$VELMO_ADDRESS\" != 198.51.100.3 ] || exit 7";
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "1", "--count", "5",
+                "--on-change", command},
+               "s3cr3t\n");
+    EXPECT_EQ(poll.status, 0) << poll.err;
+    EXPECT_EQ(ReadFile(folder / "changes"),
+              ">198.51.100.1 0\n198.51.100.1>198.51.100.2 0\n198.51.100.2>198.51.100.3 0\n");
+    EXPECT_NE(poll.err.find("--on-change command exited with status 7"), std::string::npos)
+        << poll.err;
+}
+
+TEST_F(CliTest, PasswordFileMustBeAPrivateRegularFile) {
+    router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const std::filesystem::path file = folder / "password", fifo = folder / "fifo";
+    WriteFile(file, "s3cr3t\nnot the password\n");
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::string> probe = {"probe", router.Url("/s"), "--login", "admin"};
+    const auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = probe;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    EXPECT_EQ(RunCli(with({"--password-file", file})).out, "203.0.113.9\n");
+
+    for (const std::vector<std::string>& refused : {
+             with({"--password-file", fifo}),
+             with({"--password-file", folder}),
+             with({"--password-file", folder / "missing"}),
+             with({"--password-file", file, "--password-stdin"}),
+         }) {
+        const ProcessResult run = RunCli(refused, "s3cr3t\n");
+        EXPECT_EQ(run.status, 64) << refused[5];
+        EXPECT_EQ(run.out, "");
+    }
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    const ProcessResult shared = RunCli(with({"--password-file", file}));
+    EXPECT_EQ(shared.status, 64);
+    EXPECT_NE(shared.err.find("can be read by others"), std::string::npos) << shared.err;
+    EXPECT_EQ(router.Requests().size(), 1u);
 }
 
 }  // namespace

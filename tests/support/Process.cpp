@@ -19,7 +19,7 @@ std::vector<std::string> ProcessResult::Lines() const {
 
 ProcessResult RunProgram(std::vector<std::string> args, const std::string& input,
                          const std::function<void(pid_t)>& whileRunning,
-                         const std::vector<std::string>& environment) {
+                         const std::vector<std::string>& environment, bool holdInput) {
     std::array<int, 2> in{}, out{}, err{};
     ProcessResult result;
     if (pipe(in.data()) != 0 || pipe(out.data()) != 0 || pipe(err.data()) != 0) {
@@ -50,9 +50,14 @@ ProcessResult RunProgram(std::vector<std::string> args, const std::string& input
     if (!input.empty()) {
         [[maybe_unused]] const ssize_t written = write(in[1], input.data(), input.size());
     }
-    close(in[1]);
+    if (!holdInput) {
+        close(in[1]);
+    }
     if (whileRunning) {
         whileRunning(pid);
+    }
+    if (holdInput) {
+        close(in[1]);
     }
     std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
     for (int open = 2; open > 0;) {

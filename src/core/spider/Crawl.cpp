@@ -44,6 +44,11 @@ struct Frame {
     std::size_t offset = 0;  // the link cursor, as an offset into text
 };
 
+void ReportFetchFailure(const SpiderParams& params, CrawlContext& context) {
+    const std::string why = LastFetchFailure(*params.pInternet);
+    context.sink.FetchFailed(params.strPath, why.empty() ? "empty page" : why);
+}
+
 // Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address.
 std::optional<std::string> FetchPage(const SpiderParams& params, CrawlContext& context) {
     if (context.cancel.load()) {
@@ -52,10 +57,14 @@ std::optional<std::string> FetchPage(const SpiderParams& params, CrawlContext& c
     context.sink.Fetching(params.strPath);
     PageRequest request = OpenPage(*params.pInternet, params.GetUrl(), params.strHeaders);
     if (!request) {
+        ReportFetchFailure(params, context);
         return std::nullopt;
     }
     std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
+    if (!text) {
+        ReportFetchFailure(params, context);
+    }
     if (text && text->find(params.strExternalAddress) != std::string::npos) {
         context.sink.Post(WM_SPIDER_FOUND, params.strPath);
     }

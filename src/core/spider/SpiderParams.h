@@ -26,6 +26,9 @@ public:
     virtual void Post(SpiderMessage message, std::string text) = 0;
     // Called on the worker just before a page is requested; for progress displays only.
     virtual void Fetching(const std::string& /*path*/) {}
+    // Called on the worker when a page gave no text, with the reason (see LastFetchFailure); for
+    // diagnostics only.
+    virtual void FetchFailed(const std::string& /*path*/, const std::string& /*why*/) {}
 };
 
 // The parameters of one crawl step; the crawl copies it for every page it follows.

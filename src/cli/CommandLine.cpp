@@ -1,0 +1,380 @@
+#include "cli/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "core/address/DetectionServers.h"
+#include "core/version/ModuleVersion.h"
+
+namespace {
+
+// The help in this program's layout: the usage line first, with each command's arguments named.
+class CHelpFormatter : public CLI::Formatter {
+public:
+    void SetSynopsis(const std::string& command, std::string synopsis) {
+        m_synopsis[command] = std::move(synopsis);
+    }
+
+    std::string make_help(const CLI::App* app, std::string name,
+                          CLI::AppFormatMode mode) const override {
+        std::ostringstream out;
+        out << make_usage(app, name);
+        if (app->get_parent() != nullptr) {
+            const std::string& text = app->get_description();
+            std::istringstream paragraphs(text.substr(text.find('\n') + 1));
+            for (std::string paragraph; std::getline(paragraphs, paragraph);) {
+                out << Wrapped(paragraph, 0) << '\n';
+            }
+        }
+        out << make_subcommands(app, mode) << make_groups(app, mode);
+        return out.str();
+    }
+
+    std::string make_usage(const CLI::App* app, std::string name) const override {
+        if (app->get_parent() == nullptr) {
+            return "usage: " + name + " COMMAND [OPTIONS]\n";
+        }
+        return "usage: " + name + Synopsis(app) + " [OPTIONS]\n";
+    }
+
+    std::string make_subcommand(const CLI::App* sub) const override {
+        return Columns(sub->get_name() + Synopsis(sub), Summary(sub));
+    }
+
+    std::string make_option(const CLI::Option* option, bool bPositional) const override {
+        return Columns(make_option_name(option, bPositional) + make_option_opts(option),
+                       make_option_desc(option));
+    }
+
+private:
+    static constexpr std::size_t kWidth = 80;
+
+    // `text` in lines of at most kWidth columns that start at column `indent`; the caller has
+    // filled the first line up to it.
+    static std::string Wrapped(const std::string& text, std::size_t indent) {
+        std::istringstream words(text);
+        std::string out;
+        std::size_t column = indent;
+        for (std::string word; words >> word;) {
+            if (!out.empty() && column + 1 + word.size() > kWidth) {
+                out += '\n' + std::string(indent, ' ');
+                column = indent;
+            } else if (!out.empty()) {
+                out += ' ';
+                ++column;
+            }
+            out += word;
+            column += word.size();
+        }
+        return out;
+    }
+
+    // "  NAME   TEXT": the text wrapped in its column; a name too wide for it has a line of its
+    // own.
+    std::string Columns(const std::string& name, const std::string& text) const {
+        std::string line = "  " + name;
+        if (line.size() + 1 > column_width_) {
+            line += '\n';
+            line += std::string(column_width_, ' ');
+        } else {
+            line.resize(column_width_, ' ');
+        }
+        return line + Wrapped(text, column_width_) + '\n';
+    }
+
+    std::string Synopsis(const CLI::App* app) const {
+        const auto found = m_synopsis.find(app->get_name());
+        return found == m_synopsis.end() || found->second.empty() ? "" : " " + found->second;
+    }
+    // The first line of the description; the lines after it are for the command's own help.
+    static std::string Summary(const CLI::App* app) {
+        const std::string& text = app->get_description();
+        return text.substr(0, text.find('\n'));
+    }
+
+    std::map<std::string, std::string> m_synopsis;
+};
+
+std::optional<long> WholeNumber(std::string_view text) {
+    long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string CheckSeconds(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 1 || value > 86400) {
+        return "takes a number of seconds from 1 to 86400";
+    }
+    return {};
+}
+
+std::string CheckCount(const std::string& text) {
+    const std::optional<long> value = WholeNumber(text);
+    return value && *value >= 1 ? std::string() : "takes a whole number of 1 or more";
+}
+
+std::string CheckMilliseconds(const std::string& text) {
+    const std::optional<long> value = WholeNumber(text);
+    return value && *value >= 1 ? std::string() : "takes a number of milliseconds";
+}
+
+// "CONNECT_MS,STALL_MS,TOTAL_MS"
+std::optional<HttpTimeouts> ParseTimeouts(const std::string& text) {
+    std::vector<long> values;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ',');) {
+        const std::optional<long> value = WholeNumber(part);
+        if (!value || *value < 1) {
+            return std::nullopt;
+        }
+        values.push_back(*value);
+    }
+    if (values.size() != 3) {
+        return std::nullopt;
+    }
+    using std::chrono::milliseconds;
+    return HttpTimeouts{milliseconds(values[0]), milliseconds(values[1]), milliseconds(values[2])};
+}
+
+std::string VersionLine() {
+    CModuleVersion version;
+    version.LoadVersion(nullptr);
+    return FormatVersionLine(version);
+}
+
+// Builds the parser; the options write straight into `line`.
+class CParser {
+public:
+    explicit CParser(CommandLine& line) : m_line(line) {
+        m_app.formatter(m_formatter);
+        m_app.set_help_flag("-h,--help", "this text; COMMAND --help for a command's options");
+        m_app.set_version_flag("--version", VersionLine, "the version line");
+        m_app.require_subcommand(1);
+        m_formatter->column_width(28);
+        AddSpider();
+        AddProbe();
+        AddPoll();
+        AddDetect();
+    }
+
+    CLI::App& App() { return m_app; }
+
+private:
+    CLI::App* Command(const std::string& name, std::string synopsis, const std::string& text) {
+        CLI::App* command = m_app.add_subcommand(name, text);
+        command->group("Commands");
+        command->set_help_flag("-h,--help", "this text");
+        command->allow_extras();  // refused after parsing, in plainer words
+        m_formatter->SetSynopsis(name, std::move(synopsis));
+        return command;
+    }
+
+    template <class T>
+    static CLI::Option* Optional(CLI::App* command, const std::string& name,
+                                 std::optional<T>& value, const std::string& text) {
+        return command->add_option_function<T>(
+            name, [&value](const T& given) { value = given; }, text);
+    }
+
+    static void Argument(CLI::App* command, const std::string& name, std::string& value) {
+        command->add_option(name, value)->required();
+    }
+
+    void Login(CLI::App* command, const std::string& what) {
+        command->add_option("--login", m_line.login, "the login name for " + what)
+            ->type_name("LOGIN");
+        command->add_flag("--password-stdin", m_line.bPasswordStdin,
+                          "the password is the first line of standard input");
+        Optional(command, "--password-file", m_line.passwordFile,
+                 "the first line of FILE, a file only you can read, is the password")
+            ->type_name("FILE");
+    }
+
+    void Detection(CLI::App* command) {
+        command
+            ->add_option("--detect-url", m_line.detectUrls,
+                         "ask URL instead of the detection servers in force (repeatable)")
+            ->type_name("URL")
+            ->allow_extra_args(false)
+            ->check([](const std::string& url) {
+                return IsDetectionServerUrl(url) ? std::string()
+                                                 : url + " is not http://HOST[:PORT][/PATH]";
+            });
+    }
+
+    void Exclude(CLI::App* command) {
+        command
+            ->add_option("--exclude", m_line.exclude,
+                         "addresses that are not the public one: A.B.C.D, A.B.*.*, LOW - HIGH")
+            ->type_name("TEXT");
+    }
+
+    void AllowReserved(CLI::App* command) {
+        command->add_flag("--allow-reserved", m_line.bAllowReserved,
+                          "accept private, loopback and other reserved addresses too");
+    }
+
+    void TestLookupLimit(CLI::App* command) {
+        command
+            ->add_option_function<long>(
+                "--test-lookup-limit",
+                [this](long ms) { m_line.lookupLimit = std::chrono::milliseconds(ms); })
+            ->check(CheckMilliseconds)
+            ->group("");
+    }
+
+    void TestLimits(CLI::App* command) {
+        command
+            ->add_option_function<std::string>(
+                "--test-timeouts",
+                [this](const std::string& text) {
+                    const std::optional<HttpTimeouts> timeouts = ParseTimeouts(text);
+                    if (!timeouts) {
+                        throw CLI::ValidationError("--test-timeouts",
+                                                   "takes CONNECT_MS,STALL_MS,TOTAL_MS");
+                    }
+                    m_line.timeouts = *timeouts;
+                })
+            ->group("");
+    }
+
+    void AddSpider() {
+        CLI::App* spider =
+            Command("spider", "HOST[:PORT]",
+                    "find the router pages that show the public address\n"
+                    "Crawls the router's pages from \"/\" and lists every page that shows the "
+                    "public address.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
+                    "cancelled, 64 usage.");
+        Argument(spider, "HOST", m_line.router);
+        Login(spider, "the router's pages");
+        Optional(spider, "--external-address", m_line.externalAddress,
+                 "look for ADDRESS instead of detecting the public address")
+            ->type_name("ADDRESS");
+        spider->add_flag("--list-parsed", m_line.bListParsed,
+                         "print \"Parsed: PATH\" for every page read");
+        Optional(spider, "--report", m_line.report, "write the report of the pages read to FILE")
+            ->type_name("FILE");
+        Detection(spider);
+        TestLimits(spider);
+        TestLookupLimit(spider);
+    }
+
+    void AddProbe() {
+        CLI::App* probe = Command("probe", "URL",
+                                  "print the first acceptable address on one page\n"
+                                  "Prints the first acceptable address of the page, or n/a.\n"
+                                  "Exit status: 0 found, 1 not.");
+        Argument(probe, "URL", m_line.url);
+        Login(probe, "the page");
+        AllowReserved(probe);
+        Exclude(probe);
+        TestLimits(probe);
+    }
+
+    void AddPoll() {
+        CLI::App* poll =
+            Command("poll", "HOST[:PORT] PATH",
+                    "print the address a router page shows, every interval\n"
+                    "Reads the page once per interval and prints the time and the address, or "
+                    "n/a.\nExit status: 0, 3 when interrupted.");
+        Argument(poll, "HOST", m_line.router);
+        Argument(poll, "PATH", m_line.path);
+        Login(poll, "the router's pages");
+        Exclude(poll);
+        poll->add_option("--interval", m_line.interval,
+                         "the time between two readings, 1 to 86400 (60)")
+            ->type_name("SECONDS")
+            ->check(CheckSeconds);
+        Optional(poll, "--count", m_line.count, "stop after N readings")
+            ->type_name("N")
+            ->check(CheckCount);
+        Optional(poll, "--on-change", m_line.onChange,
+                 "run CMD with /bin/sh -c each time the address changes; it finds the address in "
+                 "VELMO_ADDRESS, the one before in VELMO_PREVIOUS_ADDRESS")
+            ->type_name("CMD");
+        TestLimits(poll);
+        poll->add_option_function<long>(
+                "--test-interval",
+                [this](long ms) { m_line.testInterval = std::chrono::milliseconds(ms); })
+            ->check(CheckMilliseconds)
+            ->group("");
+    }
+
+    void AddDetect() {
+        CLI::App* detect =
+            Command("detect", "",
+                    "print this machine's public address\n"
+                    "Prints this machine's public address.\nExit status: 0 found (with "
+                    "--each: one server answered), 2 not, 3 interrupted.");
+        AllowReserved(detect);
+        Detection(detect);
+        detect->add_flag("--each", m_line.bEach,
+                         "ask every server once, in list order; print each one's URL, address or "
+                         "why none, and time taken");
+        TestLimits(detect);
+    }
+
+    CommandLine& m_line;
+    CLI::App m_app{"", "velmo-cli"};
+    std::shared_ptr<CHelpFormatter> m_formatter = std::make_shared<CHelpFormatter>();
+};
+
+}  // namespace
+
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
+    CParser parser(line);
+    CLI::App& app = parser.App();
+    if (argc < 2) {
+        std::cerr << app.help();
+        return kExitUsage;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) {
+            return app.exit(error);
+        }
+        const std::string first = argv[1];
+        const std::vector<CLI::App*> commands = app.get_subcommands({});
+        if (!first.starts_with('-') &&
+            std::none_of(commands.begin(), commands.end(),
+                         [&](const CLI::App* command) { return command->get_name() == first; })) {
+            std::cerr << "velmo-cli: unknown command " << first << '\n';
+        } else {
+            std::cerr << "velmo-cli: " << error.what() << '\n';
+        }
+        return kExitUsage;
+    }
+    const CLI::App* command = app.get_subcommands().front();
+    line.command = command->get_name();
+    if (line.bPasswordStdin && line.passwordFile) {
+        std::cerr << "velmo-cli: --password-file and --password-stdin exclude each other\n";
+        return kExitUsage;
+    }
+    std::vector<std::string> extras = command->remaining();
+    std::erase(extras, "--");  // left over once the arguments after it were taken
+    if (!extras.empty()) {
+        const auto option = std::find_if(extras.begin(), extras.end(), [](const std::string& arg) {
+            return arg.starts_with('-');
+        });
+        if (option != extras.end()) {
+            std::cerr << "velmo-cli: " << line.command << " has no option " << *option << '\n';
+        } else {
+            std::cerr << "velmo-cli: " << line.command << " takes no argument " << extras.front()
+                      << '\n';
+        }
+        return kExitUsage;
+    }
+    return std::nullopt;
+}

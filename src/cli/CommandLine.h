@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/net/HttpFetch.h"
+
+inline constexpr int kExitUsage = 64;
+
+// A command line or a value on it that cannot be used; the message is one line.
+struct UsageError {
+    std::string message;
+};
+
+// What one command was given.
+struct CommandLine {
+    std::string command;  // spider, probe, poll or detect
+    std::string router;   // HOST[:PORT]: spider, poll
+    std::string url;      // probe
+    std::string path;     // poll
+    std::string login;
+    bool bPasswordStdin = false;
+    std::optional<std::string> passwordFile;
+    std::string exclude;
+    std::optional<std::string> externalAddress;
+    std::optional<std::string> report;
+    std::vector<std::string> detectUrls;
+    double interval = 60;  // seconds
+    std::optional<long> count;
+    std::optional<std::string> onChange;  // run through /bin/sh -c when the address changes
+    bool bListParsed = false;
+    bool bAllowReserved = false;
+    bool bEach = false;
+
+    // Limits the tests shorten so that no test waits on the real ones.
+    HttpTimeouts timeouts;
+    std::optional<std::chrono::milliseconds> lookupLimit;  // of a name in a link
+    std::optional<std::chrono::milliseconds> testInterval;
+};
+
+// Parses the arguments. Answers the exit status when nothing is left to do (help, version, a
+// usage error, each printed already); otherwise fills `line` and answers nullopt.
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line);

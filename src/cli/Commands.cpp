@@ -1,0 +1,268 @@
+#include "cli/Commands.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/ChangeCommand.h"
+#include "cli/Interrupt.h"
+#include "cli/Output.h"
+#include "cli/Password.h"
+#include "cli/SettingsFile.h"
+#include "core/address/AddressProbe.h"
+#include "core/address/AddressScan.h"
+#include "core/address/DetectScript.h"
+#include "core/address/DetectionServers.h"
+#include "core/address/Exclusions.h"
+#include "core/net/InetAddr.h"
+#include "core/net/RouterUrl.h"
+#include "core/polling/PollLine.h"
+#include "core/report/ParsedPagesReport.h"
+#include "core/spider/SpiderRules.h"
+#include "core/spider/SpiderRun.h"
+#include "core/text/StringTable.h"
+
+namespace {
+
+constexpr int kExitInterrupted = 3;
+
+struct RouterTarget {
+    std::uint32_t address = 0;  // host order
+    std::int32_t port = 80;
+};
+
+// HOST[:PORT] with the Router tab's checks.
+RouterTarget ParseRouter(const std::string& text) {
+    RouterTarget target;
+    const std::size_t colon = text.find(':');
+    const std::uint32_t address = ClassicInetAddr(text.substr(0, colon));
+    target.address = address == kAddressNone ? 0 : ntohl(address);
+    if (colon != std::string::npos) {
+        const std::string port = text.substr(colon + 1);
+        char* end = nullptr;
+        const long value = std::strtol(port.c_str(), &end, 10);
+        target.port = (port.empty() || *end != '\0' || value < 0 || value > 0x7FFFFFFF)
+                          ? 0
+                          : static_cast<std::int32_t>(value);
+    }
+    if (const int refusal = CheckRouterTarget(target.address, target.port); refusal != 0) {
+        throw UsageError{LoadString(refusal)};
+    }
+    return target;
+}
+
+std::string ReadPassword(const CommandLine& line) {
+    if (line.passwordFile) {
+        return ReadPasswordFile(*line.passwordFile);
+    }
+    return line.bPasswordStdin ? ReadPasswordLine(STDIN_FILENO, "standard input") : std::string();
+}
+
+FetchOptions Fetching(const CommandLine& line) {
+    return {line.timeouts, CAbortSignal(&InterruptFlag())};
+}
+
+// --detect-url, else the usable entries of the settings file's list, else the built-in servers.
+std::vector<std::string> DetectionServersInForce(const CommandLine& line) {
+    if (!line.detectUrls.empty()) {
+        return line.detectUrls;
+    }
+    const std::string path = SettingsFilePath();
+    const std::optional<std::string> settings = ReadSettingsText(path);
+    if (settings) {
+        if (const auto entries = DetectionServerEntries(*settings)) {
+            std::vector<std::string> skipped;
+            std::vector<std::string> usable = UsableDetectionServers(*entries, &skipped);
+            for (const std::string& entry : skipped) {
+                std::cerr << "velmo-cli: " << path << ": skipped detection server \""
+                          << EscapeControls(entry) << "\": not http://HOST[:PORT][/PATH]\n";
+            }
+            if (!usable.empty()) {
+                return usable;
+            }
+        }
+    }
+    return CDetectScript().Servers();
+}
+
+std::string NormalizedExclusions(const CommandLine& line) {
+    std::string exclusions = line.exclude;
+    NormalizeExclusions(exclusions);
+    return exclusions;
+}
+
+int Spider(const CommandLine& line) {
+    const RouterTarget router = ParseRouter(line.router);
+    if (line.externalAddress && !ParseIPAddress(*line.externalAddress, nullptr)) {
+        throw UsageError{"--external-address takes an IPv4 address"};
+    }
+    const std::string password = ReadPassword(line);
+    CDetectScript detector(line.externalAddress ? std::vector<std::string>()
+                                                : DetectionServersInForce(line));
+    CPrintingSink sink;
+    SpiderSettings settings;
+    settings.timeouts = line.timeouts;
+    if (line.lookupLimit) {
+        settings.lookupLimit = *line.lookupLimit;
+    }
+    CSpiderRun run(sink, detector, settings);
+    run.Prepare(line.login, password, router.address, router.port);
+    if (line.externalAddress) {
+        run.SetExternalAddress(*line.externalAddress);
+    }
+    {
+        const CRunInterruption interruption(run);
+        run.Run();
+    }
+
+    if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
+        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << ": "
+                  << sink.FirstFailure() << '\n';
+    }
+    std::cout << "Parsed pages: " << sink.Parsed() << '\n';
+    if (line.bListParsed) {
+        for (const std::string& path : run.ParsedPages().Paths()) {
+            std::cout << "Parsed: " << EscapeControls(path) << '\n';
+        }
+    }
+    std::string error;
+    if (line.report &&
+        !WriteFileAtomically(*line.report, BuildParsedPagesReport(run.ParsedPages().Paths()),
+                             error)) {
+        std::cerr << "velmo-cli: cannot write " << *line.report << ": " << error << '\n';
+    }
+    const std::uint32_t address =
+        sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
+    const int outcome = run.Outcome(address, sink.FoundCount());
+    std::cout << LoadString(outcome) << std::endl;
+    switch (outcome) {
+        case IDS_STATUS_PAGE_FOUND:
+            return 0;
+        case IDS_NO_STATUS_PAGE:
+            return 1;
+        case IDS_NO_EXTERNAL_ADDRESS:
+            return 2;
+        default:
+            return kExitInterrupted;
+    }
+}
+
+int Probe(const CommandLine& line) {
+    const std::string password = ReadPassword(line);
+    std::string result = "n/a";
+    std::string why;
+    const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,
+                                     NormalizedExclusions(line), result, Fetching(line), &why);
+    std::cout << result << std::endl;
+    if (!bFound) {
+        std::cerr << "velmo-cli: " << line.url << ": " << why << '\n';
+    }
+    return bFound ? 0 : 1;
+}
+
+// Reads the page once per interval; each read starts one interval after the one before ended, so
+// a slow router or a suspended machine never makes reads pile up.
+int Poll(const CommandLine& line) {
+    const RouterTarget router = ParseRouter(line.router);
+    if (line.path.empty()) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    std::string url;
+    if (!ComposeRouterUrl(router.address, static_cast<std::uint16_t>(router.port & 0xFFFF),
+                          line.path, url)) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    const std::string password = ReadPassword(line);
+    const std::string login = RouterLogin(line.login, password);
+    const std::string exclusions = NormalizedExclusions(line);
+    std::unique_ptr<CChangeCommand> onChange;
+    if (line.onChange) {
+        onChange = std::make_unique<CChangeCommand>(*line.onChange);
+    }
+    const std::chrono::milliseconds interval =
+        line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(line.interval)));
+    for (long read = 0; !line.count || read < *line.count; ++read) {
+        if (SleepUnlessInterrupted(interval)) {
+            return kExitInterrupted;
+        }
+        const std::time_t now = std::time(nullptr);
+        std::string result = "n/a";
+        std::string why;
+        const bool bFound =
+            ProbeAddress(url, login, password, false, exclusions, result, Fetching(line), &why);
+        if (Interrupted()) {
+            return kExitInterrupted;  // the read was cut short: it tells nothing
+        }
+        std::cout << FormatPollLine(now, result) << std::endl;
+        if (!bFound) {
+            std::cerr << "velmo-cli: " << url << ": " << why << '\n';
+        }
+        if (onChange) {
+            onChange->ReapIfEnded();
+            if (bFound) {
+                onChange->AddressRead(result);
+            }
+        }
+    }
+    return 0;
+}
+
+// Asks each server once and prints a line for each; 0 when one of them answered.
+int DetectEach(const CommandLine& line, const std::vector<std::string>& servers) {
+    bool bAnswered = false;
+    for (const std::string& url : servers) {
+        const auto start = std::chrono::steady_clock::now();
+        std::string address;
+        std::string why;
+        const bool bFound =
+            ProbeAddress(url, {}, {}, line.bAllowReserved, {}, address, Fetching(line), &why);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        if (Interrupted()) {
+            return kExitInterrupted;
+        }
+        std::cout << url << '\t' << (bFound ? address : why) << '\t' << took.count() << " ms"
+                  << std::endl;
+        bAnswered = bAnswered || bFound;
+    }
+    return bAnswered ? 0 : 2;
+}
+
+int Detect(const CommandLine& line) {
+    const std::vector<std::string> servers = DetectionServersInForce(line);
+    if (line.bEach) {
+        return DetectEach(line, servers);
+    }
+    CDetectScript detector(servers);
+    std::string address;
+    const bool bFound = detector.Detect(line.bAllowReserved, address, Fetching(line));
+    if (Interrupted()) {
+        return kExitInterrupted;
+    }
+    if (!bFound) {
+        std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
+        return 2;
+    }
+    std::cout << address << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+int RunCommand(const CommandLine& line) {
+    if (line.command == "spider") {
+        return Spider(line);
+    }
+    if (line.command == "probe") {
+        return Probe(line);
+    }
+    if (line.command == "poll") {
+        return Poll(line);
+    }
+    return Detect(line);
+}

@@ -1,0 +1,105 @@
+#include "cli/Output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+std::string EscapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+CPrintingSink::CPrintingSink() : m_bProgress(isatty(STDERR_FILENO) != 0) {}
+
+void CPrintingSink::Post(SpiderMessage message, std::string text) {
+    switch (message) {
+        case WM_SPIDER_ADDRESS:
+            m_strAddress = text;
+            std::cout << "Detected IP address: " << text << std::endl;
+            break;
+        case WM_SPIDER_FOUND:
+            if (m_found.Add(text)) {
+                ClearProgress();
+                std::cout << "Found: " << EscapeControls(text) << std::endl;
+            }
+            break;
+        case WM_SPIDER_PARSED:
+            ++m_nParsed;
+            ShowProgress();
+            break;
+        case WM_SPIDER_DONE:
+            ClearProgress();
+            break;
+    }
+}
+
+void CPrintingSink::Fetching(const std::string& path) {
+    m_strReading = EscapeControls(path);
+    ShowProgress();
+}
+
+void CPrintingSink::FetchFailed(const std::string&, const std::string& why) {
+    if (m_strFirstFailure.empty()) {
+        m_strFirstFailure = why;
+    }
+}
+
+// One line, rewritten in place: the count and the page being read, cut to fit 80 columns.
+void CPrintingSink::ShowProgress() {
+    if (m_bProgress) {
+        std::fprintf(stderr, "\r\033[KParsed pages: %d  reading %.55s", m_nParsed,
+                     m_strReading.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void CPrintingSink::ClearProgress() {
+    if (m_bProgress) {
+        std::fputs("\r\033[K", stderr);
+    }
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // created exclusively, mode 600
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    bool bWritten = fchmod(fd, 0666 & ~mask) == 0;
+    for (std::size_t done = 0; bWritten && done < content.size();) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno != EINTR) {
+            bWritten = false;
+        } else if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    bWritten = bWritten && fsync(fd) == 0;
+    bWritten = close(fd) == 0 && bWritten;
+    if (!bWritten || rename(temporary.c_str(), path.c_str()) != 0) {
+        error = std::strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/spider/SpiderParams.h"
+#include "core/spider/SpiderRules.h"
+
+// Router text as it may go to a terminal: each control byte (0x00-0x1F, 0x7F) becomes %XX, so a
+// link can neither start a line of its own nor send the terminal an escape sequence.
+std::string EscapeControls(std::string_view text);
+
+// Prints the run as it goes: the address, each newly found page, progress on a terminal.
+class CPrintingSink : public ISpiderSink {
+public:
+    CPrintingSink();
+
+    void Post(SpiderMessage message, std::string text) override;
+    void Fetching(const std::string& path) override;
+    void FetchFailed(const std::string& path, const std::string& why) override;
+
+    const std::string& Address() const { return m_strAddress; }
+    std::size_t FoundCount() const { return m_found.Size(); }
+    int Parsed() const { return m_nParsed; }
+    // Why the first page that gave no text did not, or the empty text.
+    const std::string& FirstFailure() const { return m_strFirstFailure; }
+
+private:
+    void ShowProgress();
+    void ClearProgress();
+
+    bool m_bProgress;
+    std::string m_strAddress;
+    CFoundPages m_found;
+    std::string m_strReading;
+    std::string m_strFirstFailure;
+    int m_nParsed = 0;
+};
+
+// Writes `content` to a new file beside `path`, then renames it over `path`: whatever stood there,
+// a symbolic link too, is replaced and never written through, and a half-written file never takes
+// its place. False, with `error` set, when that could not be done.
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);

@@ -1,0 +1,94 @@
+#include "cli/Password.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
+
+namespace {
+
+class CFileDescriptor {
+public:
+    explicit CFileDescriptor(int fd) : m_fd(fd) {}
+    ~CFileDescriptor() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    CFileDescriptor(const CFileDescriptor&) = delete;
+    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::string ReadPasswordLine(int fd, const std::string& source) {
+    std::array<char, kMaxPasswordBytes + 1> buffer{};
+    std::size_t size = 0;
+    std::size_t lineEnd = std::string::npos;
+    while (size < buffer.size() && lineEnd == std::string::npos) {
+        std::array<pollfd, 2> waits{{{fd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}}};
+        if (poll(waits.data(), waits.size(), -1) < 0 && errno != EINTR) {
+            throw UsageError{"cannot read the password from " + source + ": " +
+                             std::strerror(errno)};
+        }
+        if (Interrupted()) {
+            break;
+        }
+        const ssize_t n = read(fd, buffer.data() + size, buffer.size() - size);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            throw UsageError{"cannot read the password from " + source + ": " +
+                             std::strerror(errno)};
+        }
+        if (n == 0) {
+            break;
+        }
+        const auto* found = static_cast<const char*>(
+            std::memchr(buffer.data() + size, '\n', static_cast<std::size_t>(n)));
+        size += static_cast<std::size_t>(n);
+        if (found != nullptr) {
+            lineEnd = static_cast<std::size_t>(found - buffer.data());
+        }
+    }
+    std::string line(buffer.data(), lineEnd == std::string::npos ? size : lineEnd);
+    if (line.size() > kMaxPasswordBytes) {
+        throw UsageError{"the password from " + source + " is longer than 4096 bytes"};
+    }
+    if (line.find('\0') != std::string::npos) {
+        throw UsageError{"the password from " + source + " holds a NUL byte"};
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::string ReadPasswordFile(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer before the type check refuses it.
+    const CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (file.Get() < 0) {
+        throw UsageError{"cannot open the password file " + path + ": " + std::strerror(errno)};
+    }
+    struct stat status = {};
+    if (fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        throw UsageError{"the password file " + path + " is not a regular file"};
+    }
+    if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        throw UsageError{"the password file " + path +
+                         " can be read by others; make it private with chmod 600"};
+    }
+    return ReadPasswordLine(file.Get(), path);
+}

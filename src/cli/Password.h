@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+inline constexpr std::size_t kMaxPasswordBytes = 4096;
+
+// The first line of `fd` without its line end (LF or CR LF). At most kMaxPasswordBytes + 1 bytes
+// are read, so a huge input costs nothing; a longer line or one holding a NUL byte is refused with
+// a UsageError naming `source`. A stop request ends the wait for input with what was read so far.
+std::string ReadPasswordLine(int fd, const std::string& source);
+
+// The first line of the file at `path`, which must be a regular file that neither its group nor
+// others can read.
+std::string ReadPasswordFile(const std::string& path);
