@@ -8,8 +8,7 @@ QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
-CPropertyPage::CPropertyPage(CTestSheet& sheet, const QString& caption)
-    : m_sheet(sheet), m_strCaption(caption) {
+CPropertyPage::CPropertyPage(const QString& caption) : m_strCaption(caption) {
     setObjectName(caption);
 }
 

@@ -30,7 +30,7 @@ private:
     }
 
     void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         app->WriteProfileInt("Router", "Port", router->Port());
         if (!path.isEmpty()) {
             app->WriteProfileString("Polling", "Path", path);
@@ -51,12 +51,10 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        InitGuiTestProcess();
-        CPollingPage::SetPollInterval(std::chrono::milliseconds(5));
-    }
+    void initTestCase() { InitGuiTestProcess(); }
     void init() {
         fixture = std::make_unique<CGuiFixture>();
+        fixture->polling.interval = std::chrono::milliseconds(5);
         router = std::make_unique<CLoopbackServer>();
     }
     void cleanup() {
@@ -120,7 +118,7 @@ private Q_SLOTS:
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(Page().IsPolling());
         QCOMPARE(Poll()->text(), QStringLiteral("S&top"));
-        QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && !Log()->isEnabled());
+        QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && Log()->isReadOnly());
         QVERIFY(!routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
@@ -175,8 +173,8 @@ private Q_SLOTS:
     void unreachableRouterLogsNotAvailable() {
         const std::uint16_t port = router->Port();
         router.reset();
-        TheApp()->WriteProfileInt("Router", "Port", port);
-        TheApp()->WriteProfileString("Polling", "Path", "/status.htm");
+        fixture->Settings().WriteProfileInt("Router", "Port", port);
+        fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
         fixture->OpenSheet();
         fixture->ClickTab("Polling");
         router = std::make_unique<CLoopbackServer>();
@@ -197,7 +195,7 @@ private Q_SLOTS:
         OpenOnPollingTab("/status.htm");
         const QStringList lines = PollFor(1);
         QCOMPARE(LogLines(), lines);
-        QVERIFY(Log()->isEnabled());
+        QVERIFY(Log()->isEnabled() && !Log()->isReadOnly());
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QCOMPARE(Log()->toPlainText(), QString());
         QTest::mouseClick(Poll(), Qt::LeftButton);

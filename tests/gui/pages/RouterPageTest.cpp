@@ -215,7 +215,7 @@ private Q_SLOTS:
     }
 
     void storedZeroAddressShowsBlankAndIsRefused() {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         app->WriteProfileInt("Router", "Address", 0);
         fixture->OpenSheet();
         QVERIFY(Address()->IsBlank());
@@ -251,7 +251,7 @@ private Q_SLOTS:
     }
 
     void integersReadBackAsTheFourByteValueWritten() {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         QVERIFY(app->WriteProfileInt("Router", "Address", 0xFFFFFFFFu));
         QCOMPARE(app->GetProfileInt("Router", "Address", 1), 0xFFFFFFFFu);
         QVERIFY(app->WriteProfileString("Router", "Port", "-1"));

@@ -42,7 +42,7 @@ private:
 
     // Opens the sheet aimed at the loopback router and brings the Status tab forward.
     void OpenOnStatusTab() {
-        TheApp()->WriteProfileInt("Router", "Port", router->Port());
+        fixture->Settings().WriteProfileInt("Router", "Port", router->Port());
         fixture->OpenSheet();
         fixture->ClickTab("Status");
     }
@@ -279,7 +279,7 @@ private Q_SLOTS:
 
     void hyperlinkWithTargetOpensItOrBeeps() {
         fixture->OpenSheet();
-        CHyperLink link(QStringLiteral("example"));
+        CHyperLink link(QStringLiteral("example"), *fixture);
         link.SetTarget(QStringLiteral("http://www.velmo.example/"));
         int clicks = 0;
         connect(&link, &CHyperLink::clicked, this, [&] { ++clicks; });
@@ -294,7 +294,7 @@ private Q_SLOTS:
 
     void hyperlinkDrawsHoverDisabledAndSizesToItsText() {
         fixture->OpenSheet();
-        CHyperLink link(QStringLiteral("View parsed pages"));
+        CHyperLink link(QStringLiteral("View parsed pages"), *fixture);
         QVERIFY(link.font().underline());
         QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(link.TextColour(), link.palette().color(QPalette::Link));
