@@ -1,10 +1,12 @@
 // The Polling tab against a loopback router, with a short interval.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include "core/address/DetectScript.h"
 #include "support/GuiFixture.h"
@@ -181,12 +183,27 @@ private Q_SLOTS:
         QVERIFY(PollFor(2).last().endsWith(" - n/a"));
     }
 
+    // What the user types goes as UTF-8, as browsers send it.
+    void credentialsOfTheRouterTabAreSentAtEachPoll_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("ascii") << "secret"
+                               << "Basic YWRtaW46c2VjcmV0";
+        QTest::newRow("non-ascii") << QString::fromUtf8(
+                                          "s\xC3\xA9"
+                                          "cr\xE2\x82\xAC")
+                                   << "Basic " + QString::fromLatin1(QByteArray("admin:s\xC3\xA9"
+                                                                                "cr\xE2\x82\xAC")
+                                                                         .toBase64());
+    }
     void credentialsOfTheRouterTabAreSentAtEachPoll() {
-        router->RequireAuthorization("Basic YWRtaW46c2VjcmV0");
+        QFETCH(QString, password);
+        QFETCH(QString, header);
+        router->RequireAuthorization(header.toStdString());
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab("/status.htm");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
-        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText("secret");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText(password);
         QVERIFY(PollFor(1).front().endsWith(" - 203.0.113.9"));
     }
 
@@ -257,6 +274,61 @@ private Q_SLOTS:
         fixture->ClickTab("Status");
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QVERIFY(!Page().IsPolling());
+    }
+
+    // The window keeps turning while a read stalls; Stop and closing end the read in flight, and
+    // ticks due meanwhile start no second read.
+    void aStalledReadNeverHoldsUpTheWindow() {
+        router->Serve("/status.htm", CLoopbackServer::Stalling());
+        OpenOnPollingTab("/status.htm");
+        QElapsedTimer clock;
+        qint64 longest = 0;
+        int turns = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this, [&] {
+            longest = std::max(longest, clock.restart());
+            ++turns;
+        });
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        clock.start();
+        beat.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(router->Requests().size() == 1u && turns > 200, 20000);
+        beat.stop();
+        qInfo("longest event-loop gap while a read stalled: %lld ms", longest);
+        QVERIFY2(longest < HttpTimeouts().stall.count() / 2, "the window waited for the read");
+        QVERIFY(Page().IsReading());
+        QCOMPARE(router->Requests().size(), 1u);
+
+        clock.restart();
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        qInfo("Stop took %lld ms", clock.elapsed());
+        QVERIFY(!Page().IsReading());
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(router->Requests().size(), 2u, 20000);
+        QVERIFY(LogLines().isEmpty());
+        clock.restart();
+        fixture->CloseSheet();
+        qInfo("Close took %lld ms", clock.elapsed());
+    }
+
+    // Path bytes 0x80-0xFF: typed characters up to U+00FF are those bytes; text with anything
+    // beyond goes as UTF-8.
+    void typedPathsGoOutAsTheirBytes_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("latin-1") << QString::fromUtf8("/st\xC3\xBC.htm") << "/st%FC.htm";
+        QTest::newRow("beyond latin-1")
+            << QString::fromUtf8("/\xE2\x82\xAC\xC3\xBC") << "/%E2%82%AC%C3%BC";
+    }
+    void typedPathsGoOutAsTheirBytes() {
+        QFETCH(QString, path);
+        QFETCH(QString, target);
+        OpenOnPollingTab();
+        PathBox()->setText(path);
+        QTest::mouseClick(Open(), Qt::LeftButton);
+        QCOMPARE(fixture->opened.value(0), router->Url(target.toStdString()).c_str());
+        PollFor(1);
+        QCOMPARE(router->Requests().front().target, target.toStdString());
     }
 
     void timeFieldIsTwentyFourCharactersWide() {

@@ -9,6 +9,8 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "support/GuiFixture.h"
 
 namespace {
@@ -248,6 +250,25 @@ private Q_SLOTS:
         QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QVERIFY(QFileInfo(fixture->SettingsPath()).isDir());
+    }
+
+    // Opening one of these would wait for a writer forever or read without end.
+    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("fifo") << true;
+        QTest::newRow("device") << false;
+    }
+    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults() {
+        QFETCH(bool, fifo);
+        const QString path = fixture->SettingsPath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(fifo ? mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                     : QFile::link("/dev/zero", path));
+        fixture->OpenSheet();
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QVERIFY(fixture->boxes.empty());
+        QVERIFY2(!QFileInfo(path).isFile(), "the settings path is left as it was");
     }
 
     void integersReadBackAsTheFourByteValueWritten() {
