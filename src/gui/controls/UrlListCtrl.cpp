@@ -16,6 +16,7 @@ CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     connect(this, &QAbstractItemView::activated, this,

@@ -1,11 +1,20 @@
 #include "gui/pages/PropertyPage.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 
 QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setBuddy(buddy);
     return label;
+}
+
+void SizeInDialogUnits(QWidget* control, int units) {
+    const QFontMetrics metrics(control->font());
+    const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int average = (metrics.horizontalAdvance(sample) / 26 + 1) / 2;
+    control->setMinimumWidth(units * average / 4);
+    control->setSizePolicy(QSizePolicy::Ignored, control->sizePolicy().verticalPolicy());
 }
 
 CPropertyPage::CPropertyPage(const QString& caption) : m_strCaption(caption) {

@@ -7,6 +7,12 @@ class QLabel;
 // A label whose mnemonic moves the focus to `buddy`.
 QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent);
 
+// Gives `control` a width of `units` dialog units (a quarter of the average character width of
+// its font each) as its least, and shares out any width beyond in proportion to the layout's
+// stretch factors instead of by what its parts would like, so fields keep the proportions that
+// suit their contents at any font size and scale.
+void SizeInDialogUnits(QWidget* control, int units);
+
 // One tab of the test sheet. The sheet calls OnInitDialog once, before the page is first shown,
 // OnSetActive each time it becomes the active tab and OnKillActive when the user leaves it; a page
 // that answers false to OnKillActive keeps the user on it.

@@ -31,6 +31,7 @@ QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& righ
     for (const Labelled& item : {left, right}) {
         grid->addWidget(BuddyLabel(QString::fromLatin1(item.label), item.control, box), 0, column);
         grid->addWidget(item.control, 1, column);
+        SizeInDialogUnits(item.control, item.width);
         grid->setColumnStretch(column++, item.width);
     }
     return box;

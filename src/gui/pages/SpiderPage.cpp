@@ -57,6 +57,7 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
     m_ctrlAddress.setEnabled(false);
+    SizeInDialogUnits(&m_ctrlAddress, 100);
     m_linkReport.setObjectName(QStringLiteral("reportLink"));
     m_staticCount.setObjectName(QStringLiteral("parsedCount"));
 

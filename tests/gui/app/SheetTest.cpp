@@ -1,11 +1,15 @@
 // The sheet between its pages: guarded tab switches, keys that must not close it, boxes owned by
 // it, and buttons that follow the other test's state.
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <cmath>
 
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
@@ -80,6 +84,43 @@ private Q_SLOTS:
         QCOMPARE(fixture->ShownPage(), QStringLiteral("Polling"));
         fixture->ClickTab("About");
         QCOMPARE(watch.uninitialisedShows, QStringList());
+    }
+
+    // The font grows with the desktop's scale: at the default size no text is cut and the Router
+    // fields keep the proportions of their contents.
+    void defaultSizeFitsEveryTextAndKeepsFieldProportions_data() {
+        QTest::addColumn<double>("scale");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("1.5x") << 1.5;
+    }
+    void defaultSizeFitsEveryTextAndKeepsFieldProportions() {
+        QFETCH(double, scale);
+        const QFont original = QApplication::font();
+        QFont font = original;
+        font.setPointSizeF(original.pointSizeF() * scale);
+        QApplication::setFont(font);
+        CTestSheet& sheet = fixture->OpenSheet();
+        for (int i = 0; i < Tabs()->count(); ++i) {
+            fixture->ClickTab(Tabs()->tabText(i));
+            QCoreApplication::processEvents();
+            QWidget* page = Tabs()->widget(i);
+            for (QLabel* label : page->findChildren<QLabel*>()) {
+                if (!label->wordWrap() && !qobject_cast<CIPAddressCtrl*>(label->parentWidget())) {
+                    QVERIFY2(label->width() >= label->sizeHint().width(),
+                             qPrintable(label->text()));
+                }
+            }
+            for (QAbstractButton* button : page->findChildren<QAbstractButton*>()) {
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+            }
+        }
+        QApplication::setFont(original);
+        auto width = [&](const char* name) {
+            return double(sheet.RouterPage().findChild<QWidget*>(name)->width());
+        };
+        QVERIFY(std::abs(width("loginEdit") - width("passwordEdit")) <= 1);
+        QVERIFY2(std::abs(width("routerAddress") / width("portEdit") - 105.0 / 55) < 0.1,
+                 "address and port keep their proportion");
     }
 
     void enterOnAListRowHandsThePathOverAndKeepsTheWindowOpen() {
