@@ -331,6 +331,36 @@ private Q_SLOTS:
         QCOMPARE(router->Requests().front().target, target.toStdString());
     }
 
+    // The page needs no sheet: any router target and desktop will do.
+    void pageStandsAloneWithItsOwnRouterTarget() {
+        struct Target : IRouterTarget {
+            bool ValidateAndSave() override { return true; }
+            void EnableControls(bool bEnable) override { enabled << bEnable; }
+            std::string LoginBytes() const override { return {}; }
+            std::string PasswordBytes() const override { return {}; }
+            std::uint32_t Address() const override { return 0x7F000001; }
+            std::int32_t Port() const override { return port; }
+            QList<bool> enabled;
+            std::int32_t port = 0;
+        } target;
+        target.port = router->Port();
+        router->Serve("/alone.htm", 200, "WAN 203.0.113.9");
+        CPollingPage page(fixture->Settings(), target, *fixture, {},
+                          {std::chrono::milliseconds(5), {}});
+        QList<bool> states;
+        connect(&page, &CPollingPage::pollingChanged, this, [&](bool bOn) { states << bOn; });
+        page.show();
+        page.EnsureInitialized();
+        page.findChild<QLineEdit*>("pathEdit")->setText("/alone.htm");
+        QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            page.findChild<QPlainTextEdit*>("logEdit")->toPlainText().contains("203.0.113.9"),
+            20000);
+        QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
+        QCOMPARE(target.enabled, QList<bool>({false, true}));
+        QCOMPARE(states, QList<bool>({true, false}));
+    }
+
     void timeFieldIsTwentyFourCharactersWide() {
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab("/status.htm");
