@@ -1,7 +1,6 @@
 #include "support/GuiFixture.h"
 
 #include <QFile>
-#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -15,31 +14,26 @@ void InitGuiTestProcess() {
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
 }
 
-CGuiFixture::CGuiFixture() {
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-    SetDesktopHooks({
-        [this](const QString& text, MessageIcon icon) {
-            boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString()});
-        },
-        [this](const QString& target) {
-            opened.push_back(target);
-            return bOpenSucceeds;
-        },
-        [this] { ++beeps; },
-    });
-    m_app = std::make_unique<CVelmoApp>();
-    m_app->SetRegistryKey(QStringLiteral("Ravik"));
-}
+CGuiFixture::CGuiFixture() : m_settings(m_dir.path() + "/Ravik/Velmo.ini") {}
 
 CGuiFixture::~CGuiFixture() {
     m_sheet.reset();
-    m_app.reset();
-    SetDesktopHooks({});
+}
+
+void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) {
+    boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
+                     m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr});
+}
+
+bool CGuiFixture::Open(const QString& target) {
+    opened.push_back(target);
+    return bOpenSucceeds;
 }
 
 CTestSheet& CGuiFixture::OpenSheet() {
     m_sheet = std::make_unique<CTestSheet>(
-        nullptr, SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}});
+        m_settings,
+        SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}, polling, this});
     m_sheet->show();
     return *m_sheet;
 }
@@ -60,8 +54,19 @@ QString CGuiFixture::ActiveTab() const {
     return tabs->tabText(tabs->currentIndex());
 }
 
+QString CGuiFixture::ShownPage() const {
+    auto* tabs = m_sheet->findChild<QTabWidget*>(QStringLiteral("tabs"));
+    QStringList shown;
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->widget(i)->isVisible()) {
+            shown << tabs->tabText(i);
+        }
+    }
+    return shown.join(',');
+}
+
 QString CGuiFixture::SettingsPath() const {
-    return m_dir.path() + "/Ravik/Velmo.ini";
+    return m_settings.File();
 }
 
 QString CGuiFixture::SettingsText() const {

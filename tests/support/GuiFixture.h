@@ -5,51 +5,61 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "gui/app/TestSheet.h"
-#include "gui/app/VelmoApp.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/settings/SettingsStore.h"
 
 class QTabBar;
 
-// A fresh settings folder, the application object and a desktop that records instead of showing:
-// message boxes, files and URLs opened, error beeps.
-class CGuiFixture {
+// A fresh settings file and a desktop that records instead of showing: message boxes, files and
+// URLs opened, error beeps.
+class CGuiFixture : public CDesktop {
 public:
     CGuiFixture();
-    ~CGuiFixture();
+    ~CGuiFixture() override;
 
     struct Box {
         QString text;
         MessageIcon icon;
         QString activeTab;  // the sheet's tab when the box came up
+        QString shownPage;  // the caption of the page visible then
+        QWidget* window;    // the window the box belongs to
     };
 
     // Builds the sheet, as start-up does, and shows it.
     CTestSheet& OpenSheet();
     void CloseSheet() { m_sheet.reset(); }
     CTestSheet& Sheet() { return *m_sheet; }
+    CSettingsStore& Settings() { return m_settings; }
 
     // Clicks the tab with this caption.
     void ClickTab(const QString& caption);
     QString ActiveTab() const;
+    QString ShownPage() const;
 
     // The raw text of the settings file.
     QString SettingsText() const;
     QString SettingsPath() const;
 
-    // The detection servers of the sheet OpenSheet builds; none is ever the real ten.
+    // What OpenSheet gives the sheet. No detection server is ever one of the real ten.
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
+    PollingSettings polling;
 
     std::vector<Box> boxes;
     QStringList opened;
     int beeps = 0;
     bool bOpenSucceeds = true;
 
+    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
+    bool Open(const QString& target) override;
+    void Beep() override { ++beeps; }
+
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<CVelmoApp> m_app;
+    CSettingsStore m_settings;
     std::unique_ptr<CTestSheet> m_sheet;
 };
 

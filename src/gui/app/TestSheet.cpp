@@ -1,14 +1,20 @@
 #include "gui/app/TestSheet.h"
 
 #include <QCoreApplication>
-#include <QDialogButtonBox>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <functional>
+
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/text/Bytes.h"
 
 // The icon lives in the UI library's resources, which a static library must register itself.
 static void InitResources() {
@@ -28,19 +34,102 @@ private:
     std::string m_strText;
 };
 
+using SwitchRequest = std::function<void(int index)>;
+
+// Clicks, arrow keys and the wheel ask for a tab instead of switching to it.
+class CGuardedTabBar : public QTabBar {
+public:
+    explicit CGuardedTabBar(SwitchRequest request) : m_request(std::move(request)) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        const int index = tabAt(event->position().toPoint());
+        if (event->button() == Qt::LeftButton && index >= 0 && index != currentIndex()) {
+            m_request(index);
+            event->accept();
+            return;
+        }
+        QTabBar::mousePressEvent(event);
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        int index = -1;
+        switch (event->key()) {
+            case Qt::Key_Left:
+            case Qt::Key_Up:
+                index = currentIndex() - 1;
+                break;
+            case Qt::Key_Right:
+            case Qt::Key_Down:
+                index = currentIndex() + 1;
+                break;
+            case Qt::Key_Home:
+                index = 0;
+                break;
+            case Qt::Key_End:
+                index = count() - 1;
+                break;
+            default:
+                QTabBar::keyPressEvent(event);
+                return;
+        }
+        if (index >= 0 && index < count()) {
+            m_request(index);
+        }
+        event->accept();
+    }
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+
+private:
+    SwitchRequest m_request;
+};
+
+// Ctrl+Tab and Ctrl+PageUp/PageDown ask too.
+class CGuardedTabWidget : public QTabWidget {
+public:
+    CGuardedTabWidget(const SwitchRequest& request, QWidget* parent)
+        : QTabWidget(parent), m_request(request) {
+        setTabBar(new CGuardedTabBar(request));
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool bCtrl = event->modifiers() & Qt::ControlModifier;
+        int step = 0;
+        if (bCtrl && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_PageDown)) {
+            step = (event->modifiers() & Qt::ShiftModifier) ? -1 : 1;
+        } else if (bCtrl && (event->key() == Qt::Key_Backtab || event->key() == Qt::Key_PageUp)) {
+            step = -1;
+        }
+        if (step == 0 || count() == 0) {
+            QTabWidget::keyPressEvent(event);
+            return;
+        }
+        m_request((currentIndex() + step + count()) % count());
+        event->accept();
+    }
+
+private:
+    SwitchRequest m_request;
+};
+
 }  // namespace
 
-CTestSheet::CTestSheet(QWidget* parent, SheetEnvironment environment)
+CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, QWidget* parent)
     : QDialog(parent),
       m_detector(environment.detectionServers.empty()
                      ? CDetectScript()
                      : CDetectScript(std::move(environment.detectionServers))),
-      m_pTabs(new QTabWidget(this)),
+      m_desktop(environment.desktop != nullptr ? *environment.desktop : SystemDesktop()),
+      m_pTabs(new CGuardedTabWidget([this](int index) { SwitchTo(index); }, this)),
       m_pClose(new QPushButton(QStringLiteral("Close"), this)),
-      m_routerPage(*this),
-      m_statusPage(*this, m_detector, std::move(environment.spider)),
-      m_pollingPage(*this),
-      m_aboutPage(*this) {
+      m_routerPage(settings, m_desktop),
+      m_statusPage(
+          *this, m_detector, m_routerPage, m_desktop, [this] { return m_pollingPage.IsPolling(); },
+          std::move(environment.spider)),
+      m_pollingPage(
+          settings, m_routerPage, m_desktop, [this] { return m_statusPage.IsRunning(); },
+          environment.polling),
+      m_aboutPage(m_desktop) {
     InitResources();
     setWindowTitle(LoadText(IDS_APP_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/velmo/velmo.svg")));
@@ -56,6 +145,20 @@ CTestSheet::CTestSheet(QWidget* parent, SheetEnvironment environment)
     m_pClose->setDefault(true);
     connect(m_pClose, &QPushButton::clicked, this, &CTestSheet::OnClose);
     connect(m_pTabs, &QTabWidget::currentChanged, this, &CTestSheet::OnTabChanged);
+
+    connect(&m_routerPage, &CPropertyPage::activationRequested, this,
+            [this] { SetActivePage(&m_routerPage); });
+    connect(&m_pollingPage, &CPropertyPage::activationRequested, this,
+            [this] { SetActivePage(&m_pollingPage); });
+    connect(&m_statusPage, &CSpiderPage::pathChosen, &m_pollingPage, &CPollingPage::SetPath);
+    connect(&m_statusPage, &CSpiderPage::pollingToggleRequested, this, [this] {
+        SetActivePage(&m_pollingPage);
+        m_pollingPage.TogglePolling();
+    });
+    connect(&m_statusPage, &CSpiderPage::runningChanged, &m_pollingPage,
+            &CPollingPage::OnSpiderRunChanged);
+    connect(&m_pollingPage, &CPollingPage::pollingChanged, &m_statusPage,
+            [this](bool bPolling) { m_statusPage.EnableRun(!bPolling); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -75,35 +178,51 @@ CTestSheet::~CTestSheet() {
     disconnect(m_pTabs, nullptr, this, nullptr);
 }
 
+CPropertyPage* CTestSheet::PageAt(int index) const {
+    return static_cast<CPropertyPage*>(m_pTabs->widget(index));
+}
+
 CPropertyPage* CTestSheet::GetActivePage() const {
-    return static_cast<CPropertyPage*>(m_pTabs->widget(m_nActive));
+    return PageAt(m_nActive);
 }
 
 bool CTestSheet::SetActivePage(CPropertyPage* page) {
     const int index = m_pTabs->indexOf(page);
-    if (index < 0) {
+    return index >= 0 && SwitchTo(index);
+}
+
+bool CTestSheet::SwitchTo(int index) {
+    if (index == m_nActive) {
+        return true;
+    }
+    if (!GetActivePage()->OnKillActive()) {
         return false;
     }
-    if (index != m_nActive) {
-        m_pTabs->setCurrentIndex(index);
+    CPropertyPage* page = PageAt(index);
+    if (!page->IsInitialized()) {
+        // Laid out at the size it will show at, so what it measures when initialised holds.
+        page->setGeometry(GetActivePage()->geometry());
+        if (QLayout* layout = page->layout()) {
+            layout->activate();
+        }
+        page->EnsureInitialized();
     }
-    return m_nActive == index;
+    m_nActive = index;
+    m_pTabs->setCurrentIndex(index);
+    page->OnSetActive();
+    return true;
 }
 
 void CTestSheet::OnTabChanged(int index) {
+    // Switches the tab bar did not ask for first, made through the tab widget itself.
     if (m_bSwitching || index == m_nActive) {
         return;
     }
-    if (!GetActivePage()->OnKillActive()) {
-        m_bSwitching = true;
-        m_pTabs->setCurrentIndex(m_nActive);
-        m_bSwitching = false;
-        return;
-    }
-    m_nActive = index;
-    auto* page = static_cast<CPropertyPage*>(m_pTabs->widget(index));
-    page->EnsureInitialized();
-    page->OnSetActive();
+    const int target = index;
+    m_bSwitching = true;
+    m_pTabs->setCurrentIndex(m_nActive);
+    m_bSwitching = false;
+    SwitchTo(target);
 }
 
 void CTestSheet::OnClose() {
@@ -127,10 +246,10 @@ bool CTestSheet::event(QEvent* event) {
             m_statusPage.OnPageParsed();
             break;
         case WM_SPIDER_FOUND:
-            m_statusPage.OnPageFound(QString::fromStdString(text));
+            m_statusPage.OnPageFound(text);
             break;
         case WM_SPIDER_ADDRESS:
-            m_statusPage.OnAddressDetected(QString::fromStdString(text));
+            m_statusPage.OnAddressDetected(text);
             break;
         default:
             m_statusPage.OnSpiderDone();

@@ -9,23 +9,30 @@
 #include "gui/pages/RouterPage.h"
 #include "gui/pages/SpiderPage.h"
 
+class CDesktop;
+class CSettingsStore;
 class QPushButton;
 class QTabWidget;
 
 // What the window needs from its surroundings. The program keeps the defaults; tests aim the
-// detector at loopback servers and shorten the time-outs.
+// detector at loopback servers, shorten the time-outs and the poll interval, and record what the
+// desktop is asked to do.
 struct SheetEnvironment {
     std::vector<std::string> detectionServers;  // empty: the built-in ten
     SpiderSettings spider;
+    PollingSettings polling;
+    CDesktop* desktop = nullptr;  // null: the system's
 };
 
-// The program's window: the four tabs and one Close button. It is also where the spider worker
-// posts its messages; they are handed to the Status page in posting order, whichever tab shows.
+// The program's window: the four tabs and one Close button. It wires the pages, which know
+// nothing of one another, and it is where the spider worker posts its messages; they are handed
+// to the Status page in posting order, whichever tab shows.
 class CTestSheet : public QDialog, public ISpiderSink {
     Q_OBJECT
 
 public:
-    explicit CTestSheet(QWidget* parent = nullptr, SheetEnvironment environment = {});
+    explicit CTestSheet(CSettingsStore& settings, SheetEnvironment environment = {},
+                        QWidget* parent = nullptr);
     ~CTestSheet() override;
 
     int DoModal() { return exec(); }
@@ -46,11 +53,16 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    // The one way from tab to tab: the page in front must agree to be left, and the next one is
+    // initialised before it is ever visible.
+    bool SwitchTo(int index);
+    CPropertyPage* PageAt(int index) const;
     void OnTabChanged(int index);
     void OnClose();
 
     // The detector lives as long as the window, so its rotation carries over from run to run.
     CDetectScript m_detector;
+    CDesktop& m_desktop;
     QTabWidget* m_pTabs;
     QPushButton* m_pClose;
     int m_nActive = 0;

@@ -2,37 +2,29 @@
 
 #include <QString>
 
-#include <cstdint>
+#include <optional>
 
-// The application object: start-up and the per-user settings store.
-//
-// Settings live in an INI file under the user's configuration folder: company, then profile
-// (the application name), then one group per section. Every operation opens the store, does its
-// work and closes it again, so a value written is what the next read returns.
+#include "gui/app/TestSheet.h"
+#include "gui/settings/SettingsStore.h"
+
+// The application object: the settings root, then the window, run until the user closes it.
 class CVelmoApp {
 public:
     CVelmoApp();  // the application name is the title string, "Velmo"
-    ~CVelmoApp();
-    CVelmoApp(const CVelmoApp&) = delete;
-    CVelmoApp& operator=(const CVelmoApp&) = delete;
 
     // Settings root first, then the sheet and its pages, then the modal run; returns false so the
     // process ends when the window closes.
     bool InitInstance();
 
+    // Every setting lives in the user's file of `company` and this application from now on.
     void SetRegistryKey(const QString& company);
-    QString GetProfileString(const QString& section, const QString& entry,
-                             const QString& defaultValue = {}) const;
-    std::uint32_t GetProfileInt(const QString& section, const QString& entry,
-                                std::uint32_t defaultValue) const;
-    bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
-    bool WriteProfileInt(const QString& section, const QString& entry, std::uint32_t value);
+
+    // What start-up gives the window from the settings: the user's detection servers (section
+    // "Detection", entry "Servers") when the list holds at least one usable entry; entries that
+    // are not plain http URLs are skipped. The program never writes that section.
+    static SheetEnvironment StartupEnvironment(const CSettingsStore& settings);
 
 private:
     QString m_strAppName;
-    QString m_strRegistryKey;
-    QString m_strProfileName;
+    std::optional<CSettingsStore> m_settings;
 };
-
-// The one application object, or null before it exists.
-CVelmoApp* TheApp();

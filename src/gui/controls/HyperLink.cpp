@@ -14,8 +14,8 @@
 #include "gui/desktop/Desktop.h"
 
 // Until a target is set, the link opens its own text.
-CHyperLink::CHyperLink(const QString& text, QWidget* parent)
-    : QWidget(parent), m_strText(text), m_strTarget(text) {
+CHyperLink::CHyperLink(const QString& text, CDesktop& desktop, QWidget* parent)
+    : QWidget(parent), m_desktop(desktop), m_strText(text), m_strTarget(text) {
     QFont linkFont = font();
     linkFont.setUnderline(true);
     setFont(linkFont);
@@ -36,10 +36,10 @@ bool CHyperLink::OpenTarget() {
     if (m_strTarget.isEmpty()) {
         return false;
     }
-    if (ShellOpen(m_strTarget)) {
+    if (m_desktop.Open(m_strTarget)) {
         update();
     } else {
-        ErrorBeep();
+        m_desktop.Beep();
     }
     return true;
 }

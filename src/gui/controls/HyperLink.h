@@ -3,15 +3,17 @@
 #include <QColor>
 #include <QWidget>
 
+class CDesktop;
+
 // A text that behaves as a web link: underlined, in the palette's link colour and red under the
 // mouse, a pointing hand, a focus rectangle, activated by a click or the Space bar. With a target
-// it opens it; with none it tells its parent through clicked(), so it also serves as a
-// link-styled button.
+// it opens it on `desktop`; with none it tells its parent through clicked(), so it also serves as
+// a link-styled button.
 class CHyperLink : public QWidget {
     Q_OBJECT
 
 public:
-    explicit CHyperLink(const QString& text, QWidget* parent = nullptr);
+    CHyperLink(const QString& text, CDesktop& desktop, QWidget* parent = nullptr);
 
     // A null tool tip shows the target; an empty one shows none.
     void SetTarget(const QString& target, const QString* toolTip = nullptr);
@@ -43,6 +45,7 @@ private:
     void Activate();
     void ResizeToText();
 
+    CDesktop& m_desktop;
     QString m_strText;
     QString m_strTarget;
     QColor m_crHoverColour{255, 0, 0};

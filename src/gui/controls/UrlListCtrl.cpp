@@ -1,12 +1,13 @@
 #include "gui/controls/UrlListCtrl.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
 
 #include "core/text/StringTable.h"
-#include "gui/desktop/Desktop.h"
+#include "gui/text/Bytes.h"
 
 CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
     setShowGrid(true);
@@ -15,6 +16,7 @@ CUrlListCtrl::CUrlListCtrl(QWidget* parent) : QTableWidget(0, 1, parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     connect(this, &QAbstractItemView::activated, this,
@@ -60,6 +62,16 @@ int CUrlListCtrl::GetFirstSelected() const {
 QString CUrlListCtrl::GetItemText(int row) const {
     const QTableWidgetItem* cell = item(row, 0);
     return cell != nullptr ? cell->text() : QString();
+}
+
+void CUrlListCtrl::keyPressEvent(QKeyEvent* event) {
+    QTableWidget::keyPressEvent(event);
+    // The view reports Enter on a row as its activation but lets the key go on to the dialog,
+    // whose default button would then close the window as well.
+    const bool bEnter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (bEnter && currentIndex().isValid()) {
+        event->accept();
+    }
 }
 
 void CUrlListCtrl::mouseReleaseEvent(QMouseEvent* event) {

@@ -7,49 +7,36 @@
 #include <QUrl>
 
 #include "core/text/StringTable.h"
+#include "gui/text/Bytes.h"
 
 namespace {
 
-DesktopHooks& Hooks() {
-    static DesktopHooks hooks;
-    return hooks;
-}
+class CSystemDesktop final : public CDesktop {
+public:
+    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override {
+        QWidget* window = owner != nullptr ? owner->window() : nullptr;
+        QMessageBox box(
+            icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+            LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, window);
+        if (window != nullptr) {
+            box.setWindowIcon(window->windowIcon());
+        }
+        box.exec();
+    }
+
+    bool Open(const QString& target) override {
+        const QUrl url = target.contains(QLatin1String("://"))
+                             ? QUrl(target)
+                             : QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());
+        return QDesktopServices::openUrl(url);
+    }
+
+    void Beep() override { QApplication::beep(); }
+};
 
 }  // namespace
 
-QString LoadText(int id) {
-    return QString::fromLatin1(LoadString(id));
-}
-
-void SetDesktopHooks(DesktopHooks hooks) {
-    Hooks() = std::move(hooks);
-}
-
-void ShowMessageBox(const QString& text, MessageIcon icon) {
-    if (Hooks().messageBox) {
-        Hooks().messageBox(text, icon);
-        return;
-    }
-    QMessageBox box(
-        icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
-        LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
-}
-
-bool ShellOpen(const QString& target) {
-    if (Hooks().open) {
-        return Hooks().open(target);
-    }
-    const QUrl url = target.contains(QLatin1String("://"))
-                         ? QUrl(target)
-                         : QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());
-    return QDesktopServices::openUrl(url);
-}
-
-void ErrorBeep() {
-    if (Hooks().beep) {
-        Hooks().beep();
-        return;
-    }
-    QApplication::beep();
+CDesktop& SystemDesktop() {
+    static CSystemDesktop desktop;
+    return desktop;
 }

@@ -2,29 +2,23 @@
 
 #include <QString>
 
-#include <functional>
-
-// The desktop around the window: message boxes, the shell's "open", the error sound. Each goes
-// through one hook that tests replace to see the call and answer it.
-
-// A text of the string table, for the window.
-QString LoadText(int id);
+class QWidget;
 
 enum class MessageIcon { Exclamation, Information };
 
-// A modal box captioned with the application's title, with an OK button.
-void ShowMessageBox(const QString& text, MessageIcon icon);
+// The desktop around the window: message boxes, the shell's "open", the error sound. The window
+// reaches them only through one of these, so tests put in one that records the calls.
+class CDesktop {
+public:
+    virtual ~CDesktop() = default;
 
-// Opens a file path or URL with the desktop's handler; true when the desktop accepted it.
-bool ShellOpen(const QString& target);
-
-void ErrorBeep();
-
-struct DesktopHooks {
-    std::function<void(const QString& text, MessageIcon icon)> messageBox;
-    std::function<bool(const QString& target)> open;
-    std::function<void()> beep;
+    // A modal box captioned with the application's title, with an OK button, owned by `owner`'s
+    // window: centred on it and carrying its icon.
+    virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // Opens a file path or URL with the desktop's handler; true when the desktop accepted it.
+    virtual bool Open(const QString& target) = 0;
+    virtual void Beep() = 0;
 };
 
-// Replaces the real desktop; empty members restore the real behaviour.
-void SetDesktopHooks(DesktopHooks hooks);
+// The real desktop. It holds no state, so one serves every window.
+CDesktop& SystemDesktop();

@@ -6,7 +6,7 @@
 
 #include "core/text/StringTable.h"
 #include "core/version/ModuleVersion.h"
-#include "gui/desktop/Desktop.h"
+#include "gui/text/Bytes.h"
 
 namespace {
 const QString kWebsite = QStringLiteral(VELMO_WEBSITE);
@@ -17,10 +17,10 @@ QString FirstSentence(const QString& notice) {
     return sentences.isEmpty() ? QString() : sentences.front();
 }
 
-CAboutPage::CAboutPage(CTestSheet& sheet)
-    : CPropertyPage(sheet, QStringLiteral("About")),
+CAboutPage::CAboutPage(CDesktop& desktop)
+    : CPropertyPage(QStringLiteral("About")),
       m_frameTitle(LoadText(IDS_APP_TITLE)),
-      m_linkSite(kWebsite),
+      m_linkSite(kWebsite, desktop),
       m_staticVersion(QStringLiteral("<version>")),
       m_staticNotice(QStringLiteral("<copyright>")) {
     m_linkSite.setObjectName(QStringLiteral("siteLink"));

@@ -12,7 +12,7 @@ class CAboutPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    explicit CAboutPage(CTestSheet& sheet);
+    explicit CAboutPage(CDesktop& desktop);
 
     bool OnInitDialog() override;
 

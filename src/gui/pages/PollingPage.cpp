@@ -5,45 +5,42 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include <ctime>
-
 #include "core/address/AddressProbe.h"
 #include "core/address/Exclusions.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/text/StringTable.h"
-#include "gui/app/TestSheet.h"
-#include "gui/app/VelmoApp.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/settings/SettingsStore.h"
+#include "gui/text/Bytes.h"
 
 namespace {
 
 const QString kSection = QStringLiteral("Polling");
-std::chrono::milliseconds g_pollInterval{60000};
 
 QString Normalized(const QString& exclusions) {
-    std::string text = exclusions.toStdString();
+    std::string text = ToBytes(exclusions);
     NormalizeExclusions(text);
-    return QString::fromStdString(text);
+    return FromBytes(text);
 }
 
 }  // namespace
 
-void CPollingPage::SetPollInterval(std::chrono::milliseconds interval) {
-    g_pollInterval = interval;
-}
-
-CPollingPage::CPollingPage(CTestSheet& sheet)
-    : CPropertyPage(sheet, QStringLiteral("Polling")),
+CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDesktop& desktop,
+                           std::function<bool()> isSpiderRunning, PollingSettings polling)
+    : CPropertyPage(QStringLiteral("Polling")),
+      m_settings(settings),
+      m_router(router),
+      m_desktop(desktop),
+      m_isSpiderRunning(std::move(isSpiderRunning)),
+      m_polling(polling),
       m_btnPoll(LoadText(IDS_POLL)),
       m_btnOpen(QStringLiteral("&Open...")) {
-    if (const CVelmoApp* app = TheApp()) {
-        m_strPath = app->GetProfileString(kSection, QStringLiteral("Path"));
-        m_strExcludes = Normalized(app->GetProfileString(kSection, QStringLiteral("Excludes")));
-    }
+    m_strPath = settings.GetProfileString(kSection, QStringLiteral("Path"));
+    m_strExcludes = Normalized(settings.GetProfileString(kSection, QStringLiteral("Excludes")));
     m_editPath.setObjectName(QStringLiteral("pathEdit"));
     m_editLog.setObjectName(QStringLiteral("logEdit"));
-    m_editLog.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editLog.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_editLog.setTabChangesFocus(true);
     m_btnPoll.setObjectName(QStringLiteral("pollButton"));
     m_btnPoll.setEnabled(false);
@@ -81,6 +78,10 @@ CPollingPage::CPollingPage(CTestSheet& sheet)
     connect(&m_timer, &QTimer::timeout, this, &CPollingPage::OnTimer);
 }
 
+CPollingPage::~CPollingPage() {
+    AbandonRead();
+}
+
 bool CPollingPage::DoDataExchange(bool bSaveAndValidate) {
     if (bSaveAndValidate) {
         m_strPath = m_editPath.text();
@@ -102,7 +103,8 @@ bool CPollingPage::OnSetActive() {
         m_editPath.setText(m_strPath);
         OnChangePath();
     }
-    m_btnPoll.setEnabled(!Sheet().StatusPage().IsRunning() && !m_editPath.text().isEmpty());
+    m_btnPoll.setEnabled(!(m_isSpiderRunning && m_isSpiderRunning()) &&
+                         !m_editPath.text().isEmpty());
     if (m_bActivatedBefore) {
         UpdateData(false);
     }
@@ -116,87 +118,131 @@ void CPollingPage::OnChangePath() {
     m_btnPoll.setEnabled(bHasPath);
 }
 
+void CPollingPage::OnSpiderRunChanged(bool bRunning) {
+    if (!IsPolling()) {
+        m_btnPoll.setEnabled(!bRunning && !m_editPath.text().isEmpty());
+    }
+}
+
 bool CPollingPage::ApplyPollingSettings() {
     UpdateData(true);
     if (m_strPath.isEmpty()) {
-        Sheet().SetActivePage(this);
-        ShowMessageBox(LoadText(IDS_INVALID_PATH), MessageIcon::Exclamation);
+        Q_EMIT activationRequested();
+        m_desktop.ShowMessage(this, LoadText(IDS_INVALID_PATH), MessageIcon::Exclamation);
         m_editPath.setFocus();
         return false;
     }
     m_strExcludes = Normalized(m_strExcludes);
-    if (CVelmoApp* app = TheApp()) {
-        app->WriteProfileString(kSection, QStringLiteral("Path"), m_strPath);
-        app->WriteProfileString(kSection, QStringLiteral("Excludes"), m_strExcludes);
-    }
+    m_settings.WriteProfileString(kSection, QStringLiteral("Path"), m_strPath);
+    m_settings.WriteProfileString(kSection, QStringLiteral("Excludes"), m_strExcludes);
     UpdateData(false);
     return true;
 }
 
 void CPollingPage::TogglePolling() {
-    CRouterPage& router = Sheet().RouterPage();
     if (m_bPolling == 0) {
-        if (!router.ValidateAndSave() || !ApplyPollingSettings()) {
+        if (!m_router.ValidateAndSave() || !ApplyPollingSettings()) {
             return;
         }
         if (!ComposeUrl()) {
             return;
         }
         m_bPolling = 1;
-        router.EnableControls(false);
+        m_router.EnableControls(false);
         SetPollingState(true);
     } else {
         m_bPolling = 0;
-        router.EnableControls(true);
+        m_router.EnableControls(true);
         SetPollingState(false);
     }
+    Q_EMIT pollingChanged(IsPolling());
 }
 
 void CPollingPage::SetPollingState(bool bPolling) {
     if (bPolling) {
         m_editLog.clear();
-        m_timer.start(g_pollInterval);
+        m_timer.start(m_polling.interval);
         m_btnPoll.setText(LoadText(IDS_STOP));
     } else {
         m_timer.stop();
+        AbandonRead();
         m_btnPoll.setText(LoadText(IDS_POLL));
     }
     m_editPath.setEnabled(!bPolling);
     m_editExcludes.setEnabled(!bPolling);
-    m_editLog.setEnabled(!bPolling);
+    // The log is what polling is for: while it grows it stays legible and scrollable, only not
+    // editable.
+    m_editLog.setReadOnly(bPolling);
 }
 
 void CPollingPage::OnTimer() {
+    if (m_bReading) {
+        return;  // the read of an earlier tick still runs; one at a time
+    }
     const std::time_t now = std::time(nullptr);
-    std::string result = "n/a";
-    const CRouterPage& router = Sheet().RouterPage();
-    ProbeAddress(m_strUrl.toStdString(), router.Login().toStdString(),
-                 router.Password().toStdString(), false, m_strExcludes.toStdString(), result);
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+    m_bAbortRead.store(false);
+    m_bReading = true;
+    const unsigned serial = ++m_nReadSerial;
+    m_reader =
+        std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
+                     password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
+                     options = FetchOptions{m_polling.timeouts, CAbortSignal(&m_bAbortRead)}] {
+            std::string result = "n/a";
+            ProbeAddress(url, login, password, false, excludes, result, options);
+            // The page outlives this thread (it joins it), so posting to it is safe; the event goes
+            // with the page if the page is destroyed first.
+            QMetaObject::invokeMethod(
+                this, [this, serial, now, result] { OnReadDone(serial, now, result); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::string& result) {
+    if (!m_bReading || serial != m_nReadSerial) {
+        return;
+    }
+    m_bReading = false;
+    m_reader.join();
+    QScrollBar* scroll = m_editLog.verticalScrollBar();
+    const bool bFollow = scroll->value() == scroll->maximum();
     // The line ends as a paragraph of the log; appending keeps a tick's cost independent of how
     // long polling has run.
-    QTextCursor cursor = m_editLog.textCursor();
+    QTextCursor cursor(m_editLog.document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromLocal8Bit(FormatPollLine(now, result)) + '\n');
-    m_editLog.verticalScrollBar()->setValue(m_editLog.verticalScrollBar()->maximum());
+    cursor.insertText(QString::fromLocal8Bit(FormatPollLine(started, result)) + '\n');
+    if (bFollow) {
+        scroll->setValue(scroll->maximum());
+    }
+}
+
+void CPollingPage::AbandonRead() {
+    m_bAbortRead.store(true);
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+    m_bReading = false;
+    ++m_nReadSerial;
 }
 
 bool CPollingPage::ComposeUrl() {
-    const CRouterPage& router = Sheet().RouterPage();
     std::string url;
-    if (!ComposeRouterUrl(router.Address(), static_cast<std::uint16_t>(router.Port() & 0xFFFF),
-                          m_strPath.toStdString(), url)) {
+    if (!ComposeRouterUrl(m_router.Address(), static_cast<std::uint16_t>(m_router.Port() & 0xFFFF),
+                          ToBytes(m_strPath), url)) {
         return false;
     }
-    m_strUrl = QString::fromStdString(url);
+    m_url = std::move(url);
     return true;
 }
 
 void CPollingPage::OnOpen() {
-    CRouterPage& router = Sheet().RouterPage();
-    if (!router.ValidateAndSave() || !ApplyPollingSettings()) {
+    if (!m_router.ValidateAndSave() || !ApplyPollingSettings()) {
         return;
     }
     if (ComposeUrl()) {
-        ShellOpen(m_strUrl);
+        // Escaped, the URL is ASCII and names the same bytes whatever the desktop's encoding.
+        m_desktop.Open(FromBytes(EscapeRequestUrl(m_url)));
     }
 }

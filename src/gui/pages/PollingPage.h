@@ -5,17 +5,38 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
 
+#include "core/net/HttpFetch.h"
 #include "gui/pages/PropertyPage.h"
+#include "gui/pages/RouterTarget.h"
+
+class CDesktop;
+class CSettingsStore;
+
+// How often the Polling tab reads its page and how each read gives up. The program polls every
+// minute; tests shorten it.
+struct PollingSettings {
+    std::chrono::milliseconds interval{60000};
+    HttpTimeouts timeouts;
+};
 
 // The Polling tab: reads one router page once a minute and logs, with the local time, the first
-// acceptable address it shows, or "n/a".
+// acceptable address it shows, or "n/a". Each read runs on a thread of its own, so a router that
+// stalls never holds up the window; Stop and closing abandon the read in flight.
 class CPollingPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    explicit CPollingPage(CTestSheet& sheet);
+    // `isSpiderRunning` tells whether Poll must wait for a spider run to end.
+    CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDesktop& desktop,
+                 std::function<bool()> isSpiderRunning, PollingSettings polling = {});
+    ~CPollingPage() override;  // abandons the read in flight and waits for its thread
 
     bool OnSetActive() override;
 
@@ -25,29 +46,46 @@ public:
     void OnTimer();
     void OnChangePath();
     void OnOpen();
+    // Poll follows the spider at once: unavailable while a run goes on.
+    void OnSpiderRunChanged(bool bRunning);
 
     bool IsPolling() const { return m_bPolling != 0; }
+    bool IsReading() const { return m_bReading; }
     const QString& Path() const { return m_strPath; }
     void SetPath(const QString& path) { m_strPath = path; }
 
-    // The program polls every 60 s; tests shorten it.
-    static void SetPollInterval(std::chrono::milliseconds interval);
+Q_SIGNALS:
+    void pollingChanged(bool bPolling);
 
 protected:
     bool DoDataExchange(bool bSaveAndValidate) override;
 
 private:
     bool ComposeUrl();  // the page URL from the router's address and port and the path
+    void OnReadDone(unsigned serial, std::time_t started, const std::string& result);
+    void AbandonRead();
 
+    CSettingsStore& m_settings;
+    IRouterTarget& m_router;
+    CDesktop& m_desktop;
+    std::function<bool()> m_isSpiderRunning;
+    PollingSettings m_polling;
     QLineEdit m_editPath;
     QPlainTextEdit m_editLog;
     QPushButton m_btnPoll;
     int m_bPolling = 0;
-    QString m_strUrl;
+    std::string m_url;
     QString m_strPath;
     QLineEdit m_editExcludes;
     QString m_strExcludes;
     QPushButton m_btnOpen;
     QTimer m_timer;
     bool m_bActivatedBefore = false;
+
+    // The read in flight: its thread, its abort flag and its number. A result whose number is not
+    // the current one belongs to a read that was abandoned and is dropped.
+    std::thread m_reader;
+    std::atomic<bool> m_bAbortRead{false};
+    bool m_bReading = false;
+    unsigned m_nReadSerial = 0;
 };

@@ -1,5 +1,6 @@
 #include "gui/pages/PropertyPage.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 
 QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
@@ -8,8 +9,15 @@ QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
-CPropertyPage::CPropertyPage(CTestSheet& sheet, const QString& caption)
-    : m_sheet(sheet), m_strCaption(caption) {
+void SizeInDialogUnits(QWidget* control, int units) {
+    const QFontMetrics metrics(control->font());
+    const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int average = (metrics.horizontalAdvance(sample) / 26 + 1) / 2;
+    control->setMinimumWidth(units * average / 4);
+    control->setSizePolicy(QSizePolicy::Ignored, control->sizePolicy().verticalPolicy());
+}
+
+CPropertyPage::CPropertyPage(const QString& caption) : m_strCaption(caption) {
     setObjectName(caption);
 }
 

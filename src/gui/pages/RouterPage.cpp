@@ -8,9 +8,9 @@
 
 #include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
-#include "gui/app/TestSheet.h"
-#include "gui/app/VelmoApp.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/settings/SettingsStore.h"
+#include "gui/text/Bytes.h"
 
 namespace {
 
@@ -31,6 +31,7 @@ QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& righ
     for (const Labelled& item : {left, right}) {
         grid->addWidget(BuddyLabel(QString::fromLatin1(item.label), item.control, box), 0, column);
         grid->addWidget(item.control, 1, column);
+        SizeInDialogUnits(item.control, item.width);
         grid->setColumnStretch(column++, item.width);
     }
     return box;
@@ -38,13 +39,12 @@ QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& righ
 
 }  // namespace
 
-CRouterPage::CRouterPage(CTestSheet& sheet) : CPropertyPage(sheet, QStringLiteral("Router")) {
-    if (const CVelmoApp* app = TheApp()) {
-        m_strLogin = app->GetProfileString(kSection, QStringLiteral("Login"));
-        m_nAddress = app->GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
-        m_nPort = static_cast<std::int32_t>(app->GetProfileInt(
-            kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
-    }
+CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
+    : CPropertyPage(QStringLiteral("Router")), m_settings(settings), m_desktop(desktop) {
+    m_strLogin = settings.GetProfileString(kSection, QStringLiteral("Login"));
+    m_nAddress = settings.GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+    m_nPort = static_cast<std::int32_t>(settings.GetProfileInt(
+        kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
 
     m_editLogin.setObjectName(QStringLiteral("loginEdit"));
     m_editPassword.setObjectName(QStringLiteral("passwordEdit"));
@@ -94,7 +94,7 @@ bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
     bool bOk = false;
     const int port = m_editPort.text().trimmed().toInt(&bOk);
     if (!bOk) {
-        ShowMessageBox(LoadText(IDS_ENTER_INTEGER), MessageIcon::Exclamation);
+        m_desktop.ShowMessage(this, LoadText(IDS_ENTER_INTEGER), MessageIcon::Exclamation);
         m_editPort.setFocus();
         m_editPort.selectAll();
         return false;
@@ -105,11 +105,11 @@ bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
 
 bool CRouterPage::ValidateAndSave() {
     UpdateData(true);
-    m_strLogin =
-        QString::fromStdString(RouterLogin(m_strLogin.toStdString(), m_strPassword.toStdString()));
+    m_strLogin = QString::fromStdString(
+        RouterLogin(CredentialBytes(m_strLogin), CredentialBytes(m_strPassword)));
     if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
-        Sheet().SetActivePage(this);
-        ShowMessageBox(LoadText(refusal), MessageIcon::Exclamation);
+        Q_EMIT activationRequested();
+        m_desktop.ShowMessage(this, LoadText(refusal), MessageIcon::Exclamation);
         if (refusal == IDS_INVALID_ADDRESS) {
             m_ctrlAddress.setFocus();
         } else {
@@ -117,11 +117,10 @@ bool CRouterPage::ValidateAndSave() {
         }
         return false;
     }
-    if (CVelmoApp* app = TheApp()) {
-        app->WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
-        app->WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
-        app->WriteProfileInt(kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort));
-    }
+    m_settings.WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
+    m_settings.WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
+    m_settings.WriteProfileInt(kSection, QStringLiteral("Port"),
+                               static_cast<std::uint32_t>(m_nPort));
     return true;
 }
 
@@ -130,4 +129,12 @@ void CRouterPage::EnableControls(bool bEnable) {
     m_editPassword.setEnabled(bEnable);
     m_ctrlAddress.setEnabled(bEnable);
     m_editPort.setEnabled(bEnable);
+}
+
+std::string CRouterPage::LoginBytes() const {
+    return CredentialBytes(m_strLogin);
+}
+
+std::string CRouterPage::PasswordBytes() const {
+    return CredentialBytes(m_strPassword);
 }

@@ -11,8 +11,8 @@
 #include "core/address/AddressScan.h"
 #include "core/report/ParsedPagesReport.h"
 #include "core/text/StringTable.h"
-#include "gui/app/TestSheet.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/text/Bytes.h"
 
 namespace {
 
@@ -41,17 +41,23 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-CSpiderPage::CSpiderPage(CTestSheet& sheet, CDetectScript& detector, SpiderSettings settings)
-    : CPropertyPage(sheet, QStringLiteral("Status")),
+CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
+                         CDesktop& desktop, std::function<bool()> isPolling,
+                         SpiderSettings settings)
+    : CPropertyPage(QStringLiteral("Status")),
+      m_router(router),
+      m_desktop(desktop),
+      m_isPolling(std::move(isPolling)),
       m_btnRun(LoadText(IDS_RUN)),
-      m_linkReport(QStringLiteral("View parsed pages")),
+      m_linkReport(QStringLiteral("View parsed pages"), desktop),
       m_staticCount(QStringLiteral("0")),
       m_strReportFile(ReserveReportFile()),
-      m_run(sheet, detector, std::move(settings)) {
+      m_run(sink, detector, std::move(settings)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
     m_ctrlAddress.setEnabled(false);
+    SizeInDialogUnits(&m_ctrlAddress, 100);
     m_linkReport.setObjectName(QStringLiteral("reportLink"));
     m_staticCount.setObjectName(QStringLiteral("parsedCount"));
 
@@ -98,7 +104,7 @@ bool CSpiderPage::OnInitDialog() {
 }
 
 bool CSpiderPage::OnSetActive() {
-    EnableRun(!Sheet().PollingPage().IsPolling());
+    EnableRun(!(m_isPolling && m_isPolling()));
     return CPropertyPage::OnSetActive();
 }
 
@@ -107,7 +113,7 @@ void CSpiderPage::EnableRun(bool bEnable) {
 }
 
 void CSpiderPage::SetPollingPath(const QString& path) {
-    Sheet().PollingPage().SetPath(path);
+    Q_EMIT pathChosen(path);
 }
 
 void CSpiderPage::OnRun() {
@@ -115,13 +121,12 @@ void CSpiderPage::OnRun() {
         m_run.Cancel();
         return;
     }
-    CRouterPage& router = Sheet().RouterPage();
-    if (!router.ValidateAndSave()) {
+    if (!m_router.ValidateAndSave()) {
         return;
     }
     m_ctrlAddress.SetAddress(0);
-    m_run.Prepare(router.Login().toStdString(), router.Password().toStdString(), router.Address(),
-                  router.Port());
+    m_run.Prepare(m_router.LoginBytes(), m_router.PasswordBytes(), m_router.Address(),
+                  m_router.Port());
     m_listPages.DeleteAllItems();
     m_found.Clear();
     m_nParsedPages = 0;
@@ -131,7 +136,8 @@ void CSpiderPage::OnRun() {
     }
     m_btnRun.setText(LoadText(IDS_CANCEL));
     m_bRunning = true;
-    router.EnableControls(false);
+    Q_EMIT runningChanged(true);
+    m_router.EnableControls(false);
     m_listPages.setEnabled(false);
     m_linkReport.setEnabled(false);
 }
@@ -141,26 +147,28 @@ void CSpiderPage::OnPageParsed() {
     m_staticCount.setText(QString::number(static_cast<unsigned>(m_nParsedPages)));
 }
 
-void CSpiderPage::OnPageFound(const QString& path) {
-    if (m_found.Add(path.toStdString())) {
-        m_listPages.AppendItem(path);
+void CSpiderPage::OnPageFound(const std::string& path) {
+    if (m_found.Add(path)) {
+        m_listPages.AppendItem(FromBytes(path));
     }
 }
 
-void CSpiderPage::OnAddressDetected(const QString& address) {
-    m_ctrlAddress.SetAddress(ntohl(ClassicInetAddr(address.toStdString())));
+void CSpiderPage::OnAddressDetected(const std::string& address) {
+    m_ctrlAddress.SetAddress(ntohl(ClassicInetAddr(address)));
 }
 
 void CSpiderPage::OnSpiderDone() {
     m_btnRun.setText(LoadText(IDS_RUN));
     m_bRunning = false;
+    Q_EMIT runningChanged(false);
     const std::uint32_t address = m_ctrlAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());
-    ShowMessageBox(LoadText(outcome), outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information
-                                                                       : MessageIcon::Exclamation);
-    Sheet().RouterPage().EnableControls(true);
+    m_desktop.ShowMessage(
+        this, LoadText(outcome),
+        outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation);
+    m_router.EnableControls(true);
 }
 
 void CSpiderPage::OnItemActivate(int row) {
@@ -178,8 +186,7 @@ void CSpiderPage::OnListClick() {
 
 void CSpiderPage::OnListDblClick() {
     OnListClick();
-    Sheet().SetActivePage(&Sheet().PollingPage());
-    Sheet().PollingPage().TogglePolling();
+    Q_EMIT pollingToggleRequested();
 }
 
 void CSpiderPage::OnViewParsedPages() {
@@ -190,13 +197,13 @@ void CSpiderPage::OnViewParsedPages() {
             ? -1
             : ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        ErrorBeep();
+        m_desktop.Beep();
         return;
     }
     const bool bWritten = WriteAll(fd, BuildParsedPagesReport(m_run.ParsedPages().Paths()));
     if (::close(fd) != 0 || !bWritten) {
-        ErrorBeep();
+        m_desktop.Beep();
         return;
     }
-    ShellOpen(m_strReportFile);
+    m_desktop.Open(m_strReportFile);
 }

@@ -3,21 +3,28 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <functional>
+
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "gui/controls/HyperLink.h"
 #include "gui/controls/IPAddressCtrl.h"
 #include "gui/controls/UrlListCtrl.h"
 #include "gui/pages/PropertyPage.h"
+#include "gui/pages/RouterTarget.h"
+
+class CDesktop;
 
 // The Status tab: runs and cancels the spider test, shows the detected address, the parsed-page
 // count and the pages that hold the address, hands a page to the Polling tab and opens the
-// parsed-pages report.
+// parsed-pages report. The run's worker posts to `sink`, which hands the messages back to the
+// On… handlers below; `isPolling` tells whether Run must wait for polling to stop.
 class CSpiderPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    CSpiderPage(CTestSheet& sheet, CDetectScript& detector, SpiderSettings settings = {});
+    CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
+                CDesktop& desktop, std::function<bool()> isPolling, SpiderSettings settings = {});
     ~CSpiderPage() override;  // removes the report file
 
     bool OnInitDialog() override;
@@ -31,8 +38,8 @@ public:
 
     // The worker's messages, relayed by the sheet.
     void OnPageParsed();
-    void OnPageFound(const QString& path);
-    void OnAddressDetected(const QString& address);
+    void OnPageFound(const std::string& path);
+    void OnAddressDetected(const std::string& address);
     void OnSpiderDone();
 
     void EnableRun(bool bEnable);
@@ -43,7 +50,16 @@ public:
     // Abandons a run in progress and waits for the worker.
     void StopWorker() { m_run.Shutdown(); }
 
+Q_SIGNALS:
+    void pathChosen(const QString& path);
+    // A double click in the list: bring the Polling tab forward and press its Poll button.
+    void pollingToggleRequested();
+    void runningChanged(bool bRunning);
+
 private:
+    IRouterTarget& m_router;
+    CDesktop& m_desktop;
+    std::function<bool()> m_isPolling;
     bool m_bRunning = false;
     int m_nParsedPages = 0;
     CUrlListCtrl m_listPages;

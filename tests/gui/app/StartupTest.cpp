@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "support/Process.h"
@@ -22,24 +24,50 @@ bool HasReportFile(const fs::path& folder) {
     return false;
 }
 
-TEST(Startup, TerminationClosesTheWindowCleanlyAndWritesNothing) {
-    std::string pattern = (fs::temp_directory_path() / "velmo-startup-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const fs::path home = pattern;
+// Starts velmo in a fresh home and ends it by SIGTERM once the window is built; `prepare` may lay
+// out the configuration folder first.
+ProcessResult RunUntilTerminated(const fs::path& home,
+                                 const std::function<void(const fs::path& config)>& prepare = {}) {
     const fs::path temp = home / "tmp";
     fs::create_directories(temp);
-    const ProcessResult run = RunProgram(
-        {VELMO_GUI}, {},
-        [&](pid_t pid) {
-            // The Status tab reserves it while the sheet is built.
-            EXPECT_TRUE(WaitUntil([&] { return HasReportFile(temp); })) << "no report file made";
-            kill(pid, SIGTERM);
-        },
-        {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "TMPDIR=" + temp.string(),
-         "XDG_CONFIG_HOME=" + (home / "config").string()});
+    if (prepare) {
+        prepare(home / "config");
+    }
+    return RunProgram({VELMO_GUI}, {},
+                      [&](pid_t pid) {
+                          // The Status tab reserves it while the sheet is built.
+                          EXPECT_TRUE(WaitUntil([&] { return HasReportFile(temp); }))
+                              << "no report file made";
+                          kill(pid, SIGTERM);
+                      },
+                      {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(),
+                       "TMPDIR=" + temp.string(), "XDG_CONFIG_HOME=" + (home / "config").string()});
+}
+
+fs::path MakeHome() {
+    std::string pattern = (fs::temp_directory_path() / "velmo-startup-XXXXXX").string();
+    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+    return pattern;
+}
+
+TEST(Startup, TerminationClosesTheWindowCleanlyAndWritesNothing) {
+    const fs::path home = MakeHome();
+    const ProcessResult run = RunUntilTerminated(home);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(HasReportFile(temp)) << "the report file must go with the window";
+    EXPECT_FALSE(HasReportFile(home / "tmp")) << "the report file must go with the window";
     EXPECT_FALSE(fs::exists(home / "config")) << "nothing is written at exit";
+    fs::remove_all(home);
+}
+
+// A FIFO in place of the settings file would block the first read forever.
+TEST(Startup, SettingsFifoDoesNotHoldUpTheWindow) {
+    const fs::path home = MakeHome();
+    const ProcessResult run = RunUntilTerminated(home, [](const fs::path& config) {
+        fs::create_directories(config / "Ravik");
+        ASSERT_EQ(mkfifo((config / "Ravik" / "Velmo.ini").c_str(), 0600), 0);
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_fifo(home / "config" / "Ravik" / "Velmo.ini"));
     fs::remove_all(home);
 }
 

@@ -1,10 +1,12 @@
 // The Polling tab against a loopback router, with a short interval.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include "core/address/DetectScript.h"
 #include "support/GuiFixture.h"
@@ -30,7 +32,7 @@ private:
     }
 
     void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         app->WriteProfileInt("Router", "Port", router->Port());
         if (!path.isEmpty()) {
             app->WriteProfileString("Polling", "Path", path);
@@ -51,12 +53,10 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        InitGuiTestProcess();
-        CPollingPage::SetPollInterval(std::chrono::milliseconds(5));
-    }
+    void initTestCase() { InitGuiTestProcess(); }
     void init() {
         fixture = std::make_unique<CGuiFixture>();
+        fixture->polling.interval = std::chrono::milliseconds(5);
         router = std::make_unique<CLoopbackServer>();
     }
     void cleanup() {
@@ -120,7 +120,7 @@ private Q_SLOTS:
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(Page().IsPolling());
         QCOMPARE(Poll()->text(), QStringLiteral("S&top"));
-        QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && !Log()->isEnabled());
+        QVERIFY(!PathBox()->isEnabled() && !Excludes()->isEnabled() && Log()->isReadOnly());
         QVERIFY(!routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(routerPage.findChild<QLineEdit*>("loginEdit")->isEnabled());
@@ -175,20 +175,35 @@ private Q_SLOTS:
     void unreachableRouterLogsNotAvailable() {
         const std::uint16_t port = router->Port();
         router.reset();
-        TheApp()->WriteProfileInt("Router", "Port", port);
-        TheApp()->WriteProfileString("Polling", "Path", "/status.htm");
+        fixture->Settings().WriteProfileInt("Router", "Port", port);
+        fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
         fixture->OpenSheet();
         fixture->ClickTab("Polling");
         router = std::make_unique<CLoopbackServer>();
         QVERIFY(PollFor(2).last().endsWith(" - n/a"));
     }
 
+    // What the user types goes as UTF-8, as browsers send it.
+    void credentialsOfTheRouterTabAreSentAtEachPoll_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("ascii") << "secret"
+                               << "Basic YWRtaW46c2VjcmV0";
+        QTest::newRow("non-ascii") << QString::fromUtf8(
+                                          "s\xC3\xA9"
+                                          "cr\xE2\x82\xAC")
+                                   << "Basic " + QString::fromLatin1(QByteArray("admin:s\xC3\xA9"
+                                                                                "cr\xE2\x82\xAC")
+                                                                         .toBase64());
+    }
     void credentialsOfTheRouterTabAreSentAtEachPoll() {
-        router->RequireAuthorization("Basic YWRtaW46c2VjcmV0");
+        QFETCH(QString, password);
+        QFETCH(QString, header);
+        router->RequireAuthorization(header.toStdString());
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab("/status.htm");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
-        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText("secret");
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText(password);
         QVERIFY(PollFor(1).front().endsWith(" - 203.0.113.9"));
     }
 
@@ -197,7 +212,7 @@ private Q_SLOTS:
         OpenOnPollingTab("/status.htm");
         const QStringList lines = PollFor(1);
         QCOMPARE(LogLines(), lines);
-        QVERIFY(Log()->isEnabled());
+        QVERIFY(Log()->isEnabled() && !Log()->isReadOnly());
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QCOMPARE(Log()->toPlainText(), QString());
         QTest::mouseClick(Poll(), Qt::LeftButton);
@@ -259,6 +274,91 @@ private Q_SLOTS:
         fixture->ClickTab("Status");
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QVERIFY(!Page().IsPolling());
+    }
+
+    // The window keeps turning while a read stalls; Stop and closing end the read in flight, and
+    // ticks due meanwhile start no second read.
+    void aStalledReadNeverHoldsUpTheWindow() {
+        router->Serve("/status.htm", CLoopbackServer::Stalling());
+        OpenOnPollingTab("/status.htm");
+        QElapsedTimer clock;
+        qint64 longest = 0;
+        int turns = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this, [&] {
+            longest = std::max(longest, clock.restart());
+            ++turns;
+        });
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        clock.start();
+        beat.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(router->Requests().size() == 1u && turns > 200, 20000);
+        beat.stop();
+        qInfo("longest event-loop gap while a read stalled: %lld ms", longest);
+        QVERIFY2(longest < HttpTimeouts().stall.count() / 2, "the window waited for the read");
+        QVERIFY(Page().IsReading());
+        QCOMPARE(router->Requests().size(), 1u);
+
+        clock.restart();
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        qInfo("Stop took %lld ms", clock.elapsed());
+        QVERIFY(!Page().IsReading());
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(router->Requests().size(), 2u, 20000);
+        QVERIFY(LogLines().isEmpty());
+        clock.restart();
+        fixture->CloseSheet();
+        qInfo("Close took %lld ms", clock.elapsed());
+    }
+
+    // Path bytes 0x80-0xFF: typed characters up to U+00FF are those bytes; text with anything
+    // beyond goes as UTF-8.
+    void typedPathsGoOutAsTheirBytes_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("latin-1") << QString::fromUtf8("/st\xC3\xBC.htm") << "/st%FC.htm";
+        QTest::newRow("beyond latin-1")
+            << QString::fromUtf8("/\xE2\x82\xAC\xC3\xBC") << "/%E2%82%AC%C3%BC";
+    }
+    void typedPathsGoOutAsTheirBytes() {
+        QFETCH(QString, path);
+        QFETCH(QString, target);
+        OpenOnPollingTab();
+        PathBox()->setText(path);
+        QTest::mouseClick(Open(), Qt::LeftButton);
+        QCOMPARE(fixture->opened.value(0), router->Url(target.toStdString()).c_str());
+        PollFor(1);
+        QCOMPARE(router->Requests().front().target, target.toStdString());
+    }
+
+    // The page needs no sheet: any router target and desktop will do.
+    void pageStandsAloneWithItsOwnRouterTarget() {
+        struct Target : IRouterTarget {
+            bool ValidateAndSave() override { return true; }
+            void EnableControls(bool bEnable) override { enabled << bEnable; }
+            std::string LoginBytes() const override { return {}; }
+            std::string PasswordBytes() const override { return {}; }
+            std::uint32_t Address() const override { return 0x7F000001; }
+            std::int32_t Port() const override { return port; }
+            QList<bool> enabled;
+            std::int32_t port = 0;
+        } target;
+        target.port = router->Port();
+        router->Serve("/alone.htm", 200, "WAN 203.0.113.9");
+        CPollingPage page(fixture->Settings(), target, *fixture, {},
+                          {std::chrono::milliseconds(5), {}});
+        QList<bool> states;
+        connect(&page, &CPollingPage::pollingChanged, this, [&](bool bOn) { states << bOn; });
+        page.show();
+        page.EnsureInitialized();
+        page.findChild<QLineEdit*>("pathEdit")->setText("/alone.htm");
+        QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            page.findChild<QPlainTextEdit*>("logEdit")->toPlainText().contains("203.0.113.9"),
+            20000);
+        QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
+        QCOMPARE(target.enabled, QList<bool>({false, true}));
+        QCOMPARE(states, QList<bool>({true, false}));
     }
 
     void timeFieldIsTwentyFourCharactersWide() {

@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "support/GuiFixture.h"
 
 namespace {
@@ -393,7 +395,7 @@ private Q_SLOTS:
     }
 
     void storedZeroAddressShowsBlankAndIsRefused() {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         app->WriteProfileInt("Router", "Address", 0);
         fixture->OpenSheet();
         QVERIFY(Address()->IsBlank());
@@ -428,8 +430,27 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(fixture->SettingsPath()).isDir());
     }
 
+    // Opening one of these would wait for a writer forever or read without end.
+    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults_data() {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("fifo") << true;
+        QTest::newRow("device") << false;
+    }
+    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults() {
+        QFETCH(bool, fifo);
+        const QString path = fixture->SettingsPath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(fifo ? mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                     : QFile::link("/dev/zero", path));
+        fixture->OpenSheet();
+        QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QVERIFY(fixture->boxes.empty());
+        QVERIFY2(!QFileInfo(path).isFile(), "the settings path is left as it was");
+    }
+
     void integersReadBackAsTheFourByteValueWritten() {
-        CVelmoApp* app = TheApp();
+        CSettingsStore* app = &fixture->Settings();
         QVERIFY(app->WriteProfileInt("Router", "Address", 0xFFFFFFFFu));
         QCOMPARE(app->GetProfileInt("Router", "Address", 1), 0xFFFFFFFFu);
         QVERIFY(app->WriteProfileString("Router", "Port", "-1"));

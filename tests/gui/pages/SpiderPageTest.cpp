@@ -1,5 +1,6 @@
 // The Status tab driving whole spider runs against loopback routers and detection servers.
 #include <QApplication>
+#include <QDir>
 #include <QEnterEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "core/address/DetectScript.h"
+#include "gui/app/VelmoApp.h"
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
 
@@ -42,7 +44,7 @@ private:
 
     // Opens the sheet aimed at the loopback router and brings the Status tab forward.
     void OpenOnStatusTab() {
-        TheApp()->WriteProfileInt("Router", "Port", router->Port());
+        fixture->Settings().WriteProfileInt("Router", "Port", router->Port());
         fixture->OpenSheet();
         fixture->ClickTab("Status");
     }
@@ -265,6 +267,70 @@ private Q_SLOTS:
         QVERIFY(fixture->boxes.empty());
     }
 
+    // Every byte of a path the router sent reaches the list, the Polling tab, the settings and the
+    // polling request unchanged. Links are short, so the bytes 0x80-0xFF come in four paths.
+    void pathBytesSurviveTheWindow() {
+        std::string links = "<a href=\"/st\xFC.htm\"> <a href=\"/st\xFD.htm\">";
+        QStringList paths{QString::fromLatin1("/st\xFC.htm"), QString::fromLatin1("/st\xFD.htm")};
+        QStringList targets;
+        for (int first = 0x80; first <= 0xFF; first += 32) {
+            std::string path = "/b";
+            QString target = "/b";
+            for (int byte = first; byte < first + 32; ++byte) {
+                path += static_cast<char>(byte);
+                target += QStringLiteral("%%1").arg(byte, 2, 16).toUpper();
+            }
+            links += "<a href=\"" + path + "\">";
+            paths << QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
+            targets << target;
+        }
+        router->Serve("/", 200, links);
+        router->ServeOthers([](const std::string&) {
+            CLoopbackServer::Page page;
+            page.body = "WAN 203.0.113.45";
+            return page;
+        });
+        fixture->polling.interval = std::chrono::milliseconds(5);
+        OpenOnStatusTab();
+        RunToTheEnd();
+        QCOMPARE(Items(), paths);
+        auto* poll = fixture->Sheet().PollingPage().findChild<QPushButton*>("pollButton");
+        for (int row = 2; row < paths.size(); ++row) {
+            List()->setCurrentCell(row, 0);
+            QTest::keyClick(List(), Qt::Key_Return);
+            fixture->ClickTab("Polling");
+            QTest::mouseClick(poll, Qt::LeftButton);
+            QCOMPARE(fixture->Settings().GetProfileString("Polling", "Path"), paths[row]);
+            const std::string target = targets[row - 2].toStdString();
+            QTRY_VERIFY_WITH_TIMEOUT(router->RequestedTargets().back() == target, 20000);
+            QTest::mouseClick(poll, Qt::LeftButton);
+            fixture->ClickTab("Status");
+        }
+    }
+
+    void userDetectionServersReplaceTheBuiltInOnes() {
+        QVERIFY(CVelmoApp::StartupEnvironment(fixture->Settings()).detectionServers.empty());
+        QDir().mkpath(QFileInfo(fixture->SettingsPath()).path());
+        QFile file(fixture->SettingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(("[Detection]\nServers=ftp://127.0.0.1/, " + detection->Url("/") +
+                    ", http://user@127.0.0.1/\n")
+                       .c_str());
+        file.close();
+        const SheetEnvironment environment = CVelmoApp::StartupEnvironment(fixture->Settings());
+        QCOMPARE(environment.detectionServers, std::vector<std::string>{detection->Url("/")});
+        const auto stored = fixture->Settings().GetProfileList("Detection", "Servers");
+        QCOMPARE(stored.size(), 3u);
+
+        detection->Serve("/", 200, "Current IP Address: 198.51.100.77");
+        router->Serve("/", 200, "WAN 198.51.100.77");
+        fixture->detectionServers = environment.detectionServers;
+        OpenOnStatusTab();
+        RunToTheEnd();
+        QCOMPARE(Address()->GetAddress(), 0xC633644Du);
+        QCOMPARE(fixture->Settings().GetProfileList("Detection", "Servers"), stored);
+    }
+
     void hyperlinkWithoutTargetTellsItsParent() {
         OpenOnStatusTab();
         int clicks = 0;
@@ -279,7 +345,7 @@ private Q_SLOTS:
 
     void hyperlinkWithTargetOpensItOrBeeps() {
         fixture->OpenSheet();
-        CHyperLink link(QStringLiteral("example"));
+        CHyperLink link(QStringLiteral("example"), *fixture);
         link.SetTarget(QStringLiteral("http://www.velmo.example/"));
         int clicks = 0;
         connect(&link, &CHyperLink::clicked, this, [&] { ++clicks; });
@@ -294,7 +360,7 @@ private Q_SLOTS:
 
     void hyperlinkDrawsHoverDisabledAndSizesToItsText() {
         fixture->OpenSheet();
-        CHyperLink link(QStringLiteral("View parsed pages"));
+        CHyperLink link(QStringLiteral("View parsed pages"), *fixture);
         QVERIFY(link.font().underline());
         QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
         QCOMPARE(link.TextColour(), link.palette().color(QPalette::Link));
