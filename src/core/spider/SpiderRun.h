@@ -15,7 +15,7 @@ class CDetectScript;
 // defaults; tests shorten the time-outs and keep name lookups off the network.
 struct SpiderSettings {
     HttpTimeouts timeouts;
-    HostLookup lookup;  // names in links; empty: the system resolver
+    HostLookup lookup;                            // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
 };
 
