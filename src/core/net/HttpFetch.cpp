@@ -273,8 +273,8 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
 PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
     m_strFailure.clear();
     const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
-    const std::string credentialsHost = UrlHost(url);
     std::string hopUrl = EscapeRequestUrl(url);
+    std::string credentialsHost;  // worked out at the first redirect
     CURLcode result = CURLE_OK;
     for (int redirects = 0;; ++redirects) {
         const bool bSameHost =
@@ -305,6 +305,9 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
                           kMaxRedirects);
             m_bAnswered = false;
             break;
+        }
+        if (redirects == 0) {
+            credentialsHost = UrlHost(hopUrl);
         }
         hopUrl = EscapeRequestUrl(location);
     }
