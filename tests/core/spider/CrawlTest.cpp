@@ -7,6 +7,7 @@
 
 #include "core/net/HttpFetch.h"
 #include "core/spider/SpiderRules.h"
+#include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
 #include "support/TestHostLookup.h"
@@ -125,6 +126,29 @@ TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
     EXPECT_EQ(parsed.Paths(), (Lines{"/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
     EXPECT_EQ(server.RequestedTargets(),
               (Lines{"/", "/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
+}
+
+TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
+    CHostileRouter router;
+    router.Serve("/", CHostileRouter::Page(std::string("<a href=\"a\rb.htm\"> <a href=\"c\n") +
+                                           "X-Injected: 1\"> <a href=e\x1b.htm> " +
+                                           "<a href=../../up.htm> <a href=f.htm>" + '\0' +
+                                           "<a href=g.htm>"));
+    InternetHandle internet = OpenInternetHandle();
+    SpiderParams params;
+    params.strPath = "/";
+    params.nRouterAddress = 0x7F000001;
+    params.nRouterPort = router.Port();
+    params.pInternet = internet.get();
+    CParsedPageList parsed;
+    CRecordingSink sink;
+    std::atomic<bool> cancel{false};
+    const HostLookup lookup = TestHostLookup();
+    CrawlContext context{parsed, sink, cancel, lookup};
+    CrawlPage(params, context);
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/a%0Db.htm", "/c%0AX-Injected:%201",
+                                                "/e%1B.htm", "/../up.htm", "/f.htm"}));
+    EXPECT_EQ(router.Header(2, "X-Injected"), "<none>");
 }
 
 // Memory follows what is left to do, not the depth: a page's text is let go once its links are
