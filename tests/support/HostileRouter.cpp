@@ -100,6 +100,12 @@ CHostileRouter::Answer CHostileRouter::Silent() {
     return {{}, {}, 0, {}, Ending::Hang};
 }
 
+CHostileRouter::Answer CHostileRouter::TrickyLinks() {
+    return Page(std::string("<a href=\"a\rb.htm\"> <a href=\"c\nX-Injected: 1\"> ") +
+                "<a href=e\x1b.htm> <a href=../../up.htm> <a href=f.htm>" + '\0' +
+                "<a href=g.htm>");
+}
+
 CHostileRouter::CHostileRouter(const std::string& address, std::uint16_t port) {
     sockaddr_storage storage{};
     socklen_t length = 0;
@@ -156,6 +162,11 @@ void CHostileRouter::Serve(const std::string& target, Answer answer) {
     m_answers[target] = std::move(answer);
 }
 
+void CHostileRouter::ServeOthers(Answers answers) {
+    std::lock_guard lock(m_mutex);
+    m_others = std::move(answers);
+}
+
 std::string CHostileRouter::Url(const std::string& target) const {
     return "http://" + m_host + ":" + std::to_string(m_port) + target;
 }
@@ -188,9 +199,11 @@ std::string CHostileRouter::Header(std::size_t index, std::string_view name) con
 
 CHostileRouter::Answer CHostileRouter::Find(const std::string& target) const {
     std::lock_guard lock(m_mutex);
-    const auto found = m_answers.find(target);
-    return found != m_answers.end() ? found->second
-                                    : Page("<html><body><h1>404 Not Found</h1></body></html>", 404);
+    if (const auto found = m_answers.find(target); found != m_answers.end()) {
+        return found->second;
+    }
+    return m_others ? m_others(target)
+                    : Page("<html><body><h1>404 Not Found</h1></body></html>", 404);
 }
 
 void CHostileRouter::AcceptLoop() {

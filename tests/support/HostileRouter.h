@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -43,6 +44,12 @@ public:
     static Answer BadChunking(std::string body);   // a chunk size that is not hex
     static Answer ResetMidBody(std::string body);  // half the body, then a reset
     static Answer Silent();                        // accepts and says nothing
+    // Links holding CR, LF, ESC, a NUL (which hides the link after it) and "..": followed, they
+    // must reach the request line escaped, or as they stand.
+    static Answer TrickyLinks();
+
+    // Answers for targets that have no Answer of their own: generated sites, deep chains.
+    using Answers = std::function<Answer(const std::string& target)>;
 
     // `port` 0 takes an ephemeral one.
     explicit CHostileRouter(const std::string& address = "127.0.0.1", std::uint16_t port = 0);
@@ -51,6 +58,7 @@ public:
     CHostileRouter& operator=(const CHostileRouter&) = delete;
 
     void Serve(const std::string& target, Answer answer);
+    void ServeOthers(Answers answers);
 
     std::uint16_t Port() const { return m_port; }
     std::string Url(const std::string& target) const;
@@ -81,5 +89,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::thread> m_conversations;
     std::map<std::string, Answer> m_answers;
+    Answers m_others;
     std::vector<Received> m_received;
 };

@@ -92,6 +92,7 @@ TEST_F(HttpFetchTest, FollowsRedirectsWithinABound) {
     server.Serve("/login.htm", 200, "login page");
     server.Redirect("/loop", "/loop");
     EXPECT_EQ(Fetch("/"), "login page");
+    EXPECT_EQ(server.ConnectionCount(), 1u) << "the redirect did not reuse the connection";
     EXPECT_EQ(Fetch("/loop"), std::nullopt);
 }
 

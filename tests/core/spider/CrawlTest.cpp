@@ -130,10 +130,7 @@ TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
 
 TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
     CHostileRouter router;
-    router.Serve("/", CHostileRouter::Page(std::string("<a href=\"a\rb.htm\"> <a href=\"c\n") +
-                                           "X-Injected: 1\"> <a href=e\x1b.htm> " +
-                                           "<a href=../../up.htm> <a href=f.htm>" + '\0' +
-                                           "<a href=g.htm>"));
+    router.Serve("/", CHostileRouter::TrickyLinks());
     InternetHandle internet = OpenInternetHandle();
     SpiderParams params;
     params.strPath = "/";
