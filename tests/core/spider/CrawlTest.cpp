@@ -154,22 +154,20 @@ TEST_F(CrawlTest, DeepChainHoldsOnePageTextAndEachWaitingLinkOnce) {
     constexpr int kDepth = 40;
     constexpr int kLeaves = 30;
     constexpr std::size_t kPageBytes = 256 * 1024;
-    server.ServeOthers([](const std::string& target) {
-        CLoopbackServer::Page page;
+    CHostileRouter router;
+    router.ServeOthers([](const std::string& target) {
         if (target.starts_with("/leaf")) {
-            page.body = "leaf";
-            return page;
+            return CHostileRouter::Page("leaf");
         }
         const int n = target == "/" ? 0 : std::stoi(target.substr(2));
-        if (n < kDepth) {
-            page.body = "<a href=\"c" + std::to_string(n + 1) + "\">";
-        }
+        std::string body = n < kDepth ? "<a href=\"c" + std::to_string(n + 1) + "\">" : "";
         for (int leaf = 0; leaf < kLeaves; ++leaf) {
-            page.body += "<a href=\"/leaf" + std::to_string(leaf) + "\">";
+            body += "<a href=\"/leaf" + std::to_string(leaf) + "\">";
         }
-        page.body.resize(kPageBytes, 'x');
-        return page;
+        body.resize(kPageBytes, 'x');
+        return CHostileRouter::Page(std::move(body));
     });
+    params.nRouterPort = router.Port();
     Crawl();
     Lines expected;
     for (int n = 1; n <= kDepth; ++n) {
