@@ -6,7 +6,8 @@
 #include <set>
 #include "support/Wait.h"
 
-CLoopbackServer::CLoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
+CLoopbackServer::CLoopbackServer(std::string address)
+    : m_server(std::make_unique<httplib::Server>()), m_address(std::move(address)) {
     m_server->set_keep_alive_max_count(1000000);
     // Accepted sockets inherit TCP_NODELAY; without it the header and body writes of each answer
     // wait on delayed acknowledgements.
@@ -64,7 +65,7 @@ CLoopbackServer::CLoopbackServer() : m_server(std::make_unique<httplib::Server>(
                 return true;
             });
     });
-    m_port = static_cast<std::uint16_t>(m_server->bind_to_any_port("127.0.0.1"));
+    m_port = static_cast<std::uint16_t>(m_server->bind_to_any_port(m_address));
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     if (!WaitUntil([this] { return m_server->is_running(); })) {
         throw std::runtime_error("the loopback server did not start");
@@ -133,7 +134,7 @@ void CLoopbackServer::RequireAuthorization(const std::string& headerValue) {
 }
 
 std::string CLoopbackServer::Url(const std::string& target) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + target;
+    return "http://" + m_address + ":" + std::to_string(m_port) + target;
 }
 
 std::vector<CLoopbackServer::Request> CLoopbackServer::Requests() const {

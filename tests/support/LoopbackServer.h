@@ -16,9 +16,10 @@ namespace httplib {
 class Server;
 }
 
-// An HTTP server on 127.0.0.1 with an ephemeral port that answers like a router would, and
-// misbehaves on request: 401 and 404 with bodies, redirects, cookies, delays, bodies written in
-// small pieces, connections dropped in mid-body.
+// An HTTP server on a loopback address (127.0.0.1 unless told; another 127.x stands for another
+// host) with an ephemeral port that answers like a router would, and misbehaves on request: 401
+// and 404 with bodies, redirects, cookies, delays, bodies written in small pieces, connections
+// closed in mid-body. CHostileRouter breaks HTTP itself.
 class CLoopbackServer {
 public:
     struct Page {
@@ -40,7 +41,7 @@ public:
     // A page that sends its first bytes and then nothing for a minute: a transfer in flight.
     static Page Stalling();
 
-    CLoopbackServer();
+    explicit CLoopbackServer(std::string address = "127.0.0.1");
     ~CLoopbackServer();
     CLoopbackServer(const CLoopbackServer&) = delete;
     CLoopbackServer& operator=(const CLoopbackServer&) = delete;
@@ -66,6 +67,7 @@ private:
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    std::string m_address;
     std::uint16_t m_port = 0;
 
     mutable std::mutex m_mutex;

@@ -2,17 +2,18 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cctype>
+#include <cstdio>
 #include <mutex>
 
 #include "core/net/Base64Encoder.h"
+#include "core/text/Ascii.h"
 
 namespace {
 
 constexpr std::size_t kReadChunk = 4096;
-constexpr long kMaxRedirects = 10;
-constexpr int kPollMilliseconds = 50;
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 std::atomic<bool> g_bOffline{false};
 
@@ -21,6 +22,49 @@ using Clock = std::chrono::steady_clock;
 void InitCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+
+// The host of an absolute URL as written (letter case aside), or the empty text.
+std::string UrlHost(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!handle ||
+        curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+            CURLUE_OK ||
+        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+        return {};
+    }
+    std::string text = AsciiLowered(host);
+    curl_free(host);
+    return text;
+}
+
+// The caller's header lines, without any Authorization line when the request leaves the host the
+// credentials were meant for.
+Slist BuildHeaderList(std::string_view headers, bool bWithCredentials) {
+    Slist list(curl_slist_append(nullptr, "Pragma: no-cache"));
+    for (std::size_t start = 0; start < headers.size() && list;) {
+        std::size_t end = headers.find("\r\n", start);
+        if (end == std::string_view::npos) {
+            end = headers.size();
+        }
+        const std::string_view line = headers.substr(start, end - start);
+        if (!line.empty() && (bWithCredentials || !StartsWithNoCase(line, "authorization:"))) {
+            curl_slist* grown = curl_slist_append(list.get(), std::string(line).c_str());
+            if (grown == nullptr) {
+                return nullptr;
+            }
+            list.release();
+            list.reset(grown);
+        }
+        start = end + 2;
+    }
+    return list;
 }
 
 }  // namespace
@@ -50,6 +94,9 @@ public:
     const std::string& LastFailure() const { return m_strFailure; }
 
 private:
+    // One request/response exchange, no redirect followed; the answer is left in m_body.
+    CURLcode Transfer(const std::string& url, curl_slist* headers, Clock::time_point deadline);
+
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static int OnConnected(void* self, char*, char*, int, int);
@@ -57,10 +104,12 @@ private:
     CURL* m_easy = nullptr;
     CURLM* m_multi = nullptr;
     FetchOptions m_options;
+    Slist m_pinned;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
-    // State of the transfer in progress.
+    // State of the exchange in progress.
     std::string m_body;
+    bool m_bAnswered = false;  // some byte of an answer arrived, status line or not
     bool m_bTooLarge = false;
     bool m_bConnected = false;
     Clock::time_point m_lastActivity;
@@ -84,7 +133,6 @@ const char* FailureWord(CURLcode result) {
             return "no answer";
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
-        case CURLE_PARTIAL_FILE:
             return "connection dropped";
         case CURLE_TOO_MANY_REDIRECTS:
             return "too many redirects";
@@ -105,16 +153,29 @@ bool CInternetHandle::Init() {
     if (m_easy == nullptr || m_multi == nullptr) {
         return false;
     }
+    for (const std::string& entry : m_options.pinnedAddresses) {
+        curl_slist* grown = curl_slist_append(m_pinned.get(), entry.c_str());
+        if (grown == nullptr) {
+            return false;
+        }
+        m_pinned.release();
+        m_pinned.reset(grown);
+    }
     // The multi handle owns the connection cache, so keeping it for the handle's life keeps the
     // router's connection alive from one page to the next.
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
+    curl_easy_setopt(m_easy, CURLOPT_HTTP09_ALLOWED, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_RESOLVE, m_pinned.get());
     curl_easy_setopt(m_easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(m_options.timeouts.connect.count()));
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CInternetHandle::OnBody);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CInternetHandle::OnHeader);
@@ -128,6 +189,7 @@ size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self
     auto* handle = static_cast<CInternetHandle*>(self);
     const size_t n = size * count;
     handle->m_lastActivity = Clock::now();
+    handle->m_bAnswered = true;
     if (handle->m_body.size() + n > kMaxResponseBytes) {
         handle->m_bTooLarge = true;
         return 0;  // ends the transfer with a write error
@@ -137,7 +199,9 @@ size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self
 }
 
 size_t CInternetHandle::OnHeader(char*, size_t size, size_t count, void* self) {
-    static_cast<CInternetHandle*>(self)->m_lastActivity = Clock::now();
+    auto* handle = static_cast<CInternetHandle*>(self);
+    handle->m_lastActivity = Clock::now();
+    handle->m_bAnswered = true;
     return size * count;
 }
 
@@ -148,62 +212,105 @@ int CInternetHandle::OnConnected(void* self, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
-    struct curl_slist* list = curl_slist_append(nullptr, "Pragma: no-cache");
-    for (std::size_t start = 0; start < headers.size();) {
-        std::size_t end = headers.find("\r\n", start);
-        if (end == std::string_view::npos) {
-            end = headers.size();
-        }
-        if (end > start) {
-            list = curl_slist_append(list, std::string(headers.substr(start, end - start)).c_str());
-        }
-        start = end + 2;
-    }
-    curl_easy_setopt(m_easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
-    const HttpTimeouts& timeouts = m_options.timeouts;
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(timeouts.connect.count()));
-
+CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
+                                   Clock::time_point deadline) {
+    curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
     m_body.clear();
+    m_bAnswered = false;
     m_bTooLarge = false;
     m_bConnected = false;
     m_lastActivity = Clock::now();
     m_errorBuffer[0] = '\0';
-    m_strFailure.clear();
 
     CURLcode result = CURLE_FAILED_INIT;
-    const bool bStarted = curl_multi_add_handle(m_multi, m_easy) == CURLM_OK;
-    if (bStarted) {
-        int running = 1;
-        while (true) {
-            curl_multi_perform(m_multi, &running);
-            if (running == 0) {
-                int queued = 0;
-                while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
-                    if (msg->msg == CURLMSG_DONE) {
-                        result = msg->data.result;
-                    }
-                }
-                break;
-            }
-            if (m_options.abort.IsSet()) {
-                result = CURLE_ABORTED_BY_CALLBACK;
-                break;
-            }
-            if (m_bConnected && Clock::now() - m_lastActivity >= timeouts.stall) {
-                result = CURLE_OPERATION_TIMEDOUT;
-                break;
-            }
-            curl_multi_poll(m_multi, nullptr, 0, kPollMilliseconds, nullptr);
-        }
-        // Removing an unfinished transfer closes its connection, so nothing half-read is reused.
-        curl_multi_remove_handle(m_multi, m_easy);
+    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+        return result;
     }
+    const HttpTimeouts& timeouts = m_options.timeouts;
+    int running = 1;
+    while (true) {
+        curl_multi_perform(m_multi, &running);
+        if (running == 0) {
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(m_multi, &queued)) {
+                if (msg->msg == CURLMSG_DONE) {
+                    result = msg->data.result;
+                }
+            }
+            break;
+        }
+        if (m_options.abort.IsSet()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (m_bConnected && now - m_lastActivity >= timeouts.stall) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "nothing received for %lld ms",
+                          static_cast<long long>(timeouts.stall.count()));
+            break;
+        }
+        // Each byte resets the stall limit, so a trickle or endless interim answers would
+        // otherwise hold the request for ever.
+        if (now >= deadline) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "no whole answer within %lld ms",
+                          static_cast<long long>(timeouts.total.count()));
+            break;
+        }
+        const auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(deadline - now),
+                                     std::chrono::milliseconds(1), kPollInterval);
+        curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+    }
+    // Removing an unfinished transfer closes its connection, so nothing half-read is reused.
+    curl_multi_remove_handle(m_multi, m_easy);
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(list);
+    // A body cut short of its announced length is still the page the server sent.
+    return result == CURLE_PARTIAL_FILE ? CURLE_OK : result;
+}
+
+PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
+    m_strFailure.clear();
+    const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
+    std::string hopUrl = EscapeRequestUrl(url);
+    std::string credentialsHost;  // worked out at the first redirect
+    CURLcode result = CURLE_OK;
+    for (int redirects = 0;; ++redirects) {
+        const bool bSameHost =
+            redirects == 0 || (!credentialsHost.empty() && UrlHost(hopUrl) == credentialsHost);
+        const Slist list = BuildHeaderList(headers, bSameHost);
+        if (!list) {
+            result = CURLE_OUT_OF_MEMORY;
+            m_bAnswered = false;
+            break;
+        }
+        result = Transfer(hopUrl, list.get(), deadline);
+        long status = 0;
+        char* location = nullptr;
+        curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &location);
+        if (result != CURLE_OK || m_bTooLarge || status / 100 != 3 || location == nullptr) {
+            break;
+        }
+        if (!StartsWithNoCase(location, "http://")) {
+            result = CURLE_UNSUPPORTED_PROTOCOL;
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "redirected away from http");
+            m_bAnswered = false;
+            break;
+        }
+        if (redirects == kMaxRedirects) {
+            result = CURLE_TOO_MANY_REDIRECTS;
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "more than %d redirects",
+                          kMaxRedirects);
+            m_bAnswered = false;
+            break;
+        }
+        if (redirects == 0) {
+            credentialsHost = UrlHost(hopUrl);
+        }
+        hopUrl = EscapeRequestUrl(location);
+    }
 
     if (m_bTooLarge) {
         m_strFailure = "too large";
@@ -212,9 +319,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         const char* detail = m_errorBuffer[0] != '\0' ? m_errorBuffer : curl_easy_strerror(result);
         m_strFailure.append(" (").append(detail).append(")");
     }
-    long status = 0;
-    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
-    if (!bStarted || status == 0) {
+    if (!m_bAnswered) {
         return nullptr;
     }
     PageRequest request(new CPageRequest);
@@ -274,7 +379,9 @@ std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error) 
 }
 
 std::string EscapeRequestUrl(std::string_view url) {
-    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f');
+    };
     std::string out;
     out.reserve(url.size());
     for (std::size_t i = 0; i < url.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/net/AbortSignal.h"
 
@@ -14,11 +15,17 @@
 // An Internet handle is one reusable connection cache: every page requested on it may reuse the
 // kept-alive connection of the page before. A page request carries the finished transfer; its
 // body is read with ReadWholeResponse. The status code is never looked at: a 401 or 404 body is
-// page text like any other.
+// page text like any other, and so is an HTTP/0.9 answer or a body cut short of its announced
+// length. Paths go out exactly as given, dot segments included; everything goes over IPv4.
+//
+// Redirects (at most kMaxRedirects, http only) are followed here rather than by the library, so
+// that the header text goes with every hop to the same host, whatever its port, and never to
+// another host: the router's password must not reach a third party.
 
 inline constexpr const char* kUserAgent = "Velmo/1.0";
 inline constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
 inline constexpr int kErrorNotEnoughMemory = 8;
+inline constexpr int kMaxRedirects = 10;
 
 struct HttpTimeouts {
     std::chrono::milliseconds connect{10000};  // name lookup and TCP connect
@@ -31,6 +38,9 @@ struct HttpTimeouts {
 struct FetchOptions {
     HttpTimeouts timeouts;
     CAbortSignal abort;
+    // "name:port:address[,address…]" entries answered without the resolver, so that tests can
+    // give a name both an IPv6 and an IPv4 loopback address.
+    std::vector<std::string> pinnedAddresses{};
 };
 
 class CInternetHandle;
@@ -49,7 +59,9 @@ using PageRequest = std::unique_ptr<CPageRequest, PageRequestDeleter>;
 InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 
 // One GET of `url` with `headers` (empty, or complete header lines ended by CR LF). Null when no
-// response arrived at all: unreachable host, refused, time-out, not an http URL.
+// response arrived at all: unreachable host, refused, time-out, not an http URL, a redirect loop
+// or a redirect away from http. However the server trickles, the request ends within
+// HttpTimeouts::total, redirects included.
 PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers);
 
 // Why the last request on `handle` gave no page, for people: "refused", "timed out", "name not

@@ -1,22 +1,40 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "core/net/RouterUrl.h"
 #include "core/spider/SpiderParams.h"
 
+// What the walk holds at once besides the parsed-page list, for tests and benchmarks.
+struct CrawlFootprint {
+    std::size_t textBytes = 0;  // text of the page being scanned for links
+    std::size_t peakTextBytes = 0;
+    std::size_t links = 0;  // links waiting to be followed, over all pages of the walk
+    std::size_t peakLinks = 0;
+};
+
 struct CrawlContext {
     CParsedPageList& parsed;
     ISpiderSink& sink;
     const std::atomic<bool>& cancel;
-    const HostLookup& lookup;  // names in links; empty: the system resolver
+    const HostLookup& lookup;                     // names in links; empty: the system resolver
+    std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
+    CrawlFootprint* footprint = nullptr;
 };
 
 // Crawls the page at params' path and, depth-first, every new page linked from it that stays on
 // the router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
-// WM_SPIDER_PARSED once every page followed from it is done (post-order). The walk keeps its own
-// stack, so a chain of any depth costs heap, not thread stack.
+// WM_SPIDER_PARSED once every page followed from it is done (post-order). Each name in a link is
+// looked up once per call, within lookupLimit, and the cancel flag ends the wait.
+//
+// The walk keeps its own stack, so a chain of any depth costs heap, not thread stack, and it holds
+// no page text once the page's links are taken out of it: for each page on the way down only the
+// links still to follow, each checked against the parsed-page list when its turn comes. A link
+// that cannot lead anywhere new by then (already listed, met earlier on the same page, or waiting
+// on a page further down, which will reach it first) is dropped as soon as it is read.
 void CrawlPage(const SpiderParams& params, CrawlContext& context);
 
 // The path a link value leads to from the page at `pagePath`, or the empty text when the link is

@@ -1,5 +1,9 @@
 #include "core/spider/SpiderParams.h"
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+
 #include "core/net/RouterUrl.h"
 
 std::string SpiderParams::GetUrl() const {
@@ -9,14 +13,127 @@ std::string SpiderParams::GetUrl() const {
 }
 
 void CParsedPageList::Clear() {
-    m_index.clear();
-    m_paths.clear();
+    m_entries = {};
+    m_tails = {};
+    m_listed = {};
+    m_slots = {};
 }
 
 bool CParsedPageList::CheckParsedPage(const std::string& path) {
-    if (m_index.contains(path)) {
+    return CheckParsedPage(Intern(path, m_listed.empty() ? kNoPath : m_listed.back()));
+}
+
+bool CParsedPageList::CheckParsedPage(PathId id) {
+    if (m_entries[id].bListed) {
         return true;
     }
-    m_index.insert(m_paths.emplace_back(path));
+    m_entries[id].bListed = true;
+    m_listed.push_back(id);
     return false;
+}
+
+std::vector<std::string> CParsedPageList::Paths() const {
+    std::vector<std::string> paths;
+    paths.reserve(m_listed.size());
+    for (const PathId id : m_listed) {
+        paths.push_back(Text(id));
+    }
+    return paths;
+}
+
+std::string CParsedPageList::Text(PathId id) const {
+    // Every base holds more of the text than its own base does, so the walk takes at most one
+    // step per character.
+    std::vector<std::string_view> pieces;
+    std::size_t limit = std::string::npos;
+    for (PathId at = id; at != kNoPath && limit != 0;) {
+        const Entry& entry = m_entries[at];
+        if (limit > entry.keep) {
+            const std::string_view tail(m_tails.data() + entry.tail, entry.tailLength);
+            pieces.push_back(tail.substr(0, limit - entry.keep));
+        }
+        limit = std::min<std::size_t>(limit, entry.keep);
+        at = entry.base;
+    }
+    std::string text;
+    for (auto piece = pieces.rbegin(); piece != pieces.rend(); ++piece) {
+        text.append(*piece);
+    }
+    return text;
+}
+
+CParsedPageList::PathId CParsedPageList::Find(std::string_view path, std::size_t hash) const {
+    if (m_slots.empty()) {
+        return kNoPath;
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const PathId id = m_slots[slot];
+        if (id == kNoPath || (m_entries[id].hash == hash && Text(id) == path)) {
+            return id;
+        }
+    }
+}
+
+void CParsedPageList::Index(PathId id) {
+    if (m_entries.size() * 2 > m_slots.size()) {
+        m_slots.assign(std::max<std::size_t>(64, m_slots.size() * 2), kNoPath);
+        for (PathId kept = 0; kept < id; ++kept) {
+            Place(kept);
+        }
+    }
+    Place(id);
+}
+
+void CParsedPageList::Place(PathId id) {
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t slot = m_entries[id].hash & mask;
+    while (m_slots[slot] != kNoPath) {
+        slot = (slot + 1) & mask;
+    }
+    m_slots[slot] = id;
+}
+
+CParsedPageList::PathId CParsedPageList::Intern(std::string_view path, PathId near,
+                                                PathId nearToo) {
+    const std::size_t hash = std::hash<std::string_view>()(path);
+    if (const PathId found = Find(path, hash); found != kNoPath) {
+        return found;
+    }
+    PathId base = kNoPath;
+    std::size_t keep = 0;
+    for (const PathId candidate : {near, nearToo}) {
+        if (candidate == kNoPath) {
+            continue;
+        }
+        const std::string text = Text(candidate);
+        const std::size_t common = static_cast<std::size_t>(
+            std::mismatch(path.begin(), path.end(), text.begin(), text.end()).first - path.begin());
+        if (common > keep) {
+            base = candidate;
+            keep = common;
+        }
+    }
+    while (base != kNoPath && keep <= m_entries[base].keep) {
+        base = m_entries[base].base;
+    }
+    if (base == kNoPath) {
+        keep = 0;
+    }
+    Entry entry;
+    entry.base = base;
+    entry.keep = static_cast<std::uint32_t>(keep);
+    entry.tail = m_tails.size();
+    entry.tailLength = static_cast<std::uint32_t>(path.size() - keep);
+    entry.hash = hash;
+    m_tails.append(path.substr(keep));
+    m_entries.push_back(entry);
+    const auto id = static_cast<PathId>(m_entries.size() - 1);
+    Index(id);
+    return id;
+}
+
+std::size_t CParsedPageList::MemoryBytes() const {
+    return m_entries.capacity() * sizeof(Entry) + m_tails.capacity() +
+           (m_listed.capacity() + m_slots.capacity()) * sizeof(PathId);
 }

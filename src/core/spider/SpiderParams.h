@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 class CInternetHandle;
@@ -45,15 +43,48 @@ struct SpiderParams {
 };
 
 // Every path the crawl decided to fetch, in the order first met; also its set of visited paths.
+//
+// Paths are stored once each, by id, and each shares the start it has in common with a nearby
+// path (the page it was found on, the link before it), so that the list stays small however long
+// a deep router's paths grow. The crawl also keeps here the paths it has met but not listed yet.
 class CParsedPageList {
 public:
+    using PathId = std::uint32_t;
+    static constexpr PathId kNoPath = ~PathId{0};
+
     void Clear();
     // True when `path` was there already; otherwise appends it and answers false.
     bool CheckParsedPage(const std::string& path);
-    std::vector<std::string> Paths() const { return {m_paths.begin(), m_paths.end()}; }
-    std::size_t Size() const { return m_paths.size(); }
+    std::vector<std::string> Paths() const;
+    std::size_t Size() const { return m_listed.size(); }
+
+    // The id of `path`, kept but not listed when new; `near` and `nearToo` are paths likely to
+    // share its start.
+    PathId Intern(std::string_view path, PathId near = kNoPath, PathId nearToo = kNoPath);
+    // CheckParsedPage for a kept path.
+    bool CheckParsedPage(PathId id);
+    bool IsListed(PathId id) const { return m_entries[id].bListed; }
+    std::string Text(PathId id) const;
+    // Bytes held, for the memory checks of tests and benchmarks.
+    std::size_t MemoryBytes() const;
 
 private:
-    std::deque<std::string> m_paths;  // a deque keeps the index's views valid as it grows
-    std::unordered_set<std::string_view> m_index;
+    // A path is the first `keep` characters of `base`'s text followed by its own tail.
+    struct Entry {
+        PathId base = kNoPath;
+        std::uint32_t keep = 0;
+        std::uint64_t tail = 0;  // offset in m_tails
+        std::uint32_t tailLength = 0;
+        bool bListed = false;
+        std::size_t hash = 0;
+    };
+
+    PathId Find(std::string_view path, std::size_t hash) const;
+    void Index(PathId id);
+    void Place(PathId id);
+
+    std::vector<Entry> m_entries;
+    std::string m_tails;
+    std::vector<PathId> m_listed;  // in the order first met
+    std::vector<PathId> m_slots;   // open-addressed by hash; kNoPath is a free slot
 };

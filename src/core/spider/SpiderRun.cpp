@@ -30,10 +30,14 @@ void CSpiderRun::SetExternalAddress(std::string address) {
 }
 
 SpiderRunContext CSpiderRun::Context() {
-    return {m_sink,           m_bDetect ? &m_detector : nullptr,
-            m_parsed,         m_bCancel,
-            m_bShutdown,      m_settings.timeouts,
-            m_settings.lookup};
+    return {m_sink,
+            m_bDetect ? &m_detector : nullptr,
+            m_parsed,
+            m_bCancel,
+            m_bShutdown,
+            m_settings.timeouts,
+            m_settings.lookup,
+            m_settings.lookupLimit};
 }
 
 bool CSpiderRun::Start() {

@@ -20,7 +20,8 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
         return;
     }
     params.pInternet = internet.get();
-    CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup};
+    CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup,
+                       context.lookupLimit};
     CrawlPage(params, crawl);
     params.pInternet = nullptr;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "core/net/HttpFetch.h"
 #include "core/net/RouterUrl.h"
@@ -17,6 +18,7 @@ struct SpiderRunContext {
     const std::atomic<bool>& shutdown;  // abandons transfers, detection included
     HttpTimeouts timeouts;
     HostLookup lookup;  // names in links; empty: the system resolver
+    std::chrono::milliseconds lookupLimit{5000};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

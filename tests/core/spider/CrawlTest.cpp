@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <future>
+
 #include "core/net/HttpFetch.h"
+#include "core/spider/SpiderRules.h"
+#include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
 #include "support/TestHostLookup.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -22,7 +28,7 @@ protected:
     }
 
     void Crawl() {
-        CrawlContext context{parsed, sink, cancel, lookup};
+        CrawlContext context{parsed, sink, cancel, lookup, lookupLimit, &footprint};
         CrawlPage(params, context);
     }
 
@@ -33,6 +39,8 @@ protected:
     CRecordingSink sink;
     std::atomic<bool> cancel{false};
     HostLookup lookup = TestHostLookup();
+    std::chrono::milliseconds lookupLimit{5000};
+    CrawlFootprint footprint;
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -64,7 +72,7 @@ TEST_F(CrawlTest, LetterCaseQueriesAndFragmentsMakeDifferentPages) {
               (Lines{"/", "/Status.htm", "/status.htm", "/p.htm?x=1", "/p.htm", "/p.htm"}));
 }
 
-TEST_F(CrawlTest, FailedPagesStayListedButAreNotCounted) {
+TEST_F(CrawlTest, FailedPagesStayListedButAreNotCountedCutShortOnesAre) {
     server.Serve("/", 200, "<a href=empty.htm> <a href=gone.htm>");
     server.Serve("/empty.htm", 200, "");
     CLoopbackServer::Page dropped;
@@ -74,7 +82,7 @@ TEST_F(CrawlTest, FailedPagesStayListedButAreNotCounted) {
     server.Serve("/gone.htm", dropped);
     Crawl();
     EXPECT_EQ(parsed.Paths(), (Lines{"/empty.htm", "/gone.htm"}));
-    EXPECT_EQ(sink.Messages(), Lines{"PARSED"});
+    EXPECT_EQ(sink.Messages(), (Lines{"PARSED", "PARSED"}));
 }
 
 TEST_F(CrawlTest, ErrorBodiesAreSearchedAndFollowed) {
@@ -110,6 +118,71 @@ TEST_F(CrawlTest, CancelStopsNewRequestsButCountsEveryPageRead) {
     EXPECT_EQ(sink.Messages(), Lines(6, "PARSED"));
 }
 
+TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
+    server.Serve("/", 200,
+                 "<a href=/x/../../etc/passwd> <a href=/a/./././c.htm> <a href=/a/../../b.htm> "
+                 "<a href=/b.htm>");
+    Crawl();
+    EXPECT_EQ(parsed.Paths(), (Lines{"/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
+    EXPECT_EQ(server.RequestedTargets(),
+              (Lines{"/", "/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
+}
+
+TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
+    CHostileRouter router;
+    router.Serve("/", CHostileRouter::TrickyLinks());
+    InternetHandle internet = OpenInternetHandle();
+    SpiderParams params;
+    params.strPath = "/";
+    params.nRouterAddress = 0x7F000001;
+    params.nRouterPort = router.Port();
+    params.pInternet = internet.get();
+    CParsedPageList parsed;
+    CRecordingSink sink;
+    std::atomic<bool> cancel{false};
+    const HostLookup lookup = TestHostLookup();
+    CrawlContext context{parsed, sink, cancel, lookup};
+    CrawlPage(params, context);
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/a%0Db.htm", "/c%0AX-Injected:%201",
+                                                "/e%1B.htm", "/../up.htm", "/f.htm"}));
+    EXPECT_EQ(router.Header(2, "X-Injected"), "<none>");
+}
+
+// Memory follows what is left to do, not the depth: a page's text is let go once its links are
+// taken, and a link waiting on several pages of the chain is held once.
+TEST_F(CrawlTest, DeepChainHoldsOnePageTextAndEachWaitingLinkOnce) {
+    constexpr int kDepth = 40;
+    constexpr int kLeaves = 30;
+    constexpr std::size_t kPageBytes = 256 * 1024;
+    CHostileRouter router;
+    router.ServeOthers([](const std::string& target) {
+        if (target.starts_with("/leaf")) {
+            return CHostileRouter::Page("leaf");
+        }
+        const int n = target == "/" ? 0 : std::stoi(target.substr(2));
+        std::string body = n < kDepth ? "<a href=\"c" + std::to_string(n + 1) + "\">" : "";
+        for (int leaf = 0; leaf < kLeaves; ++leaf) {
+            body += "<a href=\"/leaf" + std::to_string(leaf) + "\">";
+        }
+        body.resize(kPageBytes, 'x');
+        return CHostileRouter::Page(std::move(body));
+    });
+    params.nRouterPort = router.Port();
+    Crawl();
+    Lines expected;
+    for (int n = 1; n <= kDepth; ++n) {
+        expected.push_back("/c" + std::to_string(n));
+    }
+    for (int leaf = 0; leaf < kLeaves; ++leaf) {
+        expected.push_back("/leaf" + std::to_string(leaf));
+    }
+    EXPECT_EQ(parsed.Paths(), expected);
+    EXPECT_EQ(sink.Messages(), Lines(kDepth + kLeaves + 1, "PARSED"));
+    EXPECT_LE(footprint.peakTextBytes, kPageBytes);
+    EXPECT_LE(footprint.peakLinks, static_cast<std::size_t>(kLeaves + 1));
+    EXPECT_EQ(footprint.links, 0u);
+}
+
 TEST_F(CrawlTest, ChainOfTenThousandPagesNeedsNoDeepStack) {
     constexpr int kPages = 10000;
     server.ServeOthers([](const std::string& target) {
@@ -122,6 +195,108 @@ TEST_F(CrawlTest, ChainOfTenThousandPagesNeedsNoDeepStack) {
     EXPECT_EQ(parsed.Size(), static_cast<std::size_t>(kPages));
     EXPECT_EQ(sink.Messages().size(), static_cast<std::size_t>(kPages + 1));
     EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+// Names in links: each looked up once per run, none waited on past the limit or past Cancel.
+class CrawlLookupTest : public CrawlTest {
+protected:
+    CrawlLookupTest() {
+        lookup = [this, gate = gate.get_future().share()](const std::string& name,
+                                                          std::uint32_t& address) {
+            asked.fetch_add(1);
+            if (name.starts_with("silent")) {
+                gate.wait();
+                return false;
+            }
+            return TestHostLookup()(name, address);
+        };
+        const std::string port = ":" + std::to_string(server.Port());
+        server.Serve("/", 200,
+                     "<a href=http://silent1.test/a> <a href=http://localhost" + port +
+                         "/x.htm> <a href=http://silent2.test/> <a href=http://silent1.test/b>"
+                         "<a href=http://localhost" +
+                         port + "/y.htm>");
+        server.Serve("/x.htm", 200, "<a href=http://silent2.test/c>");
+    }
+    ~CrawlLookupTest() override { gate.set_value(); }
+
+    // Crawls on another thread; false when the crawl did not end in time.
+    bool CrawlEnds() {
+        auto crawl = std::async(std::launch::async, [this] { Crawl(); });
+        if (crawl.wait_for(std::chrono::seconds(20)) == std::future_status::ready) {
+            return true;
+        }
+        cancel = true;
+        gate.set_value();
+        gate = {};
+        crawl.wait();
+        return false;
+    }
+
+    std::promise<void> gate;
+    std::atomic<int> asked{0};
+};
+
+TEST_F(CrawlLookupTest, EachNameIsLookedUpOnceAndNoLongerThanTheLimit) {
+    lookupLimit = std::chrono::milliseconds(20);
+    ASSERT_TRUE(CrawlEnds()) << "a lookup held the crawl past its limit";
+    EXPECT_EQ(asked.load(), 3) << "silent1, localhost and silent2, once each";
+    EXPECT_EQ(parsed.Paths(), (Lines{"/x.htm", "/y.htm"}));
+}
+
+TEST_F(CrawlLookupTest, CancelEndsAWaitingLookup) {
+    lookupLimit = std::chrono::hours(1);
+    auto crawl = std::async(std::launch::async, [this] { Crawl(); });
+    ASSERT_TRUE(WaitUntil([&] { return asked.load() == 1; })) << "the lookup never started";
+    cancel = true;
+    ASSERT_EQ(crawl.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "Cancel did not end the lookup";
+    EXPECT_EQ(sink.Messages(), Lines{"PARSED"});
+}
+
+// Under a Turkish locale the C library folds "I" to a dotless i; protocol text must not care.
+TEST_F(CrawlTest, LetterCaseIsAsciiWhateverTheLocale) {
+    const char* folder = getenv("VELMO_TEST_LOCALES");
+    if (folder != nullptr) {
+        setenv("LOCPATH", folder, 1);
+    }
+    const bool bTurkish = setlocale(LC_ALL, "tr_TR.UTF-8") != nullptr;
+    unsetenv("LOCPATH");
+    if (!bTurkish) {
+        if (getenv("CI") != nullptr) {
+            FAIL() << "no tr_TR.UTF-8 locale under " << (folder ? folder : "the system's");
+        }
+        GTEST_SKIP() << "no tr_TR.UTF-8 locale";
+    }
+    server.Serve("/", 200,
+                 "<A HREF=\"JAVASCRIPT:go('x')\"> <A HREF=\"HTTP://127.0.0.1:" +
+                     std::to_string(server.Port()) + "/INDEX.HTM\"> <FRAME SRC=\"I.HTM\">");
+    Crawl();
+    CFoundPages found;
+    const bool bFoldedI = found.Add("/INDEX.HTM") && !found.Add("/index.htm");
+    setlocale(LC_ALL, "C");
+    EXPECT_EQ(server.RequestedTargets(), (Lines{"/", "/INDEX.HTM", "/I.HTM"}));
+    EXPECT_TRUE(bFoldedI);
+}
+
+TEST(CParsedPageList, LongPathsOfADeepSiteCostLittleAndComeBackWhole) {
+    CParsedPageList parsed;
+    Lines paths;
+    std::string directory = "/";
+    for (int level = 0; level < 40; ++level) {
+        directory += "level-" + std::to_string(level) + "-of-a-router-with-deep-folders/";
+    }
+    for (int page = 0; page < 5000; ++page) {
+        paths.push_back(directory + "page" + std::to_string(page) + ".htm?x=1");
+        EXPECT_FALSE(parsed.CheckParsedPage(paths.back()));
+    }
+    EXPECT_TRUE(parsed.CheckParsedPage(paths[1234]));
+    EXPECT_EQ(parsed.Paths(), paths);
+    std::size_t bytes = 0;
+    for (const std::string& path : paths) {
+        bytes += path.size();
+    }
+    EXPECT_LT(parsed.MemoryBytes(), bytes / 10) << "each path held in full";
 }
 
 TEST(ResolveLinkPath, ResolvesRelativeLinksAgainstThePagesDirectory) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 
 #include "core/address/DetectScript.h"
 #include "support/LoopbackServer.h"
@@ -88,6 +89,27 @@ TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
             << "the crawl never reached the stalling page";
     }  // must return without waiting out the server
     EXPECT_EQ(sink.Messages().back(), "DONE");
+}
+
+TEST(CSpiderRun, NameLookupsStopAtTheRunsLimit) {
+    CLoopbackServer router;
+    router.Serve("/", 200, "<a href=http://silent.test/>203.0.113.45");
+    std::promise<void> gate;
+    const HostLookup silent = [answer = gate.get_future().share()](const std::string&,
+                                                                   std::uint32_t&) {
+        answer.wait();
+        return false;
+    };
+    CRecordingSink sink;
+    CDetectScript detector(std::vector<std::string>{});
+    CSpiderRun run(sink, detector, {{}, silent, std::chrono::milliseconds(20)});
+    run.Prepare("", "", 0x7F000001, router.Port());
+    run.SetExternalAddress("203.0.113.45");
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(WaitUntil([&] {
+        return !sink.Messages().empty() && sink.Messages().back() == "DONE";
+    })) << "the run waited on the name past its limit";
+    gate.set_value();
 }
 
 TEST(CSpiderRun, TwoRunsShareNeitherPagesNorCancelFlag) {
