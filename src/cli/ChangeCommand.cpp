@@ -6,9 +6,13 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <thread>
 #include <vector>
+
+#include "cli/Interrupt.h"
 
 extern char** environ;
 
@@ -33,7 +37,23 @@ std::vector<std::string> ChildEnvironment(const std::string& address, const std:
 }  // namespace
 
 CChangeCommand::~CChangeCommand() {
-    Wait(true);
+    if (Interrupted()) {
+        WaitBriefly();
+    } else {
+        Wait(true);
+    }
+}
+
+void CChangeCommand::WaitBriefly() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_child >= 0 && std::chrono::steady_clock::now() < deadline) {
+        Wait(false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (m_child >= 0) {
+        kill(m_child, SIGTERM);
+        Wait(true);
+    }
 }
 
 void CChangeCommand::AddressRead(const std::string& address) {

@@ -11,7 +11,9 @@
 class CChangeCommand {
 public:
     explicit CChangeCommand(std::string command) : m_command(std::move(command)) {}
-    ~CChangeCommand();  // waits for the command still running
+    // Waits for the command still running; once velmo-cli has been told to stop, for a few seconds
+    // only, then ends it with SIGTERM.
+    ~CChangeCommand();
     CChangeCommand(const CChangeCommand&) = delete;
     CChangeCommand& operator=(const CChangeCommand&) = delete;
 
@@ -23,6 +25,7 @@ public:
 
 private:
     void Wait(bool bBlock);
+    void WaitBriefly();
 
     std::string m_command;
     std::string m_strAddress;

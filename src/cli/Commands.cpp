@@ -153,6 +153,9 @@ int Spider(const CommandLine& line) {
 
 int Probe(const CommandLine& line) {
     const std::string password = ReadPassword(line);
+    if (Interrupted()) {
+        return kExitInterrupted;  // stopped at the prompt: nothing is requested
+    }
     std::string result = "n/a";
     std::string why;
     const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,

@@ -165,6 +165,9 @@ bool CInternetHandle::Init() {
     // router's connection alive from one page to the next.
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    // Ending a transfer whose name lookup still runs must not wait for the lookup: without this
+    // the resolver thread is joined, and a silent name server holds Cancel and every time limit.
+    curl_easy_setopt(m_easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
     curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http");

@@ -41,15 +41,6 @@ void CUrlListCtrl::AppendItem(const QString& text) {
     setItem(row, 0, new QTableWidgetItem(text));
 }
 
-int CUrlListCtrl::FindItem(const QString& text) const {
-    for (int row = 0; row < rowCount(); ++row) {
-        if (GetItemText(row).compare(text, Qt::CaseInsensitive) == 0) {
-            return row;
-        }
-    }
-    return -1;
-}
-
 int CUrlListCtrl::GetFirstSelected() const {
     for (int row = 0; row < rowCount(); ++row) {
         if (item(row, 0) != nullptr && item(row, 0)->isSelected()) {

@@ -13,8 +13,6 @@ public:
     // less a scroll bar and 5 pixels.
     void InitList();
     void AppendItem(const QString& text);
-    // The row whose whole text equals `text` ignoring letter case, or -1.
-    int FindItem(const QString& text) const;
     int GetFirstSelected() const;
     QString GetItemText(int row) const;
     int GetItemCount() const { return rowCount(); }

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <future>
+#include <memory>
 
 #include "core/net/HttpFetch.h"
 #include "core/spider/SpiderRules.h"
@@ -197,15 +198,18 @@ TEST_F(CrawlTest, ChainOfTenThousandPagesNeedsNoDeepStack) {
     EXPECT_EQ(server.ConnectionCount(), 1u);
 }
 
-// Names in links: each looked up once per run, none waited on past the limit or past Cancel.
+// Names in links: each looked up once per run, none waited on past the limit or past Cancel. What
+// the lookup touches is its own, not the test's: a lookup thread may outlive the test.
 class CrawlLookupTest : public CrawlTest {
 protected:
     CrawlLookupTest() {
-        lookup = [this, gate = gate.get_future().share()](const std::string& name,
-                                                          std::uint32_t& address) {
-            asked.fetch_add(1);
+        lookup = [asked = asked, silentHangs = silentHangs, gate = gate.get_future().share()](
+                     const std::string& name, std::uint32_t& address) {
+            asked->fetch_add(1);
             if (name.starts_with("silent")) {
-                gate.wait();
+                if (silentHangs->load()) {
+                    gate.wait();
+                }
                 return false;
             }
             return TestHostLookup()(name, address);
@@ -233,21 +237,28 @@ protected:
         return false;
     }
 
+    std::shared_ptr<std::atomic<int>> asked = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<bool>> silentHangs = std::make_shared<std::atomic<bool>>(true);
     std::promise<void> gate;
-    std::atomic<int> asked{0};
 };
 
-TEST_F(CrawlLookupTest, EachNameIsLookedUpOnceAndNoLongerThanTheLimit) {
-    lookupLimit = std::chrono::milliseconds(20);
-    ASSERT_TRUE(CrawlEnds()) << "a lookup held the crawl past its limit";
-    EXPECT_EQ(asked.load(), 3) << "silent1, localhost and silent2, once each";
+TEST_F(CrawlLookupTest, EachNameIsLookedUpOnce) {
+    silentHangs->store(false);
+    lookupLimit = std::chrono::hours(1);
+    ASSERT_TRUE(CrawlEnds());
+    EXPECT_EQ(asked->load(), 3) << "silent1, localhost and silent2, once each";
     EXPECT_EQ(parsed.Paths(), (Lines{"/x.htm", "/y.htm"}));
+}
+
+TEST_F(CrawlLookupTest, NoLookupHoldsTheCrawlPastTheLimit) {
+    lookupLimit = std::chrono::milliseconds(50);
+    ASSERT_TRUE(CrawlEnds()) << "a lookup held the crawl past its limit";
 }
 
 TEST_F(CrawlLookupTest, CancelEndsAWaitingLookup) {
     lookupLimit = std::chrono::hours(1);
     auto crawl = std::async(std::launch::async, [this] { Crawl(); });
-    ASSERT_TRUE(WaitUntil([&] { return asked.load() == 1; })) << "the lookup never started";
+    ASSERT_TRUE(WaitUntil([&] { return asked->load() == 1; })) << "the lookup never started";
     cancel = true;
     ASSERT_EQ(crawl.wait_for(std::chrono::seconds(20)), std::future_status::ready)
         << "Cancel did not end the lookup";
