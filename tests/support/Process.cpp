@@ -1,6 +1,8 @@
 #include "support/Process.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +21,9 @@ std::vector<std::string> ProcessResult::Lines() const {
 
 ProcessResult RunProgram(std::vector<std::string> args, const std::string& input,
                          const std::function<void(pid_t)>& whileRunning,
-                         const std::vector<std::string>& environment, bool holdInput) {
+                         const std::vector<std::string>& environment, bool holdInput,
+                         std::chrono::milliseconds deadline) {
+    const auto killAt = std::chrono::steady_clock::now() + deadline;
     std::array<int, 2> in{}, out{}, err{};
     ProcessResult result;
     if (pipe(in.data()) != 0 || pipe(out.data()) != 0 || pipe(err.data()) != 0) {
@@ -61,7 +65,20 @@ ProcessResult RunProgram(std::vector<std::string> args, const std::string& input
     }
     std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
     for (int open = 2; open > 0;) {
-        poll(fds.data(), fds.size(), -1);
+        int wait = -1;
+        if (deadline.count() > 0 && !result.bKilled) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                killAt - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                kill(pid, SIGKILL);
+                result.bKilled = true;
+            } else {
+                wait = static_cast<int>(left.count());
+            }
+        }
+        if (poll(fds.data(), fds.size(), wait) <= 0) {
+            continue;
+        }
         for (pollfd& fd : fds) {
             if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP)) == 0) {
                 continue;
@@ -79,7 +96,9 @@ ProcessResult RunProgram(std::vector<std::string> args, const std::string& input
         }
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.peakRssKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -1,0 +1,203 @@
+// velmo-cli against a router that breaks HTTP on purpose: whatever it does, each run must end
+// within the injected limits, in bounded memory, with the exit status, output and reason of its
+// kind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/HostileRouter.h"
+#include "support/Process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Hostile = CHostileRouter;
+using Lines = std::vector<std::string>;
+
+// Connect, stall and total limits of every request, and a deadline for the whole run far past
+// them (the deep chain makes 41 requests, slowly under sanitizers), so that a run that ignores
+// them fails rather than hangs.
+constexpr const char* kLimits = "--test-timeouts=2000,300,1500";
+constexpr auto kDeadline = 30s;
+
+constexpr int kChainDepth = 40;
+constexpr std::size_t kChainPageBytes = 8u << 20;
+
+// The child's peak resident set starts at this test's own at the fork, some 12 MiB. Sanitizers
+// shadow every byte and hold freed blocks in quarantine, which multiplies it for the same work.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMO_TEST_UNDER_ASAN
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VELMO_TEST_UNDER_ASAN)
+constexpr long kRssScale = 4;
+#else
+constexpr long kRssScale = 1;
+#endif
+
+const std::string kPage = "<html>WAN 203.0.113.45</html>";
+const std::string kCredentials = "Basic YWRtaW46czNjcjN0";  // admin:s3cr3t
+
+struct Case {
+    const char* name;
+    Lines args;       // "{url}", "{host}", "{chain}" at the start of an argument name the routers
+    int status;       // exit status
+    Lines out;        // standard output; a line "*TEXT" is any line ending with TEXT
+    std::string why;  // in standard error; empty: nothing there
+    long maxRssMiB = 40;
+};
+
+const Case kCases[] = {
+    {"Http09", {"probe", "{url}/http09"}, 0, {"203.0.113.45"}, ""},
+    {"BodyShorterThanAnnounced", {"probe", "{url}/short"}, 0, {"203.0.113.45"}, ""},
+    {"BodyLongerThanAnnounced", {"probe", "{url}/long"}, 1, {"n/a"}, "no address in the page"},
+    {"ResetMidBody", {"probe", "{url}/reset"}, 1, {"n/a"}, "/reset: connection dropped ("},
+    {"BadChunking", {"probe", "{url}/chunks"}, 1, {"n/a"}, "/chunks: connection dropped ("},
+    {"Drip", {"probe", "{url}/drip"}, 1, {"n/a"}, "timed out (no whole answer within 1500 ms)"},
+    {"Silent", {"probe", "{url}/silent"}, 1, {"n/a"}, "timed out (nothing received for 300 ms)"},
+    {"EndlessInterim",
+     {"poll", "{host}", "/interim", "--test-interval", "1", "--count", "1"},
+     0,
+     {"* - n/a"},
+     "/interim: timed out (no whole answer within 1500 ms)"},
+    {"EndlessBody", {"probe", "{url}/endless"}, 1, {"n/a"}, "/endless: too large"},
+    // Whatever is announced, the 16 MiB cap ends the read.
+    {"HundredMegabyteBody", {"probe", "{url}/huge"}, 1, {"n/a"}, "/huge: too large", 80},
+    {"RedirectLoop",
+     {"probe", "{url}/loop", "--login", "admin", "--password-stdin"},
+     1,
+     {"n/a"},
+     "too many redirects (more than 10 redirects)"},
+    {"RedirectToAnotherHost",
+     {"probe", "{url}/away", "--login", "admin", "--password-stdin"},
+     0,
+     {"198.51.100.20"},
+     ""},
+    {"SilentDetectionServer",
+     {"detect", "--detect-url", "{url}/silent"},
+     2,
+     {},
+     "Unable to autodetect your external IP address"},
+    // Link text is printed with its controls escaped: it can forge no line of its own.
+    {"TrickyLinks",
+     {"spider", "{host}", "--external-address", "203.0.113.45", "--list-parsed"},
+     1,
+     {"Detected IP address: 203.0.113.45", "Parsed pages: 6", "Parsed: /a%0Db.htm",
+      "Parsed: /c%0AX-Injected: 1", "Parsed: /e%1B.htm", "Parsed: /../up.htm", "Parsed: /f.htm",
+      "Unable to identify the status page"},
+     ""},
+    // A page's text is let go once its links are taken, however deep the chain.
+    {"DeepChainOfBigPages",
+     {"spider", "{chain}", "--external-address", "203.0.113.45"},
+     0,
+     {"Detected IP address: 203.0.113.45", "Found: /c40", "Parsed pages: 41",
+      "A status page was identified. Please select a path and click the Polling tab."},
+     "",
+     120},
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+bool LineMatches(const std::string& line, const std::string& expected) {
+    return expected.starts_with('*') ? line.ends_with(expected.substr(1)) : line == expected;
+}
+
+class HostileRouterTest : public testing::TestWithParam<Case> {
+protected:
+    HostileRouterTest() {
+        router.Serve("/", Hostile::TrickyLinks());
+        router.Serve("/http09", Hostile::Http09(kPage));
+        router.Serve("/short", Hostile::ShortBody(kPage, 1000));
+        // The bytes as they stand: a Content-Length that ends the body early.
+        router.Serve("/long",
+                     Hostile::Http09("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n" + kPage));
+        router.Serve("/reset", Hostile::ResetMidBody(kPage));
+        router.Serve("/chunks", Hostile::BadChunking(kPage));
+        // A byte every 2 ms brings each header line and body chunk well within the stall limit:
+        // only the total one can end these two.
+        router.Serve("/drip", Hostile::Drip(std::string(4000, ' ') + kPage, 2ms));
+        router.Serve("/silent", Hostile::Silent());
+        router.Serve("/interim", Hostile::EndlessInterim(2ms));
+        router.Serve("/endless", Hostile::EndlessBody());
+        router.Serve("/huge", Hostile::Huge(100u << 20));
+        router.Serve("/loop", Hostile::Redirect("/loop"));
+        router.Serve("/away", Hostile::Redirect(elsewhere.Url("/landing")));
+        elsewhere.Serve("/landing", Hostile::Page("WAN 198.51.100.20"));
+        chain.ServeOthers([](const std::string& target) {
+            const int n = target == "/" ? 0 : std::stoi(target.substr(2));
+            std::string body = n < kChainDepth ? "<a href=\"c" + std::to_string(n + 1) + "\">"
+                                               : "WAN 203.0.113.45 ";
+            body.resize(kChainPageBytes, 'x');
+            return Hostile::Page(std::move(body));
+        });
+    }
+
+    // The real program; should a fault send it to the built-in detection servers, the proxy on a
+    // closed loopback port stops the request on this machine.
+    ProcessResult RunCli(const Lines& args) const {
+        Lines line = {VELMO_CLI};
+        for (std::string arg : args) {
+            for (const auto& [name, value] : {std::pair{"{url}", router.Url("")},
+                                              {"{host}", router.Url("").substr(7)},
+                                              {"{chain}", chain.Url("").substr(7)}}) {
+                if (arg.starts_with(name)) {
+                    arg.replace(0, std::string(name).size(), value);
+                }
+            }
+            line.push_back(arg);
+        }
+        line.push_back(kLimits);
+        return RunProgram(line, "s3cr3t\n", {},
+                          {"XDG_CONFIG_HOME=" + testing::TempDir() + "velmo-hostile-no-settings",
+                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,127.0.0.2"},
+                          false, kDeadline);
+    }
+
+    Hostile router;
+    Hostile elsewhere{"127.0.0.2"};
+    Hostile chain;
+};
+
+TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
+    const Case& c = GetParam();
+    const ProcessResult run = RunCli(c.args);
+
+    ASSERT_FALSE(run.bKilled) << "still running after " << kDeadline.count() << " s";
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const Lines lines = run.Lines();
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), c.out.begin(), c.out.end(), LineMatches))
+        << run.out;
+    if (c.why.empty()) {
+        EXPECT_EQ(run.err, "");
+    } else {
+        EXPECT_NE(run.err.find(c.why), std::string::npos) << run.err;
+    }
+    EXPECT_LE(run.peakRssKiB, c.maxRssMiB * kRssScale * 1024);
+
+    // Whatever the links hold, no control byte reaches a request line raw, and the password goes
+    // with every request to the router's host and to no other host.
+    const bool bLogin = std::find(c.args.begin(), c.args.end(), "--login") != c.args.end();
+    const Lines targets = router.RequestedTargets();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        EXPECT_TRUE(std::none_of(targets[i].begin(), targets[i].end(), [](unsigned char b) {
+            return b <= 0x20 || b == 0x7F;
+        })) << targets[i];
+        EXPECT_EQ(router.Header(i, "X-Injected"), "<none>");
+        EXPECT_EQ(router.Header(i, "Authorization"), bLogin ? kCredentials : "<none>");
+    }
+    for (std::size_t i = 0; i < elsewhere.RequestedTargets().size(); ++i) {
+        EXPECT_EQ(elsewhere.Header(i, "Authorization"), "<none>");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Misbehaviours, HostileRouterTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& row) { return row.param.name; });
+
+}  // namespace
