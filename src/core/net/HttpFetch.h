@@ -29,7 +29,8 @@ inline constexpr int kMaxRedirects = 10;
 
 struct HttpTimeouts {
     std::chrono::milliseconds connect{10000};  // name lookup and TCP connect
-    std::chrono::milliseconds stall{10000};    // no byte received for this long ends a transfer
+    std::chrono::milliseconds stall{10000};    // nothing received for this long (no header line,
+                                               // no piece of body) ends a transfer
     std::chrono::milliseconds total{60000};    // no request runs longer, however it trickles
 };
 
