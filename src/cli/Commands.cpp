@@ -22,6 +22,7 @@
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/report/ParsedPagesReport.h"
+#include "core/report/ReportFile.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "core/text/StringTable.h"
@@ -131,8 +132,8 @@ int Spider(const CommandLine& line) {
     }
     std::string error;
     if (line.report &&
-        !WriteFileAtomically(*line.report, BuildParsedPagesReport(run.ParsedPages().Paths()),
-                             error)) {
+        !WriteReportFile(*line.report, BuildParsedPagesReport(run.ParsedPages().Paths()), 0666,
+                         error)) {
         std::cerr << "velmo-cli: cannot write " << *line.report << ": " << error << '\n';
     }
     const std::uint32_t address =

@@ -75,31 +75,3 @@ void CPrintingSink::ClearProgress() {
         std::fputs("\r\033[K", stderr);
     }
 }
-
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // created exclusively, mode 600
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool bWritten = fchmod(fd, 0666 & ~mask) == 0;
-    for (std::size_t done = 0; bWritten && done < content.size();) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno != EINTR) {
-            bWritten = false;
-        } else if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    bWritten = bWritten && fsync(fd) == 0;
-    bWritten = close(fd) == 0 && bWritten;
-    if (!bWritten || rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}

@@ -37,8 +37,3 @@ private:
     std::string m_strFirstFailure;
     int m_nParsed = 0;
 };
-
-// Writes `content` to a new file beside `path`, then renames it over `path`: whatever stood there,
-// a symbolic link too, is replaced and never written through, and a half-written file never takes
-// its place. False, with `error` set, when that could not be done.
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);

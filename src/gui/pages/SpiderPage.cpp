@@ -10,6 +10,7 @@
 
 #include "core/address/AddressScan.h"
 #include "core/report/ParsedPagesReport.h"
+#include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/text/Bytes.h"
@@ -25,18 +26,6 @@ QString ReserveReportFile() {
     }
     ::close(fd);
     return QFile::decodeName(name);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -190,18 +179,12 @@ void CSpiderPage::OnListDblClick() {
 }
 
 void CSpiderPage::OnViewParsedPages() {
-    // No symbolic link is followed: the file is ours, made at start-up, and must stay so.
-    const QByteArray path = QFile::encodeName(m_strReportFile);
-    const int fd =
-        m_strReportFile.isEmpty()
-            ? -1
-            : ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        m_desktop.Beep();
-        return;
-    }
-    const bool bWritten = WriteAll(fd, BuildParsedPagesReport(m_run.ParsedPages().Paths()));
-    if (::close(fd) != 0 || !bWritten) {
+    // Written anew beside the file and renamed over it: the file stays ours and private, and a
+    // link planted in its place is replaced, not followed.
+    std::string error;
+    if (m_strReportFile.isEmpty() ||
+        !WriteReportFile(QFile::encodeName(m_strReportFile).toStdString(),
+                         BuildParsedPagesReport(m_run.ParsedPages().Paths()), 0600, error)) {
         m_desktop.Beep();
         return;
     }

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -237,16 +238,30 @@ private Q_SLOTS:
         QCOMPARE(fixture->beeps, 0);
     }
 
-    void reportFileThatCannotBeWrittenBeeps() {
+    void reportFileThatCannotBeWrittenBeepsAndALinkInItsPlaceIsNotFollowed() {
         OpenOnStatusTab();
         const QString path = Page().ReportFile();
         QFile::remove(path);
-        QVERIFY(QFile::link("/dev/null", path));
+        QVERIFY(QDir().mkdir(path));  // nothing can be renamed over a folder, not even by root
         QTest::mouseClick(Link(), Qt::LeftButton);
         QCOMPARE(fixture->beeps, 1);
         QVERIFY(fixture->opened.isEmpty());
+        QVERIFY(QDir().rmdir(path));
+
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("keep.txt"));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+        file.close();
+        QVERIFY(QFile::link(target, path));
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QCOMPARE(fixture->beeps, 1);
+        QCOMPARE(fixture->opened, QStringList{path});
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep"));
         fixture->CloseSheet();
-        QVERIFY(!QFileInfo::exists(path) && !QFileInfo(path).isSymLink());
+        QVERIFY(!QFileInfo::exists(path));
     }
 
     void reportFileIsRemovedWithTheWindow() {
