@@ -258,6 +258,8 @@ private Q_SLOTS:
         QCOMPARE(fixture->beeps, 1);
         QCOMPARE(fixture->opened, QStringList{path});
         QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("keep"));
         fixture->CloseSheet();
