@@ -1,24 +1,19 @@
 #include "cli/Output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 
+#include "core/text/Ascii.h"
+
 std::string EscapeControls(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
+            AppendPercentEscaped(out, byte);
         } else {
             out += c;
         }

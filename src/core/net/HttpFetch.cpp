@@ -393,10 +393,7 @@ std::string EscapeRequestUrl(std::string_view url) {
             c == '%' && !(i + 2 < url.size() && isHex(url[i + 1]) && isHex(url[i + 2]));
         if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
             c == '`' || c == '{' || c == '|' || c == '}' || bStrayPercent) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            AppendPercentEscaped(out, c);
         } else {
             out += static_cast<char>(c);
         }

@@ -27,6 +27,15 @@ constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) 
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+// Appends `byte` as "%XX", two upper-case hex digits: how a byte that must not stand as it is gets
+// written in a URL or on a terminal line.
+inline void AppendPercentEscaped(std::string& out, unsigned char byte) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += '%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+}
+
 inline std::string AsciiLowered(std::string text) {
     for (char& c : text) {
         c = AsciiLower(c);

@@ -8,6 +8,7 @@
 
 #include "core/net/HttpFetch.h"
 #include "core/spider/SpiderRules.h"
+#include "support/CrawlOnce.h"
 #include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
@@ -132,18 +133,9 @@ TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
 TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
     CHostileRouter router;
     router.Serve("/", CHostileRouter::TrickyLinks());
-    InternetHandle internet = OpenInternetHandle();
-    SpiderParams params;
-    params.strPath = "/";
-    params.nRouterAddress = 0x7F000001;
-    params.nRouterPort = router.Port();
-    params.pInternet = internet.get();
     CParsedPageList parsed;
     CRecordingSink sink;
-    std::atomic<bool> cancel{false};
-    const HostLookup lookup = TestHostLookup();
-    CrawlContext context{parsed, sink, cancel, lookup};
-    CrawlPage(params, context);
+    CrawlLoopbackRouter(router.Port(), {}, parsed, sink);
     EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/a%0Db.htm", "/c%0AX-Injected:%201",
                                                 "/e%1B.htm", "/../up.htm", "/f.htm"}));
     EXPECT_EQ(router.Header(2, "X-Injected"), "<none>");

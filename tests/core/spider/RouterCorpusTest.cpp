@@ -7,11 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/net/HttpFetch.h"
-#include "core/spider/Crawl.h"
+#include "support/CrawlOnce.h"
 #include "support/LoopbackServer.h"
-#include "support/RecordingSink.h"
-#include "support/TestHostLookup.h"
 
 namespace {
 
@@ -87,19 +84,9 @@ TEST_P(RouterCorpusTest, FindsTheStatusPageWhereItIsReachable) {
         return page;
     });
 
-    InternetHandle internet = OpenInternetHandle();
-    SpiderParams params;
-    params.strExternalAddress = kWanAddress;
-    params.strPath = "/";
-    params.nRouterAddress = 0x7F000001;
-    params.nRouterPort = server.Port();
-    params.pInternet = internet.get();
     CParsedPageList parsed;
     CRecordingSink sink;
-    std::atomic<bool> cancel{false};
-    const HostLookup lookup = TestHostLookup();
-    CrawlContext context{parsed, sink, cancel, lookup};
-    CrawlPage(params, context);
+    CrawlLoopbackRouter(server.Port(), kWanAddress, parsed, sink);
 
     std::vector<std::string> found;
     std::size_t count = 0;
