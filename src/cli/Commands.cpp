@@ -21,7 +21,6 @@
 #include "core/net/InetAddr.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
-#include "core/report/ParsedPagesReport.h"
 #include "core/report/ReportFile.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
@@ -126,14 +125,13 @@ int Spider(const CommandLine& line) {
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
-        for (const std::string& path : run.ParsedPages().Paths()) {
+        run.ParsedPages().ForEachPath([](const std::string& path) {
             std::cout << "Parsed: " << EscapeControls(path) << '\n';
-        }
+            return true;
+        });
     }
     std::string error;
-    if (line.report &&
-        !WriteReportFile(*line.report, BuildParsedPagesReport(run.ParsedPages().Paths()), 0666,
-                         error)) {
+    if (line.report && !WriteParsedPagesReport(*line.report, run.ParsedPages(), 0666, error)) {
         std::cerr << "velmo-cli: cannot write " << *line.report << ": " << error << '\n';
     }
     const std::uint32_t address =

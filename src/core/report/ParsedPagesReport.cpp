@@ -1,12 +1,14 @@
 #include "core/report/ParsedPagesReport.h"
 
+#include "core/text/ShownText.h"
 #include "core/text/StringTable.h"
 #include "core/version/ModuleVersion.h"
 
-std::string EscapeHtml(const std::string& text) {
+std::string EscapeHtml(std::string_view text) {
+    const std::string shown = EscapeUnsafeText(text);
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
+    out.reserve(shown.size());
+    for (const char c : shown) {
         switch (c) {
             case '&':
                 out += "&amp;";
@@ -27,15 +29,28 @@ std::string EscapeHtml(const std::string& text) {
     return out;
 }
 
-std::string BuildParsedPagesReport(const std::vector<std::string>& paths) {
+std::string ParsedPagesReportHead() {
+    return "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>" +
+           EscapeHtml(LoadString(IDS_APP_TITLE)) +
+           "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n<p>\r\n";
+}
+
+void AppendParsedPagesReportLine(std::string& out, std::string_view path) {
+    out += EscapeHtml(path);
+    out += "<br>\r\n";
+}
+
+std::string ParsedPagesReportFoot() {
     CModuleVersion version;
     version.LoadVersion(nullptr);
-    std::string report = "<html>\r\n<head>\r\n<title>" + EscapeHtml(LoadString(IDS_APP_TITLE)) +
-                         "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n<p>\r\n";
+    return "</p>\r\n<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
+           "</p>\r\n</body>\r\n</html>";
+}
+
+std::string BuildParsedPagesReport(const std::vector<std::string>& paths) {
+    std::string report = ParsedPagesReportHead();
     for (const std::string& path : paths) {
-        report += EscapeHtml(path) + "<br>\r\n";
+        AppendParsedPagesReportLine(report, path);
     }
-    report += "</p>\r\n<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
-              "</p>\r\n</body>\r\n</html>";
-    return report;
+    return report + ParsedPagesReportFoot();
 }

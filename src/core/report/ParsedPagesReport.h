@@ -1,10 +1,22 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-// The HTML report of every parsed page: title, heading, one line per path, the legal notice.
-// Paths and notice are escaped, so a router page cannot put markup into the report.
+// The HTML report of every parsed page: title, heading, one line per path, the legal notice. It is
+// made of a head, one line per path and a foot, so that a list of any length can stream through.
+// Paths and notice are escaped: a router page can put neither markup nor control bytes into the
+// report, and the document is UTF-8 whatever bytes the router sent.
+
+std::string ParsedPagesReportHead();
+// The line of one path, appended to `out`.
+void AppendParsedPagesReportLine(std::string& out, std::string_view path);
+std::string ParsedPagesReportFoot();
+
+// Head, lines and foot as one text.
 std::string BuildParsedPagesReport(const std::vector<std::string>& paths);
 
-std::string EscapeHtml(const std::string& text);
+// "&", "<", ">" and '"' as character references; control bytes and bytes that are not UTF-8 as
+// %XX, as terminal lines show them.
+std::string EscapeHtml(std::string_view text);

@@ -1,44 +1,158 @@
 #include "core/report/ReportFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
-bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode,
-                     std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // created exclusively, mode 600
+#include "core/report/ParsedPagesReport.h"
+#include "core/spider/SpiderParams.h"
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+
+// Refuses what a report must not replace: anything but a regular file, a link to one, a dangling
+// link or nothing at all.
+bool MayReplace(const std::string& path, std::string& error) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return true;  // nothing there, or the folder cannot be read: creating the file tells
+    }
+    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) {
+        return true;  // a dangling link: replacing it destroys nothing
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    return true;
+}
+
+// ".NAME.XXXXXX" beside `path`, the name cut so that the whole stays within NAME_MAX.
+std::string TemporaryName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    constexpr std::size_t kSuffix = 8;  // the leading dot, the dot and six characters
+    if (name.size() > NAME_MAX - kSuffix) {
+        name.resize(NAME_MAX - kSuffix);
+    }
+    constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        // No entropy to be had: the clock and a count still make a new name at each attempt.
+        static std::atomic<std::uint64_t> s_count{0};
+        std::uint64_t mix = static_cast<std::uint64_t>(
+                                std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                            (s_count++ * 0x9E3779B97F4A7C15u);
+        for (unsigned char& byte : random) {
+            byte = static_cast<unsigned char>(mix);
+            mix = (mix >> 8) | (mix << 56);
+        }
+    }
+    std::string temporary = folder + '.' + name + '.';
+    for (const unsigned char byte : random) {
+        temporary += kLetters[byte % (sizeof kLetters - 1)];
+    }
+    return temporary;
+}
+
+}  // namespace
+
+bool CReportWriter::Write(std::string_view text) {
+    if (m_error != 0) {
+        return false;
+    }
+    if (m_buffer.size() + text.size() > kBufferBytes && !Flush()) {
+        return false;
+    }
+    if (text.size() >= kBufferBytes) {
+        m_buffer.assign(text);
+        return Flush();
+    }
+    m_buffer.append(text);
+    return true;
+}
+
+bool CReportWriter::Flush() {
+    for (std::size_t done = 0; m_error == 0 && done < m_buffer.size();) {
+        const ssize_t n = write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            m_error = errno;
+        }
+    }
+    m_buffer.clear();
+    return m_error == 0;
+}
+
+bool WriteReportFile(const std::string& path, mode_t mode,
+                     const std::function<bool(CReportWriter&)>& produce, std::string& error) {
+    if (!MayReplace(path, error)) {
+        return false;
+    }
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < kNameAttempts; ++attempt) {
+        temporary = TemporaryName(path);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    int failure = fchmod(fd, mode & ~mask) == 0 ? 0 : errno;
-    for (std::size_t done = 0; failure == 0 && done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (errno != EINTR) {
-            failure = errno;
-        }
-    }
-    if (failure == 0 && fsync(fd) != 0) {
+    CReportWriter writer(fd);
+    const bool bProduced = produce(writer);
+    int failure = writer.Flush() ? 0 : writer.Error();
+    if (failure == 0 && bProduced && fsync(fd) != 0) {
         failure = errno;
     }
     if (close(fd) != 0 && failure == 0) {
         failure = errno;
     }
-    if (failure == 0 && rename(temporary.c_str(), path.c_str()) != 0) {
+    if (failure == 0 && bProduced && rename(temporary.c_str(), path.c_str()) != 0) {
         failure = errno;
     }
-    if (failure != 0) {
-        error = std::strerror(failure);
+    if (failure != 0 || !bProduced) {
+        error = failure != 0 ? std::strerror(failure) : "cancelled";
         unlink(temporary.c_str());
         return false;
     }
     return true;
+}
+
+bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode,
+                     std::string& error) {
+    return WriteReportFile(
+        path, mode, [text](CReportWriter& writer) { return writer.Write(text); }, error);
+}
+
+bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,
+                            std::string& error, const std::atomic<bool>* stop) {
+    return WriteReportFile(
+        path, mode,
+        [&pages, stop](CReportWriter& writer) {
+            std::string line;
+            return writer.Write(ParsedPagesReportHead()) &&
+                   pages.ForEachPath([&](const std::string& page) {
+                       line.clear();
+                       AppendParsedPagesReportLine(line, page);
+                       return (stop == nullptr || !stop->load()) && writer.Write(line);
+                   }) &&
+                   writer.Write(ParsedPagesReportFoot());
+        },
+        error);
 }

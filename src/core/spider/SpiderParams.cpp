@@ -32,6 +32,15 @@ bool CParsedPageList::CheckParsedPage(PathId id) {
     return false;
 }
 
+bool CParsedPageList::ForEachPath(const std::function<bool(const std::string&)>& visit) const {
+    for (const PathId id : m_listed) {
+        if (!visit(Text(id))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::vector<std::string> CParsedPageList::Paths() const {
     std::vector<std::string> paths;
     paths.reserve(m_listed.size());

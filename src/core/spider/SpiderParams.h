@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,10 @@ public:
     void Clear();
     // True when `path` was there already; otherwise appends it and answers false.
     bool CheckParsedPage(const std::string& path);
+    // Hands `visit` each listed path in order, one expanded at a time, so that printing a list of
+    // any length costs one path's memory; stops early, answering false, when `visit` does.
+    bool ForEachPath(const std::function<bool(const std::string&)>& visit) const;
+    // Every path at once; for tests and small lists.
     std::vector<std::string> Paths() const;
     std::size_t Size() const { return m_listed.size(); }
 

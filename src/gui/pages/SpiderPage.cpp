@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "core/address/AddressScan.h"
-#include "core/report/ParsedPagesReport.h"
 #include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
@@ -183,8 +182,8 @@ void CSpiderPage::OnViewParsedPages() {
     // link planted in its place is replaced, not followed.
     std::string error;
     if (m_strReportFile.isEmpty() ||
-        !WriteReportFile(QFile::encodeName(m_strReportFile).toStdString(),
-                         BuildParsedPagesReport(m_run.ParsedPages().Paths()), 0600, error)) {
+        !WriteParsedPagesReport(QFile::encodeName(m_strReportFile).toStdString(),
+                                m_run.ParsedPages(), 0600, error)) {
         m_desktop.Beep();
         return;
     }

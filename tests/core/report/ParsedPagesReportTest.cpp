@@ -11,7 +11,8 @@ TEST(BuildParsedPagesReport, ListsEveryPathInOrderLineByLine) {
     version.LoadVersion(nullptr);
     const std::string notice = version.QueryString("LegalCopyright");
     EXPECT_EQ(BuildParsedPagesReport({"/a.htm", "/b.htm"}),
-              "<html>\r\n<head>\r\n<title>Velmo</title>\r\n</head>\r\n\r\n<body>\r\n"
+              "<html>\r\n<head>\r\n<meta "
+              "charset=\"utf-8\">\r\n<title>Velmo</title>\r\n</head>\r\n\r\n<body>\r\n"
               "<h1>Parsed Pages</h1>\r\n<p>\r\n/a.htm<br>\r\n/b.htm<br>\r\n</p>\r\n<p>" +
                   notice + "</p>\r\n</body>\r\n</html>");
 }
@@ -29,6 +30,9 @@ TEST(BuildParsedPagesReport, EscapesMarkupInPathsAndNotice) {
     EXPECT_NE(report.find("/&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;<br>"),
               std::string::npos);
     EXPECT_EQ(report.find("<script>"), std::string::npos);
+    // The document says it is UTF-8, so bytes that are not must not reach it raw.
+    EXPECT_NE(BuildParsedPagesReport({"/\x1b[2J\xe9\xc3\xa9"}).find("/%1B[2J%E9\xc3\xa9<br>"),
+              std::string::npos);
 
     VersionResource resource;
     resource.fixed.dwSignature = VS_FFI_SIGNATURE;

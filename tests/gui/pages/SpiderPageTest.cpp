@@ -230,7 +230,8 @@ private Q_SLOTS:
         RunToTheEnd();
         QTest::mouseClick(Link(), Qt::LeftButton);
         const QString report = Report();
-        QVERIFY(report.startsWith("<html>\r\n<head>\r\n<title>Velmo</title>"));
+        QVERIFY(report.startsWith(
+            "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>Velmo</title>"));
         QVERIFY(report.contains("<p>\r\n/a.htm?x=1&amp;y=&lt;2&gt;<br>\r\n/b.htm<br>\r\n</p>"));
         QVERIFY(report.endsWith("</html>"));
         QTest::mouseClick(Link(), Qt::LeftButton);

@@ -1,0 +1,121 @@
+#include "core/report/ReportFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/spider/SpiderParams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReportFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velmo-report-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // Nothing but `kept` is left in the folder: no temporary file survives.
+    void ExpectOnly(std::initializer_list<std::string> kept) const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_folder)) {
+            names.insert(entry.path().filename());
+        }
+        EXPECT_EQ(names, std::set<std::string>(kept));
+    }
+
+    fs::path m_folder;
+};
+
+TEST_F(ReportFileTest, ReplacesFilesAndLinksToFilesButNothingElse) {
+    std::string error;
+    const fs::path file = m_folder / "report.htm";
+    ASSERT_TRUE(WriteReportFile(file, "one", 0600, error)) << error;
+    ASSERT_TRUE(WriteReportFile(file, "two", 0600, error)) << error;
+    EXPECT_EQ(Read(file), "two");
+
+    // A link to a regular file, or to nothing, is replaced; what it points at is untouched.
+    const fs::path victim = m_folder / "victim";
+    std::ofstream(victim) << "kept";
+    fs::create_symlink(victim, m_folder / "link.htm");
+    fs::create_symlink(m_folder / "none", m_folder / "dangling.htm");
+    for (const char* name : {"link.htm", "dangling.htm"}) {
+        ASSERT_TRUE(WriteReportFile(m_folder / name, "new", 0600, error)) << error;
+        EXPECT_FALSE(fs::is_symlink(m_folder / name));
+    }
+    EXPECT_EQ(Read(victim), "kept");
+
+    // A FIFO, a link to one and a folder stay what they are (as /dev/null would).
+    ASSERT_EQ(mkfifo((m_folder / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(m_folder / "fifo", m_folder / "to-fifo");
+    fs::create_directory(m_folder / "folder");
+    for (const char* name : {"fifo", "to-fifo", "folder"}) {
+        error.clear();
+        EXPECT_FALSE(WriteReportFile(m_folder / name, "x", 0600, error)) << name;
+        EXPECT_EQ(error, "not a regular file");
+    }
+    EXPECT_TRUE(fs::is_fifo(m_folder / "fifo"));
+    EXPECT_TRUE(fs::is_symlink(m_folder / "to-fifo"));
+    ExpectOnly({"report.htm", "victim", "link.htm", "dangling.htm", "fifo", "to-fifo", "folder"});
+}
+
+TEST_F(ReportFileTest, TheKernelAppliesTheUmaskAndLongNamesFit) {
+    const mode_t saved = umask(027);
+    std::string error;
+    const std::string longName(255, 'r');
+    const bool bWritten = WriteReportFile(m_folder / longName, "x", 0666, error);
+    umask(saved);
+    ASSERT_TRUE(bWritten) << error;
+    struct stat status {};
+    ASSERT_EQ(stat((m_folder / longName).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    ExpectOnly({longName});
+}
+
+TEST_F(ReportFileTest, AReportThatFailsOrIsAbandonedLeavesTheOldOne) {
+    std::string error;
+    const fs::path file = m_folder / "report.htm";
+    ASSERT_TRUE(WriteReportFile(file, "old", 0600, error));
+    EXPECT_FALSE(WriteReportFile(
+        file, 0600, [](CReportWriter& writer) { return writer.Write("half") && false; }, error));
+    EXPECT_EQ(Read(file), "old");
+    ExpectOnly({"report.htm"});
+    EXPECT_FALSE(WriteReportFile(m_folder / "missing" / "report.htm", "x", 0600, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(ReportFileTest, TheParsedPagesReportStreamsEveryPathAndStopsWhenAsked) {
+    CParsedPageList pages;
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string path = "/deep/" + std::to_string(i) + ".htm";
+        pages.CheckParsedPage(path);
+        expected += path + "<br>\r\n";
+    }
+    std::string error;
+    const fs::path file = m_folder / "report.htm";
+    ASSERT_TRUE(WriteParsedPagesReport(file, pages, 0600, error)) << error;
+    const std::string report = Read(file);
+    EXPECT_NE(report.find("<p>\r\n" + expected + "</p>"), std::string::npos);
+    EXPECT_TRUE(report.ends_with("</html>"));
+
+    const std::atomic<bool> stop{true};
+    EXPECT_FALSE(WriteParsedPagesReport(m_folder / "stopped.htm", pages, 0600, error, &stop));
+    ExpectOnly({"report.htm"});
+}
+
+}  // namespace
