@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 
 #include "core/address/DetectScript.h"
 #include "support/LoopbackServer.h"
@@ -75,19 +76,24 @@ TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     EXPECT_TRUE(detection.Requests().empty());
 }
 
+// Abandoning ends the transfer in flight at once, however long Cancel would let it run.
 TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     CLoopbackServer router;
     router.Serve("/", CLoopbackServer::Stalling());
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
     CDetectScript detector({router.Url("/detect")});
-    {
-        CSpiderRun run(sink, detector, {{}, TestHostLookup()});
-        run.Prepare("", "", 0x7F000001, router.Port());
-        ASSERT_TRUE(run.Start());
-        ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
-            << "the crawl never reached the stalling page";
-    }  // must return without waiting out the server
+    auto run = std::make_unique<CSpiderRun>(
+        sink, detector,
+        SpiderSettings{.timeouts = {.cancelGrace = std::chrono::hours(1)},
+                       .lookup = TestHostLookup()});
+    run->Prepare("", "", 0x7F000001, router.Port());
+    ASSERT_TRUE(run->Start());
+    ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
+        << "the crawl never reached the stalling page";
+    const auto start = std::chrono::steady_clock::now();
+    run.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(sink.Messages().back(), "DONE");
 }
 
