@@ -67,6 +67,21 @@ TEST_F(SpiderWorkerTest, CancelDuringDetectionStillShowsTheAddressButFetchesNoth
     EXPECT_TRUE(router.Requests().empty());
 }
 
+TEST_F(SpiderWorkerTest, CancelLetsThePageInFlightFinishAndCountsIt) {
+    router.Serve("/", 200, "<a href=status.htm>Status</a>");
+    router.ServeOthers([this](const std::string&) {
+        cancel = true;
+        CLoopbackServer::Page page;
+        page.body = "WAN IP 203.0.113.45 <a href=more.htm>";
+        page.delay = std::chrono::milliseconds(200);
+        return page;
+    });
+    Run();
+    EXPECT_EQ(sink.Messages(),
+              (Lines{"ADDRESS 203.0.113.45", "FOUND /status.htm", "PARSED", "PARSED", "DONE"}));
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/status.htm"}));
+}
+
 TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     router.Serve("/", 200, "WAN 198.51.100.7");
     params.strExternalAddress = "198.51.100.7";
@@ -97,24 +112,41 @@ TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     EXPECT_EQ(sink.Messages().back(), "DONE");
 }
 
-TEST(CSpiderRun, NameLookupsStopAtTheRunsLimit) {
+// Each limit of the settings, the one per name and the one for all, ends the run's lookups.
+TEST(CSpiderRun, NameLookupsStopAtTheRunsLimits) {
+    using std::chrono::milliseconds;
     CLoopbackServer router;
-    router.Serve("/", 200, "<a href=http://silent.test/>203.0.113.45");
+    router.Serve("/", 200, "<a href=http://silent.test/> <a href=http://silent2.test/>");
     std::promise<void> gate;
     const HostLookup silent = [answer = gate.get_future().share()](const std::string&,
                                                                    std::uint32_t&) {
         answer.wait();
         return false;
     };
-    CRecordingSink sink;
     CDetectScript detector(std::vector<std::string>{});
-    CSpiderRun run(sink, detector, {{}, silent, std::chrono::milliseconds(20)});
-    run.Prepare("", "", 0x7F000001, router.Port());
-    run.SetExternalAddress("203.0.113.45");
-    ASSERT_TRUE(run.Start());
-    EXPECT_TRUE(WaitUntil([&] {
-        return !sink.Messages().empty() && sink.Messages().back() == "DONE";
-    })) << "the run waited on the name past its limit";
+    const struct {
+        milliseconds limit;
+        milliseconds budget;
+        Lines messages;
+    } cases[] = {
+        {milliseconds(20), milliseconds(15000), {"ADDRESS 203.0.113.45", "PARSED", "DONE"}},
+        {std::chrono::hours(1),
+         milliseconds(20),
+         {"ADDRESS 203.0.113.45", "PARSED", "SKIPPED 1", "DONE"}}};
+    for (const auto& c : cases) {
+        CRecordingSink sink;
+        CSpiderRun run(sink, detector, {{}, silent, c.limit, c.budget});
+        run.Prepare("", "", 0x7F000001, router.Port());
+        run.SetExternalAddress("203.0.113.45");
+        ASSERT_TRUE(run.Start());
+        // Far below the defaults (5 s a name, 15 s in all) a lost setting would fall back to.
+        EXPECT_TRUE(
+            WaitUntil([&] { return !sink.Messages().empty() && sink.Messages().back() == "DONE"; },
+                      std::chrono::seconds(3)))
+            << "the run waited on the names past its limits";
+        run.Shutdown();
+        EXPECT_EQ(sink.Messages(), c.messages);
+    }
     gate.set_value();
 }
 
