@@ -123,6 +123,13 @@ int Spider(const CommandLine& line) {
         std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << ": "
                   << sink.FirstFailure() << '\n';
     }
+    if (sink.SkippedNames() > 0) {
+        std::cerr << "velmo-cli: " << sink.SkippedNames()
+                  << (sink.SkippedNames() == 1 ? " host name" : " host names")
+                  << " in links left unresolved: the run's "
+                  << std::chrono::duration<double>(settings.lookupBudget).count()
+                  << " s for name lookups was spent\n";
+    }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
         run.ParsedPages().ForEachPath([](const std::string& path) {

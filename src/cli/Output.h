@@ -19,12 +19,15 @@ public:
     void Post(SpiderMessage message, std::string text) override;
     void Fetching(const std::string& path) override;
     void FetchFailed(const std::string& path, const std::string& why) override;
+    void NamesSkipped(std::size_t count) override { m_nSkippedNames = count; }
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
     int Parsed() const { return m_nParsed; }
     // Why the first page that gave no text did not, or the empty text.
     const std::string& FirstFailure() const { return m_strFirstFailure; }
+    // Host names in links left unresolved once the run's lookup time was spent.
+    std::size_t SkippedNames() const { return m_nSkippedNames; }
 
 private:
     void ShowProgress();
@@ -36,4 +39,5 @@ private:
     std::string m_strReading;
     std::string m_strFirstFailure;
     int m_nParsed = 0;
+    std::size_t m_nSkippedNames = 0;
 };

@@ -65,6 +65,7 @@ missing_depends() {
     for library in libcurl4 libqt6widgets6; do
         [[ "$depends" == *"$library "* ]] || echo "Depends lacks $library: $depends"
     done
+    [[ "$depends" == *"libcurl4 (>= 7.87)"* ]] || echo "Depends allows a libcurl before 7.87: $depends"
 }
 check "dpkg-shlibdeps computed the dependencies" missing_depends
 

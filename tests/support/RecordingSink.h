@@ -6,7 +6,8 @@
 
 #include "core/spider/SpiderParams.h"
 
-// Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE".
+// Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE",
+// and "SKIPPED n" for host names skipped unresolved.
 class CRecordingSink : public ISpiderSink {
 public:
     void Post(SpiderMessage message, std::string text) override {
@@ -17,6 +18,11 @@ public:
         }
         std::lock_guard lock(m_mutex);
         m_messages.push_back(std::move(line));
+    }
+
+    void NamesSkipped(std::size_t count) override {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back("SKIPPED " + std::to_string(count));
     }
 
     std::vector<std::string> Messages() const {

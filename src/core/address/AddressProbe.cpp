@@ -48,9 +48,6 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
         return fail("failed");
     }
     const std::string headers = BuildAuthorizationHeader(login, password);
-    if (IsWorkingOffline()) {
-        SetWorkingOffline(false);
-    }
     PageRequest request = OpenPage(*internet, url, headers);
     if (!request) {
         const std::string failure = LastFetchFailure(*internet);

@@ -22,9 +22,11 @@ struct PendingLookup {
 
 }  // namespace
 
-CHostNames::CHostNames(HostLookup lookup, std::chrono::milliseconds limit, CAbortSignal abort)
+CHostNames::CHostNames(HostLookup lookup, std::chrono::milliseconds limit,
+                       std::chrono::milliseconds budget, CAbortSignal abort)
     : m_lookup(lookup ? std::move(lookup) : HostLookup(&SystemHostLookup)),
       m_limit(limit),
+      m_budget(budget),
       m_abort(abort) {}
 
 bool CHostNames::Lookup(const std::string& name, std::uint32_t& address) {
@@ -33,6 +35,11 @@ bool CHostNames::Lookup(const std::string& name, std::uint32_t& address) {
             address = found->second.address;
         }
         return found->second.bFound;
+    }
+    if (m_spent >= m_budget) {
+        m_known.emplace(name, Known{});
+        ++m_nSkipped;
+        return false;
     }
     auto pending = std::make_shared<PendingLookup>();
     try {
@@ -49,7 +56,9 @@ bool CHostNames::Lookup(const std::string& name, std::uint32_t& address) {
         m_known.emplace(name, Known{});
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + m_limit;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline =
+        start + std::min<std::chrono::steady_clock::duration>(m_limit, m_budget - m_spent);
     std::unique_lock lock(pending->mutex);
     while (!pending->bDone) {
         if (m_abort.IsSet()) {
@@ -62,6 +71,7 @@ bool CHostNames::Lookup(const std::string& name, std::uint32_t& address) {
         pending->answered.wait_for(
             lock, std::min<std::chrono::steady_clock::duration>(kAbortCheck, deadline - now));
     }
+    m_spent += std::chrono::steady_clock::now() - start;
     const Known known{pending->bDone && pending->bFound, pending->address};
     m_known.emplace(name, known);
     if (known.bFound) {

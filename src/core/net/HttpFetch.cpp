@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -14,8 +13,6 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-
-std::atomic<bool> g_bOffline{false};
 
 using Clock = std::chrono::steady_clock;
 
@@ -72,7 +69,7 @@ Slist BuildHeaderList(std::string_view headers, bool bWithCredentials) {
 class CPageRequest {
 public:
     std::string body;
-    int error = 0;
+    FetchError error = FetchError::None;
 };
 
 class CInternetHandle {
@@ -96,6 +93,8 @@ public:
 private:
     // One request/response exchange, no redirect followed; the answer is left in m_body.
     CURLcode Transfer(const std::string& url, curl_slist* headers, Clock::time_point deadline);
+    // Whether the cancel flag has stood longer than a transfer in flight may still run.
+    bool CancelGraceOver(Clock::time_point now);
 
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -113,35 +112,72 @@ private:
     bool m_bTooLarge = false;
     bool m_bConnected = false;
     Clock::time_point m_lastActivity;
+    // When the request in progress first saw the cancel flag; its redirects share the grace.
+    std::optional<Clock::time_point> m_cancelSeen;
     std::string m_strFailure;
 };
 
 namespace {
 
-const char* FailureWord(CURLcode result) {
+FetchError ErrorOf(CURLcode result) {
     switch (result) {
+        case CURLE_OK:
+            return FetchError::None;
         case CURLE_COULDNT_CONNECT:
-            return "refused";
+            return FetchError::Refused;
         case CURLE_OPERATION_TIMEDOUT:
-            return "timed out";
+            return FetchError::TimedOut;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
-            return "name not found";
+            return FetchError::NameNotFound;
         case CURLE_ABORTED_BY_CALLBACK:
-            return "cancelled";
+            return FetchError::Cancelled;
         case CURLE_GOT_NOTHING:
-            return "no answer";
+            return FetchError::NoAnswer;
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
-            return "connection dropped";
+            return FetchError::ConnectionDropped;
         case CURLE_TOO_MANY_REDIRECTS:
-            return "too many redirects";
+            return FetchError::TooManyRedirects;
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
-            return "not an http URL";
+            return FetchError::NotHttp;
         default:
-            return "failed";
+            return FetchError::Failed;
     }
+}
+
+const char* FailureWord(FetchError error) {
+    switch (error) {
+        case FetchError::None:
+            return "";
+        case FetchError::Refused:
+            return "refused";
+        case FetchError::TimedOut:
+            return "timed out";
+        case FetchError::NameNotFound:
+            return "name not found";
+        case FetchError::Cancelled:
+            return "cancelled";
+        case FetchError::NoAnswer:
+            return "no answer";
+        case FetchError::ConnectionDropped:
+            return "connection dropped";
+        case FetchError::TooManyRedirects:
+            return "too many redirects";
+        case FetchError::NotHttp:
+            return "not an http URL";
+        case FetchError::TooLarge:
+            return "too large";
+        case FetchError::Failed:
+            break;
+    }
+    return "failed";
+}
+
+// The answers whose Location is followed; a 300 lists choices and a 304 is no move at all.
+bool IsFollowedRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 }  // namespace
@@ -161,31 +197,38 @@ bool CInternetHandle::Init() {
         m_pinned.release();
         m_pinned.reset(grown);
     }
+    // A handle missing any of these would break a promise (no redirect to https, credentials
+    // kept from other hosts, Cancel held by a name lookup), so one refused option fails it.
+    CURLcode result = CURLE_OK;
+    const auto set = [&](CURLoption option, auto value) {
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(m_easy, option, value);
+        }
+    };
     // The multi handle owns the connection cache, so keeping it for the handle's life keeps the
     // router's connection alive from one page to the next.
-    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_USERAGENT, kUserAgent);
+    set(CURLOPT_NOSIGNAL, 1L);
     // Ending a transfer whose name lookup still runs must not wait for the lookup: without this
     // the resolver thread is joined, and a silent name server holds Cancel and every time limit.
-    curl_easy_setopt(m_easy, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(m_easy, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
-    curl_easy_setopt(m_easy, CURLOPT_HTTP09_ALLOWED, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_RESOLVE, m_pinned.get());
-    curl_easy_setopt(m_easy, CURLOPT_TCP_KEEPALIVE, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(m_options.timeouts.connect.count()));
-    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CInternetHandle::OnBody);
-    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CInternetHandle::OnHeader);
-    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &CInternetHandle::OnConnected);
-    curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
-    return true;
+    set(CURLOPT_QUICK_EXIT, 1L);
+    set(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_PROTOCOLS_STR, "http");
+    set(CURLOPT_PATH_AS_IS, 1L);
+    set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
+    set(CURLOPT_HTTP09_ALLOWED, 1L);
+    set(CURLOPT_RESOLVE, m_pinned.get());
+    set(CURLOPT_TCP_KEEPALIVE, 1L);
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.timeouts.connect.count()));
+    set(CURLOPT_WRITEFUNCTION, &CInternetHandle::OnBody);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+    set(CURLOPT_HEADERFUNCTION, &CInternetHandle::OnHeader);
+    set(CURLOPT_HEADERDATA, static_cast<void*>(this));
+    set(CURLOPT_PREREQFUNCTION, &CInternetHandle::OnConnected);
+    set(CURLOPT_PREREQDATA, static_cast<void*>(this));
+    return result == CURLE_OK;
 }
 
 size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self) {
@@ -215,10 +258,18 @@ int CInternetHandle::OnConnected(void* self, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+bool CInternetHandle::CancelGraceOver(Clock::time_point now) {
+    if (m_options.cancel == nullptr || !m_options.cancel->load()) {
+        return false;
+    }
+    if (!m_cancelSeen) {
+        m_cancelSeen = now;
+    }
+    return now - *m_cancelSeen >= m_options.timeouts.cancelGrace;
+}
+
 CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
                                    Clock::time_point deadline) {
-    curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
     m_body.clear();
     m_bAnswered = false;
     m_bTooLarge = false;
@@ -226,13 +277,25 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     m_lastActivity = Clock::now();
     m_errorBuffer[0] = '\0';
 
-    CURLcode result = CURLE_FAILED_INIT;
+    CURLcode result = curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+    if (result == CURLE_OK) {
+        result = curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
+    }
+    if (result != CURLE_OK) {
+        return result;
+    }
+    result = CURLE_FAILED_INIT;
     if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         return result;
     }
     const HttpTimeouts& timeouts = m_options.timeouts;
     int running = 1;
     while (true) {
+        // Looked at before anything is sent, so that an abandoned run connects nowhere more.
+        if (m_options.abort.IsSet()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
         curl_multi_perform(m_multi, &running);
         if (running == 0) {
             int queued = 0;
@@ -243,11 +306,13 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
             }
             break;
         }
-        if (m_options.abort.IsSet()) {
+        const Clock::time_point now = Clock::now();
+        if (CancelGraceOver(now)) {
             result = CURLE_ABORTED_BY_CALLBACK;
+            std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "not done %lld ms after the cancel",
+                          static_cast<long long>(timeouts.cancelGrace.count()));
             break;
         }
-        const Clock::time_point now = Clock::now();
         if (m_bConnected && now - m_lastActivity >= timeouts.stall) {
             result = CURLE_OPERATION_TIMEDOUT;
             std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "nothing received for %lld ms",
@@ -275,6 +340,7 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
 
 PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
     m_strFailure.clear();
+    m_cancelSeen.reset();
     const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
     std::string hopUrl = EscapeRequestUrl(url);
     std::string credentialsHost;  // worked out at the first redirect
@@ -293,7 +359,8 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         char* location = nullptr;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &location);
-        if (result != CURLE_OK || m_bTooLarge || status / 100 != 3 || location == nullptr) {
+        if (result != CURLE_OK || m_bTooLarge || !IsFollowedRedirect(status) ||
+            location == nullptr) {
             break;
         }
         if (!StartsWithNoCase(location, "http://")) {
@@ -315,10 +382,9 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         hopUrl = EscapeRequestUrl(location);
     }
 
-    if (m_bTooLarge) {
-        m_strFailure = "too large";
-    } else if (result != CURLE_OK) {
-        m_strFailure = FailureWord(result);
+    const FetchError error = m_bTooLarge ? FetchError::TooLarge : ErrorOf(result);
+    m_strFailure = FailureWord(error);
+    if (error != FetchError::None && error != FetchError::TooLarge) {
         const char* detail = m_errorBuffer[0] != '\0' ? m_errorBuffer : curl_easy_strerror(result);
         m_strFailure.append(" (").append(detail).append(")");
     }
@@ -328,11 +394,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     PageRequest request(new CPageRequest);
     request->body = std::move(m_body);
     m_body = std::string();
-    if (m_bTooLarge) {
-        request->error = kErrorNotEnoughMemory;
-    } else if (result != CURLE_OK) {
-        request->error = static_cast<int>(result);
-    }
+    request->error = error;
     return request;
 }
 
@@ -352,7 +414,7 @@ InternetHandle OpenInternetHandle(const FetchOptions& options) {
 }
 
 PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers) {
-    if (IsWorkingOffline() || url.empty()) {
+    if (url.empty()) {
         return nullptr;
     }
     return handle.Get(url, headers);
@@ -362,9 +424,9 @@ std::string LastFetchFailure(const CInternetHandle& handle) {
     return handle.LastFailure();
 }
 
-std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error) {
+std::optional<std::string> ReadWholeResponse(CPageRequest& request, FetchError* error) {
     std::optional<std::string> text;
-    if (request.error == 0 && !request.body.empty()) {
+    if (request.error == FetchError::None && !request.body.empty()) {
         // The page is read in chunks of 4096 bytes, each taken as a C string.
         std::string joined;
         joined.reserve(request.body.size());
@@ -419,12 +481,4 @@ std::string BuildAuthorizationHeader(std::string_view login, std::string_view pa
     // The encoder breaks its output every 76 characters; a header line must stay whole.
     std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
     return "Authorization: Basic " + encoded + "\r\n\r\n";
-}
-
-bool IsWorkingOffline() {
-    return g_bOffline.load();
-}
-
-void SetWorkingOffline(bool offline) {
-    g_bOffline = offline;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -18,30 +19,49 @@
 // page text like any other, and so is an HTTP/0.9 answer or a body cut short of its announced
 // length. Paths go out exactly as given, dot segments included; everything goes over IPv4.
 //
-// Redirects (at most kMaxRedirects, http only) are followed here rather than by the library, so
-// that the header text goes with every hop to the same host, whatever its port, and never to
-// another host: the router's password must not reach a third party.
+// Redirects (301, 302, 303, 307 and 308; at most kMaxRedirects, http only) are followed here
+// rather than by the library, so that the header text goes with every hop to the same host,
+// whatever its port, and never to another host: the router's password must not reach a third
+// party. Any other answer, a 300 or 304 with a Location included, is the page itself.
 
 inline constexpr const char* kUserAgent = "Velmo/1.0";
 inline constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
-inline constexpr int kErrorNotEnoughMemory = 8;
 inline constexpr int kMaxRedirects = 10;
 
+// Why a request gave no page, or a page only in part.
+enum class FetchError {
+    None,
+    Refused,
+    TimedOut,
+    NameNotFound,
+    Cancelled,
+    NoAnswer,
+    ConnectionDropped,
+    TooManyRedirects,
+    NotHttp,
+    TooLarge,  // the body passed kMaxResponseBytes
+    Failed,
+};
+
 struct HttpTimeouts {
-    std::chrono::milliseconds connect{10000};  // name lookup and TCP connect
-    std::chrono::milliseconds stall{10000};    // nothing received for this long (no header line,
-                                               // no piece of body) ends a transfer
-    std::chrono::milliseconds total{60000};    // no request runs longer, however it trickles
+    std::chrono::milliseconds connect{10000};     // name lookup and TCP connect
+    std::chrono::milliseconds stall{10000};       // nothing received for this long (no header line,
+                                                  // no piece of body) ends a transfer
+    std::chrono::milliseconds total{60000};       // no request runs longer, however it trickles
+    std::chrono::milliseconds cancelGrace{1000};  // a cancelled transfer may still end this soon
 };
 
 // How the transfers of one Internet handle give up: the program keeps the default time-outs, tests
-// shorten them; a set abort signal ends the transfer in flight as a failed read.
+// shorten them. A set abort signal ends the transfer in flight at once, as a failed read; a set
+// cancel flag lets it finish when it does within timeouts.cancelGrace, so that a page nearly read
+// still counts.
 struct FetchOptions {
     HttpTimeouts timeouts;
     CAbortSignal abort;
     // "name:port:address[,address…]" entries answered without the resolver, so that tests can
     // give a name both an IPv6 and an IPv4 loopback address.
     std::vector<std::string> pinnedAddresses{};
+    const std::atomic<bool>* cancel = nullptr;  // owned elsewhere; outlives every transfer
 };
 
 class CInternetHandle;
@@ -56,7 +76,7 @@ struct PageRequestDeleter {
 using InternetHandle = std::unique_ptr<CInternetHandle, InternetHandleDeleter>;
 using PageRequest = std::unique_ptr<CPageRequest, PageRequestDeleter>;
 
-// Null on failure.
+// Null on failure, an option the HTTP library refuses included.
 InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 
 // One GET of `url` with `headers` (empty, or complete header lines ended by CR LF). Null when no
@@ -70,10 +90,10 @@ PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::strin
 // message in parentheses where it has one. Empty when the last page was read whole.
 std::string LastFetchFailure(const CInternetHandle& handle);
 
-// The body as one text, or nullopt when a read failed part-way, the body exceeded
-// kMaxResponseBytes (error kErrorNotEnoughMemory) or was empty (error 0). A chunk of the body holds
-// text only up to its first NUL byte, as a C string would.
-std::optional<std::string> ReadWholeResponse(CPageRequest& request, int* error = nullptr);
+// The body as one text, or nullopt when a read failed part-way (`error` tells why: TooLarge past
+// kMaxResponseBytes) or the body was empty (error None). A chunk of the body holds text only up to
+// its first NUL byte, as a C string would.
+std::optional<std::string> ReadWholeResponse(CPageRequest& request, FetchError* error = nullptr);
 
 // The URL as it goes on the request line. Composed URLs copy link text unchanged, which may hold
 // bytes a request line cannot carry: those (space, controls, non-ASCII, quotes, angle brackets)
@@ -84,8 +104,3 @@ std::string EscapeRequestUrl(std::string_view url);
 // Base64 of login and password as one "Authorization: Basic" line and an empty line, or the empty
 // text when both are empty.
 std::string BuildAuthorizationHeader(std::string_view login, std::string_view password);
-
-// User-chosen offline mode. Process-wide, as the desktop's own offline switch is: requests fail
-// while it is on.
-bool IsWorkingOffline();
-void SetWorkingOffline(bool offline);

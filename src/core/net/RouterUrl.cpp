@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/net/InetAddr.h"
+#include "core/text/Ascii.h"
 
 namespace {
 constexpr std::size_t kMaxHostLength = 255;
@@ -34,9 +35,22 @@ bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_vie
 }
 
 bool CrackUrlHost(const std::string& url, std::string& host, std::uint16_t& port) {
+    // The URL parser refuses a whole URL for one control byte, where a link only needs its host
+    // and port: escaped, a control byte in the path passes, and one in the host or port still
+    // fails there once decoded.
+    std::string parsed;
+    parsed.reserve(url.size());
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            AppendPercentEscaped(parsed, byte);
+        } else {
+            parsed += c;
+        }
+    }
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
     if (!handle ||
-        curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
+        curl_url_set(handle.get(), CURLUPART_URL, parsed.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
         return false;
     }
     char* hostText = nullptr;

@@ -14,8 +14,8 @@ inline constexpr std::size_t kMaxUrlLength = 2047;
 bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_view path,
                       std::string& url);
 
-// Host (with %xx decoded) and port (80 when none is written) of an absolute URL; both outputs are
-// untouched on failure.
+// Host (with %xx decoded) and port (80 when none is written) of an absolute URL, whatever bytes
+// its path holds; both outputs are untouched on failure.
 bool CrackUrlHost(const std::string& url, std::string& host, std::uint16_t& port);
 
 // How names that are not dotted addresses are looked up (network order). Tests pass their own, so

@@ -76,7 +76,8 @@ public:
     CWalk(const SpiderParams& params, CrawlContext& context)
         : m_step(params),
           m_context(context),
-          m_names(context.lookup, context.lookupLimit, CAbortSignal(&context.cancel)),
+          m_names(context.lookup, context.lookupLimit, context.lookupBudget,
+                  CAbortSignal(&context.cancel)),
           m_lookup([this](const std::string& name, std::uint32_t& address) {
               return m_names.Lookup(name, address);
           }) {}
@@ -240,6 +241,9 @@ void CWalk::Run() {
         }
         m_stack.pop_back();
         m_context.sink.Post(WM_SPIDER_PARSED, {});
+    }
+    if (m_names.Skipped() > 0) {
+        m_context.sink.NamesSkipped(m_names.Skipped());
     }
 }
 

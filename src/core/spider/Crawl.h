@@ -20,15 +20,18 @@ struct CrawlContext {
     CParsedPageList& parsed;
     ISpiderSink& sink;
     const std::atomic<bool>& cancel;
-    const HostLookup& lookup;                     // names in links; empty: the system resolver
-    std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
+    const HostLookup& lookup;                       // names in links; empty: the system resolver
+    std::chrono::milliseconds lookupLimit{5000};    // one name lookup gives up after this long
+    std::chrono::milliseconds lookupBudget{15000};  // all lookups of the call together
     CrawlFootprint* footprint = nullptr;
 };
 
 // Crawls the page at params' path and, depth-first, every new page linked from it that stays on
 // the router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
 // WM_SPIDER_PARSED once every page followed from it is done (post-order). Each name in a link is
-// looked up once per call, within lookupLimit, and the cancel flag ends the wait.
+// looked up once per call, within lookupLimit, and the cancel flag ends the wait; once the lookups
+// have taken lookupBudget in all, names not known yet are skipped, and their number goes to the
+// sink's NamesSkipped at the end.
 //
 // The walk keeps its own stack, so a chain of any depth costs heap, not thread stack, and it holds
 // no page text once the page's links are taken out of it: for each page on the way down only the

@@ -17,6 +17,8 @@ struct SpiderSettings {
     HttpTimeouts timeouts;
     HostLookup lookup;                            // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
+    // All name lookups of a run together; names met after it is spent are skipped unresolved.
+    std::chrono::milliseconds lookupBudget{15000};
 };
 
 // One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each
@@ -43,8 +45,8 @@ public:
     void Run();
 
     // Both may be called from any thread and from a signal handler. Cancel ends the crawl but lets
-    // detection finish, as the Cancel button does; Abandon ends detection and the transfer in
-    // flight too.
+    // detection finish, and the page in flight when it does within timeouts.cancelGrace, as the
+    // Cancel button does; Abandon ends detection and the transfer in flight at once.
     void Cancel() { m_bCancel.store(true); }
     void Abandon() {
         m_bShutdown.store(true);

@@ -14,14 +14,16 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     if (context.cancel.load()) {
         return;
     }
-    InternetHandle internet =
-        OpenInternetHandle({context.timeouts, CAbortSignal(&context.cancel, &context.shutdown)});
+    // Cancel lets the page in flight finish if it does soon, so that it is read and counted.
+    InternetHandle internet = OpenInternetHandle(
+        {context.timeouts, CAbortSignal(&context.shutdown), {}, &context.cancel});
     if (!internet) {
         return;
     }
     params.pInternet = internet.get();
-    CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup,
-                       context.lookupLimit};
+    CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup};
+    crawl.lookupLimit = context.lookupLimit;
+    crawl.lookupBudget = context.lookupBudget;
     CrawlPage(params, crawl);
     params.pInternet = nullptr;
 }

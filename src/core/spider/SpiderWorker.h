@@ -19,6 +19,7 @@ struct SpiderRunContext {
     HttpTimeouts timeouts;
     HostLookup lookup;  // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};
+    std::chrono::milliseconds lookupBudget{15000};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

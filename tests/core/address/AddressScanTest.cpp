@@ -34,6 +34,7 @@ TEST(ParseIPAddress, AcceptsWhatTheClassicConversionGivesInTheUsableRange) {
         {"10.0.0.1a", nullptr},
         {"1234567890", "73.150.2.210"},
         {"223.255.255.255", "223.255.255.255"},
+        {"224.0.0.0", nullptr},
         {"1.2..3.4", nullptr},
         {".1.2.3.4", nullptr},
         {"99999999999", nullptr},

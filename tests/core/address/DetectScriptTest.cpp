@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <memory>
 
 #include "support/LoopbackServer.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -85,6 +88,23 @@ TEST_F(DetectScriptTest, AllFailingAsksEachOnceAndKeepsTheAddress) {
     EXPECT_EQ(address, "unchanged");
     EXPECT_EQ(RequestCounts(), std::vector<std::size_t>(10, 1));
     EXPECT_EQ(detector->NextServerIndex(), 0);
+}
+
+TEST_F(DetectScriptTest, AbortEndsTheProbeInFlightAndTheRotation) {
+    servers[0]->Serve("/", CLoopbackServer::Stalling());
+    Answer(1, "203.0.113.45");
+    std::atomic<bool> abort{false};
+    auto detection = std::async(std::launch::async, [&] {
+        return detector->Detect(false, address, {{}, CAbortSignal(&abort)});
+    });
+    ASSERT_TRUE(WaitUntil([&] { return RequestCounts()[0] == 1; })) << "no request arrived";
+    const auto start = std::chrono::steady_clock::now();
+    abort = true;
+    EXPECT_FALSE(detection.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(RequestCounts(), (std::vector<std::size_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(detector->NextServerIndex(), 1) << "the rotation went on past the abort";
+    EXPECT_EQ(address, "unchanged");
 }
 
 TEST_F(DetectScriptTest, ReservedAddressesBeforeThePublicOneAreSkipped) {

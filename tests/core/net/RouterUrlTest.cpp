@@ -47,7 +47,11 @@ TEST(CrackUrlHost, GivesHostAndPortWithDefault80) {
     EXPECT_EQ(port, 8080);
     ASSERT_TRUE(CrackUrlHost("http://my%2Drouter.invalid/", host, port));
     EXPECT_EQ(host, "my-router.invalid");
+    ASSERT_TRUE(CrackUrlHost("http://10.0.0.138:8000/a\tb\n.htm?\x1B\x7F", host, port));
+    EXPECT_EQ(host, "10.0.0.138");
+    EXPECT_EQ(port, 8000);
     host = "kept";
+    EXPECT_FALSE(CrackUrlHost("http://10.0.0.\t138/", host, port));
     EXPECT_FALSE(CrackUrlHost("http://", host, port));
     EXPECT_FALSE(CrackUrlHost("http://" + std::string(300, 'h') + "/", host, port));
     EXPECT_EQ(host, "kept");

@@ -30,18 +30,19 @@ protected:
     }
 
     void Crawl() {
-        CrawlContext context{parsed, sink, cancel, lookup, lookupLimit, &footprint};
+        CrawlContext context{parsed, sink, cancel, lookup, lookupLimit, lookupBudget, &footprint};
         CrawlPage(params, context);
     }
 
     CLoopbackServer server;
-    InternetHandle internet = OpenInternetHandle();
+    std::atomic<bool> cancel{false};
+    InternetHandle internet = OpenInternetHandle({{}, {}, {}, &cancel});  // as a run opens it
     SpiderParams params;
     CParsedPageList parsed;
     CRecordingSink sink;
-    std::atomic<bool> cancel{false};
     HostLookup lookup = TestHostLookup();
     std::chrono::milliseconds lookupLimit{5000};
+    std::chrono::milliseconds lookupBudget{15000};
     CrawlFootprint footprint;
 };
 
@@ -100,24 +101,43 @@ TEST_F(CrawlTest, AbsoluteLinksAreFollowedOnlyToTheRoutersAddressAndPort) {
                  "<a href=\"" + self + "/x.htm\"> <a href=\"" + self + "\"> " +
                      "<a href=\"http://127.0.0.1:1/y.htm\"> <a href=\"http://127.0.0.2:" +
                      std::to_string(server.Port()) +
-                     "/z.htm\"> <a href=\"http://nowhere.invalid/\">");
+                     "/z.htm\"> <a href=\"http://nowhere.invalid/\"> <a href=\"" + self +
+                     "/t\tab.htm\">");
     Crawl();
-    EXPECT_EQ(parsed.Paths(), Lines{"/x.htm"});
+    EXPECT_EQ(parsed.Paths(), (Lines{"/x.htm", "/t\tab.htm"}));
+    EXPECT_EQ(server.RequestedTargets(), (Lines{"/", "/x.htm", "/t%09ab.htm"}));
 }
 
+// The page in flight at Cancel is still read, and counted, when it ends within a second.
 TEST_F(CrawlTest, CancelStopsNewRequestsButCountsEveryPageRead) {
     server.ServeOthers([this](const std::string& target) {
         const int n = target == "/" ? 0 : std::stoi(target.substr(1));
-        if (n == 5) {
-            cancel = true;
-        }
         CLoopbackServer::Page page;
         page.body = "<a href=\"/" + std::to_string(n + 1) + "\">next</a>";
+        if (n == 5) {
+            cancel = true;
+            page.delay = std::chrono::milliseconds(200);
+            page.body += " WAN 203.0.113.45";
+        }
         return page;
     });
     Crawl();
     EXPECT_EQ(server.RequestedTargets(), (Lines{"/", "/1", "/2", "/3", "/4", "/5"}));
-    EXPECT_EQ(sink.Messages(), Lines(6, "PARSED"));
+    EXPECT_EQ(sink.Messages(),
+              (Lines{"FOUND /5", "PARSED", "PARSED", "PARSED", "PARSED", "PARSED", "PARSED"}));
+}
+
+TEST_F(CrawlTest, CancelAbandonsAPageStillUnreadASecondLater) {
+    std::chrono::steady_clock::time_point cancelled;
+    server.Serve("/", 200, "<a href=stalls.htm>");
+    server.ServeOthers([&](const std::string&) {
+        cancelled = std::chrono::steady_clock::now();
+        cancel = true;
+        return CLoopbackServer::Stalling();
+    });
+    Crawl();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    EXPECT_EQ(sink.Messages(), Lines{"PARSED"});
 }
 
 TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
@@ -247,6 +267,16 @@ TEST_F(CrawlLookupTest, NoLookupHoldsTheCrawlPastTheLimit) {
     ASSERT_TRUE(CrawlEnds()) << "a lookup held the crawl past its limit";
 }
 
+TEST_F(CrawlLookupTest, NamesMetOnceTheRunsLookupTimeIsSpentAreSkippedAndCounted) {
+    lookupLimit = std::chrono::hours(1);
+    lookupBudget = std::chrono::milliseconds(100);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CrawlEnds()) << "the lookups held the crawl past the run's budget";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, lookupBudget + std::chrono::seconds(2));
+    EXPECT_EQ(asked->load(), 1) << "only silent1 is looked up";
+    EXPECT_EQ(sink.Messages(), (Lines{"PARSED", "SKIPPED 2"})) << "localhost and silent2";
+}
+
 TEST_F(CrawlLookupTest, CancelEndsAWaitingLookup) {
     lookupLimit = std::chrono::hours(1);
     auto crawl = std::async(std::launch::async, [this] { Crawl(); });
@@ -322,6 +352,10 @@ TEST(ResolveLinkPath, ResolvesRelativeLinksAgainstThePagesDirectory) {
         {"/", "http://127.0.0.1/x.htm", "/x.htm"},
         {"/", "http://127.0.0.1:80/x.htm?y=1#z", "/x.htm?y=1#z"},
         {"/", "http://127.0.0.1:8080/x.htm", ""},
+        {"/", "http://127.0.0.1/a\tb.htm", "/a\tb.htm"},
+        {"/", "http://127.0.0.1/c\nd.htm?e=\x01\x7F", "/c\nd.htm?e=\x01\x7F"},
+        {"/", "http://127.0.0.1\t/x.htm", ""},
+        {"/", "http://127.0.0.1:8\n0/x.htm", ""},
         {"/", "http://127.0.0.1", ""},
         {"/", "http://", ""},
         {"/", "javascript:go('x.htm')", ""},

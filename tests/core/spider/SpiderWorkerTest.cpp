@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 
 #include "core/address/DetectScript.h"
 #include "support/LoopbackServer.h"
@@ -66,6 +67,21 @@ TEST_F(SpiderWorkerTest, CancelDuringDetectionStillShowsTheAddressButFetchesNoth
     EXPECT_TRUE(router.Requests().empty());
 }
 
+TEST_F(SpiderWorkerTest, CancelLetsThePageInFlightFinishAndCountsIt) {
+    router.Serve("/", 200, "<a href=status.htm>Status</a>");
+    router.ServeOthers([this](const std::string&) {
+        cancel = true;
+        CLoopbackServer::Page page;
+        page.body = "WAN IP 203.0.113.45 <a href=more.htm>";
+        page.delay = std::chrono::milliseconds(200);
+        return page;
+    });
+    Run();
+    EXPECT_EQ(sink.Messages(),
+              (Lines{"ADDRESS 203.0.113.45", "FOUND /status.htm", "PARSED", "PARSED", "DONE"}));
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/status.htm"}));
+}
+
 TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     router.Serve("/", 200, "WAN 198.51.100.7");
     params.strExternalAddress = "198.51.100.7";
@@ -75,40 +91,62 @@ TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     EXPECT_TRUE(detection.Requests().empty());
 }
 
+// Abandoning ends the transfer in flight at once, however long Cancel would let it run.
 TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     CLoopbackServer router;
     router.Serve("/", CLoopbackServer::Stalling());
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
     CDetectScript detector({router.Url("/detect")});
-    {
-        CSpiderRun run(sink, detector, {{}, TestHostLookup()});
-        run.Prepare("", "", 0x7F000001, router.Port());
-        ASSERT_TRUE(run.Start());
-        ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
-            << "the crawl never reached the stalling page";
-    }  // must return without waiting out the server
+    auto run = std::make_unique<CSpiderRun>(
+        sink, detector,
+        SpiderSettings{.timeouts = {.cancelGrace = std::chrono::hours(1)},
+                       .lookup = TestHostLookup()});
+    run->Prepare("", "", 0x7F000001, router.Port());
+    ASSERT_TRUE(run->Start());
+    ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
+        << "the crawl never reached the stalling page";
+    const auto start = std::chrono::steady_clock::now();
+    run.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(sink.Messages().back(), "DONE");
 }
 
-TEST(CSpiderRun, NameLookupsStopAtTheRunsLimit) {
+// Each limit of the settings, the one per name and the one for all, ends the run's lookups.
+TEST(CSpiderRun, NameLookupsStopAtTheRunsLimits) {
+    using std::chrono::milliseconds;
     CLoopbackServer router;
-    router.Serve("/", 200, "<a href=http://silent.test/>203.0.113.45");
+    router.Serve("/", 200, "<a href=http://silent.test/> <a href=http://silent2.test/>");
     std::promise<void> gate;
     const HostLookup silent = [answer = gate.get_future().share()](const std::string&,
                                                                    std::uint32_t&) {
         answer.wait();
         return false;
     };
-    CRecordingSink sink;
     CDetectScript detector(std::vector<std::string>{});
-    CSpiderRun run(sink, detector, {{}, silent, std::chrono::milliseconds(20)});
-    run.Prepare("", "", 0x7F000001, router.Port());
-    run.SetExternalAddress("203.0.113.45");
-    ASSERT_TRUE(run.Start());
-    EXPECT_TRUE(WaitUntil([&] {
-        return !sink.Messages().empty() && sink.Messages().back() == "DONE";
-    })) << "the run waited on the name past its limit";
+    const struct {
+        milliseconds limit;
+        milliseconds budget;
+        Lines messages;
+    } cases[] = {
+        {milliseconds(20), milliseconds(15000), {"ADDRESS 203.0.113.45", "PARSED", "DONE"}},
+        {std::chrono::hours(1),
+         milliseconds(20),
+         {"ADDRESS 203.0.113.45", "PARSED", "SKIPPED 1", "DONE"}}};
+    for (const auto& c : cases) {
+        CRecordingSink sink;
+        CSpiderRun run(sink, detector, {{}, silent, c.limit, c.budget});
+        run.Prepare("", "", 0x7F000001, router.Port());
+        run.SetExternalAddress("203.0.113.45");
+        ASSERT_TRUE(run.Start());
+        // Far below the defaults (5 s a name, 15 s in all) a lost setting would fall back to.
+        EXPECT_TRUE(
+            WaitUntil([&] { return !sink.Messages().empty() && sink.Messages().back() == "DONE"; },
+                      std::chrono::seconds(3)))
+            << "the run waited on the names past its limits";
+        run.Shutdown();
+        EXPECT_EQ(sink.Messages(), c.messages);
+    }
     gate.set_value();
 }
 
