@@ -1,6 +1,7 @@
 // The Status tab driving whole spider runs against loopback routers and detection servers.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -9,17 +10,58 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 
 #include <thread>
 
 #include "core/address/DetectScript.h"
+#include "core/spider/SpiderParams.h"
 #include "gui/app/VelmoApp.h"
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMO_TEST_UNDER_ASAN
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMO_TEST_UNDER_ASAN
+#endif
+
+namespace {
+
+// A line of /proc/self/status in KiB, such as "VmRSS:" or "VmHWM:".
+long MemoryKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            return line.mid(static_cast<qsizetype>(std::strlen(field)))
+                .trimmed()
+                .split(' ')[0]
+                .toLong();
+        }
+    }
+    return -1;
+}
+
+// From here on VmHWM is the peak since now.
+void ResetPeakMemory() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly)) {
+        clear.write("5");
+    }
+}
+
+}  // namespace
 
 class SpiderPageTest : public QObject {
     Q_OBJECT
@@ -28,6 +70,8 @@ private:
     std::unique_ptr<CGuiFixture> fixture;
     std::unique_ptr<CLoopbackServer> router;
     std::unique_ptr<CLoopbackServer> detection;
+    std::unique_ptr<QTemporaryDir> temp;
+    QByteArray savedTemp;
 
     CSpiderPage& Page() { return fixture->Sheet().StatusPage(); }
     QPushButton* Run() { return Page().findChild<QPushButton*>("runButton"); }
@@ -57,10 +101,30 @@ private:
         QFile file(Page().ReportFile());
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
+    QByteArray ReportTail() {
+        QFile file(Page().ReportFile());
+        if (!file.open(QIODevice::ReadOnly) ||
+            !file.seek(std::max<qint64>(0, file.size() - 1024))) {
+            return {};
+        }
+        return file.readAll();
+    }
+    // Clicks "View parsed pages" and waits until the report is written.
+    void ViewReport() {
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsWritingReport(), 60000);
+    }
+    // The files in the temporary folder, which init() makes the test's own.
+    QStringList TemporaryFiles() {
+        return QDir(temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
 
 private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
     void init() {
+        temp = std::make_unique<QTemporaryDir>();
+        savedTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp->path().toLocal8Bit());
         fixture = std::make_unique<CGuiFixture>();
         router = std::make_unique<CLoopbackServer>();
         detection = std::make_unique<CLoopbackServer>();
@@ -71,6 +135,8 @@ private Q_SLOTS:
         fixture.reset();
         router.reset();
         detection.reset();
+        savedTemp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTemp);
+        temp.reset();
     }
 
     void defaultState() {
@@ -94,11 +160,7 @@ private Q_SLOTS:
         QVERIFY(
             labels.contains("Click Run to start the status page identification (spider) test."));
         QVERIFY(labels.contains("TCP ports 7777 and 8245 must be opened in your firewall."));
-        const QFileInfo report(Page().ReportFile());
-        QVERIFY(report.fileName().startsWith("vel"));
-        QVERIFY(report.fileName().endsWith(".htm"));
-        QCOMPARE(report.permissions() & (QFile::ReadGroup | QFile::ReadOther),
-                 QFile::Permissions());
+        QCOMPARE(Page().ReportFile(), QString());
     }
 
     void runFindsEachStatusPageOnceIgnoringLetterCase() {
@@ -223,30 +285,31 @@ private Q_SLOTS:
     void reportListsEveryParsedPageEscaped() {
         router->Serve("/", 200, "<a href=\"a.htm?x=1&y=<2>\"> <a href=b.htm>");
         OpenOnStatusTab();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->opened, QStringList{Page().ReportFile()});
         QVERIFY(Report().contains("<p>\r\n</p>"));
 
         RunToTheEnd();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         const QString report = Report();
         QVERIFY(report.startsWith(
             "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>Velmo</title>"));
         QVERIFY(report.contains("<p>\r\n/a.htm?x=1&amp;y=&lt;2&gt;<br>\r\n/b.htm<br>\r\n</p>"));
         QVERIFY(report.endsWith("</html>"));
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(Report(), report);
         QCOMPARE(fixture->beeps, 0);
     }
 
     void reportFileThatCannotBeWrittenBeepsAndALinkInItsPlaceIsNotFollowed() {
         OpenOnStatusTab();
+        ViewReport();
         const QString path = Page().ReportFile();
         QFile::remove(path);
         QVERIFY(QDir().mkdir(path));  // nothing can be renamed over a folder, not even by root
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->beeps, 1);
-        QVERIFY(fixture->opened.isEmpty());
+        QCOMPARE(fixture->opened.size(), 1);
         QVERIFY(QDir().rmdir(path));
 
         QTemporaryDir elsewhere;
@@ -255,9 +318,9 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
         file.close();
         QVERIFY(QFile::link(target, path));
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->beeps, 1);
-        QCOMPARE(fixture->opened, QStringList{path});
+        QCOMPARE(fixture->opened, QStringList({path, path}));
         QVERIFY(!QFileInfo(path).isSymLink());
         QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
@@ -267,13 +330,88 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(path));
     }
 
-    void reportFileIsRemovedWithTheWindow() {
+    // Made private in the temporary folder at the first click, reused, removed with the window.
+    void reportFileIsMadeOnFirstUseAndRemovedWithTheWindow() {
         OpenOnStatusTab();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        QCOMPARE(TemporaryFiles(), QStringList());
+        ViewReport();
         const QString path = Page().ReportFile();
-        QVERIFY(QFile::exists(path));
+        const QFileInfo report(path);
+        QCOMPARE(report.path(), temp->path());
+        QVERIFY(report.fileName().startsWith("vel") && report.fileName().endsWith(".htm"));
+        QCOMPARE(report.permissions() &
+                     ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+        ViewReport();
+        QCOMPARE(Page().ReportFile(), path);
+        QCOMPARE(TemporaryFiles(), QStringList{report.fileName()});
         fixture->CloseSheet();
-        QVERIFY(!QFile::exists(path));
+        QCOMPARE(TemporaryFiles(), QStringList());
+    }
+
+    // A list as long crawls leave it: the report streams from it on a thread of its own while the
+    // window turns, Run waits for it, and closing the window stops it.
+    void reportOfAHugeListKeepsTheWindowTurning() {
+        OpenOnStatusTab();
+        // Filled here as a crawl of an endless tree fills it; the run's list is not const.
+        auto& list = const_cast<CParsedPageList&>(Page().ParsedPages());
+        constexpr int kPaths = 200000;
+        const std::string stem = "/" + std::string(300, 'd') + "/";
+        for (int i = 0; i < kPaths; ++i) {
+            list.CheckParsedPage(stem + std::to_string(i) + ".htm");
+        }
+        const long baseline = MemoryKiB("VmRSS:");
+        ResetPeakMemory();
+
+        QElapsedTimer clock;
+        QElapsedTimer writing;
+        qint64 longest = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this,
+                [&] { longest = std::max(longest, clock.restart()); });
+        writing.start();
+        clock.start();
+        beat.start(0);
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QVERIFY(Page().IsWritingReport());
+        QVERIFY(!Run()->isEnabled() && !Link()->isEnabled());
+        Page().EnableRun(true);  // as when polling stops
+        QVERIFY(!Run()->isEnabled());
+        Page().OnRun();
+        QVERIFY(!Page().IsRunning());
+        Page().OnViewParsedPages();  // no second writer
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsWritingReport(), 120000);
+        beat.stop();
+        const qint64 took = writing.elapsed();
+        const long grewKiB = MemoryKiB("VmHWM:") - baseline;
+        qInfo(
+            "report of %d paths: %lld ms; longest event-loop gap %lld ms; peak grew %ld KiB "
+            "over a list of %zu KiB",
+            kPaths, took, longest, grewKiB, list.MemoryBytes() / 1024);
+        QCOMPARE(fixture->opened, QStringList{Page().ReportFile()});
+        QVERIFY(Run()->isEnabled() && Link()->isEnabled());
+        QVERIFY(router->Requests().empty());
+        const QByteArray tail = ReportTail();
+        QVERIFY(tail.contains(stem + std::to_string(kPaths - 1) + ".htm<br>\r\n</p>"));
+        QVERIFY(tail.endsWith("</html>"));
+        QVERIFY2(longest < std::min<qint64>(500, took / 4), "the window waited for the report");
+#ifndef VELMO_TEST_UNDER_ASAN
+        QVERIFY2(grewKiB < static_cast<long>(list.MemoryBytes() / 1024) + 50 * 1024,
+                 "the report stood whole in memory");
+#endif
+
+        // Closed halfway: the writer stops at its flag, nothing it wrote stays, nothing opens.
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QVERIFY(Page().IsWritingReport());
+        QTest::qWait(static_cast<int>(took / 8));
+        clock.restart();
+        fixture->CloseSheet();
+        const qint64 closing = clock.elapsed();
+        qInfo("closing while the report was written took %lld ms", closing);
+        QVERIFY2(closing < took / 4, "closing waited for the whole report");
+        QCoreApplication::processEvents();
+        QCOMPARE(fixture->opened.size(), 1);
+        QCOMPARE(TemporaryFiles(), QStringList());
     }
 
     void closingDuringARunEndsPromptly() {
@@ -356,6 +494,7 @@ private Q_SLOTS:
         QApplication::setActiveWindow(&fixture->Sheet());
         Link()->setFocus();
         QTest::keyClick(Link(), Qt::Key_Space);
+        QTRY_VERIFY(!Page().IsWritingReport());
         QTest::mouseClick(Link(), Qt::LeftButton);
         QCOMPARE(clicks, 2);
         QCOMPARE(fixture->beeps, 0);
