@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "gui/app/VelmoApp.h"
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
+#include "support/Process.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -464,27 +466,114 @@ private Q_SLOTS:
         }
     }
 
-    void userDetectionServersReplaceTheBuiltInOnes() {
-        QVERIFY(CVelmoApp::StartupEnvironment(fixture->Settings()).detectionServers.empty());
-        QDir().mkpath(QFileInfo(fixture->SettingsPath()).path());
-        QFile file(fixture->SettingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(("[Detection]\nServers=ftp://127.0.0.1/, " + detection->Url("/") +
-                    ", http://user@127.0.0.1/\n")
-                       .c_str());
-        file.close();
-        const SheetEnvironment environment = CVelmoApp::StartupEnvironment(fixture->Settings());
-        QCOMPARE(environment.detectionServers, std::vector<std::string>{detection->Url("/")});
-        const auto stored = fixture->Settings().GetProfileList("Detection", "Servers");
-        QCOMPARE(stored.size(), 3u);
+    // The user's list, one file read alike by the window at start-up and by velmo-cli (whose
+    // "detect --each" asks every server in force once). The [Detection] section the window's
+    // settings used to hold is read by neither.
+    void detectionListIsTheSameForTheWindowAndVelmoCli_data() {
+        QTest::addColumn<QByteArray>("text");      // "A" and "B" stand for two loopback servers
+        QTest::addColumn<QString>("kind");         // what stands at the path
+        QTest::addColumn<QStringList>("servers");  // empty: the built-in ten
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("none") << QByteArray() << "none" << QStringList() << 0;
+        QTest::newRow("comments, blank lines, CR LF")
+            << QByteArray("\xEF\xBB\xBF# mine\r\n\r\n  A  \r\n\t# B\r\nBx\r\n") << "file"
+            << QStringList{"A", "Bx"} << 0;
+        QTest::newRow("bad entries skipped")
+            << QByteArray("ftp://127.0.0.1/\nhttp://user@127.0.0.1/\nA # note\nB\nhttps://h/\n")
+            << "file" << QStringList{"B"} << 4;
+        QTest::newRow("nothing usable")
+            << QByteArray("# only\nhttp://127.0.0.1/?q\n") << "file" << QStringList() << 1;
+        QTest::newRow("1 MiB exactly") << QByteArray() << "1 MiB" << QStringList{"A"} << 0;
+        QTest::newRow("over 1 MiB, never cut") << QByteArray() << "1 MiB + 1" << QStringList() << 1;
+        QTest::newRow("FIFO") << QByteArray() << "fifo" << QStringList() << 1;
+        QTest::newRow("folder") << QByteArray() << "folder" << QStringList() << 1;
+    }
+    void detectionListIsTheSameForTheWindowAndVelmoCli() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, kind);
+        QFETCH(QStringList, servers);
+        QFETCH(int, warnings);
+        CLoopbackServer second;
+        second.Serve("/x", 200, "198.51.100.2");
+        const QByteArray a = QByteArray::fromStdString(detection->Url("/")).chopped(1);
+        const QByteArray b = QByteArray::fromStdString(second.Url("/")).chopped(1);
+        const auto spelled = [&](QByteArray line) {
+            return line.replace("Bx", b + "/x").replace('B', b).replace('A', a);
+        };
+        text = spelled(text);
+        if (kind.startsWith("1 MiB")) {
+            // A comment line long enough that "A" on the next line ends the file at the size.
+            const qsizetype size = 1024 * 1024 + (kind.endsWith("+ 1") ? 1 : 0);
+            text = QByteArray(size - a.size() - 1, '#') + '\n' + a;
+            kind = "file";
+        }
 
-        detection->Serve("/", 200, "Current IP Address: 198.51.100.77");
-        router->Serve("/", 200, "WAN 198.51.100.77");
-        fixture->detectionServers = environment.detectionServers;
-        OpenOnStatusTab();
-        RunToTheEnd();
-        QCOMPARE(Address()->GetAddress(), 0xC633644Du);
-        QCOMPARE(fixture->Settings().GetProfileList("Detection", "Servers"), stored);
+        QTemporaryDir config;
+        QVERIFY(QDir(config.path()).mkpath("velmo") && QDir(config.path()).mkpath("Ravik"));
+        QFile ini(config.filePath("Ravik/Velmo.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Detection]\nServers=" + b + "/x\n");
+        ini.close();
+        const QString path = config.filePath("velmo/servers");
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        } else if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        }
+        QStringList expected;
+        for (const QString& server : servers) {
+            expected << QString::fromLatin1(spelled(server.toLatin1()));
+        }
+        if (expected.isEmpty()) {
+            const CDetectScript builtIn;
+            for (const std::string& server : builtIn.Servers()) {
+                expected << QString::fromStdString(server);
+            }
+        }
+
+        // The window: start-up reads the list; what it skips goes to standard error.
+        const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        QStringList windowWarnings;
+        {
+            CCapturedStderr err;
+            const SheetEnvironment environment = CVelmoApp::StartupEnvironment();
+            fixture->detectionServers = environment.detectionServers;
+            windowWarnings = err.Lines("velmo: ");
+        }
+        savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME")
+                             : qputenv("XDG_CONFIG_HOME", savedConfig);
+        QStringList window;
+        for (const std::string& server : fixture->OpenSheet().Detector().Servers()) {
+            window << QString::fromStdString(server);
+        }
+
+        // velmo-cli: every server in force is asked once; should the built-in ones be, the
+        // requests end at a closed loopback proxy.
+        const ProcessResult cli =
+            RunProgram({VELMO_CLI, "detect", "--each", "--test-timeouts=2000,2000,2000"}, {}, {},
+                       {"XDG_CONFIG_HOME=" + config.path().toStdString(),
+                        "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
+                       false, std::chrono::seconds(60));
+        QVERIFY2(!cli.bKilled, "velmo-cli waited on the file");
+        QStringList asked;
+        for (const std::string& line : cli.Lines()) {
+            asked << QString::fromStdString(line.substr(0, line.find('\t')));
+        }
+        QStringList cliWarnings = QString::fromStdString(cli.err).split('\n');
+        cliWarnings.removeAll(QString());
+        cliWarnings.replaceInStrings(QRegularExpression("^velmo-cli: "), QString());
+
+        QCOMPARE(window, expected);
+        QCOMPARE(asked, expected);
+        QCOMPARE(windowWarnings, cliWarnings);
+        QCOMPARE(windowWarnings.size(), warnings);
+        for (const QString& warning : windowWarnings) {
+            QVERIFY2(warning.startsWith(path + ": "), qPrintable(warning));
+        }
     }
 
     void hyperlinkWithoutTargetTellsItsParent() {
