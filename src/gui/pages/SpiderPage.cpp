@@ -222,7 +222,9 @@ void CSpiderPage::OnViewParsedPages() {
 }
 
 void CSpiderPage::OnReportWritten(bool bWritten) {
-    m_reportWriter.join();
+    if (m_reportWriter.joinable()) {
+        m_reportWriter.join();
+    }
     SetWritingReport(false);
     if (!bWritten) {
         m_desktop.Beep();
