@@ -290,14 +290,17 @@ private Q_SLOTS:
             longest = std::max(longest, clock.restart());
             ++turns;
         });
-        QTest::mouseClick(Poll(), Qt::LeftButton);
         clock.start();
         span.start();
         beat.start(0);
-        QTRY_VERIFY_WITH_TIMEOUT(router->Requests().size() == 1u && turns > 200 &&
-                                     span.elapsed() > 25 * fixture->polling.interval.count(),
+        QTest::mouseClick(Poll(), Qt::LeftButton);  // its events may bring the first ticks
+        // A turn that waited on the read ends the wait at once: each step of it might wait again.
+        QTRY_VERIFY_WITH_TIMEOUT((router->Requests().size() == 1u && turns > 200 &&
+                                  span.elapsed() > 25 * fixture->polling.interval.count()) ||
+                                     std::max(longest, clock.elapsed()) >= 1000,
                                  20000);
         beat.stop();
+        longest = std::max(longest, clock.elapsed());  // since the last turn
         qInfo("longest event-loop gap over %lld intervals of a stalled read: %lld ms",
               span.elapsed() / fixture->polling.interval.count(), longest);
         QVERIFY2(longest < 1000, "the window waited for the read");
