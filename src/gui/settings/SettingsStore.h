@@ -6,7 +6,8 @@
 
 // The per-user settings: an INI file of sections and entries. Every operation opens the file,
 // does its work and closes it again, so a value written is what the next read returns. Failures
-// are silent: a read gives its default, a write answers false.
+// are silent (a file too large is said once on standard error): a read gives its default, a write
+// answers false.
 //
 // Only a regular file (or none yet) of at most kMaxSettingsBytes is ever opened. Anything else at
 // the path, a folder, a FIFO, a device or a file too large for settings, reads as empty and is
