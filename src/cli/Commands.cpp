@@ -12,7 +12,6 @@
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "cli/Password.h"
-#include "cli/SettingsFile.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
 #include "core/address/DetectScript.h"
@@ -66,27 +65,16 @@ FetchOptions Fetching(const CommandLine& line) {
     return {line.timeouts, CAbortSignal(&InterruptFlag())};
 }
 
-// --detect-url, else the usable entries of the settings file's list, else the built-in servers.
+// --detect-url, else the usable entries of the user's list, else the built-in servers.
 std::vector<std::string> DetectionServersInForce(const CommandLine& line) {
     if (!line.detectUrls.empty()) {
         return line.detectUrls;
     }
-    const std::string path = SettingsFilePath();
-    const std::optional<std::string> settings = ReadSettingsText(path);
-    if (settings) {
-        if (const auto entries = DetectionServerEntries(*settings)) {
-            std::vector<std::string> skipped;
-            std::vector<std::string> usable = UsableDetectionServers(*entries, &skipped);
-            for (const std::string& entry : skipped) {
-                std::cerr << "velmo-cli: " << path << ": skipped detection server \""
-                          << EscapeControls(entry) << "\": not http://HOST[:PORT][/PATH]\n";
-            }
-            if (!usable.empty()) {
-                return usable;
-            }
-        }
+    DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
+    for (const std::string& warning : file.warnings) {
+        std::cerr << "velmo-cli: " << warning << '\n';
     }
-    return CDetectScript().Servers();
+    return file.servers.empty() ? CDetectScript().Servers() : std::move(file.servers);
 }
 
 std::string NormalizedExclusions(const CommandLine& line) {

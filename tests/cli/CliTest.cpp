@@ -378,11 +378,9 @@ TEST_F(CliTest, PasswordInputIsBounded) {
         "203.0.113.9\n");
 }
 
-TEST_F(CliTest, SettingsListReplacesTheBuiltInServers) {
-    std::filesystem::create_directories(folder / "config/Ravik");
-    WriteFile(folder / "config/Ravik/Velmo.ini",
-              "[Router]\nPort=80\n\n[Detection]\nServers=ftp://skipped/, \"" + detection.Url("/") +
-                  "\"\n");
+TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
+    std::filesystem::create_directories(folder / "config/velmo");
+    WriteFile(folder / "config/velmo/servers", "ftp://skipped/\n" + detection.Url("/") + "\n");
     const ProcessResult detect = RunCli({"detect"});
     EXPECT_EQ(detect.status, 0);
     EXPECT_EQ(detect.out, "203.0.113.45\n");

@@ -5,6 +5,8 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "support/TestHostLookup.h"
@@ -12,6 +14,32 @@
 void InitGuiTestProcess() {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+}
+
+CCapturedStderr::CCapturedStderr() {
+    if (m_file.open()) {
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+}
+
+CCapturedStderr::~CCapturedStderr() {
+    if (m_saved >= 0) {
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+    }
+}
+
+QStringList CCapturedStderr::Lines(const QString& prefix) {
+    QStringList lines;
+    m_file.seek(0);  // the descriptor shares its offset with standard error's
+    for (const QString& line : QString::fromLocal8Bit(m_file.readAll()).split('\n')) {
+        if (line.startsWith(prefix)) {
+            lines << line.mid(prefix.size());
+        }
+    }
+    m_file.seek(m_file.size());
+    return lines;
 }
 
 CGuiFixture::CGuiFixture() : m_settings(m_dir.path() + "/Ravik/Velmo.ini") {}

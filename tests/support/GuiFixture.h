@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <memory>
 #include <optional>
@@ -61,6 +62,22 @@ private:
     QTemporaryDir m_dir;
     CSettingsStore m_settings;
     std::unique_ptr<CTestSheet> m_sheet;
+};
+
+// Standard error, caught while this lives: what the window says there.
+class CCapturedStderr {
+public:
+    CCapturedStderr();
+    ~CCapturedStderr();
+    CCapturedStderr(const CCapturedStderr&) = delete;
+    CCapturedStderr& operator=(const CCapturedStderr&) = delete;
+
+    // The lines written so far that start with `prefix`, without it.
+    QStringList Lines(const QString& prefix);
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
 };
 
 // Shared test-process set-up: offscreen-safe environment, no proxies, no name server.

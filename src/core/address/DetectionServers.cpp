@@ -1,6 +1,16 @@
 #include "core/address/DetectionServers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
 #include "core/text/Ascii.h"
+#include "core/text/ShownText.h"
 
 namespace {
 
@@ -13,6 +23,65 @@ bool IsPathChar(char c) {
     const auto u = static_cast<unsigned char>(c);
     return u > 0x20 && u < 0x7F && c != '?' && c != '#' && c != '"' && c != '<' && c != '>' &&
            c != '\\' && c != '`' && c != '{' && c != '}' && c != '|' && c != '^';
+}
+
+std::string_view Trimmed(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
+}
+
+// The whole file, or nullopt with `why` set. One byte more than the limit is asked for, so that a
+// file exactly at the limit is read and a longer one is known to be longer.
+std::optional<std::string> ReadWhole(const std::string& path, std::string& why) {
+    // stat() first: it neither opens nor blocks, whatever the path names.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        why = errno == ENOENT ? std::string() : std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        why = "not a regular file";
+        return std::nullopt;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
+    std::optional<std::string> text;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = "not a regular file";  // swapped since the stat()
+    } else {
+        text.emplace(kMaxDetectionServersBytes + 1, '\0');
+        std::size_t size = 0;
+        while (size < text->size()) {
+            const ssize_t n = read(fd, text->data() + size, text->size() - size);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                why = std::strerror(errno);
+                text.reset();
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            size += static_cast<std::size_t>(n);
+        }
+        if (text && size > kMaxDetectionServersBytes) {
+            why = "larger than 1 MiB";
+            text.reset();
+        } else if (text) {
+            text->resize(size);
+        }
+    }
+    close(fd);
+    return text;
 }
 
 }  // namespace
@@ -56,15 +125,49 @@ bool IsDetectionServerUrl(std::string_view url) {
     return true;
 }
 
-std::vector<std::string> UsableDetectionServers(const std::vector<std::string>& entries,
-                                                std::vector<std::string>* skipped) {
-    std::vector<std::string> usable;
-    for (const std::string& entry : entries) {
-        if (IsDetectionServerUrl(entry)) {
-            usable.push_back(entry);
-        } else if (skipped != nullptr) {
-            skipped->push_back(entry);
+std::string DetectionServersFilePath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string folder;
+    if (config != nullptr && config[0] == '/') {
+        folder = config;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        folder = std::string(home) + "/.config";
+    } else {
+        return {};
+    }
+    return folder + "/velmo/servers";
+}
+
+DetectionServersFile ReadDetectionServers(const std::string& path) {
+    DetectionServersFile list;
+    if (path.empty()) {
+        return list;
+    }
+    std::string why;
+    const std::optional<std::string> text = ReadWhole(path, why);
+    if (!text) {
+        if (!why.empty()) {
+            list.warnings.push_back(path + ": not read: " + why);
+        }
+        return list;
+    }
+    std::string_view rest = *text;
+    if (rest.starts_with("\xEF\xBB\xBF")) {
+        rest.remove_prefix(3);
+    }
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = Trimmed(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        if (IsDetectionServerUrl(line)) {
+            list.servers.emplace_back(line);
+        } else {
+            list.warnings.push_back(path + ": skipped detection server \"" +
+                                    EscapeUnsafeText(line) + "\": not http://HOST[:PORT][/PATH]");
         }
     }
-    return usable;
+    return list;
 }

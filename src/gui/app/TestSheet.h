@@ -45,6 +45,7 @@ public:
     CSpiderPage& StatusPage() { return m_statusPage; }
     CPollingPage& PollingPage() { return m_pollingPage; }
     CAboutPage& AboutPage() { return m_aboutPage; }
+    const CDetectScript& Detector() const { return m_detector; }
 
     // Called from the worker thread.
     void Post(SpiderMessage message, std::string text) override;

@@ -1,5 +1,7 @@
 #include "gui/app/VelmoApp.h"
 
+#include <iostream>
+
 #include "core/address/DetectionServers.h"
 #include "core/text/StringTable.h"
 #include "gui/text/Bytes.h"
@@ -8,7 +10,7 @@ CVelmoApp::CVelmoApp() : m_strAppName(LoadText(IDS_APP_TITLE)) {}
 
 bool CVelmoApp::InitInstance() {
     SetRegistryKey(QStringLiteral("Ravik"));
-    CTestSheet sheet(*m_settings, StartupEnvironment(*m_settings));
+    CTestSheet sheet(*m_settings, StartupEnvironment());
     sheet.DoModal();
     return false;
 }
@@ -17,9 +19,12 @@ void CVelmoApp::SetRegistryKey(const QString& company) {
     m_settings.emplace(CSettingsStore::UserFile(company, m_strAppName));
 }
 
-SheetEnvironment CVelmoApp::StartupEnvironment(const CSettingsStore& settings) {
+SheetEnvironment CVelmoApp::StartupEnvironment() {
+    DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
+    for (const std::string& warning : file.warnings) {
+        std::cerr << "velmo: " << warning << '\n';
+    }
     SheetEnvironment environment;
-    environment.detectionServers = UsableDetectionServers(
-        settings.GetProfileList(QStringLiteral("Detection"), QStringLiteral("Servers")));
+    environment.detectionServers = std::move(file.servers);
     return environment;
 }

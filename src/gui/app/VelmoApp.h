@@ -19,10 +19,10 @@ public:
     // Every setting lives in the user's file of `company` and this application from now on.
     void SetRegistryKey(const QString& company);
 
-    // What start-up gives the window from the settings: the user's detection servers (section
-    // "Detection", entry "Servers") when the list holds at least one usable entry; entries that
-    // are not plain http URLs are skipped. The program never writes that section.
-    static SheetEnvironment StartupEnvironment(const CSettingsStore& settings);
+    // What start-up gives the window: the user's own detection servers (DetectionServersFilePath)
+    // when the list holds at least one usable entry. What the list leaves out is said on standard
+    // error. The program never writes that file.
+    static SheetEnvironment StartupEnvironment();
 
 private:
     QString m_strAppName;

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "core/address/AddressScan.h"
 #include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
@@ -39,7 +41,6 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
       m_btnRun(LoadText(IDS_RUN)),
       m_linkReport(QStringLiteral("View parsed pages"), desktop),
       m_staticCount(QStringLiteral("0")),
-      m_strReportFile(ReserveReportFile()),
       m_run(sink, detector, std::move(settings)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
@@ -78,6 +79,10 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
 }
 
 CSpiderPage::~CSpiderPage() {
+    m_bStopReport.store(true);
+    if (m_reportWriter.joinable()) {
+        m_reportWriter.join();
+    }
     m_run.Shutdown();
     if (!m_strReportFile.isEmpty()) {
         QFile::remove(m_strReportFile);
@@ -97,7 +102,8 @@ bool CSpiderPage::OnSetActive() {
 }
 
 void CSpiderPage::EnableRun(bool bEnable) {
-    m_btnRun.setEnabled(bEnable);
+    m_bRunAllowed = bEnable;
+    m_btnRun.setEnabled(m_bRunAllowed && !m_bWritingReport);
 }
 
 void CSpiderPage::SetPollingPath(const QString& path) {
@@ -105,6 +111,9 @@ void CSpiderPage::SetPollingPath(const QString& path) {
 }
 
 void CSpiderPage::OnRun() {
+    if (m_bWritingReport) {
+        return;  // a new run would empty the list the report is being written from
+    }
     if (m_bRunning) {
         m_run.Cancel();
         return;
@@ -178,14 +187,54 @@ void CSpiderPage::OnListDblClick() {
 }
 
 void CSpiderPage::OnViewParsedPages() {
-    // Written anew beside the file and renamed over it: the file stays ours and private, and a
-    // link planted in its place is replaced, not followed.
-    std::string error;
-    if (m_strReportFile.isEmpty() ||
-        !WriteParsedPagesReport(QFile::encodeName(m_strReportFile).toStdString(),
-                                m_run.ParsedPages(), 0600, error)) {
+    if (m_bWritingReport || m_bRunning) {
+        return;
+    }
+    if (m_strReportFile.isEmpty()) {
+        m_strReportFile = ReserveReportFile();
+        if (m_strReportFile.isEmpty()) {
+            m_desktop.Beep();
+            return;
+        }
+    }
+    if (m_reportWriter.joinable()) {
+        m_reportWriter.join();  // the last report's thread, which has ended
+    }
+    m_bStopReport.store(false);
+    try {
+        // Written anew beside the file and renamed over it: the file stays ours and private, and
+        // a link planted in its place is replaced, not followed.
+        m_reportWriter =
+            std::thread([this, path = QFile::encodeName(m_strReportFile).toStdString()] {
+                std::string error;
+                const bool bWritten =
+                    WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &m_bStopReport);
+                // The page joins this thread before it goes; a result still queued then goes
+                // with the page instead of reaching a closed window.
+                QMetaObject::invokeMethod(
+                    this, [this, bWritten] { OnReportWritten(bWritten); }, Qt::QueuedConnection);
+            });
+    } catch (const std::system_error&) {
+        m_desktop.Beep();
+        return;
+    }
+    SetWritingReport(true);
+}
+
+void CSpiderPage::OnReportWritten(bool bWritten) {
+    if (m_reportWriter.joinable()) {
+        m_reportWriter.join();
+    }
+    SetWritingReport(false);
+    if (!bWritten) {
         m_desktop.Beep();
         return;
     }
     m_desktop.Open(m_strReportFile);
+}
+
+void CSpiderPage::SetWritingReport(bool bWriting) {
+    m_bWritingReport = bWriting;
+    m_linkReport.setEnabled(!bWriting);
+    EnableRun(m_bRunAllowed);
 }

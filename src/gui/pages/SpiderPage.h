@@ -3,7 +3,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
@@ -18,14 +20,16 @@ class CDesktop;
 // The Status tab: runs and cancels the spider test, shows the detected address, the parsed-page
 // count and the pages that hold the address, hands a page to the Polling tab and opens the
 // parsed-pages report. The run's worker posts to `sink`, which hands the messages back to the
-// On… handlers below; `isPolling` tells whether Run must wait for polling to stop.
+// On… handlers below; `isPolling` tells whether Run must wait for polling to stop. The report is
+// written on a thread of its own, so a list of any length never holds up the window; Run waits
+// until it is written, as the list must not change under it.
 class CSpiderPage : public CPropertyPage {
     Q_OBJECT
 
 public:
     CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
                 CDesktop& desktop, std::function<bool()> isPolling, SpiderSettings settings = {});
-    ~CSpiderPage() override;  // removes the report file
+    ~CSpiderPage() override;  // stops the report being written, removes the report file
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
@@ -46,7 +50,10 @@ public:
     void SetPollingPath(const QString& path);
 
     bool IsRunning() const { return m_bRunning; }
+    bool IsWritingReport() const { return m_bWritingReport; }
+    // The report file, made at the first "View parsed pages"; empty until then.
     const QString& ReportFile() const { return m_strReportFile; }
+    const CParsedPageList& ParsedPages() const { return m_run.ParsedPages(); }
     // Abandons a run in progress and waits for the worker.
     void StopWorker() { m_run.Shutdown(); }
 
@@ -57,10 +64,14 @@ Q_SIGNALS:
     void runningChanged(bool bRunning);
 
 private:
+    void OnReportWritten(bool bWritten);
+    void SetWritingReport(bool bWriting);
+
     IRouterTarget& m_router;
     CDesktop& m_desktop;
     std::function<bool()> m_isPolling;
     bool m_bRunning = false;
+    bool m_bRunAllowed = true;  // by the Polling tab
     int m_nParsedPages = 0;
     CUrlListCtrl m_listPages;
     QPushButton m_btnRun;
@@ -70,4 +81,9 @@ private:
     QString m_strReportFile;
     CFoundPages m_found;
     CSpiderRun m_run;
+
+    // The report being written: its thread and its stop flag.
+    std::thread m_reportWriter;
+    std::atomic<bool> m_bStopReport{false};
+    bool m_bWritingReport = false;
 };

@@ -7,8 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-
-#include "gui/text/Bytes.h"
+#include <iostream>
 
 namespace {
 
@@ -31,6 +30,14 @@ bool CSettingsStore::IsUsable() const {
     if (stat(QFile::encodeName(m_strFile).constData(), &info) != 0) {
         return errno == ENOENT;
     }
+    if (S_ISREG(info.st_mode) && info.st_size > kMaxSettingsBytes) {
+        if (!m_bWarnedTooLarge) {
+            m_bWarnedTooLarge = true;
+            std::cerr << "velmo: " << QFile::encodeName(m_strFile).constData()
+                      << ": larger than 1 MiB: not read, and nothing is saved to it\n";
+        }
+        return false;
+    }
     return S_ISREG(info.st_mode);
 }
 
@@ -48,19 +55,6 @@ std::uint32_t CSettingsStore::GetProfileInt(const QString& section, const QStrin
     bool bOk = false;
     const qlonglong value = GetProfileString(section, entry).toLongLong(&bOk);
     return bOk ? static_cast<std::uint32_t>(value) : defaultValue;
-}
-
-std::vector<std::string> CSettingsStore::GetProfileList(const QString& section,
-                                                        const QString& entry) const {
-    std::vector<std::string> items;
-    if (!IsUsable()) {
-        return items;
-    }
-    const QSettings settings(m_strFile, QSettings::IniFormat);
-    for (const QString& item : settings.value(Key(section, entry)).toStringList()) {
-        items.push_back(ToBytes(item.trimmed()));
-    }
-    return items;
 }
 
 bool CSettingsStore::WriteProfileString(const QString& section, const QString& entry,

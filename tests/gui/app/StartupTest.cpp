@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -24,8 +25,16 @@ bool HasReportFile(const fs::path& folder) {
     return false;
 }
 
-// Starts velmo in a fresh home and ends it by SIGTERM once the window is built; `prepare` may lay
-// out the configuration folder first.
+// True once the main thread waits in poll(): the window is up and idle.
+bool WaitsForEvents(pid_t pid) {
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    std::getline(wchan, where);
+    return where.find("poll") != std::string::npos;
+}
+
+// Starts velmo in a fresh home and ends it by SIGTERM once the window waits for events; `prepare`
+// may lay out the configuration folder first.
 ProcessResult RunUntilTerminated(const fs::path& home,
                                  const std::function<void(const fs::path& config)>& prepare = {}) {
     const fs::path temp = home / "tmp";
@@ -33,15 +42,17 @@ ProcessResult RunUntilTerminated(const fs::path& home,
     if (prepare) {
         prepare(home / "config");
     }
-    return RunProgram({VELMO_GUI}, {},
-                      [&](pid_t pid) {
-                          // The Status tab reserves it while the sheet is built.
-                          EXPECT_TRUE(WaitUntil([&] { return HasReportFile(temp); }))
-                              << "no report file made";
-                          kill(pid, SIGTERM);
-                      },
-                      {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(),
-                       "TMPDIR=" + temp.string(), "XDG_CONFIG_HOME=" + (home / "config").string()});
+    return RunProgram(
+        {VELMO_GUI}, {},
+        [&](pid_t pid) {
+            EXPECT_TRUE(WaitUntil([&] { return WaitsForEvents(pid); }))
+                << "the window never waited for events";
+            EXPECT_FALSE(HasReportFile(temp)) << "made before it was asked for";
+            kill(pid, SIGTERM);
+        },
+        {"QT_QPA_PLATFORM=offscreen", "HOME=" + home.string(), "TMPDIR=" + temp.string(),
+         "XDG_CONFIG_HOME=" + (home / "config").string()},
+        false, std::chrono::seconds(60));
 }
 
 fs::path MakeHome() {

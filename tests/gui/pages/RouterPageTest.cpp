@@ -430,23 +430,45 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(fixture->SettingsPath()).isDir());
     }
 
-    // Opening one of these would wait for a writer forever or read without end.
-    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults_data() {
-        QTest::addColumn<bool>("fifo");
-        QTest::newRow("fifo") << true;
-        QTest::newRow("device") << false;
+    // Opening one of these would wait for a writer forever, read without end or read a file far
+    // too large to be settings whole.
+    void unusableSettingsFileGivesDefaultsAndStaysAsItWas_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("device") << "device";
+        QTest::newRow("over 1 MiB") << "large";
     }
-    void fifoOrDeviceInPlaceOfTheSettingsFileGivesDefaults() {
-        QFETCH(bool, fifo);
+    void unusableSettingsFileGivesDefaultsAndStaysAsItWas() {
+        QFETCH(QString, kind);
         const QString path = fixture->SettingsPath();
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QVERIFY(fifo ? mkfifo(QFile::encodeName(path).constData(), 0600) == 0
-                     : QFile::link("/dev/zero", path));
+        const QByteArray large =
+            "[Router]\nPort=81\n" + QByteArray(1024 * 1024 - 17, ';') + '\n';  // 1 MiB + 1
+        if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "device") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(large) == 1024 * 1024 + 1);
+        }
+        CCapturedStderr err;
         fixture->OpenSheet();
         QCOMPARE(Edit("portEdit")->text(), QStringLiteral("8000"));
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        fixture->CloseSheet();
         QVERIFY(fixture->boxes.empty());
-        QVERIFY2(!QFileInfo(path).isFile(), "the settings path is left as it was");
+        if (kind == "large") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == large, "the settings file is left as it was");
+            QCOMPARE(
+                err.Lines("velmo: "),
+                QStringList{path + ": larger than 1 MiB: not read, and nothing is saved to it"});
+        } else {
+            QVERIFY2(!QFileInfo(path).isFile(), "the settings path is left as it was");
+            QCOMPARE(err.Lines("velmo: "), QStringList());
+        }
     }
 
     void integersReadBackAsTheFourByteValueWritten() {

@@ -1,25 +1,70 @@
 // The Status tab driving whole spider runs against loopback routers and detection servers.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include <thread>
 
 #include "core/address/DetectScript.h"
+#include "core/spider/SpiderParams.h"
 #include "gui/app/VelmoApp.h"
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
+#include "support/Process.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMO_TEST_UNDER_ASAN
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMO_TEST_UNDER_ASAN
+#endif
+
+namespace {
+
+// A line of /proc/self/status in KiB, such as "VmRSS:" or "VmHWM:".
+long MemoryKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            return line.mid(static_cast<qsizetype>(std::strlen(field)))
+                .trimmed()
+                .split(' ')[0]
+                .toLong();
+        }
+    }
+    return -1;
+}
+
+// From here on VmHWM is the peak since now.
+void ResetPeakMemory() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly)) {
+        clear.write("5");
+    }
+}
+
+}  // namespace
 
 class SpiderPageTest : public QObject {
     Q_OBJECT
@@ -28,6 +73,8 @@ private:
     std::unique_ptr<CGuiFixture> fixture;
     std::unique_ptr<CLoopbackServer> router;
     std::unique_ptr<CLoopbackServer> detection;
+    std::unique_ptr<QTemporaryDir> temp;
+    QByteArray savedTemp;
 
     CSpiderPage& Page() { return fixture->Sheet().StatusPage(); }
     QPushButton* Run() { return Page().findChild<QPushButton*>("runButton"); }
@@ -57,10 +104,30 @@ private:
         QFile file(Page().ReportFile());
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
+    QByteArray ReportTail() {
+        QFile file(Page().ReportFile());
+        if (!file.open(QIODevice::ReadOnly) ||
+            !file.seek(std::max<qint64>(0, file.size() - 1024))) {
+            return {};
+        }
+        return file.readAll();
+    }
+    // Clicks "View parsed pages" and waits until the report is written.
+    void ViewReport() {
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsWritingReport(), 60000);
+    }
+    // The files in the temporary folder, which init() makes the test's own.
+    QStringList TemporaryFiles() {
+        return QDir(temp->path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
 
 private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
     void init() {
+        temp = std::make_unique<QTemporaryDir>();
+        savedTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp->path().toLocal8Bit());
         fixture = std::make_unique<CGuiFixture>();
         router = std::make_unique<CLoopbackServer>();
         detection = std::make_unique<CLoopbackServer>();
@@ -71,6 +138,8 @@ private Q_SLOTS:
         fixture.reset();
         router.reset();
         detection.reset();
+        savedTemp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTemp);
+        temp.reset();
     }
 
     void defaultState() {
@@ -94,11 +163,7 @@ private Q_SLOTS:
         QVERIFY(
             labels.contains("Click Run to start the status page identification (spider) test."));
         QVERIFY(labels.contains("TCP ports 7777 and 8245 must be opened in your firewall."));
-        const QFileInfo report(Page().ReportFile());
-        QVERIFY(report.fileName().startsWith("vel"));
-        QVERIFY(report.fileName().endsWith(".htm"));
-        QCOMPARE(report.permissions() & (QFile::ReadGroup | QFile::ReadOther),
-                 QFile::Permissions());
+        QCOMPARE(Page().ReportFile(), QString());
     }
 
     void runFindsEachStatusPageOnceIgnoringLetterCase() {
@@ -223,30 +288,31 @@ private Q_SLOTS:
     void reportListsEveryParsedPageEscaped() {
         router->Serve("/", 200, "<a href=\"a.htm?x=1&y=<2>\"> <a href=b.htm>");
         OpenOnStatusTab();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->opened, QStringList{Page().ReportFile()});
         QVERIFY(Report().contains("<p>\r\n</p>"));
 
         RunToTheEnd();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         const QString report = Report();
         QVERIFY(report.startsWith(
             "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>Velmo</title>"));
         QVERIFY(report.contains("<p>\r\n/a.htm?x=1&amp;y=&lt;2&gt;<br>\r\n/b.htm<br>\r\n</p>"));
         QVERIFY(report.endsWith("</html>"));
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(Report(), report);
         QCOMPARE(fixture->beeps, 0);
     }
 
     void reportFileThatCannotBeWrittenBeepsAndALinkInItsPlaceIsNotFollowed() {
         OpenOnStatusTab();
+        ViewReport();
         const QString path = Page().ReportFile();
         QFile::remove(path);
         QVERIFY(QDir().mkdir(path));  // nothing can be renamed over a folder, not even by root
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->beeps, 1);
-        QVERIFY(fixture->opened.isEmpty());
+        QCOMPARE(fixture->opened.size(), 1);
         QVERIFY(QDir().rmdir(path));
 
         QTemporaryDir elsewhere;
@@ -255,9 +321,9 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
         file.close();
         QVERIFY(QFile::link(target, path));
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        ViewReport();
         QCOMPARE(fixture->beeps, 1);
-        QCOMPARE(fixture->opened, QStringList{path});
+        QCOMPARE(fixture->opened, QStringList({path, path}));
         QVERIFY(!QFileInfo(path).isSymLink());
         QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther),
                  QFile::Permissions());
@@ -267,13 +333,96 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(path));
     }
 
-    void reportFileIsRemovedWithTheWindow() {
+    // Made private in the temporary folder at the first click, reused, removed with the window.
+    void reportFileIsMadeOnFirstUseAndRemovedWithTheWindow() {
         OpenOnStatusTab();
-        QTest::mouseClick(Link(), Qt::LeftButton);
+        QCOMPARE(TemporaryFiles(), QStringList());
+        ViewReport();
         const QString path = Page().ReportFile();
-        QVERIFY(QFile::exists(path));
+        const QFileInfo report(path);
+        QCOMPARE(report.path(), temp->path());
+        QVERIFY(report.fileName().startsWith("vel") && report.fileName().endsWith(".htm"));
+        QCOMPARE(report.permissions() &
+                     ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+        ViewReport();
+        QCOMPARE(Page().ReportFile(), path);
+        QCOMPARE(TemporaryFiles(), QStringList{report.fileName()});
         fixture->CloseSheet();
-        QVERIFY(!QFile::exists(path));
+        QCOMPARE(TemporaryFiles(), QStringList());
+    }
+
+    // A list as long crawls leave it: the report streams from it on a thread of its own while the
+    // window turns, Run waits for it, and closing the window stops it.
+    void reportOfAHugeListKeepsTheWindowTurning() {
+        OpenOnStatusTab();
+        // Filled here as a crawl of an endless tree fills it; the run's list is not const.
+        auto& list = const_cast<CParsedPageList&>(Page().ParsedPages());
+#ifdef VELMO_TEST_UNDER_ASAN
+        constexpr int kPaths = 40000;  // unoptimised and checked, each path costs 25 times more
+        constexpr qint64 kGapLimit = std::numeric_limits<qint64>::max();
+#else
+        constexpr int kPaths = 200000;
+        constexpr qint64 kGapLimit = 500;
+#endif
+        const std::string stem = "/" + std::string(300, 'd') + "/";
+        for (int i = 0; i < kPaths; ++i) {
+            list.CheckParsedPage(stem + std::to_string(i) + ".htm");
+        }
+        const long baseline = MemoryKiB("VmRSS:");
+        ResetPeakMemory();
+
+        QElapsedTimer clock;
+        QElapsedTimer writing;
+        qint64 longest = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this,
+                [&] { longest = std::max(longest, clock.restart()); });
+        writing.start();
+        clock.start();
+        beat.start(0);
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QVERIFY(Page().IsWritingReport());
+        QVERIFY(!Run()->isEnabled() && !Link()->isEnabled());
+        Page().EnableRun(true);  // as when polling stops
+        QVERIFY(!Run()->isEnabled());
+        Page().OnRun();
+        QVERIFY(!Page().IsRunning());
+        Page().OnViewParsedPages();  // no second writer
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsWritingReport(), 120000);
+        beat.stop();
+        longest = std::max(longest, clock.elapsed());  // since the last turn
+        const qint64 took = writing.elapsed();
+        const long grewKiB = MemoryKiB("VmHWM:") - baseline;
+        qInfo(
+            "report of %d paths: %lld ms; longest event-loop gap %lld ms; peak grew %ld KiB "
+            "over a list of %zu KiB",
+            kPaths, took, longest, grewKiB, list.MemoryBytes() / 1024);
+        QCOMPARE(fixture->opened, QStringList{Page().ReportFile()});
+        QVERIFY(Run()->isEnabled() && Link()->isEnabled());
+        QVERIFY(router->Requests().empty());
+        const QByteArray tail = ReportTail();
+        QVERIFY(tail.contains(stem + std::to_string(kPaths - 1) + ".htm<br>\r\n</p>"));
+        QVERIFY(tail.endsWith("</html>"));
+        QVERIFY2(longest < std::min(kGapLimit, took / 4), "the window waited for the report");
+#ifndef VELMO_TEST_UNDER_ASAN
+        QVERIFY2(grewKiB < static_cast<long>(list.MemoryBytes() / 1024) + 50 * 1024,
+                 "the report stood whole in memory");
+#endif
+
+        // Closed halfway: the writer stops at its flag, nothing it wrote stays, nothing opens.
+        QTest::mouseClick(Link(), Qt::LeftButton);
+        QVERIFY(Page().IsWritingReport());
+        QTest::qWait(static_cast<int>(took / 8));
+        clock.restart();
+        fixture->CloseSheet();
+        const qint64 closing = clock.elapsed();
+        qInfo("closing while the report was written took %lld ms", closing);
+        QVERIFY2(closing < took / 4, "closing waited for the whole report");
+        QCoreApplication::processEvents();
+        QCOMPARE(fixture->opened.size(), 1);
+        QCOMPARE(fixture->beeps, 0);
+        QCOMPARE(TemporaryFiles(), QStringList());
     }
 
     void closingDuringARunEndsPromptly() {
@@ -326,27 +475,114 @@ private Q_SLOTS:
         }
     }
 
-    void userDetectionServersReplaceTheBuiltInOnes() {
-        QVERIFY(CVelmoApp::StartupEnvironment(fixture->Settings()).detectionServers.empty());
-        QDir().mkpath(QFileInfo(fixture->SettingsPath()).path());
-        QFile file(fixture->SettingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(("[Detection]\nServers=ftp://127.0.0.1/, " + detection->Url("/") +
-                    ", http://user@127.0.0.1/\n")
-                       .c_str());
-        file.close();
-        const SheetEnvironment environment = CVelmoApp::StartupEnvironment(fixture->Settings());
-        QCOMPARE(environment.detectionServers, std::vector<std::string>{detection->Url("/")});
-        const auto stored = fixture->Settings().GetProfileList("Detection", "Servers");
-        QCOMPARE(stored.size(), 3u);
+    // The user's list, one file read alike by the window at start-up and by velmo-cli (whose
+    // "detect --each" asks every server in force once). The [Detection] section the window's
+    // settings used to hold is read by neither.
+    void detectionListIsTheSameForTheWindowAndVelmoCli_data() {
+        QTest::addColumn<QByteArray>("text");      // "A" and "B" stand for two loopback servers
+        QTest::addColumn<QString>("kind");         // what stands at the path
+        QTest::addColumn<QStringList>("servers");  // empty: the built-in ten
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("none") << QByteArray() << "none" << QStringList() << 0;
+        QTest::newRow("comments, blank lines, CR LF")
+            << QByteArray("\xEF\xBB\xBF# mine\r\n\r\n  A  \r\n\t# B\r\nBx\r\n") << "file"
+            << QStringList{"A", "Bx"} << 0;
+        QTest::newRow("bad entries skipped")
+            << QByteArray("ftp://127.0.0.1/\nhttp://user@127.0.0.1/\nA # note\nB\nhttps://h/\n")
+            << "file" << QStringList{"B"} << 4;
+        QTest::newRow("nothing usable")
+            << QByteArray("# only\nhttp://127.0.0.1/?q\n") << "file" << QStringList() << 1;
+        QTest::newRow("1 MiB exactly") << QByteArray() << "1 MiB" << QStringList{"A"} << 0;
+        QTest::newRow("over 1 MiB, never cut") << QByteArray() << "1 MiB + 1" << QStringList() << 1;
+        QTest::newRow("FIFO") << QByteArray() << "fifo" << QStringList() << 1;
+        QTest::newRow("folder") << QByteArray() << "folder" << QStringList() << 1;
+    }
+    void detectionListIsTheSameForTheWindowAndVelmoCli() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, kind);
+        QFETCH(QStringList, servers);
+        QFETCH(int, warnings);
+        CLoopbackServer second;
+        second.Serve("/x", 200, "198.51.100.2");
+        const QByteArray a = QByteArray::fromStdString(detection->Url("/")).chopped(1);
+        const QByteArray b = QByteArray::fromStdString(second.Url("/")).chopped(1);
+        const auto spelled = [&](QByteArray line) {
+            return line.replace("Bx", b + "/x").replace('B', b).replace('A', a);
+        };
+        text = spelled(text);
+        if (kind.startsWith("1 MiB")) {
+            // A comment line long enough that "A" on the next line ends the file at the size.
+            const qsizetype size = 1024 * 1024 + (kind.endsWith("+ 1") ? 1 : 0);
+            text = QByteArray(size - a.size() - 1, '#') + '\n' + a;
+            kind = "file";
+        }
 
-        detection->Serve("/", 200, "Current IP Address: 198.51.100.77");
-        router->Serve("/", 200, "WAN 198.51.100.77");
-        fixture->detectionServers = environment.detectionServers;
-        OpenOnStatusTab();
-        RunToTheEnd();
-        QCOMPARE(Address()->GetAddress(), 0xC633644Du);
-        QCOMPARE(fixture->Settings().GetProfileList("Detection", "Servers"), stored);
+        QTemporaryDir config;
+        QVERIFY(QDir(config.path()).mkpath("velmo") && QDir(config.path()).mkpath("Ravik"));
+        QFile ini(config.filePath("Ravik/Velmo.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Detection]\nServers=" + b + "/x\n");
+        ini.close();
+        const QString path = config.filePath("velmo/servers");
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        } else if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        }
+        QStringList expected;
+        for (const QString& server : servers) {
+            expected << QString::fromLatin1(spelled(server.toLatin1()));
+        }
+        if (expected.isEmpty()) {
+            const CDetectScript builtIn;
+            for (const std::string& server : builtIn.Servers()) {
+                expected << QString::fromStdString(server);
+            }
+        }
+
+        // The window: start-up reads the list; what it skips goes to standard error.
+        const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        QStringList windowWarnings;
+        {
+            CCapturedStderr err;
+            const SheetEnvironment environment = CVelmoApp::StartupEnvironment();
+            fixture->detectionServers = environment.detectionServers;
+            windowWarnings = err.Lines("velmo: ");
+        }
+        savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME")
+                             : qputenv("XDG_CONFIG_HOME", savedConfig);
+        QStringList window;
+        for (const std::string& server : fixture->OpenSheet().Detector().Servers()) {
+            window << QString::fromStdString(server);
+        }
+
+        // velmo-cli: every server in force is asked once; should the built-in ones be, the
+        // requests end at a closed loopback proxy.
+        const ProcessResult cli =
+            RunProgram({VELMO_CLI, "detect", "--each", "--test-timeouts=2000,2000,2000"}, {}, {},
+                       {"XDG_CONFIG_HOME=" + config.path().toStdString(),
+                        "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
+                       false, std::chrono::seconds(60));
+        QVERIFY2(!cli.bKilled, "velmo-cli waited on the file");
+        QStringList asked;
+        for (const std::string& line : cli.Lines()) {
+            asked << QString::fromStdString(line.substr(0, line.find('\t')));
+        }
+        QStringList cliWarnings = QString::fromStdString(cli.err).split('\n');
+        cliWarnings.removeAll(QString());
+        cliWarnings.replaceInStrings(QRegularExpression("^velmo-cli: "), QString());
+
+        QCOMPARE(window, expected);
+        QCOMPARE(asked, expected);
+        QCOMPARE(windowWarnings, cliWarnings);
+        QCOMPARE(windowWarnings.size(), warnings);
+        for (const QString& warning : windowWarnings) {
+            QVERIFY2(warning.startsWith(path + ": "), qPrintable(warning));
+        }
     }
 
     void hyperlinkWithoutTargetTellsItsParent() {
@@ -356,6 +592,7 @@ private Q_SLOTS:
         QApplication::setActiveWindow(&fixture->Sheet());
         Link()->setFocus();
         QTest::keyClick(Link(), Qt::Key_Space);
+        QTRY_VERIFY(!Page().IsWritingReport());
         QTest::mouseClick(Link(), Qt::LeftButton);
         QCOMPARE(clicks, 2);
         QCOMPARE(fixture->beeps, 0);
