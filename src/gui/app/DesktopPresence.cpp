@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QShortcut>
 #include <QSystemTrayIcon>
 
@@ -135,6 +136,10 @@ void CDesktopPresence::Start(bool bBackground) {
         return;
     }
     if (!m_tray) {
+        // Placed by the window system, a dialog forgets that it was to start minimised; placed
+        // where it would have put it, it keeps it.
+        m_sheet.adjustSize();
+        m_sheet.move(m_sheet.screen()->availableGeometry().center() - m_sheet.rect().center());
         m_sheet.showMinimized();
     }
     if (m_settings.GetProfileInt(kSection, kResume, 0) == 0) {

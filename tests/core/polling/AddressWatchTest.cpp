@@ -34,11 +34,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Session{"FirstAddressIsTheBaseline", {"198.51.100.1", "198.51.100.1"}, "--"},
         Session{"NotAvailableIsNoBaseline", {"n/a", "n/a", "198.51.100.1", "198.51.100.2"}, "---C"},
-        Session{"TwoChanges", {"198.51.100.1", "198.51.100.2", "198.51.100.2", "198.51.100.3"},
-                "-C-C"},
+        Session{
+            "TwoChanges", {"198.51.100.1", "198.51.100.2", "198.51.100.2", "198.51.100.3"}, "-C-C"},
         Session{"LossOnceReturnOnce",
-                {"198.51.100.1", "n/a", "n/a", "n/a", "198.51.100.1", "198.51.100.1"}, "-L--B-"},
-        Session{"ReturnWithAnotherAddress", {"198.51.100.1", "n/a", "198.51.100.7", "n/a"}, "-LBL"}),
+                {"198.51.100.1", "n/a", "n/a", "n/a", "198.51.100.1", "198.51.100.1"},
+                "-L--B-"},
+        Session{
+            "ReturnWithAnotherAddress", {"198.51.100.1", "n/a", "198.51.100.7", "n/a"}, "-LBL"}),
     [](const testing::TestParamInfo<Session>& session) { return session.param.name; });
 
 }  // namespace
