@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <qt6keychain/keychain.h>
+
 #include <algorithm>
 #include <atomic>
 
@@ -86,9 +88,12 @@ private:
             const QDBusArgument entry = child.variant().value<QDBusArgument>();
             entry.beginStructure();
             entry >> id >> properties;
+            entry.endStructure();
             items.push_back({id, properties.value("label").toString(),
                              properties.value("enabled", true).toBool()});
         }
+        root.endArray();
+        root.endStructure();
         return items;
     }
     void ClickTrayMenu(const QString& item, const QString& label) {
@@ -236,7 +241,9 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.size(), 0u);
     }
 
-    void trayPollWaitsForASpiderRun() {
+    // Poll from the tray is unavailable during a spider run, as on the Polling tab; and while not
+    // polling, Close closes as it does without a tray.
+    void withATrayPollWaitsForASpiderRunAndCloseCloses() {
         CLoopbackServer detection;
         CLoopbackServer::Page slow;
         slow.body = "203.0.113.45";
@@ -251,7 +258,11 @@ private Q_SLOTS:
         QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
                           Qt::LeftButton);
         QTRY_VERIFY(!TrayMenu(item).value(1).bEnabled);
-        fixture->CloseSheet();
+        QSignalSpy finished(&fixture->Sheet(), &QDialog::finished);
+        QTest::mouseClick(fixture->Sheet().findChild<QPushButton*>("close"), Qt::LeftButton);
+        QCOMPARE(finished.count(), 1);
+        SyncNotices();
+        QVERIFY(m_session.Notices().isEmpty());
     }
 
     void rememberedPasswordSurvivesARestartAndGoesWhenCleared() {
@@ -278,6 +289,15 @@ private Q_SLOTS:
 
         Remember()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!m_session.KeyringSecret(RouterKey()), 20000);
+        // Unticked, a test stores nothing; a read queued after it shows that it is done.
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QKeychain::ReadPasswordJob read(QStringLiteral("Velmo"));
+        read.setAutoDelete(false);
+        read.setKey(RouterKey());
+        QSignalSpy done(&read, &QKeychain::Job::finished);
+        read.start();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+        QCOMPARE(read.error(), QKeychain::EntryNotFound);
         fixture->CloseSheet();
         fixture->OpenSheet();
         QVERIFY(!Remember()->isChecked());
