@@ -7,9 +7,12 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <qt6keychain/keychain.h>
@@ -304,6 +307,29 @@ private Q_SLOTS:
         QCOMPARE(Password()->text(), QString());
         QVERIFY(!fixture->SettingsText().contains("pa55"));
         QVERIFY(fixture->boxes.empty());
+    }
+
+    // A keyring that fails leaves the password nowhere: QtKeychain does not fall back to a file of
+    // its own. DesktopTestKWallet runs this where QtKeychain picks KWallet, which is not there.
+    void aFailingKeyringLeavesThePasswordNowhere() {
+        if (qgetenv("KDE_SESSION_VERSION") != "4") {
+            QSKIP("for a KDE 4 session without KWallet (DesktopTestKWallet)");
+        }
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        fixture->OpenSheet();
+        Password()->setText("n0where");
+        Remember()->click();
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QTRY_VERIFY_WITH_TIMEOUT(!Remember()->toolTip().isEmpty(), 20000);
+        for (const QString& root : {config.path(), QFileInfo(fixture->SettingsPath()).path()}) {
+            QDirIterator files(root, QDir::Files, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                QFile file(files.next());
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QVERIFY2(!file.readAll().contains("n0where"), qPrintable(file.fileName()));
+            }
+        }
     }
 
     // In the tray, with the password from the keyring.
