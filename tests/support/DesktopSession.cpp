@@ -40,10 +40,10 @@ public Q_SLOTS:
         return static_cast<uint>(notices.size());
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocolVersion) {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return QStringLiteral("recorder");
     }
 };

@@ -62,20 +62,17 @@ private:
         return lines;
     }
 
-    // The tray's menu as the desktop's tray host reads it.
-    QList<MenuItem> TrayMenu(const QString& item) {
+    // The tray item's menu, as the desktop's tray host finds it.
+    QString MenuPath(const QString& item) {
         QDBusMessage get = QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
                                                           "org.freedesktop.DBus.Properties", "Get");
         get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
-        const QDBusMessage path = m_session.Call(get);
-        const QString menu = path.arguments()
-                                 .value(0)
-                                 .value<QDBusVariant>()
-                                 .variant()
-                                 .value<QDBusObjectPath>()
-                                 .path();
-        QDBusMessage layout =
-            QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "GetLayout");
+        const QVariant menu = m_session.Call(get).arguments().value(0);
+        return menu.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    }
+    QList<MenuItem> TrayMenu(const QString& item) {
+        QDBusMessage layout = QDBusMessage::createMethodCall(item, MenuPath(item),
+                                                             "com.canonical.dbusmenu", "GetLayout");
         layout << 0 << -1 << QStringList();
         const QDBusMessage reply = m_session.Call(layout);
         QList<MenuItem> items;
@@ -100,23 +97,13 @@ private:
         return items;
     }
     void ClickTrayMenu(const QString& item, const QString& label) {
-        QDBusMessage get = QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
-                                                          "org.freedesktop.DBus.Properties", "Get");
-        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
-        const QString menu = m_session.Call(get)
-                                 .arguments()
-                                 .value(0)
-                                 .value<QDBusVariant>()
-                                 .variant()
-                                 .value<QDBusObjectPath>()
-                                 .path();
         const QList<MenuItem> items = TrayMenu(item);
         const auto found = std::find_if(items.begin(), items.end(), [&](const MenuItem& entry) {
             return entry.label == label;
         });
         QVERIFY2(found != items.end(), qPrintable(label));
         QDBusMessage event =
-            QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "Event");
+            QDBusMessage::createMethodCall(item, MenuPath(item), "com.canonical.dbusmenu", "Event");
         event << found->id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0))
               << 0u;
         QCOMPARE(m_session.Call(event).type(), QDBusMessage::ReplyMessage);
