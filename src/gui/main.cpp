@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 
+#include "gui/app/StartOptions.h"
 #include "gui/app/VelmoApp.h"
 
 namespace {
@@ -20,7 +22,23 @@ extern "C" void OnTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --help and --version answer before the window system is reached, so they work anywhere.
+    const StartOptions early = ParseStartOptions({argv + 1, argv + argc});
+    if (early.request == StartOptions::Request::Help ||
+        early.request == StartOptions::Request::Version) {
+        std::fputs(
+            (early.request == StartOptions::Request::Help ? StartHelp() : StartVersion()).c_str(),
+            stdout);
+        return 0;
+    }
+
     QApplication application(argc, argv);
+    const StartOptions options = ParseStartOptions({argv + 1, argv + argc});
+    if (options.request == StartOptions::Request::Unknown) {
+        std::fprintf(stderr, "velmo: unknown argument %s\n%s", options.strUnknown.c_str(),
+                     StartUsage().c_str());
+        return 64;
+    }
 
     // Logging out or Ctrl-C closes the window like the Close button does, so the run in progress
     // is stopped and the report file removed instead of being left in the temporary folder.
@@ -34,7 +52,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    CVelmoApp app;
+    CVelmoApp app(options.bBackground);
     app.InitInstance();  // runs the window; answers false so the process ends
     return 0;
 }

@@ -59,10 +59,15 @@ bool CGuiFixture::Open(const QString& target) {
 }
 
 CTestSheet& CGuiFixture::OpenSheet() {
+    BuildSheet().show();
+    return *m_sheet;
+}
+
+CTestSheet& CGuiFixture::BuildSheet() {
+    m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
         m_settings,
         SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}, polling, this});
-    m_sheet->show();
     return *m_sheet;
 }
 

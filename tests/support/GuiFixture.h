@@ -32,6 +32,8 @@ public:
 
     // Builds the sheet, as start-up does, and shows it.
     CTestSheet& OpenSheet();
+    // Builds it without showing it, for a start in the background.
+    CTestSheet& BuildSheet();
     void CloseSheet() { m_sheet.reset(); }
     CTestSheet& Sheet() { return *m_sheet; }
     CSettingsStore& Settings() { return m_settings; }

@@ -21,6 +21,11 @@ static void InitResources() {
     Q_INIT_RESOURCE(velmo);
 }
 
+static QIcon ProgramIcon() {
+    InitResources();
+    return QIcon(QStringLiteral(":/velmo/velmo.svg"));
+}
+
 namespace {
 
 // A worker message on its way to the user-interface thread.
@@ -129,7 +134,8 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
       m_pollingPage(
           settings, m_routerPage, m_desktop, [this] { return m_statusPage.IsRunning(); },
           environment.polling),
-      m_aboutPage(m_desktop) {
+      m_aboutPage(m_desktop),
+      m_presence(*this, settings, ProgramIcon()) {
     InitResources();
     setWindowTitle(LoadText(IDS_APP_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/velmo/velmo.svg")));
@@ -226,8 +232,14 @@ void CTestSheet::OnTabChanged(int index) {
 }
 
 void CTestSheet::OnClose() {
-    if (GetActivePage()->OnKillActive()) {
+    if (GetActivePage()->OnKillActive() && !m_presence.HideInsteadOfClose()) {
         accept();
+    }
+}
+
+void CTestSheet::reject() {
+    if (!m_presence.HideInsteadOfClose()) {
+        QDialog::reject();
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/address/DetectScript.h"
 #include "core/spider/SpiderRun.h"
+#include "gui/app/DesktopPresence.h"
 #include "gui/pages/AboutPage.h"
 #include "gui/pages/PollingPage.h"
 #include "gui/pages/RouterPage.h"
@@ -35,7 +36,8 @@ public:
                         QWidget* parent = nullptr);
     ~CTestSheet() override;
 
-    int DoModal() { return exec(); }
+    // Runs until the window closes; in the background it starts out of the way (see Presence).
+    int DoModal(bool bBackground = false) { return m_presence.Run(bBackground); }
 
     // Leaves the current page (which may refuse) and shows `page`; false when it stays.
     bool SetActivePage(CPropertyPage* page);
@@ -46,9 +48,13 @@ public:
     CPollingPage& PollingPage() { return m_pollingPage; }
     CAboutPage& AboutPage() { return m_aboutPage; }
     const CDetectScript& Detector() const { return m_detector; }
+    CDesktopPresence& Presence() { return m_presence; }
 
     // Called from the worker thread.
     void Post(SpiderMessage message, std::string text) override;
+
+    // Escape and the window's own close button; in the tray while polling there.
+    void reject() override;
 
 protected:
     bool event(QEvent* event) override;
@@ -73,4 +79,5 @@ private:
     CSpiderPage m_statusPage;
     CPollingPage m_pollingPage;
     CAboutPage m_aboutPage;
+    CDesktopPresence m_presence;
 };

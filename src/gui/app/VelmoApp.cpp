@@ -6,12 +6,13 @@
 #include "core/text/StringTable.h"
 #include "gui/text/Bytes.h"
 
-CVelmoApp::CVelmoApp() : m_strAppName(LoadText(IDS_APP_TITLE)) {}
+CVelmoApp::CVelmoApp(bool bBackground)
+    : m_strAppName(LoadText(IDS_APP_TITLE)), m_bBackground(bBackground) {}
 
 bool CVelmoApp::InitInstance() {
     SetRegistryKey(QStringLiteral("Ravik"));
     CTestSheet sheet(*m_settings, StartupEnvironment());
-    sheet.DoModal();
+    sheet.DoModal(m_bBackground);
     return false;
 }
 

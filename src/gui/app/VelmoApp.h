@@ -10,7 +10,9 @@
 // The application object: the settings root, then the window, run until the user closes it.
 class CVelmoApp {
 public:
-    CVelmoApp();  // the application name is the title string, "Velmo"
+    // The application name is the title string, "Velmo". In the background (a start at login)
+    // the window starts out of the way and polling resumes.
+    explicit CVelmoApp(bool bBackground = false);
 
     // Settings root first, then the sheet and its pages, then the modal run; returns false so the
     // process ends when the window closes.
@@ -26,5 +28,6 @@ public:
 
 private:
     QString m_strAppName;
+    bool m_bBackground;
     std::optional<CSettingsStore> m_settings;
 };

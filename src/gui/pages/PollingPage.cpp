@@ -35,7 +35,9 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
       m_isSpiderRunning(std::move(isSpiderRunning)),
       m_polling(polling),
       m_btnPoll(LoadText(IDS_POLL)),
-      m_btnOpen(QStringLiteral("&Open...")) {
+      m_btnOpen(QStringLiteral("&Open...")),
+      m_chkStartAtLogin(QStringLiteral("Start &Velmo at login")),
+      m_autostart(settings) {
     m_strPath = settings.GetProfileString(kSection, QStringLiteral("Path"));
     m_strExcludes = Normalized(settings.GetProfileString(kSection, QStringLiteral("Excludes")));
     m_editPath.setObjectName(QStringLiteral("pathEdit"));
@@ -47,6 +49,8 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     m_editExcludes.setObjectName(QStringLiteral("excludesEdit"));
     m_btnOpen.setObjectName(QStringLiteral("openButton"));
     m_btnOpen.setEnabled(false);
+    m_chkStartAtLogin.setObjectName(QStringLiteral("startAtLogin"));
+    m_chkStartAtLogin.setChecked(m_autostart.IsEnabled());
 
     auto* grid = new QGridLayout;
     grid->addWidget(
@@ -61,6 +65,7 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     grid->addWidget(BuddyLabel(QStringLiteral("&Log:"), &m_editLog, this), 4, 0, 1, 2);
     grid->addWidget(&m_editLog, 5, 0, 1, 2);
     grid->addWidget(&m_btnPoll, 6, 1);
+    grid->addWidget(&m_chkStartAtLogin, 7, 0, 1, 2);
     grid->setRowStretch(5, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid, 1);
@@ -71,11 +76,13 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     setTabOrder(&m_btnOpen, &m_editExcludes);
     setTabOrder(&m_editExcludes, &m_editLog);
     setTabOrder(&m_editLog, &m_btnPoll);
+    setTabOrder(&m_btnPoll, &m_chkStartAtLogin);
 
     connect(&m_btnPoll, &QPushButton::clicked, this, &CPollingPage::TogglePolling);
     connect(&m_btnOpen, &QPushButton::clicked, this, &CPollingPage::OnOpen);
     connect(&m_editPath, &QLineEdit::textChanged, this, &CPollingPage::OnChangePath);
     connect(&m_timer, &QTimer::timeout, this, &CPollingPage::OnTimer);
+    connect(&m_chkStartAtLogin, &QCheckBox::toggled, this, &CPollingPage::OnStartAtLoginToggled);
 }
 
 CPollingPage::~CPollingPage() {
@@ -216,6 +223,7 @@ void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::s
     if (bFollow) {
         scroll->setValue(scroll->maximum());
     }
+    Q_EMIT addressRead(FromBytes(result), static_cast<qint64>(started));
 }
 
 void CPollingPage::AbandonRead() {
@@ -235,6 +243,17 @@ bool CPollingPage::ComposeUrl() {
     }
     m_url = std::move(url);
     return true;
+}
+
+void CPollingPage::OnStartAtLoginToggled(bool bOn) {
+    QString why;
+    if (!(bOn ? m_autostart.Enable(&why) : m_autostart.Disable(&why))) {
+        const QSignalBlocker quiet(m_chkStartAtLogin);
+        m_chkStartAtLogin.setChecked(m_autostart.IsEnabled());
+        m_desktop.ShowMessage(this, why, MessageIcon::Exclamation);
+        return;
+    }
+    Q_EMIT startAtLoginChanged(bOn);
 }
 
 void CPollingPage::OnOpen() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "core/net/HttpFetch.h"
 #include "gui/pages/PropertyPage.h"
 #include "gui/pages/RouterTarget.h"
+#include "gui/settings/Autostart.h"
 
 class CDesktop;
 class CSettingsStore;
@@ -53,9 +55,13 @@ public:
     bool IsReading() const { return m_bReading; }
     const QString& Path() const { return m_strPath; }
     void SetPath(const QString& path) { m_strPath = path; }
+    bool StartsAtLogin() const { return m_chkStartAtLogin.isChecked(); }
 
 Q_SIGNALS:
     void pollingChanged(bool bPolling);
+    // Each read as it is logged: the address text or "n/a", and when the read started.
+    void addressRead(const QString& result, qint64 started);
+    void startAtLoginChanged(bool bOn);
 
 protected:
     bool DoDataExchange(bool bSaveAndValidate) override;
@@ -64,6 +70,7 @@ private:
     bool ComposeUrl();  // the page URL from the router's address and port and the path
     void OnReadDone(unsigned serial, std::time_t started, const std::string& result);
     void AbandonRead();
+    void OnStartAtLoginToggled(bool bOn);
 
     CSettingsStore& m_settings;
     IRouterTarget& m_router;
@@ -79,6 +86,8 @@ private:
     QLineEdit m_editExcludes;
     QString m_strExcludes;
     QPushButton m_btnOpen;
+    QCheckBox m_chkStartAtLogin;
+    CAutostart m_autostart;
     QTimer m_timer;
     bool m_bActivatedBefore = false;
 

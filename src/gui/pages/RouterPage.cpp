@@ -6,6 +6,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
@@ -15,6 +17,7 @@
 namespace {
 
 const QString kSection = QStringLiteral("Router");
+const QString kRemember = QStringLiteral("RememberPassword");
 
 struct Labelled {
     const char* label;
@@ -65,15 +68,33 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
         this);
     hint->setWordWrap(true);
 
+    m_chkRemember.setObjectName(QStringLiteral("rememberPassword"));
+    m_chkRemember.setText(QStringLiteral("Remember password in the &keyring"));
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(authentication);
     layout->addWidget(addressing);
+    layout->addWidget(&m_chkRemember);
     layout->addWidget(hint);
     layout->addStretch();
 
     setTabOrder(&m_editLogin, &m_editPassword);
     setTabOrder(&m_editPassword, &m_ctrlAddress);
     setTabOrder(&m_ctrlAddress, &m_editPort);
+    setTabOrder(&m_editPort, &m_chkRemember);
+
+    QString why;
+    m_bKeyringUsable = CKeyring::IsAvailable(&why);
+    if (!m_bKeyringUsable) {
+        ShowKeyringFailure(why);
+    } else if (settings.GetProfileInt(kSection, kRemember, 0) != 0) {
+        m_chkRemember.setChecked(true);
+        m_bReadingPassword = true;
+        m_keyring.Read(SavedRouterKey(), [this](CKeyring::Result result, const QString& text) {
+            OnPasswordRead(result, text);
+        });
+    }
+    connect(&m_chkRemember, &QCheckBox::toggled, this, &CRouterPage::OnRememberToggled);
 }
 
 bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
@@ -121,6 +142,15 @@ bool CRouterPage::ValidateAndSave() {
     m_settings.WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
     m_settings.WriteProfileInt(kSection, QStringLiteral("Port"),
                                static_cast<std::uint32_t>(m_nPort));
+    if (RemembersPassword()) {
+        m_keyring.Write(
+            CKeyring::RouterKey(m_nAddress, static_cast<std::uint16_t>(m_nPort & 0xFFFF)),
+            m_strPassword, [this](CKeyring::Result result, const QString& why) {
+                if (result == CKeyring::Result::Failed) {
+                    ShowKeyringFailure(why);
+                }
+            });
+    }
     return true;
 }
 
@@ -129,6 +159,60 @@ void CRouterPage::EnableControls(bool bEnable) {
     m_editPassword.setEnabled(bEnable);
     m_ctrlAddress.setEnabled(bEnable);
     m_editPort.setEnabled(bEnable);
+    // Ticked or cleared during a test, the keyring would no longer match what the test uses.
+    m_chkRemember.setEnabled(bEnable && m_bKeyringUsable);
+}
+
+QString CRouterPage::SavedRouterKey() const {
+    const std::uint32_t address =
+        m_settings.GetProfileInt(kSection, QStringLiteral("Address"), 0x7F000001);
+    const std::uint32_t port = m_settings.GetProfileInt(kSection, QStringLiteral("Port"), 8000);
+    return CKeyring::RouterKey(address, static_cast<std::uint16_t>(port & 0xFFFF));
+}
+
+void CRouterPage::OnRememberToggled(bool bRemember) {
+    // The password itself goes to the keyring when a test starts, with the router it is for.
+    m_settings.WriteProfileInt(kSection, kRemember, bRemember ? 1 : 0);
+    if (!bRemember) {
+        m_keyring.Remove(SavedRouterKey(), [this](CKeyring::Result result, const QString& why) {
+            if (result == CKeyring::Result::Failed) {
+                ShowKeyringFailure(why);
+            }
+        });
+    }
+}
+
+void CRouterPage::OnPasswordRead(CKeyring::Result result, const QString& text) {
+    m_bReadingPassword = false;
+    m_bPasswordLoaded = result == CKeyring::Result::Ok;
+    if (result == CKeyring::Result::Failed) {
+        ShowKeyringFailure(text);
+    }
+    // What the user typed meanwhile wins.
+    if (m_bPasswordLoaded && m_editPassword.text().isEmpty()) {
+        m_strPassword = text;
+        m_editPassword.setText(text);
+    }
+    for (auto& then : std::exchange(m_whenLoaded, {})) {
+        then(m_bPasswordLoaded);
+    }
+}
+
+void CRouterPage::WhenPasswordLoaded(std::function<void(bool bLoaded)> then) {
+    if (m_bReadingPassword) {
+        m_whenLoaded.push_back(std::move(then));
+    } else if (m_settings.GetProfileInt(kSection, kRemember, 0) == 0) {
+        then(true);
+    } else {
+        then(m_bPasswordLoaded);
+    }
+}
+
+void CRouterPage::ShowKeyringFailure(const QString& why) {
+    m_chkRemember.setToolTip(why);
+    if (!m_bKeyringUsable) {
+        m_chkRemember.setEnabled(false);
+    }
 }
 
 std::string CRouterPage::LoginBytes() const {

@@ -83,3 +83,31 @@ TEST(Startup, SettingsFifoDoesNotHoldUpTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// --help and --version answer even where no window could open: this X display does not exist.
+TEST(Startup, HelpAndVersionAnswerWithoutOpeningAWindow) {
+    const std::vector<std::string> nowhere{"QT_QPA_PLATFORM=xcb", "DISPLAY=:32767",
+                                           "WAYLAND_DISPLAY=none"};
+    const ProcessResult version = RunProgram({VELMO_GUI, "--version"}, {}, {}, nowhere);
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("velmo ") + VELMO_VERSION + "\n");
+    const ProcessResult help = RunProgram({VELMO_GUI, "--help"}, {}, {}, nowhere);
+    EXPECT_EQ(help.status, 0) << help.err;
+    ASSERT_FALSE(help.Lines().empty());
+    EXPECT_EQ(help.Lines().front(), "usage: velmo [--background]");
+    EXPECT_NE(help.out.find("\n  --background "), std::string::npos) << help.out;
+}
+
+TEST(Startup, UnknownArgumentIsAUsageError) {
+    const ProcessResult run =
+        RunProgram({VELMO_GUI, "--backgroun"}, {}, {}, {"QT_QPA_PLATFORM=offscreen"}, false,
+                   std::chrono::seconds(30));
+    EXPECT_EQ(run.status, 64);
+    EXPECT_TRUE(
+        run.err.ends_with("velmo: unknown argument --backgroun\nusage: velmo [--background]\n"))
+        << run.err;
+}
+
+}  // namespace

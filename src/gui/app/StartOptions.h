@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What velmo's command line asks for, once the window system has taken its own options.
+struct StartOptions {
+    enum class Request { Window, Help, Version, Unknown };
+    Request request = Request::Window;
+    bool bBackground = false;  // --background: a start at login
+    std::string strUnknown;    // the first argument not understood
+};
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args);
+
+// The texts --help and --version print, and the usage line that follows an error.
+std::string StartHelp();
+std::string StartVersion();
+std::string StartUsage();

@@ -1,0 +1,85 @@
+#include "gui/settings/Keyring.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+
+#include <qt6keychain/keychain.h>
+
+#include "core/text/StringTable.h"
+#include "gui/text/Bytes.h"
+
+namespace {
+
+// The bus names of the keyrings QtKeychain can use here.
+const QStringList kKeyringServices{QStringLiteral("org.freedesktop.secrets"),
+                                   QStringLiteral("org.kde.kwalletd5"),
+                                   QStringLiteral("org.kde.kwalletd")};
+
+}  // namespace
+
+bool CKeyring::IsAvailable(QString* why) {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        *why = QStringLiteral("No desktop keyring is available: there is no session bus.");
+        return false;
+    }
+    QDBusConnectionInterface* names = bus.interface();
+    const QDBusReply<QStringList> startable = names->activatableServiceNames();
+    for (const QString& service : kKeyringServices) {
+        if (names->isServiceRegistered(service) ||
+            (startable.isValid() && startable.value().contains(service))) {
+            return true;
+        }
+    }
+    *why = QStringLiteral(
+        "No desktop keyring is available: neither the Secret Service nor KWallet answers on the "
+        "session bus.");
+    return false;
+}
+
+QString CKeyring::RouterKey(std::uint32_t address, std::uint16_t port) {
+    return QStringLiteral("%1.%2.%3.%4:%5")
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xFF)
+        .arg((address >> 8) & 0xFF)
+        .arg(address & 0xFF)
+        .arg(port);
+}
+
+namespace {
+
+// Runs `job`, which deletes itself when done, and answers `done` in `context` if it still exists.
+void Start(QKeychain::Job* job, const QString& key, QObject* context, CKeyring::Done done) {
+    job->setKey(key);
+    job->setInsecureFallback(false);
+    QObject::connect(job, &QKeychain::Job::finished, context,
+                     [done = std::move(done)](QKeychain::Job* finished) {
+                         const QKeychain::Error error = finished->error();
+                         if (error == QKeychain::NoError) {
+                             auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished);
+                             done(CKeyring::Result::Ok, read ? read->textData() : QString());
+                         } else if (error == QKeychain::EntryNotFound) {
+                             done(CKeyring::Result::NotFound, QString());
+                         } else {
+                             done(CKeyring::Result::Failed, finished->errorString());
+                         }
+                     });
+    job->start();
+}
+
+}  // namespace
+
+void CKeyring::Read(const QString& key, Done done) {
+    Start(new QKeychain::ReadPasswordJob(LoadText(IDS_APP_TITLE)), key, this, std::move(done));
+}
+
+void CKeyring::Write(const QString& key, const QString& password, Done done) {
+    auto* job = new QKeychain::WritePasswordJob(LoadText(IDS_APP_TITLE));
+    job->setTextData(password);
+    Start(job, key, this, std::move(done));
+}
+
+void CKeyring::Remove(const QString& key, Done done) {
+    Start(new QKeychain::DeletePasswordJob(LoadText(IDS_APP_TITLE)), key, this, std::move(done));
+}

@@ -1,0 +1,348 @@
+// Velmo on a desktop of the test's own: notifications, the tray and the keyring, each reached
+// over a session bus as on a user's desktop.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qt6keychain/keychain.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "gui/app/Tray.h"
+#include "support/DesktopSession.h"
+#include "support/GuiFixture.h"
+#include "support/LoopbackServer.h"
+
+namespace {
+
+struct MenuItem {
+    int id;
+    QString label;
+    bool bEnabled;
+};
+
+}  // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit DesktopTest(CDesktopSession& session) : m_session(session) {}
+
+private:
+    CDesktopSession& m_session;
+    std::unique_ptr<CGuiFixture> fixture;
+    std::unique_ptr<CLoopbackServer> router;
+
+    CPollingPage& Polling() { return fixture->Sheet().PollingPage(); }
+    QPushButton* Poll() { return Polling().findChild<QPushButton*>("pollButton"); }
+    QLineEdit* Password() {
+        return fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit");
+    }
+    QCheckBox* Remember() {
+        return fixture->Sheet().RouterPage().findChild<QCheckBox*>("rememberPassword");
+    }
+    QString RouterKey() { return "127.0.0.1:" + QString::number(router->Port()); }
+    QStringList LogLines() {
+        QStringList lines =
+            Polling().findChild<QPlainTextEdit*>("logEdit")->toPlainText().split('\n');
+        lines.removeAll(QString());
+        return lines;
+    }
+
+    // The tray item's menu, as the desktop's tray host finds it.
+    QString MenuPath(const QString& item) {
+        QDBusMessage get = QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+        const QVariant menu = m_session.Call(get).arguments().value(0);
+        return menu.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    }
+    QList<MenuItem> TrayMenu(const QString& item) {
+        QDBusMessage layout = QDBusMessage::createMethodCall(item, MenuPath(item),
+                                                             "com.canonical.dbusmenu", "GetLayout");
+        layout << 0 << -1 << QStringList();
+        const QDBusMessage reply = m_session.Call(layout);
+        QList<MenuItem> items;
+        const QDBusArgument root = reply.arguments().value(1).value<QDBusArgument>();
+        int id = 0;
+        QVariantMap properties;
+        root.beginStructure();
+        root >> id >> properties;
+        root.beginArray();
+        while (!root.atEnd()) {
+            QDBusVariant child;
+            root >> child;
+            const QDBusArgument entry = child.variant().value<QDBusArgument>();
+            entry.beginStructure();
+            entry >> id >> properties;
+            entry.endStructure();
+            items.push_back({id, properties.value("label").toString(),
+                             properties.value("enabled", true).toBool()});
+        }
+        root.endArray();
+        root.endStructure();
+        return items;
+    }
+    void ClickTrayMenu(const QString& item, const QString& label) {
+        const QList<MenuItem> items = TrayMenu(item);
+        const auto found = std::find_if(items.begin(), items.end(), [&](const MenuItem& entry) {
+            return entry.label == label;
+        });
+        QVERIFY2(found != items.end(), qPrintable(label));
+        QDBusMessage event =
+            QDBusMessage::createMethodCall(item, MenuPath(item), "com.canonical.dbusmenu", "Event");
+        event << found->id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0))
+              << 0u;
+        QCOMPARE(m_session.Call(event).type(), QDBusMessage::ReplyMessage);
+    }
+    // Whatever the window sent the notification service before now has arrived there.
+    void SyncNotices() {
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+            "org.freedesktop.Notifications", "GetCapabilities"));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { InitGuiTestProcess(); }
+    void init() {
+        fixture = std::make_unique<CGuiFixture>();
+        fixture->polling.interval = std::chrono::milliseconds(5);
+        router = std::make_unique<CLoopbackServer>();
+        fixture->Settings().WriteProfileInt("Router", "Port", router->Port());
+        fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
+        m_session.ClearNotices();
+    }
+    void cleanup() {
+        fixture.reset();
+        router.reset();
+    }
+
+    void notificationsTellEachChangeLossAndReturnOnce() {
+        const std::vector<std::string> pages{"WAN 198.51.100.1", "WAN 198.51.100.2",
+                                             "no address",       "none yet",
+                                             "WAN 198.51.100.2", "WAN 198.51.100.3"};
+        std::atomic<std::size_t> served{0};
+        router->ServeOthers([&](const std::string&) {
+            CLoopbackServer::Page page;
+            page.body = pages[std::min(served++, pages.size() - 1)];
+            return page;
+        });
+        fixture->OpenSheet();
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() > static_cast<int>(pages.size()), 20000);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+
+        QStringList results;
+        for (const QString& line : LogLines().mid(0, 6)) {
+            QCOMPARE(line.indexOf(" - "), 24);
+            results << line.mid(27);
+        }
+        QCOMPARE(results, QStringList({"198.51.100.1", "198.51.100.2", "n/a", "n/a", "198.51.100.2",
+                                       "198.51.100.3"}));
+        SyncNotices();
+        QStringList told;
+        for (const CDesktopSession::Notice& notice : m_session.Notices()) {
+            QCOMPARE(notice.appName, QStringLiteral("Velmo"));
+            QCOMPARE(notice.icon, QStringLiteral("velmo"));
+            QCOMPARE(notice.hints.value("desktop-entry").toString(), QStringLiteral("velmo"));
+            told << notice.summary + ": " + notice.body;
+        }
+        QCOMPARE(told,
+                 QStringList({"Public address changed: 198.51.100.2, was 198.51.100.1",
+                              "No public address: The router's page shows no address; the last "
+                              "one was 198.51.100.2.",
+                              "Public address back: 198.51.100.2, as before",
+                              "Public address changed: 198.51.100.3, was 198.51.100.2"}));
+        const QString last = LogLines().last();
+        QCOMPARE(fixture->Sheet().Presence().Tray()->Icon().toolTip(),
+                 "Velmo\n198.51.100.3, read " + last.left(24).trimmed());
+    }
+
+    // A start counts afresh: its first address is the baseline again.
+    void aNewPollingSessionHasANewBaseline() {
+        std::atomic<bool> changed{false};
+        router->ServeOthers([&](const std::string&) {
+            CLoopbackServer::Page page;
+            page.body = changed ? "WAN 198.51.100.2" : "WAN 198.51.100.1";
+            return page;
+        });
+        fixture->OpenSheet();
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!LogLines().isEmpty(), 20000);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        changed = true;
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() >= 2, 20000);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        SyncNotices();
+        QCOMPARE(m_session.Notices().size(), 0);
+    }
+
+    void trayItemAppearsAndItsMenuActs() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        const qsizetype before = m_session.TrayItems().size();
+        CTestSheet& sheet = fixture->OpenSheet();
+        QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
+        const QString item = m_session.TrayItems().last();
+        QList<MenuItem> menu = TrayMenu(item);
+        QCOMPARE(menu.size(), 3);
+        QCOMPARE(menu[0].label, QStringLiteral("Show Velmo"));
+        QCOMPARE(menu[1].label, QStringLiteral("Poll"));
+        QCOMPARE(menu[2].label, QStringLiteral("Quit"));
+
+        ClickTrayMenu(item, "Poll");
+        QTRY_VERIFY(Polling().IsPolling());
+        QTRY_COMPARE(TrayMenu(item).value(1).label, QStringLiteral("Stop polling"));
+
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        QPushButton* close = sheet.findChild<QPushButton*>("close");
+        QTest::mouseClick(close, Qt::LeftButton);
+        QVERIFY(!sheet.isVisible());
+        QVERIFY(Polling().IsPolling());
+        QTRY_COMPARE(m_session.Notices().size(), 1);
+        QCOMPARE(m_session.Notices()[0].summary, QStringLiteral("Velmo keeps polling"));
+        const qsizetype lines = LogLines().size();
+        QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() > lines, 20000);
+
+        ClickTrayMenu(item, "Show Velmo");
+        QTRY_VERIFY(sheet.isVisible());
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        QVERIFY(!sheet.isVisible());
+        SyncNotices();
+        QCOMPARE(m_session.Notices().size(), 1);  // told once
+
+        ClickTrayMenu(item, "Quit");
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(fixture->boxes.size(), 0u);
+    }
+
+    // Poll from the tray is unavailable during a spider run, as on the Polling tab; and while not
+    // polling, Close closes as it does without a tray.
+    void withATrayPollWaitsForASpiderRunAndCloseCloses() {
+        CLoopbackServer detection;
+        CLoopbackServer::Page slow;
+        slow.body = "203.0.113.45";
+        slow.delay = std::chrono::seconds(60);
+        detection.Serve("/", slow);
+        fixture->detectionServers = {detection.Url("/")};
+        const qsizetype before = m_session.TrayItems().size();
+        fixture->OpenSheet();
+        QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
+        const QString item = m_session.TrayItems().last();
+        fixture->ClickTab("Status");
+        QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
+                          Qt::LeftButton);
+        QTRY_VERIFY(!TrayMenu(item).value(1).bEnabled);
+        QSignalSpy finished(&fixture->Sheet(), &QDialog::finished);
+        QTest::mouseClick(fixture->Sheet().findChild<QPushButton*>("close"), Qt::LeftButton);
+        QCOMPARE(finished.count(), 1);
+        SyncNotices();
+        QVERIFY(m_session.Notices().isEmpty());
+    }
+
+    void rememberedPasswordSurvivesARestartAndGoesWhenCleared() {
+        fixture->OpenSheet();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        QVERIFY(Remember()->isEnabled() && !Remember()->isChecked());
+        QLineEdit* port = fixture->Sheet().RouterPage().findChild<QLineEdit*>("portEdit");
+        port->setFocus();
+        QTest::keyClick(port, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Remember());
+        QVERIFY(!m_session.KeyringSecret(RouterKey()));
+
+        QTest::keyClicks(Password(), "s3cr3t pa55");
+        Remember()->click();
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringSecret(RouterKey()).value_or(""),
+                                  std::string("s3cr3t pa55"), 20000);
+        QVERIFY(fixture->SettingsText().contains("RememberPassword=1"));
+
+        fixture->CloseSheet();
+        fixture->OpenSheet();
+        QVERIFY(Remember()->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(Password()->text(), QStringLiteral("s3cr3t pa55"), 20000);
+
+        Remember()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_session.KeyringSecret(RouterKey()), 20000);
+        // Unticked, a test stores nothing; a read queued after it shows that it is done.
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QKeychain::ReadPasswordJob read(QStringLiteral("Velmo"));
+        read.setAutoDelete(false);
+        read.setKey(RouterKey());
+        QSignalSpy done(&read, &QKeychain::Job::finished);
+        read.start();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+        QCOMPARE(read.error(), QKeychain::EntryNotFound);
+        fixture->CloseSheet();
+        fixture->OpenSheet();
+        QVERIFY(!Remember()->isChecked());
+        QCOMPARE(Password()->text(), QString());
+        QVERIFY(!fixture->SettingsText().contains("pa55"));
+        QVERIFY(fixture->boxes.empty());
+    }
+
+    // A keyring that fails leaves the password nowhere: QtKeychain does not fall back to a file of
+    // its own. DesktopTestKWallet runs this where QtKeychain picks KWallet, which is not there.
+    void aFailingKeyringLeavesThePasswordNowhere() {
+        if (qgetenv("KDE_SESSION_VERSION") != "4") {
+            QSKIP("for a KDE 4 session without KWallet (DesktopTestKWallet)");
+        }
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        fixture->OpenSheet();
+        Password()->setText("n0where");
+        Remember()->click();
+        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+        QTRY_VERIFY_WITH_TIMEOUT(!Remember()->toolTip().isEmpty(), 20000);
+        for (const QString& root : {config.path(), QFileInfo(fixture->SettingsPath()).path()}) {
+            QDirIterator files(root, QDir::Files, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                QFile file(files.next());
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QVERIFY2(!file.readAll().contains("n0where"), qPrintable(file.fileName()));
+            }
+        }
+    }
+
+    // In the tray, with the password from the keyring.
+    void backgroundStartStaysHiddenAndResumesWithTheRememberedPassword() {
+        router->RequireAuthorization("Basic " + QByteArray("admin:pw").toBase64().toStdString());
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        fixture->OpenSheet();
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
+        Password()->setText("pw");
+        Remember()->click();
+        fixture->ClickTab("Polling");
+        Polling().findChild<QCheckBox*>("startAtLogin")->click();
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(Polling().IsPolling());
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringSecret(RouterKey()).value_or(""),
+                                  std::string("pw"), 20000);
+        fixture->CloseSheet();
+
+        CTestSheet& sheet = fixture->BuildSheet();
+        sheet.Presence().Start(true);
+        QVERIFY(!sheet.isVisible() && !sheet.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(Polling().IsPolling(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!LogLines().isEmpty(), 20000);
+        QVERIFY2(LogLines().first().endsWith(" - 203.0.113.9"), qPrintable(LogLines().first()));
+    }
+};
+
+VELMO_DESKTOP_TEST_MAIN(DesktopTest)
+#include "DesktopTest.moc"
