@@ -32,8 +32,8 @@ bool CGuiFixture::Open(const QString& target) {
 
 CTestSheet& CGuiFixture::OpenSheet() {
     m_sheet = std::make_unique<CTestSheet>(
-        m_settings,
-        SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}, polling, this});
+        m_settings, SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()},
+                                     polling, this, &gateway});
     m_sheet->show();
     return *m_sheet;
 }

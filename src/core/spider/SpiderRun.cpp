@@ -37,7 +37,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_bShutdown,
             m_settings.timeouts,
             m_settings.lookup,
-            m_settings.lookupLimit};
+            m_settings.lookupLimit,
+            m_settings.pageText};
 }
 
 bool CSpiderRun::Start() {

@@ -17,6 +17,7 @@ struct SpiderSettings {
     HttpTimeouts timeouts;
     HostLookup lookup;                            // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
+    PageTextHook pageText{};                      // sees every page the crawl reads
 };
 
 // One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each

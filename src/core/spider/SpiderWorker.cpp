@@ -22,6 +22,7 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     params.pInternet = internet.get();
     CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup,
                        context.lookupLimit};
+    crawl.pageText = context.pageText;
     CrawlPage(params, crawl);
     params.pInternet = nullptr;
 }

@@ -5,6 +5,7 @@
 
 #include "core/net/HttpFetch.h"
 #include "core/net/RouterUrl.h"
+#include "core/spider/Crawl.h"
 #include "core/spider/SpiderParams.h"
 
 class CDetectScript;
@@ -19,6 +20,7 @@ struct SpiderRunContext {
     HttpTimeouts timeouts;
     HostLookup lookup;  // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};
+    PageTextHook pageText{};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.
