@@ -338,7 +338,7 @@ private:
 
     void AddPoll() {
         CLI::App* poll =
-            Command("poll", "HOST[:PORT] PATH | --gateway",
+            Command("poll", "[HOST[:PORT] PATH]",
                     "print the address a router page shows, every interval\n"
                     "Reads the page (with --gateway: asks the router itself, as the gateway "
                     "command does) once per interval and prints the time and the address, or "
