@@ -192,6 +192,16 @@ TEST(GatewayTest, FakeIgdAnswersWellOrBadly) {
         EXPECT_EQ(answer.source, "UPnP IGD " + target.igdUrl);
         EXPECT_EQ(igd.RequestedTargets(), (std::vector<std::string>{"/rootDesc.xml", "/ctl"}));
     }
+
+    // A control URL on another host is not followed.
+    CHostileRouter igd;
+    std::string description = IgdDescription();
+    description.replace(description.find("/ctl"), 4, "http://127.0.0.2:9/ctl");
+    igd.Serve("/rootDesc.xml", CHostileRouter::Page(description));
+    GatewayTarget target;
+    target.igdUrl = igd.Url("/rootDesc.xml");
+    const GatewayAnswer elsewhere = gateway.Ask(GatewayMethod::UpnpIgd, target, CAbortSignal());
+    EXPECT_EQ(elsewhere.why, "the IGD names no WAN connection on its own address");
 }
 
 // The library cannot be interrupted: its call goes on on a helper thread (here until its own 3 s
