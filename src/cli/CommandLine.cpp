@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/address/DetectionServers.h"
+#include "core/gateway/WanAddress.h"
 #include "core/version/ModuleVersion.h"
 
 namespace {
@@ -147,6 +148,18 @@ std::optional<HttpTimeouts> ParseTimeouts(const std::string& text) {
     return HttpTimeouts{milliseconds(values[0]), milliseconds(values[1]), milliseconds(values[2])};
 }
 
+// "SEARCH_MS,REQUEST_MS"
+std::optional<GatewayLimits> ParseGatewayLimits(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    const std::optional<long> search = WholeNumber(text.substr(0, comma));
+    const std::optional<long> request =
+        comma == std::string::npos ? std::nullopt : WholeNumber(text.substr(comma + 1));
+    if (!search || !request || *search < 1 || *request < 1) {
+        return std::nullopt;
+    }
+    return GatewayLimits{std::chrono::milliseconds(*search), std::chrono::milliseconds(*request)};
+}
+
 std::string VersionLine() {
     CModuleVersion version;
     version.LoadVersion(nullptr);
@@ -166,6 +179,7 @@ public:
         AddProbe();
         AddPoll();
         AddDetect();
+        AddGateway();
     }
 
     CLI::App& App() { return m_app; }
@@ -249,12 +263,51 @@ private:
             ->group("");
     }
 
+    void TestGatewayLimits(CLI::App* command) {
+        command
+            ->add_option_function<std::string>(
+                "--test-gateway-limits",
+                [this](const std::string& text) {
+                    const std::optional<GatewayLimits> limits = ParseGatewayLimits(text);
+                    if (!limits) {
+                        throw CLI::ValidationError("--test-gateway-limits",
+                                                   "takes SEARCH_MS,REQUEST_MS");
+                    }
+                    m_line.gatewayLimits = *limits;
+                })
+            ->group("");
+    }
+
+    // --igd and --natpmp: the gateway to ask instead of the one found on the network.
+    void GatewayTargetOptions(CLI::App* command) {
+        command
+            ->add_option("--igd", m_line.igdUrl,
+                         "ask the UPnP IGD whose root description is at URL instead of searching "
+                         "for one")
+            ->type_name("URL")
+            ->check([](const std::string& url) {
+                return CrackIgdUrl(url) ? std::string()
+                                        : url + " is not http://A.B.C.D[:PORT][/PATH]";
+            });
+        command
+            ->add_option("--natpmp", m_line.natpmpGateway,
+                         "ask NAT-PMP of ADDRESS instead of the default route's gateway")
+            ->type_name("ADDRESS")
+            ->check([](const std::string& address) {
+                return ParseDottedQuad(address).value_or(0) != 0
+                           ? std::string()
+                           : address + " is not an address A.B.C.D";
+            });
+    }
+
     void AddSpider() {
         CLI::App* spider =
             Command("spider", "HOST[:PORT]",
                     "find the router pages that show the public address\n"
                     "Crawls the router's pages from \"/\" and lists every page that shows the "
-                    "public address.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
+                    "public address. When none does, asks the router itself (UPnP IGD, then "
+                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
+                    "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
                     "cancelled, 64 usage.");
         Argument(spider, "HOST", m_line.router);
         Login(spider, "the router's pages");
@@ -268,6 +321,7 @@ private:
         Detection(spider);
         TestLimits(spider);
         TestLookupLimit(spider);
+        TestGatewayLimits(spider);
     }
 
     void AddProbe() {
@@ -284,12 +338,13 @@ private:
 
     void AddPoll() {
         CLI::App* poll =
-            Command("poll", "HOST[:PORT] PATH",
+            Command("poll", "[HOST[:PORT] PATH]",
                     "print the address a router page shows, every interval\n"
-                    "Reads the page once per interval and prints the time and the address, or "
+                    "Reads the page (with --gateway: asks the router itself, as the gateway "
+                    "command does) once per interval and prints the time and the address, or "
                     "n/a.\nExit status: 0, 3 when interrupted.");
-        Argument(poll, "HOST", m_line.router);
-        Argument(poll, "PATH", m_line.path);
+        poll->add_option("HOST", m_line.router);  // with PATH, unless --gateway
+        poll->add_option("PATH", m_line.path);
         Login(poll, "the router's pages");
         Exclude(poll);
         poll->add_option("--interval", m_line.interval,
@@ -303,7 +358,12 @@ private:
                  "run CMD with /bin/sh -c each time the address changes; it finds the address in "
                  "VELMO_ADDRESS, the one before in VELMO_PREVIOUS_ADDRESS")
             ->type_name("CMD");
+        poll->add_flag("--gateway", m_line.bGateway,
+                       "ask the router itself (UPnP IGD, then NAT-PMP) instead of reading a page; "
+                       "takes no HOST, PATH, login or exclusions");
+        GatewayTargetOptions(poll);
         TestLimits(poll);
+        TestGatewayLimits(poll);
         poll->add_option_function<long>(
                 "--test-interval",
                 [this](long ms) { m_line.testInterval = std::chrono::milliseconds(ms); })
@@ -322,7 +382,25 @@ private:
         detect->add_flag("--each", m_line.bEach,
                          "ask every server once, in list order; print each one's URL, address or "
                          "why none, and time taken");
+        detect->add_flag("--gateway-check", m_line.bGatewayCheck,
+                         "ask the router too (UPnP IGD, then NAT-PMP) and say on standard error "
+                         "what its WAN address means");
         TestLimits(detect);
+        TestGatewayLimits(detect);
+    }
+
+    void AddGateway() {
+        CLI::App* gateway =
+            Command("gateway", "",
+                    "print the router's WAN address, as the router tells it\n"
+                    "Asks the router by UPnP IGD, then by NAT-PMP, and prints its WAN address and "
+                    "where it came from.\nExit status: 0 an address, 1 the router has none of its "
+                    "own, 2 no answer, 3 interrupted.");
+        GatewayTargetOptions(gateway);
+        gateway->add_flag("--each", m_line.bEach,
+                          "ask by each method once; print what was asked, the address, none or "
+                          "why no answer, and time taken");
+        TestGatewayLimits(gateway);
     }
 
     CommandLine& m_line;

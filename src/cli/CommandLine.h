@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/gateway/Gateway.h"
 #include "core/net/HttpFetch.h"
 
 inline constexpr int kExitUsage = 64;
@@ -16,7 +17,7 @@ struct UsageError {
 
 // What one command was given.
 struct CommandLine {
-    std::string command;  // spider, probe, poll or detect
+    std::string command;  // spider, probe, poll, detect or gateway
     std::string router;   // HOST[:PORT]: spider, poll
     std::string url;      // probe
     std::string path;     // poll
@@ -33,11 +34,16 @@ struct CommandLine {
     bool bListParsed = false;
     bool bAllowReserved = false;
     bool bEach = false;
+    bool bGateway = false;       // poll the gateway instead of a page
+    bool bGatewayCheck = false;  // detect: ask the gateway too
+    std::string igdUrl;          // empty: an SSDP search
+    std::string natpmpGateway;   // empty: the default route's gateway
 
     // Limits the tests shorten so that no test waits on the real ones.
     HttpTimeouts timeouts;
     std::optional<std::chrono::milliseconds> lookupLimit;  // of a name in a link
     std::optional<std::chrono::milliseconds> testInterval;
+    GatewayLimits gatewayLimits;
 };
 
 // Parses the arguments. Answers the exit status when nothing is left to do (help, version, a

@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/ChangeCommand.h"
+#include "cli/GatewayCommand.h"
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "cli/Password.h"
@@ -97,6 +99,9 @@ int Spider(const CommandLine& line) {
     if (line.lookupLimit) {
         settings.lookupLimit = *line.lookupLimit;
     }
+    CPageWanNote wanNote;
+    wanNote.Clear(router.address);
+    settings.pageText = [&wanNote](std::string_view text) { wanNote.Look(text); };
     CSpiderRun run(sink, detector, settings);
     run.Prepare(line.login, password, router.address, router.port);
     if (line.externalAddress) {
@@ -133,6 +138,9 @@ int Spider(const CommandLine& line) {
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
+    if (outcome == IDS_NO_STATUS_PAGE) {
+        ExplainNoStatusPage(line, router.address, address, wanNote);
+    }
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
             return 0;
@@ -161,21 +169,13 @@ int Probe(const CommandLine& line) {
     return bFound ? 0 : 1;
 }
 
-// Reads the page once per interval; each read starts one interval after the one before ended, so
-// a slow router or a suspended machine never makes reads pile up.
-int Poll(const CommandLine& line) {
-    const RouterTarget router = ParseRouter(line.router);
-    if (line.path.empty()) {
-        throw UsageError{LoadString(IDS_INVALID_PATH)};
-    }
-    std::string url;
-    if (!ComposeRouterUrl(router.address, static_cast<std::uint16_t>(router.port & 0xFFFF),
-                          line.path, url)) {
-        throw UsageError{LoadString(IDS_INVALID_PATH)};
-    }
-    const std::string password = ReadPassword(line);
-    const std::string login = RouterLogin(line.login, password);
-    const std::string exclusions = NormalizedExclusions(line);
+// One reading of poll: true with the address in `result`, else false with `why`.
+using PollReader = std::function<bool(std::string& result, std::string& why)>;
+
+// Reads once per interval; each read starts one interval after the one before ended, so a slow
+// router or a suspended machine never makes reads pile up.
+int PollEachInterval(const CommandLine& line, const std::string& source,
+                     const PollReader& readOnce) {
     std::unique_ptr<CChangeCommand> onChange;
     if (line.onChange) {
         onChange = std::make_unique<CChangeCommand>(*line.onChange);
@@ -190,14 +190,13 @@ int Poll(const CommandLine& line) {
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";
         std::string why;
-        const bool bFound =
-            ProbeAddress(url, login, password, false, exclusions, result, Fetching(line), &why);
+        const bool bFound = readOnce(result, why);
         if (Interrupted()) {
             return kExitInterrupted;  // the read was cut short: it tells nothing
         }
         std::cout << FormatPollLine(now, result) << std::endl;
         if (!bFound) {
-            std::cerr << "velmo-cli: " << url << ": " << why << '\n';
+            std::cerr << "velmo-cli: " << source << ": " << why << '\n';
         }
         if (onChange) {
             onChange->ReapIfEnded();
@@ -207,6 +206,47 @@ int Poll(const CommandLine& line) {
         }
     }
     return 0;
+}
+
+int PollGateway(const CommandLine& line) {
+    if (!line.router.empty() || !line.path.empty() || !line.login.empty() || line.bPasswordStdin ||
+        line.passwordFile || !line.exclude.empty()) {
+        throw UsageError{
+            "poll --gateway reads no page: it takes no HOST, PATH, login, password "
+            "or exclusions"};
+    }
+    CGateway gateway(line.gatewayLimits);
+    const GatewayTarget target = GatewayTargetOf(line);
+    return PollEachInterval(line, "gateway", [&](std::string& result, std::string& why) {
+        return ReadGatewayAddress(gateway, target, result, why);
+    });
+}
+
+int Poll(const CommandLine& line) {
+    if (line.bGateway) {
+        return PollGateway(line);
+    }
+    if (!line.igdUrl.empty() || !line.natpmpGateway.empty()) {
+        throw UsageError{"--igd and --natpmp go with --gateway"};
+    }
+    if (line.router.empty()) {
+        throw UsageError{"poll takes HOST[:PORT] PATH, or --gateway"};
+    }
+    const RouterTarget router = ParseRouter(line.router);
+    if (line.path.empty()) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    std::string url;
+    if (!ComposeRouterUrl(router.address, static_cast<std::uint16_t>(router.port & 0xFFFF),
+                          line.path, url)) {
+        throw UsageError{LoadString(IDS_INVALID_PATH)};
+    }
+    const std::string password = ReadPassword(line);
+    const std::string login = RouterLogin(line.login, password);
+    const std::string exclusions = NormalizedExclusions(line);
+    return PollEachInterval(line, url, [&](std::string& result, std::string& why) {
+        return ProbeAddress(url, login, password, false, exclusions, result, Fetching(line), &why);
+    });
 }
 
 // Asks each server once and prints a line for each; 0 when one of them answered.
@@ -243,10 +283,16 @@ int Detect(const CommandLine& line) {
     }
     if (!bFound) {
         std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
-        return 2;
+    } else {
+        std::cout << address << std::endl;
     }
-    std::cout << address << std::endl;
-    return 0;
+    if (line.bGatewayCheck) {
+        CheckGateway(line, bFound ? ntohl(ClassicInetAddr(address)) : 0);
+        if (Interrupted()) {
+            return kExitInterrupted;
+        }
+    }
+    return bFound ? 0 : 2;
 }
 
 }  // namespace
@@ -260,6 +306,9 @@ int RunCommand(const CommandLine& line) {
     }
     if (line.command == "poll") {
         return Poll(line);
+    }
+    if (line.command == "gateway") {
+        return Gateway(line);
     }
     return Detect(line);
 }

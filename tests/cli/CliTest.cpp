@@ -136,6 +136,14 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"spider", Router(), "extra"},
         {"spider", "--bogus", Router()},
         {"detect", "--test-timeouts", "1,2"},
+        {"gateway", "--igd", "https://192.168.1.1/rootDesc.xml"},
+        {"gateway", "--igd", "http://[::1]:5000/rootDesc.xml"},
+        {"gateway", "--natpmp", "192.168.1"},
+        {"gateway", "--test-gateway-limits", "100"},
+        {"poll", "--gateway", Router(), "/s"},
+        {"poll", "--gateway", "--exclude", "198.51.100.1"},
+        {"poll", Router(), "/s", "--natpmp", "127.0.0.1"},
+        {"poll"},
     };
     for (const std::vector<std::string>& args : refused) {
         const ProcessResult run = RunCli(args);
@@ -223,7 +231,7 @@ TEST_F(CliTest, ReportIsWrittenEscaped) {
 
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "Version: 1.00 (Build 0.0)\n");
-    for (const char* command : {"spider", "probe", "poll", "detect"}) {
+    for (const char* command : {"spider", "probe", "poll", "detect", "gateway"}) {
         const ProcessResult help = RunCli({command, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);

@@ -66,8 +66,8 @@ CTestSheet& CGuiFixture::OpenSheet() {
 CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
-        m_settings,
-        SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()}, polling, this});
+        m_settings, SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()},
+                                     polling, this, &gateway});
     return *m_sheet;
 }
 

@@ -12,11 +12,12 @@
 #include "gui/app/TestSheet.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/settings/SettingsStore.h"
+#include "support/FakeGateway.h"
 
 class QTabBar;
 
-// A fresh settings file and a desktop that records instead of showing: message boxes, files and
-// URLs opened, error beeps.
+// A fresh settings file, a gateway that answers as told and a desktop that records instead of
+// showing: message boxes, files and URLs opened, error beeps.
 class CGuiFixture : public CDesktop {
 public:
     CGuiFixture();
@@ -50,6 +51,7 @@ public:
     // What OpenSheet gives the sheet. No detection server is ever one of the real ten.
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
     PollingSettings polling;
+    CFakeGateway gateway;  // no test asks a real one
 
     std::vector<Box> boxes;
     QStringList opened;

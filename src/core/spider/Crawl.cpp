@@ -130,6 +130,9 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
     if (!text) {
         ReportFetchFailure(m_step, m_context);
     }
+    if (text && m_context.pageText) {
+        m_context.pageText(*text);
+    }
     if (text && text->find(m_step.strExternalAddress) != std::string::npos) {
         m_context.sink.Post(WM_SPIDER_FOUND, m_step.strPath);
     }

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/net/RouterUrl.h"
 #include "core/spider/SpiderParams.h"
@@ -16,6 +18,9 @@ struct CrawlFootprint {
     std::size_t peakLinks = 0;
 };
 
+// Sees the text of every page the crawl reads, on the crawl's thread.
+using PageTextHook = std::function<void(std::string_view text)>;
+
 struct CrawlContext {
     CParsedPageList& parsed;
     ISpiderSink& sink;
@@ -24,6 +29,7 @@ struct CrawlContext {
     std::chrono::milliseconds lookupLimit{5000};    // one name lookup gives up after this long
     std::chrono::milliseconds lookupBudget{15000};  // all lookups of the call together
     CrawlFootprint* footprint = nullptr;
+    PageTextHook pageText{};
 };
 
 // Crawls the page at params' path and, depth-first, every new page linked from it that stays on

@@ -38,7 +38,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_settings.timeouts,
             m_settings.lookup,
             m_settings.lookupLimit,
-            m_settings.lookupBudget};
+            m_settings.lookupBudget,
+            m_settings.pageText};
 }
 
 bool CSpiderRun::Start() {

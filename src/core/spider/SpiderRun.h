@@ -19,6 +19,7 @@ struct SpiderSettings {
     std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
     // All name lookups of a run together; names met after it is spent are skipped unresolved.
     std::chrono::milliseconds lookupBudget{15000};
+    PageTextHook pageText{};  // sees every page the crawl reads
 };
 
 // One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each

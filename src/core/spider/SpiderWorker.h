@@ -5,6 +5,7 @@
 
 #include "core/net/HttpFetch.h"
 #include "core/net/RouterUrl.h"
+#include "core/spider/Crawl.h"
 #include "core/spider/SpiderParams.h"
 
 class CDetectScript;
@@ -20,6 +21,7 @@ struct SpiderRunContext {
     HostLookup lookup;  // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};
     std::chrono::milliseconds lookupBudget{15000};
+    PageTextHook pageText{};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

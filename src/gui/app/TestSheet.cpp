@@ -173,6 +173,9 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
     layout->addWidget(m_pTabs);
     layout->addLayout(buttons);
 
+    if (environment.gateway != nullptr) {
+        m_statusPage.SetGateway(*environment.gateway);
+    }
     m_routerPage.EnsureInitialized();
     m_routerPage.OnSetActive();
 }

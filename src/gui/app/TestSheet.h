@@ -23,6 +23,7 @@ struct SheetEnvironment {
     SpiderSettings spider;
     PollingSettings polling;
     CDesktop* desktop = nullptr;  // null: the system's
+    IGateway* gateway = nullptr;  // null: the router's own, through the network
 };
 
 // The program's window: the four tabs and one Close button. It wires the pages, which know

@@ -29,6 +29,11 @@ QString ReserveReportFile() {
     return QFile::decodeName(name);
 }
 
+SpiderSettings NotingWanAddresses(SpiderSettings settings, CPageWanNote& note) {
+    settings.pageText = [&note](std::string_view text) { note.Look(text); };
+    return settings;
+}
+
 }  // namespace
 
 CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
@@ -41,7 +46,8 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
       m_btnRun(LoadText(IDS_RUN)),
       m_linkReport(QStringLiteral("View parsed pages"), desktop),
       m_staticCount(QStringLiteral("0")),
-      m_run(sink, detector, std::move(settings)) {
+      m_gatewayCheck(this),
+      m_run(sink, detector, NotingWanAddresses(std::move(settings), m_wanNote)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
@@ -76,6 +82,12 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
     connect(&m_listPages, &CUrlListCtrl::listClicked, this, &CSpiderPage::OnListClick);
     connect(&m_listPages, &CUrlListCtrl::listDoubleClicked, this, &CSpiderPage::OnListDblClick);
     connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
+    // A second box after "Unable to identify the status page", when the router explains it.
+    connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
+        if (!diagnosis.isEmpty()) {
+            m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
+        }
+    });
 }
 
 CSpiderPage::~CSpiderPage() {
@@ -128,6 +140,8 @@ void CSpiderPage::OnRun() {
     m_found.Clear();
     m_nParsedPages = 0;
     m_staticCount.setText(QStringLiteral("0"));
+    m_gatewayCheck.Abandon();
+    m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
     }
@@ -166,6 +180,9 @@ void CSpiderPage::OnSpiderDone() {
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation);
     m_router.EnableControls(true);
+    if (outcome == IDS_NO_STATUS_PAGE) {
+        m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address());
+    }
 }
 
 void CSpiderPage::OnItemActivate(int row) {

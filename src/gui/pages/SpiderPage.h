@@ -7,11 +7,13 @@
 #include <functional>
 #include <thread>
 
+#include "core/gateway/WanAddress.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "gui/controls/HyperLink.h"
 #include "gui/controls/IPAddressCtrl.h"
 #include "gui/controls/UrlListCtrl.h"
+#include "gui/pages/GatewayCheck.h"
 #include "gui/pages/PropertyPage.h"
 #include "gui/pages/RouterTarget.h"
 
@@ -56,6 +58,8 @@ public:
     const CParsedPageList& ParsedPages() const { return m_run.ParsedPages(); }
     // Abandons a run in progress and waits for the worker.
     void StopWorker() { m_run.Shutdown(); }
+    // The gateway asked when a run identifies no page; tests put in their own.
+    void SetGateway(IGateway& gateway) { m_gatewayCheck.SetGateway(gateway); }
 
 Q_SIGNALS:
     void pathChosen(const QString& path);
@@ -80,6 +84,8 @@ private:
     QLabel m_staticCount;
     QString m_strReportFile;
     CFoundPages m_found;
+    CPageWanNote m_wanNote;  // written by the worker during a run
+    CGatewayCheck m_gatewayCheck;
     CSpiderRun m_run;
 
     // The report being written: its thread and its stop flag.

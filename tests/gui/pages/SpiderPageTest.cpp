@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -198,6 +199,53 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes.at(0).icon, MessageIcon::Exclamation);
         QCOMPARE(Count(), QStringLiteral("1"));
+    }
+
+    // The router's own answer explains the failure in a second box; a page showing a shared
+    // address does when the gateway says nothing; closing the window abandons the question.
+    void gatewayExplainsAFailedRunInASecondBox() {
+        router->Serve("/", 200, "<a href=wan.htm>WAN</a>");
+        router->Serve("/wan.htm", 200, "WAN 100.64.12.7 DNS 100.64.0.53");
+        CFakeGateway& gateway = fixture->gateway;
+        gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::None);
+        OpenOnStatusTab();
+        RunToTheEnd();
+        QTRY_COMPARE(fixture->boxes.size(), 2u);
+        QCOMPARE(fixture->boxes[0].text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes[1].text,
+                 QStringLiteral("Your router has no internet address of its own: your provider's "
+                                "carrier-grade NAT or another router stands in front of it, so no "
+                                "page of this router can show your public address 203.0.113.45."));
+        QCOMPARE(fixture->boxes[1].icon, MessageIcon::Information);
+        const std::vector<CFakeGateway::Question> asked = gateway.Questions();
+        QCOMPARE(asked.size(), 2u);
+        QVERIFY(asked[0].method == GatewayMethod::UpnpIgd);
+        QCOMPARE(asked[1].target.natpmpGateway, 0x7F000001u);
+
+        gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::NoAnswer);
+        RunToTheEnd();
+        QTRY_COMPARE(fixture->boxes.size(), 4u);
+        QCOMPARE(fixture->boxes[3].text,
+                 QStringLiteral("Your router's internet address is 100.64.12.7, a carrier-grade "
+                                "NAT address shared by your provider: no page of this router can "
+                                "show your public address 203.0.113.45."));
+
+        // The router's address is the public one: nothing to explain.
+        gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, 0xCB00712Du);
+        auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
+        QSignalSpy answered(check, &CGatewayCheck::answered);
+        RunToTheEnd();
+        QTRY_COMPARE(answered.size(), 1);
+        QCOMPARE(answered[0][0].toString(), QString());
+        QCOMPARE(fixture->boxes.size(), 5u);
+
+        gateway.bHold = true;
+        const std::size_t before = gateway.Questions().size();
+        RunToTheEnd();
+        QTRY_COMPARE(gateway.Questions().size(), before + 1);
+        fixture->CloseSheet();  // returns once the question is abandoned; a hang fails the test
+        QCOMPARE(gateway.Abandoned(), 1);
+        QCOMPARE(fixture->boxes.size(), 6u);
     }
 
     void failedDetectionShowsNoAddress() {

@@ -1,0 +1,142 @@
+#include "cli/GatewayCommand.h"
+
+#include <chrono>
+#include <iostream>
+#include <vector>
+
+#include "cli/Interrupt.h"
+
+namespace {
+
+constexpr int kExitInterrupted = 3;
+
+CAbortSignal Abort() {
+    return CAbortSignal(&InterruptFlag());
+}
+
+// "203.0.113.45", "none", or why nothing came back.
+std::string Said(const GatewayAnswer& answer) {
+    switch (answer.kind) {
+        case GatewayAnswer::Kind::Address:
+            return DottedAddress(answer.address);
+        case GatewayAnswer::Kind::None:
+            return "none";
+        case GatewayAnswer::Kind::NoAnswer:
+            break;
+    }
+    return answer.why;
+}
+
+std::string Reasons(const std::vector<GatewayAnswer>& answers) {
+    std::string reasons;
+    for (const GatewayAnswer& answer : answers) {
+        reasons += (reasons.empty() ? "" : "; ") + answer.source + ": " + answer.why;
+    }
+    return reasons;
+}
+
+int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
+    int status = 2;
+    for (const GatewayMethod method : {GatewayMethod::UpnpIgd, GatewayMethod::NatPmp}) {
+        const auto start = std::chrono::steady_clock::now();
+        const GatewayAnswer answer = gateway.Ask(method, target, Abort());
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        if (Interrupted()) {
+            return kExitInterrupted;
+        }
+        std::cout << answer.source << '\t' << Said(answer) << '\t' << took.count() << " ms"
+                  << std::endl;
+        if (answer.kind == GatewayAnswer::Kind::Address) {
+            status = 0;
+        } else if (answer.kind == GatewayAnswer::Kind::None && status == 2) {
+            status = 1;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+GatewayTarget GatewayTargetOf(const CommandLine& line) {
+    GatewayTarget target;
+    target.igdUrl = line.igdUrl;
+    target.natpmpGateway = ParseDottedQuad(line.natpmpGateway).value_or(0);
+    return target;
+}
+
+int Gateway(const CommandLine& line) {
+    CGateway gateway(line.gatewayLimits);
+    const GatewayTarget target = GatewayTargetOf(line);
+    if (line.bEach) {
+        return GatewayEach(gateway, target);
+    }
+    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
+    if (Interrupted()) {
+        return kExitInterrupted;
+    }
+    const GatewayAnswer& best = BestGatewayAnswer(answers);
+    if (!best.Answered()) {
+        for (const GatewayAnswer& answer : answers) {
+            std::cerr << "velmo-cli: " << answer.source << ": " << answer.why << '\n';
+        }
+        return 2;
+    }
+    std::cout << Said(best) << " (" << best.source << ')' << std::endl;
+    const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
+    if (!diagnosis.empty()) {
+        std::cerr << diagnosis << '\n';
+    }
+    return best.kind == GatewayAnswer::Kind::Address ? 0 : 1;
+}
+
+bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
+                        std::string& why) {
+    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
+    const GatewayAnswer& best = BestGatewayAnswer(answers);
+    switch (best.kind) {
+        case GatewayAnswer::Kind::Address:
+            result = DottedAddress(best.address);
+            return true;
+        case GatewayAnswer::Kind::None:
+            why = best.source + ": the router has no internet address of its own";
+            return false;
+        case GatewayAnswer::Kind::NoAnswer:
+            why = Reasons(answers);
+            return false;
+    }
+    return false;
+}
+
+void ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
+                         const CPageWanNote& note) {
+    CGateway gateway(line.gatewayLimits);
+    const std::vector<GatewayAnswer> answers =
+        AskGatewayInTurn(gateway, GatewayTargetOfRouter(router), Abort());
+    if (Interrupted()) {
+        return;
+    }
+    const std::string diagnosis =
+        DiagnoseRouterWan(RouterWanOf(BestGatewayAnswer(answers), note.Address()), publicAddress);
+    if (!diagnosis.empty()) {
+        std::cerr << diagnosis << '\n';
+    }
+}
+
+void CheckGateway(const CommandLine& line, std::uint32_t publicAddress) {
+    CGateway gateway(line.gatewayLimits);
+    const std::vector<GatewayAnswer> answers =
+        AskGatewayInTurn(gateway, GatewayTargetOf(line), Abort());
+    if (Interrupted()) {
+        return;
+    }
+    const GatewayAnswer& best = BestGatewayAnswer(answers);
+    const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), publicAddress);
+    if (!diagnosis.empty()) {
+        std::cerr << diagnosis << '\n';
+    } else if (best.Answered()) {
+        std::cerr << "velmo-cli: gateway: " << Said(best) << " (" << best.source << ")\n";
+    } else {
+        std::cerr << "velmo-cli: gateway: " << Reasons(answers) << '\n';
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "core/gateway/Gateway.h"
+
+// Asks the router itself, on a thread of its own, why a run found no status page. The question is
+// bounded by the gateway's limits; a new question or the check's end abandons the one in flight,
+// and its thread ends within 100 ms.
+class CGatewayCheck : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CGatewayCheck(QObject* parent = nullptr);
+    ~CGatewayCheck() override;
+
+    // Tests put in a gateway of their own; it must outlive the check.
+    void SetGateway(IGateway& gateway) { m_pGateway = &gateway; }
+
+    // Asks the gateway of `router`; the diagnosis weighs its answer, else `pageAddress` (a WAN
+    // address a page showed, 0: none), against `publicAddress`. All three are host order.
+    void Start(std::uint32_t router, std::uint32_t publicAddress, std::uint32_t pageAddress);
+    void Abandon();
+
+Q_SIGNALS:
+    // The question is answered: `diagnosis` is empty when the router's WAN side explains nothing.
+    void answered(const QString& diagnosis);
+
+private:
+    CGateway m_gateway;
+    IGateway* m_pGateway = &m_gateway;
+    std::thread m_thread;
+    std::atomic<bool> m_bAbandon{false};
+    unsigned m_nQuestion = 0;  // answers to an older question are dropped
+};

@@ -1,0 +1,200 @@
+#include "support/GatewayNamespace.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/Process.h"
+#include "support/Wait.h"
+
+namespace {
+
+constexpr const char* kDaemon = "/usr/sbin/miniupnpd";
+constexpr const char* kNsenter = "/usr/bin/nsenter";
+
+std::string FindIp() {
+    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
+        if (access(path, X_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Answers(const char* address, std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    const bool bConnected = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    close(fd);
+    return bConnected;
+}
+
+// Ends a child of ours: SIGTERM, then SIGKILL should it linger.
+void End(pid_t pid, int signal) {
+    kill(pid, signal);
+    if (!WaitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) != 0; },
+                   std::chrono::seconds(5))) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+}  // namespace
+
+std::string CGatewayNamespace::Fail(const std::string& why) {
+    return why.empty() ? "the gateway namespace failed" : why;
+}
+
+std::string CGatewayNamespace::Start(const std::string& wan) {
+    const std::string ip = FindIp();
+    if (access(kDaemon, X_OK) != 0) {
+        return "miniupnpd is not installed (tools/dev installs miniupnpd-nftables)";
+    }
+    if (ip.empty() || access(kNsenter, X_OK) != 0) {
+        return "ip (iproute2) or nsenter (util-linux) is missing";
+    }
+    m_home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (m_home < 0 || unshare(CLONE_NEWNET) != 0) {
+        return std::string("this machine cannot create a network namespace (") +
+               std::strerror(errno) + "): the gateway tests run as root, as CI does";
+    }
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velmo-gateway-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return Fail("no temporary folder");
+    }
+    m_folder = pattern;
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return Fail("no pipe");
+    }
+    m_holder = fork();
+    if (m_holder == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        close(fds[1]);
+        char byte = 0;
+        if (unshare(CLONE_NEWNET) == 0) {
+            [[maybe_unused]] const ssize_t n = read(fds[0], &byte, 1);  // until our end closes
+        }
+        _exit(0);
+    }
+    close(fds[0]);
+    m_holderPipe = fds[1];
+    const std::string holder = std::to_string(m_holder);
+    // The holder has its namespace once /proc shows one other than ours.
+    if (!WaitUntil([&] {
+            std::error_code error;
+            return std::filesystem::read_symlink("/proc/" + holder + "/ns/net", error) !=
+                   std::filesystem::read_symlink("/proc/thread-self/ns/net", error);
+        })) {
+        return Fail("the router's namespace did not come up");
+    }
+
+    const ProcessResult lan = RunProgram({ip, "-batch", "-"},
+                                         "link set lo up\n"
+                                         "link add lanc type veth peer name lanr netns " +
+                                             holder +
+                                             "\n"
+                                             "addr add 192.168.77.2/24 dev lanc\n"
+                                             "link set lanc up\n"
+                                             "route add default via 192.168.77.1\n");
+    const ProcessResult router = RunProgram({kNsenter, "-t", holder, "-n", ip, "-batch", "-"},
+                                            "link set lo up\n"
+                                            "addr add 192.168.77.1/24 dev lanr\n"
+                                            "link set lanr up\n"
+                                            "link add wan0 type veth peer name wan1\n"
+                                            "addr add " +
+                                                wan +
+                                                " dev wan0\n"
+                                                "link set wan0 up\n"
+                                                "link set wan1 up\n");
+    if (lan.status != 0 || router.status != 0) {
+        return Fail(lan.err + router.err);
+    }
+
+    const std::string config = m_folder + "/miniupnpd.conf";
+    std::ofstream(config) << "ext_ifname=wan0\n"
+                             "listening_ip=lanr\n"
+                             "http_port=5000\n"
+                             "enable_natpmp=yes\n"
+                             "enable_upnp=yes\n"
+                             "secure_mode=yes\n"
+                             "uuid=3a0c6a5e-1b7d-4c2e-9f4a-5d6e7f8a9b0c\n"
+                             "lease_file=" +
+                                 m_folder +
+                                 "/upnp.leases\n"
+                                 "allow 1024-65535 192.168.77.0/24 1024-65535\n"
+                                 "deny 0-65535 0.0.0.0/0 0-65535\n";
+    const std::string log = m_folder + "/miniupnpd.log";
+    const std::string pidFile = m_folder + "/miniupnpd.pid";
+    const std::string routerNamespace = "/proc/" + holder + "/ns/net";
+    m_daemon = fork();
+    if (m_daemon == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int ns = open(routerNamespace.c_str(), O_RDONLY);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (ns < 0 || setns(ns, CLONE_NEWNET) != 0 || out < 0) {
+            _exit(127);
+        }
+        dup2(out, 1);
+        dup2(out, 2);
+        execl(kDaemon, kDaemon, "-d", "-f", config.c_str(), "-P", pidFile.c_str(), nullptr);
+        _exit(127);
+    }
+    // Ready once its web server takes connections and NAT-PMP listens.
+    if (!WaitUntil([&] {
+            return waitpid(m_daemon, nullptr, WNOHANG) != 0 ||
+                   (Answers(kRouter, 5000) &&
+                    ReadText(log).find("Listening for NAT-PMP") != std::string::npos);
+        }) ||
+        kill(m_daemon, 0) != 0) {
+        m_daemon = -1;
+        return Fail("miniupnpd did not start: " + ReadText(log));
+    }
+    return {};
+}
+
+void CGatewayNamespace::Freeze() {
+    kill(m_daemon, SIGSTOP);
+    m_bFrozen = true;
+}
+
+CGatewayNamespace::~CGatewayNamespace() {
+    if (m_daemon > 0) {
+        End(m_daemon, m_bFrozen ? SIGKILL : SIGTERM);
+    }
+    if (m_holder > 0) {
+        close(m_holderPipe);
+        End(m_holder, SIGTERM);
+    }
+    if (m_home >= 0) {
+        setns(m_home, CLONE_NEWNET);
+        close(m_home);
+    }
+    if (!m_folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+}
