@@ -1,25 +1,35 @@
 #include "cli/ChangeCommand.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <thread>
 #include <vector>
 
 #include "cli/Interrupt.h"
+#include "core/address/AddressScan.h"
 
 extern char** environ;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* kAddressName = "VELMO_ADDRESS=";
 constexpr const char* kPreviousName = "VELMO_PREVIOUS_ADDRESS=";
+// Without a pidfd, how often a wait looks whether the command has ended.
+constexpr std::chrono::milliseconds kReapSlice{20};
+constexpr std::chrono::milliseconds kLastMoment{200};
 
 std::vector<std::string> ChildEnvironment(const std::string& address, const std::string& previous) {
     std::vector<std::string> entries;
@@ -36,35 +46,74 @@ std::vector<std::string> ChildEnvironment(const std::string& address, const std:
 
 }  // namespace
 
+std::string JudgedAddress(const std::string& token) {
+    std::uint32_t address = 0;
+    char text[INET_ADDRSTRLEN] = {};
+    if (!ParseIPAddress(token, &address) ||
+        inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
+        return token;
+    }
+    return text;
+}
+
 CChangeCommand::~CChangeCommand() {
-    if (Interrupted()) {
-        WaitBriefly();
-    } else {
-        Wait(true);
-    }
+    EndNow(m_grace);
 }
 
-void CChangeCommand::WaitBriefly() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (m_child >= 0 && std::chrono::steady_clock::now() < deadline) {
-        Wait(false);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (m_child >= 0) {
-        kill(m_child, SIGTERM);
-        Wait(true);
-    }
-}
-
-void CChangeCommand::AddressRead(const std::string& address) {
-    if (m_bHaveAddress && address == m_strAddress) {
+void CChangeCommand::AddressRead(const std::string& token) {
+    const std::string address = JudgedAddress(token);
+    if (m_strSeen == address) {
         return;
     }
-    const std::string previous = m_bHaveAddress ? m_strAddress : std::string();
-    m_strAddress = address;
-    m_bHaveAddress = true;
-    Wait(true);
+    m_strSeen = address;
+    if (m_child >= 0) {
+        m_pending = address;
+    } else {
+        Start(address);
+    }
+}
 
+bool CChangeCommand::SleepUnlessInterrupted(std::chrono::milliseconds duration) {
+    const auto deadline = Clock::now() + duration;
+    while (!Interrupted() && Clock::now() < deadline) {
+        if (m_child < 0) {
+            WaitReadable(-1, deadline);
+        } else if (!WaitForEnd(deadline, true)) {
+            break;
+        }
+    }
+    return Interrupted();
+}
+
+void CChangeCommand::Finish() {
+    const auto deadline = Clock::now() + m_grace;
+    while (m_child >= 0 && !Interrupted() && WaitForEnd(deadline, true)) {
+    }
+    // A command that has had its grace already gets only a moment to heed SIGTERM.
+    EndNow(Interrupted() ? m_grace : kLastMoment);
+}
+
+void CChangeCommand::EndNow(std::chrono::milliseconds grace) {
+    m_pending.reset();
+    if (m_child < 0) {
+        return;
+    }
+    // The whole group: whatever the shell started goes too.
+    kill(-m_child, SIGTERM);
+    if (!WaitForEnd(Clock::now() + grace, false)) {
+        kill(-m_child, SIGKILL);
+        while (m_child >= 0 && !Reap()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
+void CChangeCommand::Start(const std::string& address) {
+    if (Interrupted()) {
+        return;
+    }
+    const std::string previous = m_strGiven;
+    m_strGiven = address;
     std::vector<std::string> environment = ChildEnvironment(address, previous);
     std::vector<char*> envp;
     for (std::string& entry : environment) {
@@ -77,7 +126,8 @@ void CChangeCommand::AddressRead(const std::string& address) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // The command starts with the signals velmo-cli ignores or catches at their defaults.
+    // The command starts with the signals velmo-cli ignores or catches at their defaults, in a
+    // process group of its own: a Ctrl-C at the terminal goes to velmo-cli, which ends the group.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t signals;
@@ -87,7 +137,9 @@ void CChangeCommand::AddressRead(const std::string& address) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     std::cout.flush();
     const int error = posix_spawn(&m_child, argv[0], &actions, &attributes, argv, envp.data());
     posix_spawnattr_destroy(&attributes);
@@ -96,34 +148,56 @@ void CChangeCommand::AddressRead(const std::string& address) {
         m_child = -1;
         std::cerr << "velmo-cli: cannot run the --on-change command: " << std::strerror(error)
                   << '\n';
-    }
-}
-
-void CChangeCommand::ReapIfEnded() {
-    Wait(false);
-}
-
-void CChangeCommand::Wait(bool bBlock) {
-    if (m_child < 0) {
         return;
     }
+    m_childFd = static_cast<int>(syscall(SYS_pidfd_open, m_child, 0));
+}
+
+bool CChangeCommand::Reap() {
     int status = 0;
     pid_t done = 0;
     do {
-        done = waitpid(m_child, &status, bBlock ? 0 : WNOHANG);
+        done = waitpid(m_child, &status, WNOHANG);
     } while (done < 0 && errno == EINTR);
     if (done == 0) {
-        return;
+        return false;
     }
     m_child = -1;
-    if (done < 0) {
-        return;
+    if (m_childFd >= 0) {
+        close(m_childFd);
+        m_childFd = -1;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    if (done > 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         std::cerr << "velmo-cli: the --on-change command exited with status " << WEXITSTATUS(status)
                   << '\n';
-    } else if (WIFSIGNALED(status)) {
+    } else if (done > 0 && WIFSIGNALED(status)) {
         std::cerr << "velmo-cli: the --on-change command was ended by signal " << WTERMSIG(status)
                   << '\n';
     }
+    if (m_pending) {
+        const std::string address = *m_pending;
+        m_pending.reset();
+        if (address != m_strGiven) {
+            Start(address);
+        }
+    }
+    return true;
+}
+
+bool CChangeCommand::WaitForEnd(Clock::time_point deadline, bool bInterruptible) {
+    while (m_child >= 0 && !Reap()) {
+        const auto now = Clock::now();
+        if (now >= deadline || (bInterruptible && Interrupted())) {
+            return false;
+        }
+        const auto until = m_childFd >= 0 ? deadline : std::min(deadline, now + kReapSlice);
+        if (bInterruptible) {
+            WaitReadable(m_childFd, until);
+        } else {
+            pollfd ended{m_childFd, POLLIN, 0};
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+            poll(&ended, m_childFd >= 0 ? 1 : 0, static_cast<int>(left.count()));
+        }
+    }
+    return true;
 }

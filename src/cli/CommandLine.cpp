@@ -211,7 +211,8 @@ private:
         command->add_flag("--password-stdin", m_line.bPasswordStdin,
                           "the password is the first line of standard input");
         Optional(command, "--password-file", m_line.passwordFile,
-                 "the first line of FILE, a file only you can read, is the password")
+                 "the first line of FILE, your own file that only you can read and write, is the "
+                 "password")
             ->type_name("FILE");
     }
 
@@ -308,7 +309,7 @@ private:
                     "public address. When none does, asks the router itself (UPnP IGD, then "
                     "NAT-PMP) and says on standard error why no page can show it, if its WAN "
                     "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
-                    "cancelled, 64 usage.");
+                    "cancelled, 64 usage, 73 report not written (cannot create output).");
         Argument(spider, "HOST", m_line.router);
         Login(spider, "the router's pages");
         Optional(spider, "--external-address", m_line.externalAddress,
@@ -316,7 +317,8 @@ private:
             ->type_name("ADDRESS");
         spider->add_flag("--list-parsed", m_line.bListParsed,
                          "print \"Parsed: PATH\" for every page read");
-        Optional(spider, "--report", m_line.report, "write the report of the pages read to FILE")
+        Optional(spider, "--report", m_line.report,
+                 "write the report of the pages read to FILE, a new file or a regular one")
             ->type_name("FILE");
         Detection(spider);
         TestLimits(spider);
@@ -328,7 +330,7 @@ private:
         CLI::App* probe = Command("probe", "URL",
                                   "print the first acceptable address on one page\n"
                                   "Prints the first acceptable address of the page, or n/a.\n"
-                                  "Exit status: 0 found, 1 not.");
+                                  "Exit status: 0 found, 1 not, 3 interrupted.");
         Argument(probe, "URL", m_line.url);
         Login(probe, "the page");
         AllowReserved(probe);

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -30,6 +31,7 @@
 namespace {
 
 constexpr int kExitInterrupted = 3;
+constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output"
 
 struct RouterTarget {
     std::uint32_t address = 0;  // host order
@@ -63,6 +65,19 @@ std::string ReadPassword(const CommandLine& line) {
     return line.bPasswordStdin ? ReadPasswordLine(STDIN_FILENO, "standard input") : std::string();
 }
 
+const char* FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "not a file";
+}
+
 FetchOptions Fetching(const CommandLine& line) {
     return {line.timeouts, CAbortSignal(&InterruptFlag())};
 }
@@ -85,12 +100,34 @@ std::string NormalizedExclusions(const CommandLine& line) {
     return exclusions;
 }
 
+// Streams the report of `pages` into `path`; false, said on stderr, when it was not written.
+bool WriteReport(const std::string& path, const CParsedPageList& pages) {
+    std::string error;
+    if (WriteParsedPagesReport(path, pages, 0666, error)) {
+        return true;
+    }
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        std::cerr << "velmo-cli: the report was not written: " << EscapeControls(path)
+                  << " is not a regular file (" << FileKind(status.st_mode)
+                  << "), and only a regular file is replaced\n";
+    } else {
+        std::cerr << "velmo-cli: cannot write the report " << EscapeControls(path) << ": " << error
+                  << '\n';
+    }
+    return false;
+}
+
 int Spider(const CommandLine& line) {
     const RouterTarget router = ParseRouter(line.router);
     if (line.externalAddress && !ParseIPAddress(*line.externalAddress, nullptr)) {
         throw UsageError{"--external-address takes an IPv4 address"};
     }
     const std::string password = ReadPassword(line);
+    if (Interrupted()) {
+        std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
+        return kExitInterrupted;  // stopped at the prompt: nothing is requested
+    }
     CDetectScript detector(line.externalAddress ? std::vector<std::string>()
                                                 : DetectionServersInForce(line));
     CPrintingSink sink;
@@ -102,19 +139,17 @@ int Spider(const CommandLine& line) {
     CPageWanNote wanNote;
     wanNote.Clear(router.address);
     settings.pageText = [&wanNote](std::string_view text) { wanNote.Look(text); };
-    CSpiderRun run(sink, detector, settings);
+    // A stop request abandons the run: detection and the transfer in flight end at once.
+    CSpiderRun run(sink, detector, settings, &InterruptFlag());
     run.Prepare(line.login, password, router.address, router.port);
     if (line.externalAddress) {
         run.SetExternalAddress(*line.externalAddress);
     }
-    {
-        const CRunInterruption interruption(run);
-        run.Run();
-    }
+    run.Run();
 
     if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
         std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << ": "
-                  << sink.FirstFailure() << '\n';
+                  << EscapeControls(sink.FirstFailure()) << '\n';
     }
     if (sink.SkippedNames() > 0) {
         std::cerr << "velmo-cli: " << sink.SkippedNames()
@@ -130,16 +165,16 @@ int Spider(const CommandLine& line) {
             return true;
         });
     }
-    std::string error;
-    if (line.report && !WriteParsedPagesReport(*line.report, run.ParsedPages(), 0666, error)) {
-        std::cerr << "velmo-cli: cannot write " << *line.report << ": " << error << '\n';
-    }
+    const bool bReported = !line.report || WriteReport(*line.report, run.ParsedPages());
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
     if (outcome == IDS_NO_STATUS_PAGE) {
         ExplainNoStatusPage(line, router.address, address, wanNote);
+    }
+    if (!bReported) {
+        return kExitCannotCreate;
     }
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
@@ -162,9 +197,13 @@ int Probe(const CommandLine& line) {
     std::string why;
     const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,
                                      NormalizedExclusions(line), result, Fetching(line), &why);
+    if (Interrupted()) {
+        return kExitInterrupted;  // the read was cut short: it tells nothing
+    }
     std::cout << result << std::endl;
     if (!bFound) {
-        std::cerr << "velmo-cli: " << line.url << ": " << why << '\n';
+        std::cerr << "velmo-cli: " << EscapeControls(line.url) << ": " << EscapeControls(why)
+                  << '\n';
     }
     return bFound ? 0 : 1;
 }
@@ -184,28 +223,30 @@ int PollEachInterval(const CommandLine& line, const std::string& source,
         line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(line.interval)));
     for (long read = 0; !line.count || read < *line.count; ++read) {
-        if (SleepUnlessInterrupted(interval)) {
-            return kExitInterrupted;
+        if (onChange ? onChange->SleepUnlessInterrupted(interval)
+                     : SleepUnlessInterrupted(interval)) {
+            break;
         }
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";
         std::string why;
         const bool bFound = readOnce(result, why);
         if (Interrupted()) {
-            return kExitInterrupted;  // the read was cut short: it tells nothing
+            break;  // the read was cut short: it tells nothing
         }
         std::cout << FormatPollLine(now, result) << std::endl;
         if (!bFound) {
-            std::cerr << "velmo-cli: " << source << ": " << why << '\n';
+            std::cerr << "velmo-cli: " << EscapeControls(source) << ": " << EscapeControls(why)
+                      << '\n';
         }
-        if (onChange) {
-            onChange->ReapIfEnded();
-            if (bFound) {
-                onChange->AddressRead(result);
-            }
+        if (onChange && bFound) {
+            onChange->AddressRead(result);
         }
     }
-    return 0;
+    if (onChange) {
+        onChange->Finish();
+    }
+    return Interrupted() ? kExitInterrupted : 0;
 }
 
 int PollGateway(const CommandLine& line) {
@@ -242,6 +283,9 @@ int Poll(const CommandLine& line) {
         throw UsageError{LoadString(IDS_INVALID_PATH)};
     }
     const std::string password = ReadPassword(line);
+    if (Interrupted()) {
+        return kExitInterrupted;  // stopped at the prompt: nothing is requested
+    }
     const std::string login = RouterLogin(line.login, password);
     const std::string exclusions = NormalizedExclusions(line);
     return PollEachInterval(line, url, [&](std::string& result, std::string& why) {
@@ -263,8 +307,8 @@ int DetectEach(const CommandLine& line, const std::vector<std::string>& servers)
         if (Interrupted()) {
             return kExitInterrupted;
         }
-        std::cout << url << '\t' << (bFound ? address : why) << '\t' << took.count() << " ms"
-                  << std::endl;
+        std::cout << EscapeControls(url) << '\t' << EscapeControls(bFound ? address : why) << '\t'
+                  << took.count() << " ms" << std::endl;
         bAnswered = bAnswered || bFound;
     }
     return bAnswered ? 0 : 2;

@@ -5,26 +5,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
-
-#include "core/spider/SpiderRun.h"
 
 namespace {
 
 std::atomic<bool> g_bInterrupted{false};
-std::atomic<CSpiderRun*> g_pRun{nullptr};
 int g_wakeRead = -1;
 int g_wakeWrite = -1;
 
-static_assert(std::atomic<CSpiderRun*>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
     if (g_bInterrupted.exchange(true)) {
         _exit(130);
-    }
-    if (CSpiderRun* run = g_pRun.load()) {
-        run->Abandon();
     }
     const int saved = errno;
     [[maybe_unused]] const ssize_t written = write(g_wakeWrite, "!", 1);
@@ -56,33 +51,25 @@ const std::atomic<bool>& InterruptFlag() {
     return g_bInterrupted;
 }
 
-int InterruptFd() {
-    return g_wakeRead;
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
+    using Clock = std::chrono::steady_clock;
+    while (!Interrupted()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        std::array<pollfd, 2> waits{{{g_wakeRead, POLLIN, 0}, {fd, POLLIN, 0}}};
+        const nfds_t count = fd >= 0 ? 2 : 1;
+        if (poll(waits.data(), count,
+                 static_cast<int>(std::min<long long>(left.count(), 3600000))) > 0 &&
+            fd >= 0 && waits[1].revents != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SleepUnlessInterrupted(std::chrono::milliseconds duration) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + duration;
-    while (!Interrupted()) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return false;
-        }
-        pollfd wake{g_wakeRead, POLLIN, 0};
-        poll(&wake, 1, static_cast<int>(std::min<long long>(left, 1000 * 60 * 60)));
-    }
-    return true;
-}
-
-CRunInterruption::CRunInterruption(CSpiderRun& run) {
-    g_pRun.store(&run);
-    // A request that came before the store above has not seen the run: pass it on here.
-    if (g_bInterrupted.load()) {
-        run.Abandon();
-    }
-}
-
-CRunInterruption::~CRunInterruption() {
-    g_pRun.store(nullptr);
+    WaitReadable(-1, std::chrono::steady_clock::now() + duration);
+    return Interrupted();
 }

@@ -3,27 +3,18 @@
 #include <atomic>
 #include <chrono>
 
-class CSpiderRun;
-
 // Ctrl-C (SIGINT) and SIGTERM ask the command in progress to stop; a second one ends the program
-// at once. Nothing of a stop request is lost: one that comes before a run exists cancels the run
-// as soon as it is registered.
+// at once. The handler only sets the flag and wakes the waits below: whatever must stop watches
+// the flag (a spider run takes it as its abandon flag), so nothing of a stop request is lost and
+// the handler touches nothing that may be going away.
 void InstallInterruptHandlers();
 
 bool Interrupted();
 const std::atomic<bool>& InterruptFlag();
 
-// A descriptor that turns readable once a stop was requested, for poll() beside other waits.
-int InterruptFd();
-
 // Sleeps for `duration` or until a stop is requested; true when it was.
 bool SleepUnlessInterrupted(std::chrono::milliseconds duration);
 
-// While it lives, a stop request abandons `run` (detection and the transfer in flight included).
-class CRunInterruption {
-public:
-    explicit CRunInterruption(CSpiderRun& run);
-    ~CRunInterruption();
-    CRunInterruption(const CRunInterruption&) = delete;
-    CRunInterruption& operator=(const CRunInterruption&) = delete;
-};
+// Waits until `fd` (-1: none) is readable, a stop is requested or `deadline` passes; true when
+// `fd` is readable. Signals cannot restart it: the handler wakes it through a pipe.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline);

@@ -2,23 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
-#include "core/text/Ascii.h"
+#include "core/text/ShownText.h"
 
 std::string EscapeControls(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            AppendPercentEscaped(out, byte);
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return EscapeUnsafeText(text);
 }
 
 CPrintingSink::CPrintingSink() : m_bProgress(isatty(STDERR_FILENO) != 0) {}
@@ -27,7 +18,7 @@ void CPrintingSink::Post(SpiderMessage message, std::string text) {
     switch (message) {
         case WM_SPIDER_ADDRESS:
             m_strAddress = text;
-            std::cout << "Detected IP address: " << text << std::endl;
+            std::cout << "Detected IP address: " << EscapeControls(text) << std::endl;
             break;
         case WM_SPIDER_FOUND:
             if (m_found.Add(text)) {
@@ -56,11 +47,17 @@ void CPrintingSink::FetchFailed(const std::string&, const std::string& why) {
     }
 }
 
-// One line, rewritten in place: the count and the page being read, cut to fit 80 columns.
+// One line, rewritten in place: the count and the page being read, cut to fit 80 columns and
+// never inside a character.
 void CPrintingSink::ShowProgress() {
     if (m_bProgress) {
-        std::fprintf(stderr, "\r\033[KParsed pages: %d  reading %.55s", m_nParsed,
-                     m_strReading.c_str());
+        std::size_t shown = std::min<std::size_t>(m_strReading.size(), 55);
+        while (shown > 0 && shown < m_strReading.size() &&
+               (static_cast<unsigned char>(m_strReading[shown]) & 0xC0) == 0x80) {
+            --shown;
+        }
+        std::fprintf(stderr, "\r\033[KParsed pages: %d  reading %.*s", m_nParsed,
+                     static_cast<int>(shown), m_strReading.c_str());
         std::fflush(stderr);
     }
 }

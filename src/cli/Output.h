@@ -7,8 +7,10 @@
 #include "core/spider/SpiderParams.h"
 #include "core/spider/SpiderRules.h"
 
-// Router text as it may go to a terminal: each control byte (0x00-0x1F, 0x7F) becomes %XX, so a
-// link can neither start a line of its own nor send the terminal an escape sequence.
+// Router or user text as it may go to a terminal: control characters (C0, DEL, C1), bidirectional
+// marks and overrides, line separators and bytes that are not UTF-8 become %XX, so that a link can
+// neither start a line of its own, nor send the terminal an escape sequence, nor turn what follows
+// it around.
 std::string EscapeControls(std::string_view text);
 
 // Prints the run as it goes: the address, each newly found page, progress on a terminal.

@@ -1,7 +1,6 @@
 #include "cli/Password.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
+#include "core/text/ShownText.h"
 
 namespace {
 
@@ -37,13 +37,8 @@ std::string ReadPasswordLine(int fd, const std::string& source) {
     std::size_t size = 0;
     std::size_t lineEnd = std::string::npos;
     while (size < buffer.size() && lineEnd == std::string::npos) {
-        std::array<pollfd, 2> waits{{{fd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}}};
-        if (poll(waits.data(), waits.size(), -1) < 0 && errno != EINTR) {
-            throw UsageError{"cannot read the password from " + source + ": " +
-                             std::strerror(errno)};
-        }
-        if (Interrupted()) {
-            break;
+        if (!WaitReadable(fd, std::chrono::steady_clock::time_point::max())) {
+            break;  // stopped
         }
         const ssize_t n = read(fd, buffer.data() + size, buffer.size() - size);
         if (n < 0) {
@@ -77,18 +72,27 @@ std::string ReadPasswordLine(int fd, const std::string& source) {
 }
 
 std::string ReadPasswordFile(const std::string& path) {
+    const std::string shown = EscapeUnsafeText(path);
     // O_NONBLOCK: opening a FIFO must not wait for a writer before the type check refuses it.
     const CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0) {
-        throw UsageError{"cannot open the password file " + path + ": " + std::strerror(errno)};
+        throw UsageError{"cannot open the password file " + shown + ": " + std::strerror(errno)};
     }
     struct stat status = {};
     if (fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        throw UsageError{"the password file " + path + " is not a regular file"};
+        throw UsageError{"the password file " + shown + " is not a regular file"};
+    }
+    if (status.st_uid != geteuid()) {
+        throw UsageError{"the password file " + shown + " belongs to another user"};
     }
     if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        throw UsageError{"the password file " + path +
+        throw UsageError{"the password file " + shown +
                          " can be read by others; make it private with chmod 600"};
     }
-    return ReadPasswordLine(file.Get(), path);
+    // Whoever may write it may swap the password for one that sends the router's login elsewhere.
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        throw UsageError{"the password file " + shown +
+                         " can be changed by others; make it private with chmod 600"};
+    }
+    return ReadPasswordLine(file.Get(), shown);
 }

@@ -10,6 +10,6 @@ inline constexpr std::size_t kMaxPasswordBytes = 4096;
 // a UsageError naming `source`. A stop request ends the wait for input with what was read so far.
 std::string ReadPasswordLine(int fd, const std::string& source);
 
-// The first line of the file at `path`, which must be a regular file that neither its group nor
-// others can read.
+// The first line of the file at `path`, which must be a regular file of the user's own that neither
+// its group nor others can read or write.
 std::string ReadPasswordFile(const std::string& path);

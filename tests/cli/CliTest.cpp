@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
@@ -30,6 +33,17 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// True once the process is gone or a zombie.
+bool HasEnded(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(status, line)) {
+        return true;
+    }
+    const std::size_t state = line.rfind(')') + 2;
+    return state >= line.size() || line[state] == 'Z' || line[state] == 'X';
 }
 
 // True once the process has its SIGINT handler, so a Ctrl-C goes to velmo-cli, not to the default.
@@ -56,7 +70,8 @@ protected:
     std::string Router() const { return "127.0.0.1:" + std::to_string(router.Port()); }
 
     // The real program, with a settings folder of its own. Should a fault send it to the built-in
-    // detection servers, the proxy on a closed loopback port stops the request on this machine.
+    // detection servers, the proxy on a closed loopback port stops the request on this machine;
+    // should it hang, it is killed.
     ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
                          const std::function<void(pid_t)>& whileRunning = {},
                          bool holdInput = false) const {
@@ -64,7 +79,7 @@ protected:
         return RunProgram(args, input, whileRunning,
                           {"XDG_CONFIG_HOME=" + (folder / "config").string(),
                            "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
-                          holdInput);
+                          holdInput, std::chrono::seconds(60));
     }
 
     CLoopbackServer router;
@@ -200,21 +215,6 @@ TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
     EXPECT_NE(failed.err.find("Unable to autodetect"), std::string::npos);
 }
 
-TEST_F(CliTest, InterruptCancelsTheRun) {
-    router.Serve("/", 200, "<a href=slow.htm>");
-    router.Serve("/slow.htm", CLoopbackServer::Stalling());
-    const ProcessResult run =
-        RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
-            EXPECT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
-                << "the crawl never reached the stalling page";
-            kill(pid, SIGINT);
-        });
-    EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.Lines().back(), "The test was cancelled");
-    EXPECT_NE(std::find(run.Lines().begin(), run.Lines().end(), "Parsed pages: 1"),
-              run.Lines().end());
-}
-
 TEST_F(CliTest, ReportIsWrittenEscaped) {
     router.Serve("/", 200, "<a href=\"a.htm?x=<1>\">");
     // A link planted at the report's path is replaced, not written through.
@@ -227,6 +227,37 @@ TEST_F(CliTest, ReportIsWrittenEscaped) {
     EXPECT_EQ(ReadFile(folder / "victim"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
         << "a temporary file was left behind";
+}
+
+// Whatever stands at the path and is not a regular file stays as it is, and a report that is not
+// written makes the run fail.
+TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
+    router.Serve("/", 200, "WAN 203.0.113.45");
+    const std::filesystem::path fifo = folder / "fifo", device = folder / "null";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const bool bDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // as root
+    const struct {
+        std::filesystem::path path;
+        std::string why;
+    } cases[] = {
+        {folder, "is not a regular file (a folder)"},
+        {fifo, "is not a regular file (a FIFO)"},
+        {device, "is not a regular file (a device)"},
+        {folder / "missing/report.htm", ": No such file or directory"},
+    };
+    for (const auto& [path, why] : cases) {
+        if (path == device && !bDevice) {
+            continue;
+        }
+        const auto type = std::filesystem::symlink_status(path).type();
+        const ProcessResult run = RunCli(
+            {"spider", Router(), "--external-address", "203.0.113.45", "--report", path.string()});
+        EXPECT_EQ(run.status, 73) << path;
+        EXPECT_EQ(run.Lines().back(),
+                  "A status page was identified. Please select a path and click the Polling tab.");
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_EQ(std::filesystem::symlink_status(path).type(), type) << path;
+    }
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -259,6 +290,9 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
     } cases[] = {
         {{"probe", router.Url("/slow"), limits}, "n/a\n", ": timed out ("},
         {{"probe", "http://127.0.0.1:1/", limits}, "n/a\n", "http://127.0.0.1:1/: refused ("},
+        {{"probe", "http://127.0.0.1:1/\xe2\x80\xae\x1b[2J", limits},
+         "n/a\n",
+         "http://127.0.0.1:1/%E2%80%AE%1B[2J: refused ("},
         {{"probe", router.Url("/lan"), limits}, "n/a\n", ": no address in the page"},
         {{"poll", Router(), "/slow", limits, "--test-interval", "1", "--count", "1"},
          " - n/a\n",
@@ -271,13 +305,15 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
         const ProcessResult run = RunCli(args);
         EXPECT_TRUE(run.out.ends_with(out)) << args[0] << ": " << run.out;
         EXPECT_NE(run.err.find(why), std::string::npos) << args[0] << ": " << run.err;
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
     }
 }
 
 TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
     router.Serve("/", 200,
                  "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
-                 " <a href=\"/c\x1b[2J\x7f\">");
+                 " <a href=\"/c\x1b[2J\x7f\"> <a href=\"/u\xc2\x9b"
+                 "2J\x9b\xe2\x80\xaegpj.exe\">");
     router.ServeOthers([](const std::string&) {
         CLoopbackServer::Page page;
         page.body = "WAN 203.0.113.45";
@@ -286,74 +322,115 @@ TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
     const ProcessResult run =
         RunCli({"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed"});
     // The loopback server refuses the line break in the request target, so that page is not read.
+    // C1 controls (U+009B, raw 0x9B) and a right-to-left override are escaped as C0 ones are.
     const Lines expected = {"Detected IP address: 203.0.113.45",
                             "Found: /t%1B]0;owned%07",
                             "Found: /c%1B[2J%7F",
-                            "Parsed pages: 3",
+                            "Found: /u%C2%9B2J%9B%E2%80%AEgpj.exe",
+                            "Parsed pages: 4",
                             "Parsed: /x%0ADetected IP address: 6.6.6.6",
                             "Parsed: /t%1B]0;owned%07",
                             "Parsed: /c%1B[2J%7F",
+                            "Parsed: /u%C2%9B2J%9B%E2%80%AEgpj.exe",
                             "A status page was identified. Please select a path and click the "
                             "Polling tab."};
     EXPECT_EQ(run.Lines(), expected);
 }
 
-TEST_F(CliTest, InterruptIsNeverLost) {
+// A stop request abandons what is in flight: detection and transfers end at once, not when the
+// server gives up (the default limits are 10 s here), and nothing of the stop is lost.
+TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
     detection.Serve("/slow", CLoopbackServer::Stalling());
+    router.Serve("/", 200, "<a href=slow>");
     router.Serve("/slow", CLoopbackServer::Stalling());
-    const auto interruptOnceAsked = [](const CLoopbackServer& server) {
-        return [&server, asked = server.Requests().size()](pid_t pid) {
-            EXPECT_TRUE(WaitUntil([&] { return server.Requests().size() > asked; }))
-                << "nothing was requested";
-            kill(pid, SIGINT);
-        };
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const CLoopbackServer& stalled;
+        Lines out;
+    } cases[] = {
+        {"spider detecting",
+         {"spider", Router(), "--detect-url", detection.Url("/slow")},
+         detection,
+         {"Parsed pages: 0", "The test was cancelled"}},
+        {"spider crawling",
+         {"spider", Router(), "--external-address", "203.0.113.45"},
+         router,
+         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "The test was cancelled"}},
+        {"detect", {"detect", "--detect-url", detection.Url("/slow")}, detection, {}},
+        {"detect --each",
+         {"detect", "--each", "--detect-url", detection.Url("/slow")},
+         detection,
+         {}},
+        // A read cut short prints no line.
+        {"probe", {"probe", router.Url("/slow")}, router, {}},
+        {"poll", {"poll", Router(), "/slow", "--test-interval", "1"}, router, {}},
     };
-    const ProcessResult spider =
-        RunCli({"spider", Router(), "--detect-url", detection.Url("/slow")}, {},
-               interruptOnceAsked(detection));
-    EXPECT_EQ(spider.status, 3);
-    EXPECT_EQ(spider.Lines(), (Lines{"Parsed pages: 0", "The test was cancelled"}));
+    for (const auto& c : cases) {
+        std::chrono::steady_clock::time_point stopped;
+        const ProcessResult run =
+            RunCli(c.args, {}, [&, asked = c.stalled.Requests().size()](pid_t pid) {
+                EXPECT_TRUE(WaitUntil([&] {
+                    const Lines requests = c.stalled.RequestedTargets();
+                    return requests.size() > asked && requests.back() == "/slow";
+                })) << c.name
+                    << ": the stalling page was not asked for";
+                kill(pid, SIGINT);
+                stopped = std::chrono::steady_clock::now();
+            });
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2)) << c.name;
+        EXPECT_EQ(run.status, 3) << c.name;
+        EXPECT_EQ(run.Lines(), c.out) << c.name;
+    }
+}
 
-    const ProcessResult detect = RunCli({"detect", "--detect-url", detection.Url("/slow")}, {},
-                                        interruptOnceAsked(detection));
-    EXPECT_EQ(detect.status, 3);
-    EXPECT_EQ(detect.out, "");
-
-    // The read cut short prints no line.
-    const ProcessResult poll =
-        RunCli({"poll", Router(), "/slow", "--test-interval", "1"}, {}, interruptOnceAsked(router));
-    EXPECT_EQ(poll.status, 3);
-    EXPECT_EQ(poll.out, "");
-
-    // Before the run exists: while the password is awaited.
-    const ProcessResult early = RunCli(
-        {"spider", Router(), "--external-address", "203.0.113.45", "--password-stdin"}, {},
-        [](pid_t pid) {
-            EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); })) << "no SIGINT handler";
-            kill(pid, SIGINT);
-        },
-        true);
-    EXPECT_EQ(early.status, 3);
-    EXPECT_EQ(early.Lines(), (Lines{"Detected IP address: 203.0.113.45", "Parsed pages: 0",
-                                    "The test was cancelled"}));
-    EXPECT_EQ(router.RequestedTargets(), (Lines{"/slow"}));
+// A stop at the password prompt: the command ends before any connection is made.
+TEST_F(CliTest, InterruptAtThePasswordPromptRequestsNothing) {
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"spider", Router(), "--detect-url", detection.Url("/")}, "The test was cancelled\n"},
+        {{"probe", router.Url("/s")}, ""},
+        {{"poll", Router(), "/s", "--test-interval", "1"}, ""},
+    };
+    for (const auto& [args, out] : cases) {
+        std::vector<std::string> prompted = args;
+        prompted.emplace_back("--password-stdin");
+        const ProcessResult run = RunCli(
+            prompted, {},
+            [](pid_t pid) {
+                EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); })) << "no handler";
+                kill(pid, SIGINT);
+            },
+            true);
+        EXPECT_EQ(run.status, 3) << args[0];
+        EXPECT_EQ(run.out, out) << args[0];
+    }
+    EXPECT_TRUE(detection.Requests().empty());
+    EXPECT_TRUE(router.Requests().empty());
 }
 
 TEST_F(CliTest, PollWaitsAWholeIntervalAfterASlowRead) {
     CLoopbackServer::Page slow;
     slow.body = "WAN 203.0.113.9";
     slow.delay = std::chrono::milliseconds(300);
-    std::mutex mutex;
-    std::vector<std::chrono::steady_clock::time_point> asked;
-    router.ServeOthers([&](const std::string&) {
-        const std::lock_guard lock(mutex);
-        asked.push_back(std::chrono::steady_clock::now());
+    struct Asked {
+        std::mutex mutex;
+        std::vector<std::chrono::steady_clock::time_point> times;
+    };
+    const auto record = std::make_shared<Asked>();
+    router.ServeOthers([slow, record](const std::string&) {
+        const std::lock_guard lock(record->mutex);
+        record->times.push_back(std::chrono::steady_clock::now());
         return slow;
     });
     const ProcessResult poll =
         RunCli({"poll", Router(), "/s", "--test-interval", "200", "--count", "2"});
     EXPECT_EQ(poll.Lines().size(), 2u) << poll.err;
-    const std::lock_guard lock(mutex);
+    const std::lock_guard lock(record->mutex);
+    const auto& asked = record->times;
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_GE(asked[1] - asked[0], std::chrono::milliseconds(300 + 200))
         << "the second read did not wait an interval after the first ended";
@@ -427,29 +504,114 @@ TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
     EXPECT_EQ(RunCli({"detect", "--each", "--detect-url", router.Url("/none")}).status, 2);
 }
 
-TEST_F(CliTest, OnChangeRunsInOrderForEachNewAddress) {
-    const Lines bodies = {"WAN 198.51.100.1", "no address", "WAN 198.51.100.1", "WAN 198.51.100.2",
+TEST_F(CliTest, OnChangeRunsForTheNewestAddress) {
+    // 3325256705 is 198.51.100.1 and 0306.51.100.3 is 198.51.100.3, as the probe judges them.
+    const Lines bodies = {"WAN 198.51.100.1", "no address",        "WAN 3325256705",
+                          "WAN 198.51.100.2", "WAN 0306.51.100.3", "WAN 198.51.100.3",
                           "WAN 198.51.100.3"};
-    std::atomic<std::size_t> reads{0};
-    router.ServeOthers([&](const std::string&) {
+    const std::filesystem::path gate = folder / "gate", changes = folder / "changes";
+    const auto bStartedWhilePolling = std::make_shared<std::atomic<bool>>(false);
+    // The router lives past this test's locals: the handler holds its own.
+    router.ServeOthers([bodies, gate, changes, bStartedWhilePolling,
+                        reads = std::make_shared<std::atomic<std::size_t>>(0)](const std::string&) {
+        const std::size_t read = (*reads)++;
+        if (read == 4) {
+            WriteFile(gate, "");
+        } else if (read + 1 == bodies.size()) {
+            *bStartedWhilePolling = WaitUntil(
+                [&] {
+                    const std::string text = ReadFile(changes);
+                    return std::count(text.begin(), text.end(), '\n') == 2;
+                },
+                std::chrono::seconds(10));
+        }
         CLoopbackServer::Page page;
-        page.body = bodies[std::min<std::size_t>(reads++, bodies.size() - 1)];
+        page.body = bodies[std::min(read, bodies.size() - 1)];
         return page;
     });
-    // The first command is slow: the second must wait for it.
+    // The first command runs until the fifth read has been served: the changes read meanwhile
+    // wait, and only the newest runs, as soon as the first has ended. No command sees the password
+    // or the rest of standard input.
     const std::string command =
-        "[ -n \"$VELMO_PREVIOUS_ADDRESS\" ] || sleep 0.2; echo \"$VELMO_PREVIOUS_ADDRESS>"
-        "$VELMO_ADDRESS $(env | grep -c s3cr3t)\" >> '" +
-        (folder / "changes").string() + "'; [ \"$VELMO_ADDRESS\" != 198.51.100.3 ] || exit 7";
+        "exec >/dev/null 2>&1; [ -n \"$VELMO_PREVIOUS_ADDRESS\" ] || for i in $(seq 3000); do [ -e "
+        "'" +
+        gate.string() +
+        "' ] && break; sleep 0.01; done; echo \"$VELMO_PREVIOUS_ADDRESS>$VELMO_ADDRESS "
+        "$(env | grep -c s3cr3t) $(wc -c)\" >> '" +
+        changes.string() + "'; [ \"$VELMO_ADDRESS\" != 198.51.100.3 ] || exit 7";
     const ProcessResult poll =
-        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "1", "--count", "5",
+        RunCli({"poll", Router(), "/s", "--password-stdin", "--test-interval", "50", "--count", "7",
                 "--on-change", command},
-               "s3cr3t\n");
+               "s3cr3t\n" + std::string(8000, 'x') + "\n");
     EXPECT_EQ(poll.status, 0) << poll.err;
-    EXPECT_EQ(ReadFile(folder / "changes"),
-              ">198.51.100.1 0\n198.51.100.1>198.51.100.2 0\n198.51.100.2>198.51.100.3 0\n");
+    EXPECT_EQ(ReadFile(changes), ">198.51.100.1 0 0\n198.51.100.1>198.51.100.3 0 0\n");
+    EXPECT_TRUE(*bStartedWhilePolling) << "the change that waited started only after polling";
     EXPECT_NE(poll.err.find("--on-change command exited with status 7"), std::string::npos)
         << poll.err;
+    const Lines lines = poll.Lines();
+    ASSERT_EQ(lines.size(), bodies.size()) << poll.out;
+    EXPECT_TRUE(lines[2].ends_with(" - 3325256705")) << lines[2];
+    EXPECT_TRUE(lines[4].ends_with(" - 0306.51.100.3")) << lines[4];
+}
+
+// A command that never ends, or ignores SIGTERM, holds up neither polling nor the end: reads go
+// on, and a stop to velmo-cli alone, or the end of --count, ends the command's whole process group
+// within the 2 s grace.
+TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
+    router.ServeOthers([reads = std::make_shared<std::atomic<std::size_t>>(0)](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = (*reads)++ % 2 == 0 ? "WAN 198.51.100.1" : "WAN 198.51.100.2";
+        return page;
+    });
+    const std::filesystem::path started = folder / "started";
+    // Each command notes its shell's and its child's process ids, and leaves this test's pipes.
+    const std::string endless = "exec >/dev/null 2>&1; sleep 1000 & echo $$ $! >> '{}'; wait";
+    const std::string deaf = "trap '' TERM; " + endless;
+    const struct {
+        const char* name;
+        std::string command;
+        int signal;  // 0: --count ends it
+    } cases[] = {
+        {"endless, SIGINT", endless, SIGINT}, {"endless, SIGTERM", endless, SIGTERM},
+        {"deaf, SIGINT", deaf, SIGINT},       {"deaf, SIGTERM", deaf, SIGTERM},
+        {"deaf, --count", deaf, 0},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(started);
+        std::string command = c.command;
+        command.replace(command.find("{}"), 2, started.string());
+        std::vector<std::string> args = {"poll", Router(),      "/s",   "--test-interval",
+                                         "1",    "--on-change", command};
+        if (c.signal == 0) {
+            args.insert(args.end(), {"--count", "8"});
+        }
+        std::chrono::steady_clock::time_point stopped;
+        const ProcessResult poll =
+            RunCli(args, {}, [&, asked = router.Requests().size()](pid_t pid) {
+                EXPECT_TRUE(WaitUntil([&] { return router.Requests().size() >= asked + 8; }))
+                    << c.name << ": polling stopped while the command ran";
+                if (c.signal != 0) {
+                    kill(pid, c.signal);
+                }
+                stopped = std::chrono::steady_clock::now();
+            });
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << c.name;
+        EXPECT_EQ(poll.status, c.signal == 0 ? 0 : 3) << c.name;
+        // One command ran: the changes read meanwhile waited, and none started after the stop.
+        std::istringstream noted(ReadFile(started));
+        std::vector<pid_t> pids;
+        for (pid_t pid = 0; noted >> pid;) {
+            pids.push_back(pid);
+        }
+        EXPECT_EQ(pids.size(), 2u) << c.name;
+        for (const pid_t pid : pids) {
+            EXPECT_TRUE(WaitUntil([&] { return HasEnded(pid); }, std::chrono::seconds(5)))
+                << c.name << ": the command's group outlived velmo-cli";
+            if (!HasEnded(pid)) {
+                kill(pid, SIGKILL);
+            }
+        }
+    }
 }
 
 TEST_F(CliTest, PasswordFileMustBeAPrivateRegularFile) {
@@ -477,10 +639,26 @@ TEST_F(CliTest, PasswordFileMustBeAPrivateRegularFile) {
         EXPECT_EQ(run.status, 64) << refused[5];
         EXPECT_EQ(run.out, "");
     }
-    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-    const ProcessResult shared = RunCli(with({"--password-file", file}));
-    EXPECT_EQ(shared.status, 64);
-    EXPECT_NE(shared.err.find("can be read by others"), std::string::npos) << shared.err;
+    const struct {
+        mode_t mode;
+        uid_t owner;
+        std::string why;
+    } shared[] = {
+        {0640, geteuid(), "can be read by others"},
+        {0604, geteuid(), "can be read by others"},
+        {0620, geteuid(), "can be changed by others"},
+        {0602, geteuid(), "can be changed by others"},
+        {0600, 65534, "belongs to another user"},  // only root can give a file away
+    };
+    for (const auto& [mode, owner, why] : shared) {
+        if (owner != geteuid() && (geteuid() != 0 || chown(file.c_str(), owner, owner) != 0)) {
+            continue;
+        }
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        const ProcessResult run = RunCli(with({"--password-file", file}));
+        EXPECT_EQ(run.status, 64);
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+    }
     EXPECT_EQ(router.Requests().size(), 1u);
 }
 

@@ -106,6 +106,10 @@ CHostileRouter::Answer CHostileRouter::TrickyLinks() {
                 "<a href=g.htm>");
 }
 
+CHostileRouter::Answer CHostileRouter::EndlessTreePage() {
+    return Page("<a href=\"abcdefghijklmnop/\">a</a> <a href=\"qrstuvwxyz012345/\">b</a>");
+}
+
 CHostileRouter::CHostileRouter(const std::string& address, std::uint16_t port) {
     sockaddr_storage storage{};
     socklen_t length = 0;
@@ -240,10 +244,11 @@ void CHostileRouter::Converse(int connection) {
         const std::size_t targetStart = head.find(' ') + 1;
         const std::string target =
             head.substr(targetStart, head.find(' ', targetStart) - targetStart);
-        {
+        if (m_bKeep) {
             std::lock_guard lock(m_mutex);
             m_received.push_back({target, head});
         }
+        ++m_nRequests;
         const Answer answer = Find(target);
         if (!SendAnswer(connection, answer) || answer.ending == Ending::Close) {
             break;

@@ -47,6 +47,9 @@ public:
     // Links holding CR, LF, ESC, a NUL (which hides the link after it) and "..": followed, they
     // must reach the request line escaped, or as they stand.
     static Answer TrickyLinks();
+    // Two relative links into folders of their own: served for every target, a tree without end
+    // that a depth-first crawl goes down until its URLs are as long as they may be, then across.
+    static Answer EndlessTreePage();
 
     // Answers for targets that have no Answer of their own: generated sites, deep chains.
     using Answers = std::function<Answer(const std::string& target)>;
@@ -63,6 +66,9 @@ public:
     std::uint16_t Port() const { return m_port; }
     std::string Url(const std::string& target) const;
 
+    // Counts requests without keeping them, for sites without end.
+    void KeepNoRequests() { m_bKeep = false; }
+    std::size_t RequestCount() const { return m_nRequests.load(); }
     // The request targets received, in order, as they stood on the request line.
     std::vector<std::string> RequestedTargets() const;
     // The value of header `name` in request `index`, or "<none>".
@@ -84,6 +90,8 @@ private:
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_bStopping{false};
+    std::atomic<bool> m_bKeep{true};
+    std::atomic<std::size_t> m_nRequests{0};
     std::thread m_acceptor;
 
     mutable std::mutex m_mutex;

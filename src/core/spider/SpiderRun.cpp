@@ -1,12 +1,16 @@
 #include "core/spider/SpiderRun.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
 #include <system_error>
 
 #include "core/net/HttpFetch.h"
 #include "core/spider/SpiderRules.h"
 
-CSpiderRun::CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings)
-    : m_sink(sink), m_detector(detector), m_settings(std::move(settings)) {}
+CSpiderRun::CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings,
+                       const std::atomic<bool>* abandon)
+    : m_sink(sink), m_detector(detector), m_settings(std::move(settings)), m_pAbandon(abandon) {}
 
 CSpiderRun::~CSpiderRun() {
     Shutdown();
@@ -22,6 +26,7 @@ void CSpiderRun::Prepare(std::string_view login, std::string_view password, std:
     m_params.pInternet = nullptr;
     m_bDetect = true;
     m_bCancel = false;
+    m_bShutdown = false;
 }
 
 void CSpiderRun::SetExternalAddress(std::string address) {
@@ -47,10 +52,7 @@ bool CSpiderRun::Start() {
         m_thread.join();  // the previous run has posted its last message already
     }
     try {
-        m_thread = std::thread([this] {
-            SpiderRunContext context = Context();
-            SpiderThreadProc(m_params, context);
-        });
+        m_thread = std::thread([this] { Execute(); });
     } catch (const std::system_error&) {
         return false;
     }
@@ -58,6 +60,33 @@ bool CSpiderRun::Start() {
 }
 
 void CSpiderRun::Run() {
+    Execute();
+}
+
+void CSpiderRun::Execute() {
+    // A signal handler can wake no one, so the external flag is looked at often rather than
+    // waited on; the worker and the crawl then see the run's own flags.
+    std::jthread watcher;
+    if (m_pAbandon != nullptr && m_pAbandon->load()) {
+        Abandon();
+    } else if (m_pAbandon != nullptr) {
+        try {
+            watcher = std::jthread([this](const std::stop_token& stop) {
+                std::mutex mutex;
+                std::condition_variable_any never;
+                std::unique_lock lock(mutex);
+                while (!never.wait_for(lock, stop, std::chrono::milliseconds(10),
+                                       [this] { return m_pAbandon->load(); })) {
+                    if (stop.stop_requested()) {
+                        return;
+                    }
+                }
+                Abandon();
+            });
+        } catch (const std::system_error&) {
+            Abandon();  // a run that cannot be stopped is not started
+        }
+    }
     SpiderRunContext context = Context();
     SpiderThreadProc(m_params, context);
 }

@@ -27,14 +27,19 @@ struct SpiderSettings {
 class CSpiderRun {
 public:
     // `detector` learns the external address unless one is given with SetExternalAddress; its
-    // rotation carries over from run to run.
-    CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings = {});
+    // rotation carries over from run to run. A set `abandon` (a flag that may be set from a
+    // signal handler) abandons the run as Abandon does; it is watched besides the run's own flags
+    // and never cleared here.
+    CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings = {},
+               const std::atomic<bool>* abandon = nullptr);
     ~CSpiderRun();  // abandons a run in progress and waits for its thread
     CSpiderRun(const CSpiderRun&) = delete;
     CSpiderRun& operator=(const CSpiderRun&) = delete;
 
     // Sets the params from the router target (the "%20" login rule applied, path "/", the low 16
-    // bits of the port) and clears the cancel flag and any given external address.
+    // bits of the port) and clears the cancel and abandon flags and any given external address:
+    // nothing of an earlier run, ended or never started, carries over. Not while a run is in
+    // progress.
     void Prepare(std::string_view login, std::string_view password, std::uint32_t address,
                  std::int32_t port);
     // The crawl looks for this address instead of asking the detector.
@@ -56,7 +61,9 @@ public:
     // Abandons the run in progress and waits for its thread.
     void Shutdown();
 
-    bool IsCancelled() const { return m_bCancel.load(); }
+    bool IsCancelled() const {
+        return m_bCancel.load() || (m_pAbandon != nullptr && m_pAbandon->load());
+    }
     const SpiderParams& Params() const { return m_params; }
     // Read only while no run is in progress.
     const CParsedPageList& ParsedPages() const { return m_parsed; }
@@ -67,10 +74,13 @@ public:
 
 private:
     SpiderRunContext Context();
+    // The worker body on the calling thread, with the external abandon flag watched meanwhile.
+    void Execute();
 
     ISpiderSink& m_sink;
     CDetectScript& m_detector;
     SpiderSettings m_settings;
+    const std::atomic<bool>* m_pAbandon;
     SpiderParams m_params;
     bool m_bDetect = true;
     CParsedPageList m_parsed;

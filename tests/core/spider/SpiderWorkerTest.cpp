@@ -112,6 +112,21 @@ TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     EXPECT_EQ(sink.Messages().back(), "DONE");
 }
 
+TEST(CSpiderRun, PrepareStartsAfreshAfterAnAbandonedRun) {
+    CLoopbackServer router;
+    router.Serve("/", 200, "WAN 203.0.113.45");
+    router.Serve("/detect", 200, "203.0.113.45");
+    CRecordingSink sink;
+    CDetectScript detector({router.Url("/detect")});
+    CSpiderRun run(sink, detector, {{}, TestHostLookup()});
+    run.Prepare("", "", 0x7F000001, router.Port());
+    run.Abandon();  // before it ever ran
+    run.Prepare("", "", 0x7F000001, router.Port());
+    run.Run();
+    EXPECT_FALSE(run.IsCancelled());
+    EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /", "PARSED", "DONE"}));
+}
+
 // Each limit of the settings, the one per name and the one for all, ends the run's lookups.
 TEST(CSpiderRun, NameLookupsStopAtTheRunsLimits) {
     using std::chrono::milliseconds;
