@@ -142,8 +142,11 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.size(), 0u);
 
         fixture->ClickTab("Status");
+        sheet.StatusPage().OnAddressDetected("203.0.113.45");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::AltModifier);
         QCOMPARE(Focus(), QStringLiteral("detectedAddress"));
+        QCOMPARE(sheet.StatusPage().findChild<QLabel*>("detectedAddress")->selectedText(),
+                 QStringLiteral("203.0.113.45"));
     }
 
     // Before any other tab is opened, a screen reader finds every control that takes the focus
