@@ -6,6 +6,7 @@
 #include <QLayout>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -88,34 +89,24 @@ private:
     SwitchRequest m_request;
 };
 
-// Ctrl+Tab and Ctrl+PageUp/PageDown ask too.
 class CGuardedTabWidget : public QTabWidget {
 public:
-    CGuardedTabWidget(const SwitchRequest& request, QWidget* parent)
-        : QTabWidget(parent), m_request(request) {
+    CGuardedTabWidget(const SwitchRequest& request, QWidget* parent) : QTabWidget(parent) {
         setTabBar(new CGuardedTabBar(request));
     }
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        const bool bCtrl = event->modifiers() & Qt::ControlModifier;
-        int step = 0;
-        if (bCtrl && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_PageDown)) {
-            step = (event->modifiers() & Qt::ShiftModifier) ? -1 : 1;
-        } else if (bCtrl && (event->key() == Qt::Key_Backtab || event->key() == Qt::Key_PageUp)) {
-            step = -1;
-        }
-        if (step == 0 || count() == 0) {
-            QTabWidget::keyPressEvent(event);
-            return;
-        }
-        m_request((currentIndex() + step + count()) % count());
-        event->accept();
-    }
-
-private:
-    SwitchRequest m_request;
 };
+
+// The first control of `page` that Tab would stop at, or null.
+QWidget* FirstTabStop(QWidget* page) {
+    for (QWidget* widget = page->nextInFocusChain(); page->isAncestorOf(widget);
+         widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() &&
+            widget->isVisibleTo(page)) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -126,7 +117,6 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
                      : CDetectScript(std::move(environment.detectionServers))),
       m_desktop(environment.desktop != nullptr ? *environment.desktop : SystemDesktop()),
       m_pTabs(new CGuardedTabWidget([this](int index) { SwitchTo(index); }, this)),
-      m_pClose(new QPushButton(QStringLiteral("Close"), this)),
       m_routerPage(settings, m_desktop),
       m_statusPage(
           *this, m_detector, m_routerPage, m_desktop, [this] { return m_pollingPage.IsPolling(); },
@@ -147,10 +137,26 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
              &m_routerPage, &m_statusPage, &m_pollingPage, &m_aboutPage}) {
         m_pTabs->addTab(page, page->Caption());
     }
+    // Made after the pages, so that Tab goes from the tab bar through the page in front to it.
+    m_pClose = new QPushButton(QStringLiteral("Close"), this);
     m_pClose->setObjectName(QStringLiteral("close"));
     m_pClose->setDefault(true);
     connect(m_pClose, &QPushButton::clicked, this, &CTestSheet::OnClose);
     connect(m_pTabs, &QTabWidget::currentChanged, this, &CTestSheet::OnTabChanged);
+    // Whichever control has the focus, the Close button included, these keys turn the tabs; they
+    // ask the page in front first, as a click on a tab does.
+    const auto turn = [this](int step) {
+        SwitchTo((m_nActive + step + m_pTabs->count()) % m_pTabs->count());
+    };
+    for (const QKeyCombination key : {Qt::CTRL | Qt::Key_Tab, Qt::CTRL | Qt::Key_PageDown}) {
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
+                [turn] { turn(1); });
+    }
+    for (const QKeyCombination key :
+         {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, Qt::CTRL | Qt::Key_PageUp}) {
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
+                [turn] { turn(-1); });
+    }
 
     connect(&m_routerPage, &CPropertyPage::activationRequested, this,
             [this] { SetActivePage(&m_routerPage); });
@@ -178,6 +184,9 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
     }
     m_routerPage.EnsureInitialized();
     m_routerPage.OnSetActive();
+    if (QWidget* first = FirstTabStop(&m_routerPage)) {
+        first->setFocus();  // the window opens in the first input, as dialogs do
+    }
 }
 
 CTestSheet::~CTestSheet() {
@@ -200,14 +209,7 @@ bool CTestSheet::SetActivePage(CPropertyPage* page) {
     return index >= 0 && SwitchTo(index);
 }
 
-bool CTestSheet::SwitchTo(int index) {
-    if (index == m_nActive) {
-        return true;
-    }
-    if (!GetActivePage()->OnKillActive()) {
-        return false;
-    }
-    CPropertyPage* page = PageAt(index);
+void CTestSheet::InitializePage(CPropertyPage* page) {
     if (!page->IsInitialized()) {
         // Laid out at the size it will show at, so what it measures when initialised holds.
         page->setGeometry(GetActivePage()->geometry());
@@ -216,6 +218,27 @@ bool CTestSheet::SwitchTo(int index) {
         }
         page->EnsureInitialized();
     }
+}
+
+void CTestSheet::showEvent(QShowEvent* event) {
+    // Screen readers see the tabs not yet opened too: they must find the pages' real contents
+    // there (the version, the list's heading), not what stands in for them until initialisation.
+    // The page in front has its size by now.
+    for (int i = 0; i < m_pTabs->count(); ++i) {
+        InitializePage(PageAt(i));
+    }
+    QDialog::showEvent(event);
+}
+
+bool CTestSheet::SwitchTo(int index) {
+    if (index == m_nActive) {
+        return true;
+    }
+    if (!GetActivePage()->OnKillActive()) {
+        return false;
+    }
+    CPropertyPage* page = PageAt(index);
+    InitializePage(page);
     m_nActive = index;
     m_pTabs->setCurrentIndex(index);
     page->OnSetActive();

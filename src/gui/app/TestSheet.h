@@ -59,11 +59,13 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // The one way from tab to tab: the page in front must agree to be left, and the next one is
     // initialised before it is ever visible.
     bool SwitchTo(int index);
+    void InitializePage(CPropertyPage* page);
     CPropertyPage* PageAt(int index) const;
     void OnTabChanged(int index);
     void OnClose();
@@ -72,7 +74,7 @@ private:
     CDetectScript m_detector;
     CDesktop& m_desktop;
     QTabWidget* m_pTabs;
-    QPushButton* m_pClose;
+    QPushButton* m_pClose = nullptr;
     int m_nActive = 0;
     bool m_bSwitching = false;
 

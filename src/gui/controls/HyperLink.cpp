@@ -1,5 +1,6 @@
 #include "gui/controls/HyperLink.h"
 
+#include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -13,9 +14,59 @@
 
 #include "gui/desktop/Desktop.h"
 
+namespace {
+
+class CHyperLinkAccessible final : public QAccessibleWidget {
+public:
+    explicit CHyperLinkAccessible(CHyperLink* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override {
+        switch (t) {
+            case QAccessible::Name:
+                return Link()->accessibleName().isEmpty() ? Link()->Text()
+                                                          : Link()->accessibleName();
+            case QAccessible::Description:
+                return Link()->Target();
+            default:
+                return QAccessibleWidget::text(t);
+        }
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.linked = true;
+        return state;
+    }
+    QStringList actionNames() const override {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+        } else if (Link()->isEnabled()) {
+            Link()->Activate();
+        }
+    }
+
+private:
+    CHyperLink* Link() const { return static_cast<CHyperLink*>(widget()); }
+};
+
+QAccessibleInterface* HyperLinkAccessible(const QString& key, QObject* object) {
+    auto* link = qobject_cast<CHyperLink*>(object);
+    return key == QLatin1String("CHyperLink") && link != nullptr ? new CHyperLinkAccessible(link)
+                                                                 : nullptr;
+}
+
+}  // namespace
+
 // Until a target is set, the link opens its own text.
 CHyperLink::CHyperLink(const QString& text, CDesktop& desktop, QWidget* parent)
     : QWidget(parent), m_desktop(desktop), m_strText(text), m_strTarget(text) {
+    // The platform's registry of accessible interfaces, filled once for the whole program.
+    [[maybe_unused]] static const bool bInstalled = [] {
+        QAccessible::installFactory(&HyperLinkAccessible);
+        return true;
+    }();
     QFont linkFont = font();
     linkFont.setUnderline(true);
     setFont(linkFont);

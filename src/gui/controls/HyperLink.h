@@ -8,7 +8,8 @@ class CDesktop;
 // A text that behaves as a web link: underlined, in the palette's link colour and red under the
 // mouse, a pointing hand, a focus rectangle, activated by a click or the Space bar. With a target
 // it opens it on `desktop`; with none it tells its parent through clicked(), so it also serves as
-// a link-styled button.
+// a link-styled button. Screen readers meet a link named by its text, described by its target,
+// that they can press.
 class CHyperLink : public QWidget {
     Q_OBJECT
 
@@ -23,6 +24,8 @@ public:
     // Opens the target: false, doing nothing, when there is none; the error beep when the
     // desktop refuses it.
     bool OpenTarget();
+    // What a click or the Space bar does: opens the target, or tells the parent.
+    void Activate();
 
     QColor TextColour() const;  // the colour the text is drawn in now
 
@@ -42,7 +45,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void Activate();
     void ResizeToText();
 
     CDesktop& m_desktop;

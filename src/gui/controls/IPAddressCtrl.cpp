@@ -12,13 +12,17 @@
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QToolTip>
 
 #include <algorithm>
 #include <utility>
 
+#include "gui/desktop/Desktop.h"
+
 namespace {
 
 constexpr int kDigits = 3;
+constexpr int kTipMilliseconds = 3000;
 
 bool IsDigit(QChar c) {
     return c >= u'0' && c <= u'9';
@@ -47,7 +51,8 @@ public:
 
 }  // namespace
 
-CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
+CIPAddressCtrl::CIPAddressCtrl(CDesktop& desktop, QWidget* parent)
+    : QWidget(parent), m_desktop(desktop) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
@@ -57,6 +62,7 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
         }
         auto* field = new CAddressField(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
+        field->setAccessibleName(QStringLiteral("IP address, part %1 of 4").arg(i + 1));
         field->setMaxLength(kDigits);
         field->setAlignment(Qt::AlignCenter);
         field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -66,6 +72,7 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
         field->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         field->installEventFilter(this);
         connect(field, &QLineEdit::editingFinished, this, [this, i] { ClampField(i); });
+        connect(field, &QLineEdit::textEdited, this, [this] { m_beforePaste.reset(); });
         layout->addWidget(field);
         m_fields[i] = field;
     }
@@ -75,13 +82,6 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
     // A label's mnemonic focuses its buddy only when the buddy takes focus itself.
     setFocusPolicy(Qt::TabFocus);
     setFocusProxy(m_fields[0]);
-
-    // Disabled, the control still shows a result: keep its digits and dots in the normal colour.
-    QPalette palette = this->palette();
-    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText}) {
-        palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
-    }
-    setPalette(palette);
 }
 
 CIPAddressCtrl::~CIPAddressCtrl() {
@@ -118,8 +118,37 @@ bool CIPAddressCtrl::IsBlank() const {
 }
 
 void CIPAddressCtrl::ClampField(int index) {
-    if (m_fields[index]->text().toUInt() > 255) {
-        m_fields[index]->setText(QStringLiteral("255"));
+    QLineEdit* field = m_fields[index];
+    if (field->text().toUInt() > 255) {
+        field->setText(QStringLiteral("255"));
+        ShowRangeTip(field);
+    }
+}
+
+void CIPAddressCtrl::ShowRangeTip(QLineEdit* field) {
+    // A tip of our own: Qt's goes at the next key release or change of focus, which the digit that
+    // overflowed brings at once.
+    if (m_pRangeTip == nullptr) {
+        m_pRangeTip = new QLabel(QStringLiteral("Each part is at most 255."), this, Qt::ToolTip);
+        m_pRangeTip->setObjectName(QStringLiteral("rangeTip"));
+        m_pRangeTip->setPalette(QToolTip::palette());
+        m_pRangeTip->setFont(QToolTip::font());
+        m_pRangeTip->setAutoFillBackground(true);
+        m_pRangeTip->setFrameStyle(QFrame::Box | QFrame::Plain);
+        m_pRangeTip->setMargin(2);
+        m_rangeTipTimer.setSingleShot(true);
+        connect(&m_rangeTipTimer, &QTimer::timeout, m_pRangeTip, &QWidget::hide);
+    }
+    m_pRangeTip->adjustSize();
+    m_pRangeTip->move(field->mapToGlobal(QPoint(0, field->height())));
+    m_pRangeTip->show();
+    m_rangeTipTimer.start(kTipMilliseconds);
+}
+
+void CIPAddressCtrl::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (m_pRangeTip != nullptr) {
+        m_pRangeTip->hide();
     }
 }
 
@@ -137,6 +166,9 @@ void CIPAddressCtrl::FocusField(int index, Caret caret) {
 int CIPAddressCtrl::TypeDigit(int index, QChar digit) {
     QLineEdit* field = m_fields[index];
     if (field->text().size() == kDigits && !field->hasSelectedText()) {
+        if (index == 3) {
+            return index;  // nothing follows the last field: the digit is one too many
+        }
         // A full field could take no digit anywhere: it starts a new number instead.
         field->selectAll();
     }
@@ -154,34 +186,51 @@ int CIPAddressCtrl::TypeDigit(int index, QChar digit) {
 }
 
 void CIPAddressCtrl::Paste(int index, QClipboard::Mode mode) {
-    static const QRegularExpression dotted(
-        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
-    const QString text = QGuiApplication::clipboard()->text(mode).trimmed();
-    if (const QRegularExpressionMatch match = dotted.match(text); match.hasMatch()) {
-        for (int i = 0; i < 4; ++i) {
-            m_fields[i]->setText(match.captured(i + 1));
-            ClampField(i);
-        }
-        FocusField(3, Caret::End);
+    // The first dotted address in the text, wherever it stands: after "http://", before ":80" or
+    // among words. Digits or dots running on at either end make it some other number.
+    static const QRegularExpression dotted(QStringLiteral(
+        "(?<![0-9.])([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})(?![0-9]|\\.[0-9])"));
+    const QRegularExpressionMatch match = dotted.match(QGuiApplication::clipboard()->text(mode));
+    if (!match.hasMatch()) {
+        m_desktop.Beep();
         return;
     }
-    for (const QChar c : text) {
-        if (IsDigit(c)) {
-            index = TypeDigit(index, c);
-        }
+    Texts before;
+    for (int i = 0; i < 4; ++i) {
+        before[i] = m_fields[i]->text();
+        m_fields[i]->setText(QString::number(match.captured(i + 1).toUInt()));
+        ClampField(i);
     }
+    m_beforePaste = before;
+    m_nPastedInto = index;
+    FocusField(3, Caret::End);
+}
+
+void CIPAddressCtrl::UndoPaste() {
+    // Each field's own history ends at a paste, which sets its text: the four go back together.
+    for (int i = 0; i < 4; ++i) {
+        m_fields[i]->setText((*m_beforePaste)[i]);
+    }
+    m_beforePaste.reset();
+    FocusField(m_nPastedInto, Caret::SelectAll);
 }
 
 void CIPAddressCtrl::ShowContextMenu(int index, const QPoint& globalPos) {
     QLineEdit* field = m_fields[index];
     QMenu* menu = field->createStandardContextMenu();
     for (QAction* action : menu->actions()) {
-        // Qt has wired its Paste action both ways over the versions.
+        // Qt has wired its actions both ways over the versions.
         if (disconnect(action, &QAction::triggered, field, &QLineEdit::paste) ||
             disconnect(action, SIGNAL(triggered()), field, SLOT(paste()))) {
             action->setObjectName(QStringLiteral("edit-paste"));
             connect(action, &QAction::triggered, this,
                     [this, index] { Paste(index, QClipboard::Clipboard); });
+        } else if (m_beforePaste &&
+                   (disconnect(action, &QAction::triggered, field, &QLineEdit::undo) ||
+                    disconnect(action, SIGNAL(triggered()), field, SLOT(undo())))) {
+            action->setObjectName(QStringLiteral("edit-undo"));
+            action->setEnabled(true);
+            connect(action, &QAction::triggered, this, &CIPAddressCtrl::UndoPaste);
         }
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -207,6 +256,10 @@ bool CIPAddressCtrl::OnKeyPress(int index, const QKeyEvent& key) {
             break;
     }
     const bool bJustMoved = std::exchange(m_bJustMoved, false);
+    if (key.matches(QKeySequence::Undo) && m_beforePaste) {
+        UndoPaste();
+        return true;
+    }
     if (key.matches(QKeySequence::Paste)) {
         Paste(index, QClipboard::Clipboard);
         return true;
@@ -274,11 +327,19 @@ bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
             return OnKeyPress(index, *static_cast<QKeyEvent*>(event));
-        case QEvent::FocusIn:
+        case QEvent::FocusIn: {
             m_bJustMoved = false;
-            m_nClickedInto =
-                static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason ? index : -1;
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            m_nClickedInto = reason == Qt::MouseFocusReason ? index : -1;
+            // Tab and the label's mnemonic select the field themselves. The program's own focus
+            // (after a refused address) and the focus coming back with the window (after a
+            // message box) must too, or the digits typed next land after the old ones. Moves
+            // between fields place the caret afterwards.
+            if (reason == Qt::OtherFocusReason || reason == Qt::ActiveWindowFocusReason) {
+                m_fields[index]->selectAll();
+            }
             break;
+        }
         case QEvent::MouseButtonPress:
             m_bJustMoved = false;
             if (std::exchange(m_nClickedInto, -1) == index &&

@@ -29,6 +29,7 @@ void CUrlListCtrl::InitList() {
     headings.removeLast();  // the text after the last ";" is not a heading
     setColumnCount(static_cast<int>(headings.size()));
     setHorizontalHeaderLabels(headings);
+    setAccessibleName(headings.join(QStringLiteral(", ")));
     for (int column = 0; column < headings.size(); ++column) {
         horizontalHeaderItem(column)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         setColumnWidth(column, width);

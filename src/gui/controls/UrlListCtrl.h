@@ -10,7 +10,7 @@ public:
     explicit CUrlListCtrl(QWidget* parent = nullptr);
 
     // One column per heading of string 100 ("Path to status page;"), as wide as the control
-    // less a scroll bar and 5 pixels.
+    // less a scroll bar and 5 pixels. Screen readers name the list after its headings.
     void InitList();
     void AppendItem(const QString& text);
     int GetFirstSelected() const;

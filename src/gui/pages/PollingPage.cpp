@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "core/address/AddressProbe.h"
 #include "core/address/Exclusions.h"
 #include "core/net/RouterUrl.h"
@@ -17,6 +19,16 @@
 namespace {
 
 const QString kSection = QStringLiteral("Polling");
+
+// A read ends within half the interval, so its line is written before the next tick: a tick that
+// found a read still running would have to drop its line. A minute leaves the read the 30 s of
+// its three 10 s phases.
+HttpTimeouts ReadTimeouts(const PollingSettings& polling) {
+    HttpTimeouts timeouts = polling.timeouts;
+    timeouts.total =
+        std::min(timeouts.total, std::max(std::chrono::milliseconds(1), polling.interval / 2));
+    return timeouts;
+}
 
 QString Normalized(const QString& exclusions) {
     std::string text = ToBytes(exclusions);
@@ -51,6 +63,8 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     m_btnOpen.setEnabled(false);
     m_chkStartAtLogin.setObjectName(QStringLiteral("startAtLogin"));
     m_chkStartAtLogin.setChecked(m_autostart.IsEnabled());
+    m_timer.setObjectName(QStringLiteral("pollTimer"));
+    m_timer.setParent(this);
 
     auto* grid = new QGridLayout;
     grid->addWidget(
@@ -196,7 +210,7 @@ void CPollingPage::OnTimer() {
     m_reader =
         std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
                      password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
-                     options = FetchOptions{m_polling.timeouts, CAbortSignal(&m_bAbortRead)}] {
+                     options = FetchOptions{ReadTimeouts(m_polling), CAbortSignal(&m_bAbortRead)}] {
             std::string result = "n/a";
             ProbeAddress(url, login, password, false, excludes, result, options);
             // The page outlives this thread (it joins it), so posting to it is safe; the event goes

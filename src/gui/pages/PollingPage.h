@@ -21,8 +21,8 @@
 class CDesktop;
 class CSettingsStore;
 
-// How often the Polling tab reads its page and how each read gives up. The program polls every
-// minute; tests shorten it.
+// How often the Polling tab reads its page and how each read gives up, at the latest when half
+// the interval has passed. The program polls every minute; tests shorten it.
 struct PollingSettings {
     std::chrono::milliseconds interval{60000};
     HttpTimeouts timeouts;

@@ -43,7 +43,10 @@ QGroupBox* PairBox(const char* title, const Labelled& left, const Labelled& righ
 }  // namespace
 
 CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
-    : CPropertyPage(QStringLiteral("Router")), m_settings(settings), m_desktop(desktop) {
+    : CPropertyPage(QStringLiteral("Router")),
+      m_settings(settings),
+      m_desktop(desktop),
+      m_ctrlAddress(desktop) {
     m_strLogin = settings.GetProfileString(kSection, QStringLiteral("Login"));
     m_nAddress = settings.GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
     m_nPort = static_cast<std::int32_t>(settings.GetProfileInt(

@@ -50,16 +50,15 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
       m_run(sink, detector, NotingWanAddresses(std::move(settings), m_wanNote)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
-    m_ctrlAddress.setObjectName(QStringLiteral("detectedAddress"));
-    m_ctrlAddress.setEnabled(false);
-    SizeInDialogUnits(&m_ctrlAddress, 100);
+    m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
+    SizeInDialogUnits(&m_displayAddress, 100);
     m_linkReport.setObjectName(QStringLiteral("reportLink"));
     m_staticCount.setObjectName(QStringLiteral("parsedCount"));
 
     auto* grid = new QGridLayout;
-    grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_ctrlAddress, this), 0, 0,
-                    1, 3);
-    grid->addWidget(&m_ctrlAddress, 1, 0, 1, 2);
+    grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_displayAddress, this), 0,
+                    0, 1, 3);
+    grid->addWidget(&m_displayAddress, 1, 0, 1, 2);
     grid->addWidget(&m_btnRun, 1, 3, Qt::AlignRight);
     grid->addWidget(BuddyLabel(QStringLiteral("&Parsed pages:"), &m_listPages, this), 2, 0);
     grid->addWidget(&m_staticCount, 2, 1);
@@ -74,6 +73,7 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
     layout->addWidget(new QLabel(
         QStringLiteral("TCP ports 7777 and 8245 must be opened in your firewall."), this));
 
+    setTabOrder(&m_displayAddress, &m_btnRun);
     setTabOrder(&m_btnRun, &m_linkReport);
     setTabOrder(&m_linkReport, &m_listPages);
 
@@ -133,7 +133,7 @@ void CSpiderPage::OnRun() {
     if (!m_router.ValidateAndSave()) {
         return;
     }
-    m_ctrlAddress.SetAddress(0);
+    m_displayAddress.SetAddress(0);
     m_run.Prepare(m_router.LoginBytes(), m_router.PasswordBytes(), m_router.Address(),
                   m_router.Port());
     m_listPages.DeleteAllItems();
@@ -165,14 +165,14 @@ void CSpiderPage::OnPageFound(const std::string& path) {
 }
 
 void CSpiderPage::OnAddressDetected(const std::string& address) {
-    m_ctrlAddress.SetAddress(ntohl(ClassicInetAddr(address)));
+    m_displayAddress.SetAddress(ntohl(ClassicInetAddr(address)));
 }
 
 void CSpiderPage::OnSpiderDone() {
     m_btnRun.setText(LoadText(IDS_RUN));
     m_bRunning = false;
     Q_EMIT runningChanged(false);
-    const std::uint32_t address = m_ctrlAddress.GetAddress();
+    const std::uint32_t address = m_displayAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());

@@ -10,8 +10,8 @@
 #include "core/gateway/WanAddress.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
+#include "gui/controls/AddressDisplay.h"
 #include "gui/controls/HyperLink.h"
-#include "gui/controls/IPAddressCtrl.h"
 #include "gui/controls/UrlListCtrl.h"
 #include "gui/pages/GatewayCheck.h"
 #include "gui/pages/PropertyPage.h"
@@ -79,7 +79,7 @@ private:
     int m_nParsedPages = 0;
     CUrlListCtrl m_listPages;
     QPushButton m_btnRun;
-    CIPAddressCtrl m_ctrlAddress;
+    CAddressDisplay m_displayAddress;
     CHyperLink m_linkReport;
     QLabel m_staticCount;
     QString m_strReportFile;

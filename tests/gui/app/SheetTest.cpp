@@ -1,6 +1,9 @@
-// The sheet between its pages: guarded tab switches, keys that must not close it, boxes owned by
-// it, and buttons that follow the other test's state.
+// The sheet between its pages: guarded tab switches, the keyboard's way through it, what screen
+// readers find in it, keys that must not close it, boxes owned by it, and buttons that follow the
+// other test's state.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +13,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <functional>
 
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
@@ -41,6 +45,18 @@ private:
 
     QTabWidget* Tabs() { return fixture->Sheet().findChild<QTabWidget*>("tabs"); }
     QLineEdit* Port() { return fixture->Sheet().RouterPage().findChild<QLineEdit*>("portEdit"); }
+    // The control that has the focus, as the test names it: the address by its own name, not its
+    // field's.
+    QString Focus() {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus == Tabs()->tabBar()) {
+            return QStringLiteral("tab bar");
+        }
+        if (qobject_cast<CIPAddressCtrl*>(focus->parentWidget()) != nullptr) {
+            focus = focus->parentWidget();
+        }
+        return focus->objectName();
+    }
 
 private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
@@ -74,7 +90,6 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes[0].text, QStringLiteral("Please enter an integer."));
         QCOMPARE(fixture->boxes[0].activeTab, QStringLiteral("Router"));
         QCOMPARE(fixture->boxes[0].shownPage, QStringLiteral("Router"));
-        QVERIFY(!sheet.StatusPage().IsInitialized());
 
         QTest::keyClicks(Port(), "80");
         fixture->ClickTab("Status");
@@ -84,6 +99,126 @@ private Q_SLOTS:
         QCOMPARE(fixture->ShownPage(), QStringLiteral("Polling"));
         fixture->ClickTab("About");
         QCOMPARE(watch.uninitialisedShows, QStringList());
+    }
+
+    // Tab goes from the tab bar through the page in front to Close and round again; Ctrl+Tab,
+    // Ctrl+PgDn and their reverses turn the tabs from any of those stops.
+    void keyboardGoesThroughEachPageAndTurnsTabsFromAnywhere() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QApplication::setActiveWindow(&sheet);
+        QCOMPARE(Focus(), QStringLiteral("loginEdit"));
+        const QList<QStringList> stops = {
+            {"loginEdit", "passwordEdit", "routerAddress", "portEdit"},
+            {"detectedAddress", "runButton", "reportLink", "pageList"},
+            {"pathEdit", "excludesEdit", "logEdit"},  // Open and Poll wait for a path
+            {"siteLink"}};
+        for (int page = 0; page < stops.size(); ++page) {
+            Tabs()->tabBar()->setFocus(Qt::TabFocusReason);
+            QStringList walked;
+            do {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                walked << Focus();
+            } while (walked.size() < 10 && Focus() != "tab bar");
+            QCOMPARE(walked, stops[page] + QStringList({"close", "tab bar"}));
+            const QString caption = Tabs()->tabText(page);
+            const QString next = Tabs()->tabText((page + 1) % Tabs()->count());
+            for (const QString& stop : walked) {
+                QWidget* widget = QApplication::focusWidget();
+                for (const auto& [forward, back] : {std::pair{Qt::Key_Tab, Qt::Key_PageUp},
+                                                    {Qt::Key_PageDown, Qt::Key_Backtab}}) {
+                    QTest::keyClick(QApplication::focusWidget(), forward, Qt::ControlModifier);
+                    QVERIFY2(fixture->ShownPage() == next, qPrintable(stop));
+                    QTest::keyClick(QApplication::focusWidget(), back,
+                                    back == Qt::Key_Backtab
+                                        ? Qt::ControlModifier | Qt::ShiftModifier
+                                        : Qt::ControlModifier);
+                    QVERIFY2(fixture->ShownPage() == caption, qPrintable(stop));
+                }
+                widget->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(widget, Qt::Key_Tab);
+            }
+            fixture->ClickTab(next);
+        }
+        QCOMPARE(fixture->boxes.size(), 0u);
+
+        fixture->ClickTab("Status");
+        sheet.StatusPage().OnAddressDetected("203.0.113.45");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(Focus(), QStringLiteral("detectedAddress"));
+        QCOMPARE(sheet.StatusPage().findChild<QLabel*>("detectedAddress")->selectedText(),
+                 QStringLiteral("203.0.113.45"));
+    }
+
+    // Before any other tab is opened, a screen reader finds every control that takes the focus
+    // named, the address fields told apart, the links as links it can press, the list named after
+    // its heading, and the real contents of the tabs not yet shown.
+    void screenReadersFindEachControlNamedInItsRole() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QHash<QString, QAccessibleInterface*> byName;
+        QStringList names;
+        QStringList unnamed;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            const QString name = node->text(QAccessible::Name);
+            names << name;
+            const QString id = node->object() ? node->object()->objectName() : QString();
+            if (!id.isEmpty()) {
+                byName.insert(id, node);
+            }
+            // A control whose focus goes to another is named through that one.
+            auto* widget = qobject_cast<QWidget*>(node->object());
+            const bool bProxied = widget != nullptr && widget->focusProxy() != nullptr;
+            if (node->state().focusable && !bProxied && node->role() != QAccessible::PageTabList &&
+                name.isEmpty() && node->relations(QAccessible::Label).isEmpty()) {
+                unnamed << id + " " + QString::number(node->role(), 16);
+            }
+            for (int i = 0; i < node->childCount(); ++i) {
+                walk(node->child(i));
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(&sheet));
+        QCOMPARE(unnamed, QStringList());
+        for (int i = 0; i < 4; ++i) {
+            QAccessibleInterface* field = byName.value(QStringLiteral("field%1").arg(i));
+            QVERIFY(field);
+            QCOMPARE(field->role(), QAccessible::EditableText);
+            QCOMPARE(field->text(QAccessible::Name),
+                     QStringLiteral("IP address, part %1 of 4").arg(i + 1));
+        }
+        QAccessibleInterface* list = byName.value("pageList");
+        QCOMPARE(list->role(), QAccessible::Table);
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("Path to status page"));
+        QVERIFY(names.contains("Path to status page"));
+        QVERIFY(!names.contains("1"));  // the heading before the list was set up
+        QVERIFY(!names.contains("<version>") && !names.contains("<copyright>"));
+        QVERIFY(names.contains("Copyright (C) 2026 Ravik"));
+
+        QAccessibleInterface* detected = byName.value("detectedAddress");
+        QCOMPARE(detected->role(), QAccessible::StaticText);
+        QVERIFY(detected->state().focusable && !detected->state().disabled);
+        QCOMPARE(detected->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
+                 QStringLiteral("Detected IP address:"));
+        sheet.StatusPage().OnAddressDetected("203.0.113.45");
+        QCOMPARE(detected->text(QAccessible::Name), QStringLiteral("203.0.113.45"));
+
+        const struct {
+            const char* id;
+            const char* name;
+            const char* description;
+        } links[] = {{"reportLink", "View parsed pages", ""},
+                     {"siteLink", "http://www.velmo.example", "http://www.velmo.example/"}};
+        for (const auto& expected : links) {
+            QAccessibleInterface* link = byName.value(expected.id);
+            QCOMPARE(link->role(), QAccessible::Link);
+            QCOMPARE(link->text(QAccessible::Name), QString::fromLatin1(expected.name));
+            QCOMPARE(link->text(QAccessible::Description),
+                     QString::fromLatin1(expected.description));
+            QVERIFY(link->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::pressAction()));
+        }
+        byName.value("siteLink")
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(fixture->opened, QStringList{"http://www.velmo.example/"});
     }
 
     // The font grows with the desktop's scale: at the default size no text is cut and the Router

@@ -82,7 +82,7 @@ private Q_SLOTS:
     void titleSiteLinkAndFixedTexts() {
         fixture->OpenSheet();
         CAboutPage& page = fixture->Sheet().AboutPage();
-        const QFont before = page.findChild<QGroupBox*>("titleFrame")->font();
+        const QFont before = page.font();
         fixture->ClickTab("About");
         auto* frame = page.findChild<QGroupBox*>("titleFrame");
         QCOMPARE(frame->title(), QStringLiteral("Velmo"));

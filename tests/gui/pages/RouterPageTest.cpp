@@ -52,7 +52,8 @@ private:
         Type(QString::fromLatin1(dotted));
     }
     // Plain characters are typed; {Name} presses Qt::Key_Name, {Paste=text} pastes with Ctrl+V and
-    // {Menu=text} with the context menu, {Click=n} clicks field n of the address.
+    // {Menu=text} with the context menu, {Undo} and {MenuUndo} undo likewise, {Click=n} clicks
+    // field n of the address.
     void Press(const QString& keys) {
         static const QRegularExpression token(QStringLiteral("\\{(\\w+)(?:=([^}]*))?\\}|(.)"),
                                               QRegularExpression::DotMatchesEverythingOption);
@@ -61,25 +62,18 @@ private:
             const QString name = match.captured(1);
             if (name.isEmpty()) {
                 QTest::keyClick(focus, match.captured(3).at(0).toLatin1());
-                continue;
-            }
-            if (name == "Click") {
+            } else if (name == "Click") {
                 QTest::mouseClick(Address()->Field(match.captured(2).toInt()), Qt::LeftButton);
-                continue;
-            }
-            QApplication::clipboard()->setText(match.captured(2));
-            if (name == "Paste") {
+            } else if (name == "Paste") {
+                QApplication::clipboard()->setText(match.captured(2));
                 QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
+            } else if (name == "Undo") {
+                QTest::keyClick(focus, Qt::Key_Z, Qt::ControlModifier);
             } else if (name == "Menu") {
-                QContextMenuEvent event(QContextMenuEvent::Keyboard, {1, 1},
-                                        focus->mapToGlobal(QPoint(1, 1)));
-                QApplication::sendEvent(focus, &event);
-                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-                QVERIFY2(menu, "the field shows a context menu");
-                auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
-                QVERIFY2(paste && paste->isEnabled(), "the menu offers Paste");
-                paste->trigger();
-                menu->close();
+                QApplication::clipboard()->setText(match.captured(2));
+                ChooseFromMenu(focus, "edit-paste");
+            } else if (name == "MenuUndo") {
+                ChooseFromMenu(focus, "edit-undo");
             } else {
                 const int key =
                     QMetaEnum::fromType<Qt::Key>().keyToValue(("Key_" + name).toLatin1());
@@ -87,6 +81,17 @@ private:
                 QTest::keyClick(focus, static_cast<Qt::Key>(key));
             }
         }
+    }
+    static void ChooseFromMenu(QWidget* focus, const char* action) {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, {1, 1},
+                                focus->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(focus, &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY2(menu, "the field shows a context menu");
+        auto* chosen = menu->findChild<QAction*>(QString::fromLatin1(action));
+        QVERIFY2(chosen && chosen->isEnabled(), action);
+        chosen->trigger();
+        menu->close();
     }
     void ReplaceText(QLineEdit* edit, const QString& text) {
         edit->selectAll();
@@ -160,18 +165,20 @@ private Q_SLOTS:
 
     // Each start: a blank control or a filled one (the first-run 127.0.0.1, or 10.0.0.138 whose
     // first field is short), entered by Tab, a click or Alt+I, which select the first field, or
-    // with the caret inside it.
+    // with the caret inside it; or an address that Run or Poll refused, the focus put on the
+    // control after message 106, with the window active or given back after the box.
     void typingOrPastingFillsTheFields_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("fields");
-        QTest::addColumn<int>("focus");  // the field that has it afterwards
+        QTest::addColumn<int>("focus");       // the field that has it afterwards
+        QTest::addColumn<QString>("effect");  // "beep", "tip" or none
         const auto row = [](const QString& start, const QString& entry, const QString& keys,
-                            const QString& fields, int focus) {
+                            const QString& fields, int focus, const QString& effect = {}) {
             QTest::addRow("%s %s %s", qPrintable(start.isEmpty() ? "blank" : start),
                           qPrintable(entry), qPrintable(keys))
-                << start << entry << keys << fields << focus;
+                << start << entry << keys << fields << focus << effect;
         };
         for (const QString& start : QStringList{"", "127.0.0.1", "10.0.0.138"}) {
             for (const QString& entry : QStringList{"tab", "click", "alt", "middle"}) {
@@ -186,7 +193,14 @@ private Q_SLOTS:
                 row(start, entry, "{Paste= 192.168.1.1 }", "192.168.1.1", 3);
             }
         }
-        row("", "tab", "300.1.1.1", "255.1.1.1", 3);
+        for (const QString& start : QStringList{"8.8.8.8", "1.1.1.1"}) {
+            for (const QString& entry :
+                 QStringList{"after message 106", "after message 106 via Poll", "box closed"}) {
+                row(start, entry, "192.168.1.1", "192.168.1.1", 3);
+            }
+        }
+        row("", "tab", "300.1.1.1", "255.1.1.1", 3, "tip");
+        row("", "tab", "192.168.100.2545", "192.168.100.254", 3);
         row("", "tab", "1..2.3.4", "1.2.3.4", 3);
         row("", "tab", "1{Right}2{Right}3{Right}4", "1.2.3.4", 3);
         row("", "tab", "12{Left}{Right}{Right}3", "12.3..", 1);
@@ -195,8 +209,19 @@ private Q_SLOTS:
         row("", "tab", "1.2{Backspace}{Backspace}{Backspace}5", "5...", 0);
         row("127.0.0.1", "tab", "{Click=2}{Paste=10.0.0.138}", "10.0.0.138", 3);
         row("127.0.0.1", "tab", "{Click=1}{Menu=192.168.1.1}", "192.168.1.1", 3);
-        row("", "tab", "{Paste=a1b2}", "12...", 0);
-        row("", "tab", "{Paste=19216811}", "192.168.11.", 2);
+        for (const QString& text : QStringList{"192.168.1.1:80", "http://192.168.1.1/",
+                                               "router 192.168.1.1, gateway 10.0.0.1"}) {
+            row("127.0.0.1", "tab", "{Paste=" + text + "}", "192.168.1.1", 3);
+        }
+        row("127.0.0.1", "tab", "{Paste=10.0.0.138 (router)}", "10.0.0.138", 3);
+        row("127.0.0.1", "tab", "{Paste=010.000.000.001}", "10.0.0.1", 3);
+        for (const QString& text :
+             QStringList{"1.2.3", "fe80::1", "a1b2", "19216811", "1.2.3.4.5", "1234.1.1.1"}) {
+            row("127.0.0.1", "tab", "{Paste=" + text + "}", "127.0.0.1", 0, "beep");
+        }
+        row("127.0.0.1", "tab", "{Paste=10.0.0.138}{Undo}", "127.0.0.1", 0);
+        row("127.0.0.1", "tab", "{Click=2}{Menu=10.0.0.138}{MenuUndo}", "127.0.0.1", 2);
+        row("127.0.0.1", "tab", "{Paste=10.0.0.138}{Backspace}{Undo}", "10.0.0.138", 3);
     }
     void typingOrPastingFillsTheFields() {
         QFETCH(QString, start);
@@ -204,8 +229,10 @@ private Q_SLOTS:
         QFETCH(QString, keys);
         QFETCH(QString, fields);
         QFETCH(int, focus);
-        fixture->OpenSheet();
-        QApplication::setActiveWindow(&fixture->Sheet());
+        QFETCH(QString, effect);
+        fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
+        CTestSheet& sheet = fixture->OpenSheet();
+        QApplication::setActiveWindow(&sheet);
         CIPAddressCtrl* control = Address();
         control->ClearAddress();
         for (const QString& part : start.split('.', Qt::SkipEmptyParts)) {
@@ -216,6 +243,20 @@ private Q_SLOTS:
             QTest::mouseClick(control->Field(0), Qt::LeftButton);
         } else if (entry == "alt") {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+        } else if (entry.startsWith("after") || entry == "box closed") {
+            const bool bPoll = entry.endsWith("Poll");
+            fixture->ClickTab(bPoll ? "Polling" : "Status");
+            QWidget box;  // up while the button's work runs, as a real box would be
+            if (entry == "box closed") {
+                box.show();
+                QApplication::setActiveWindow(&box);
+            }
+            QTest::mouseClick(bPoll ? sheet.PollingPage().findChild<QPushButton*>("pollButton")
+                                    : sheet.StatusPage().findChild<QPushButton*>("runButton"),
+                              Qt::LeftButton);
+            QApplication::setActiveWindow(&sheet);
+            QCOMPARE(fixture->boxes.at(0).text, kInvalidAddress);
+            QCOMPARE(fixture->ActiveTab(), QStringLiteral("Router"));
         } else {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -231,28 +272,40 @@ private Q_SLOTS:
         }
         QCOMPARE(texts.join('.'), fields);
         QCOMPARE(QApplication::focusWidget(), control->Field(focus));
+        QCOMPARE(fixture->beeps, effect == "beep" ? 1 : 0);
+        auto* tip = control->findChild<QLabel*>(QStringLiteral("rangeTip"));
+        QCOMPARE(tip != nullptr && tip->isVisible(), effect == "tip");
+        if (tip != nullptr) {
+            QCOMPARE(tip->text(), QStringLiteral("Each part is at most 255."));
+        }
     }
 
-    void detectedAddressStaysReadableWhenDisabled() {
-        fixture->OpenSheet();
+    // The detected address is a result to read and copy; the router address, an input, greys out
+    // like the others while a test runs.
+    void detectedAddressCanBeCopiedAndTheRouterAddressGreysOut() {
+        CTestSheet& sheet = fixture->OpenSheet();
+        QApplication::setActiveWindow(&sheet);
         fixture->ClickTab("Status");
-        auto* detected = fixture->Sheet().StatusPage().findChild<CIPAddressCtrl*>(
-            QStringLiteral("detectedAddress"));
-        QVERIFY(!detected->isEnabled());
-        detected->SetAddress(0xC0A80101u);
-        // Digits and dots come out dark, as enabled ones do, not washed out.
-        for (QWidget* part : detected->findChildren<QWidget*>()) {
-            const QImage image = part->grab().toImage();
-            int darkest = 255;
-            for (int y = 0; y < image.height(); ++y) {
-                for (int x = 0; x < image.width(); ++x) {
-                    darkest = std::min(darkest, qGray(image.pixel(x, y)));
-                }
-            }
-            QVERIFY2(darkest < 100, qPrintable(QString("%1 %2 darkest %3")
-                                                   .arg(part->metaObject()->className())
-                                                   .arg(part->objectName())
-                                                   .arg(darkest)));
+        auto* detected = sheet.StatusPage().findChild<CAddressDisplay*>("detectedAddress");
+        detected->SetAddress(0xCB00712Du);
+        sheet.StatusPage().findChild<QPushButton*>("runButton")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), detected);
+        QCOMPARE(detected->selectedText(), QStringLiteral("203.0.113.45"));
+        QApplication::clipboard()->clear();
+        QTest::keyClick(detected, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("203.0.113.45"));
+
+        sheet.RouterPage().EnableControls(false);
+        QVERIFY(detected->isEnabled());
+        const QPalette port = Edit("portEdit")->palette();
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(Address()->Field(i)->palette().color(QPalette::Disabled, QPalette::Text),
+                     port.color(QPalette::Disabled, QPalette::Text));
+        }
+        for (QLabel* dot : Address()->findChildren<QLabel*>()) {
+            QCOMPARE(dot->palette().color(QPalette::Disabled, QPalette::WindowText),
+                     port.color(QPalette::Disabled, QPalette::WindowText));
         }
     }
 

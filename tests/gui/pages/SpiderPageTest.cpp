@@ -82,7 +82,7 @@ private:
     CUrlListCtrl* List() { return Page().findChild<CUrlListCtrl*>("pageList"); }
     CHyperLink* Link() { return Page().findChild<CHyperLink*>("reportLink"); }
     QString Count() { return Page().findChild<QLabel*>("parsedCount")->text(); }
-    CIPAddressCtrl* Address() { return Page().findChild<CIPAddressCtrl*>("detectedAddress"); }
+    CAddressDisplay* Address() { return Page().findChild<CAddressDisplay*>("detectedAddress"); }
     QStringList Items() {
         QStringList items;
         for (int row = 0; row < List()->GetItemCount(); ++row) {
@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(Count(), QStringLiteral("0"));
         QCOMPARE(Link()->Text(), QStringLiteral("View parsed pages"));
         QCOMPARE(Link()->Target(), QString());
-        QVERIFY(!Address()->isEnabled());
+        QCOMPARE(Address()->text(), QString());
         QCOMPARE(List()->columnCount(), 1);
         QCOMPARE(List()->horizontalHeaderItem(0)->text(), QStringLiteral("Path to status page"));
         QVERIFY(List()->showGrid());
@@ -180,6 +180,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!Page().IsRunning(), 20000);
         QCOMPARE(Run()->text(), QStringLiteral("&Run"));
         QCOMPARE(Address()->GetAddress(), 0xCB00712Du);
+        QCOMPARE(Address()->text(), QStringLiteral("203.0.113.45"));
         QCOMPARE(Items(), QStringList{"/Status.htm"});
         QCOMPARE(Count(), QStringLiteral("4"));
         QVERIFY(List()->isEnabled() && Link()->isEnabled());
@@ -256,8 +257,7 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.at(0).text,
                  QStringLiteral("Unable to autodetect your external IP address. Please make sure "
                                 "that you are connected to the Internet."));
-        QCOMPARE(Address()->Field(0)->text() + "." + Address()->Field(3)->text(),
-                 QStringLiteral("0.0"));
+        QCOMPARE(Address()->text(), QStringLiteral("0.0.0.0"));
         QVERIFY(router->Requests().empty());
         QCOMPARE(Count(), QStringLiteral("0"));
     }
@@ -319,6 +319,7 @@ private Q_SLOTS:
         fixture->OpenSheet();
         Page().OnAddressDetected("not an address");
         QCOMPARE(Address()->GetAddress(), 0xFFFFFFFFu);
+        QCOMPARE(Address()->text(), QStringLiteral("255.255.255.255"));
     }
 
     void clickingAListedPathHandsItToThePollingTab() {

@@ -1,0 +1,28 @@
+#include "gui/controls/AddressDisplay.h"
+
+#include <QFocusEvent>
+
+CAddressDisplay::CAddressDisplay(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void CAddressDisplay::SetAddress(std::uint32_t address) {
+    m_nAddress = address;
+    setText(QStringLiteral("%1.%2.%3.%4")
+                .arg(address >> 24)
+                .arg((address >> 16) & 0xFF)
+                .arg((address >> 8) & 0xFF)
+                .arg(address & 0xFF));
+}
+
+void CAddressDisplay::focusInEvent(QFocusEvent* event) {
+    QLabel::focusInEvent(event);
+    // Reached by the keyboard, the whole address is selected, ready for Ctrl+C.
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::ShortcutFocusReason) {
+        setSelection(0, static_cast<int>(text().size()));
+    }
+}
