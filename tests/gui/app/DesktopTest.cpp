@@ -119,7 +119,8 @@ private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
     void init() {
         fixture = std::make_unique<CGuiFixture>();
-        fixture->polling.interval = std::chrono::milliseconds(5);
+        // Each read may take half the interval: long enough for a loopback read on a busy machine.
+        fixture->polling.interval = std::chrono::milliseconds(200);
         router = std::make_unique<CLoopbackServer>();
         fixture->Settings().WriteProfileInt("Router", "Port", router->Port());
         fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
