@@ -114,6 +114,7 @@ int Spider(const CommandLine& line) {
     if (line.externalAddress) {
         run.SetExternalAddress(*line.externalAddress);
     }
+    run.SetDeep(line.bDeep);
     {
         const CRunInterruption interruption(run);
         run.Run();
@@ -132,8 +133,8 @@ int Spider(const CommandLine& line) {
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
-        run.ParsedPages().ForEachPath([](const std::string& path) {
-            std::cout << "Parsed: " << EscapeControls(path) << '\n';
+        run.ParsedPages().ForEachPath([](const std::string& path, PageOrigin origin) {
+            std::cout << "Parsed: " << EscapeControls(path) << OriginMark(origin) << '\n';
             return true;
         });
     }
@@ -145,6 +146,9 @@ int Spider(const CommandLine& line) {
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
+    if (outcome == IDS_NO_STATUS_PAGE && !line.bDeep && sink.Parsed() > 0) {
+        std::cerr << "velmo-cli: a deeper search may find it: run again with --deep\n";
+    }
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
             return 0;

@@ -12,6 +12,18 @@ std::string SpiderParams::GetUrl() const {
     return url;
 }
 
+std::string_view OriginMark(PageOrigin origin) {
+    switch (origin) {
+        case PageOrigin::Link:
+            break;
+        case PageOrigin::Script:
+            return " (script)";
+        case PageOrigin::ScriptNotRequested:
+            return " (script, not requested)";
+    }
+    return {};
+}
+
 void CParsedPageList::Clear() {
     m_entries = {};
     m_tails = {};
@@ -23,18 +35,19 @@ bool CParsedPageList::CheckParsedPage(const std::string& path) {
     return CheckParsedPage(Intern(path, m_listed.empty() ? kNoPath : m_listed.back()));
 }
 
-bool CParsedPageList::CheckParsedPage(PathId id) {
+bool CParsedPageList::CheckParsedPage(PathId id, PageOrigin origin) {
     if (m_entries[id].bListed) {
         return true;
     }
     m_entries[id].bListed = true;
+    m_entries[id].origin = origin;
     m_listed.push_back(id);
     return false;
 }
 
-bool CParsedPageList::ForEachPath(const std::function<bool(const std::string&)>& visit) const {
+bool CParsedPageList::ForEachPath(const PathVisitor& visit) const {
     for (const PathId id : m_listed) {
-        if (!visit(Text(id))) {
+        if (!visit(Text(id), m_entries[id].origin)) {
             return false;
         }
     }

@@ -33,11 +33,14 @@ public:
     CSpiderRun& operator=(const CSpiderRun&) = delete;
 
     // Sets the params from the router target (the "%20" login rule applied, path "/", the low 16
-    // bits of the port) and clears the cancel flag and any given external address.
+    // bits of the port) and clears the cancel flag, any given external address and deep discovery.
     void Prepare(std::string_view login, std::string_view password, std::uint32_t address,
                  std::int32_t port);
     // The crawl looks for this address instead of asking the detector.
     void SetExternalAddress(std::string address);
+    // The crawl also follows what deep discovery finds in pages and scripts (CrawlContext::bDeep).
+    void SetDeep(bool bDeep) { m_bDeep = bDeep; }
+    bool IsDeep() const { return m_bDeep; }
 
     // Runs on a new worker thread; false when the thread cannot be created.
     bool Start();
@@ -72,6 +75,7 @@ private:
     SpiderSettings m_settings;
     SpiderParams m_params;
     bool m_bDetect = true;
+    bool m_bDeep = false;
     CParsedPageList m_parsed;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bShutdown{false};

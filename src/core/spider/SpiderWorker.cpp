@@ -24,6 +24,7 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup};
     crawl.lookupLimit = context.lookupLimit;
     crawl.lookupBudget = context.lookupBudget;
+    crawl.bDeep = context.bDeep;
     CrawlPage(params, crawl);
     params.pInternet = nullptr;
 }

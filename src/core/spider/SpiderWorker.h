@@ -20,6 +20,7 @@ struct SpiderRunContext {
     HostLookup lookup;  // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};
     std::chrono::milliseconds lookupBudget{15000};
+    bool bDeep = false;  // the crawl also follows what deep discovery finds
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.
