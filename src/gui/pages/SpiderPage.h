@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -14,17 +15,20 @@
 #include "gui/pages/RouterTarget.h"
 
 class CDesktop;
+class CSettingsStore;
 
 // The Status tab: runs and cancels the spider test, shows the detected address, the parsed-page
 // count and the pages that hold the address, hands a page to the Polling tab and opens the
 // parsed-pages report. The run's worker posts to `sink`, which hands the messages back to the
-// On… handlers below; `isPolling` tells whether Run must wait for polling to stop.
+// On… handlers below; `isPolling` tells whether Run must wait for polling to stop. Whether runs
+// search scripts too is kept in the settings.
 class CSpiderPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
-                CDesktop& desktop, std::function<bool()> isPolling, SpiderSettings settings = {});
+    CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScript& detector,
+                IRouterTarget& router, CDesktop& desktop, std::function<bool()> isPolling,
+                SpiderSettings spider = {});
     ~CSpiderPage() override;  // removes the report file
 
     bool OnInitDialog() override;
@@ -57,6 +61,7 @@ Q_SIGNALS:
     void runningChanged(bool bRunning);
 
 private:
+    CSettingsStore& m_settings;
     IRouterTarget& m_router;
     CDesktop& m_desktop;
     std::function<bool()> m_isPolling;
@@ -67,6 +72,7 @@ private:
     CIPAddressCtrl m_ctrlAddress;
     CHyperLink m_linkReport;
     QLabel m_staticCount;
+    QCheckBox m_chkDeep;
     QString m_strReportFile;
     CFoundPages m_found;
     CSpiderRun m_run;
