@@ -7,7 +7,6 @@
 #include <iterator>
 #include <list>
 #include <optional>
-#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -109,6 +108,7 @@ private:
     void Keep(PendingLink link);
     std::optional<Child> NextNewPage(Frame& frame);
     bool Take(PathId id, std::uint8_t ways);
+    void FollowSetAside(PathId script);
     void Enter(PathId page, std::uint8_t ways, const std::string& text);
     bool IsRouter(const std::string& url);
     void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes);
@@ -121,6 +121,8 @@ private:
     std::deque<Frame> m_stack;  // grows without moving the pages below
     // Where each kept path waits: its page's depth and its place in that page's list.
     std::unordered_map<PathId, std::pair<std::size_t, LinkList::iterator>> m_waiting;
+    // The links of each script that deep discovery alone loaded, until a link leads there too.
+    std::unordered_map<PathId, std::vector<PendingLink>> m_setAside;
 };
 
 void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes) {
@@ -160,15 +162,18 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
 }
 
 // Takes the links out of the text of the page on top of the stack, in the order they will be
-// followed, keeping only those that may still lead to a new page: those of a page (not of a script
-// that only deep discovery loaded), then, in a deep crawl, what deep discovery finds.
+// followed, keeping only those that may still lead to a new page, then, in a deep crawl, what deep
+// discovery finds. The links of a script that only deep discovery loaded (not `bPage`) are kept
+// aside: they are followed only once a link leads to the script too, as they would have been had
+// the script been read as a page.
 void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     Count(0, static_cast<std::ptrdiff_t>(text.size()));
     std::unordered_set<std::string> waitingOnNames;
+    std::vector<PendingLink> aside;
+    std::unordered_set<PathId> setAside;
     PathId previous = kNoPath;
     std::string value;
-    for (const LinkTag& link :
-         bPage ? std::span<const LinkTag>(kLinkTags) : std::span<const LinkTag>()) {
+    for (const LinkTag& link : kLinkTags) {
         const char* cursor = text.c_str();
         while (FindNextLink(cursor, link.tag, link.attribute, value)) {
             value = Trimmed(std::move(value));
@@ -176,8 +181,13 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
             std::uint16_t port = 0;
             if (StartsWithNoCase(value, "http://") && CrackUrlHost(value, host, port) &&
                 ClassicInetAddr(host) == kAddressNone && !m_names.IsKnown(host)) {
-                if (waitingOnNames.insert(value).second) {
+                if (!waitingOnNames.insert(value).second) {
+                    continue;
+                }
+                if (bPage) {
                     Keep({kNoPath, value});
+                } else {
+                    aside.push_back({kNoPath, value});
                 }
                 continue;
             }
@@ -188,17 +198,25 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
             }
             const PathId id = m_context.parsed.Intern(path, m_stack.back().page, previous);
             previous = id;
-            if (!m_context.parsed.IsListed(id)) {
+            if (!bPage) {
+                if (setAside.insert(id).second) {
+                    aside.push_back({id, {}});
+                }
+            } else if (!m_context.parsed.IsListed(id)) {
                 Keep({id, {}});
             } else if (m_context.bDeep) {
                 const PageOrigin origin = m_context.parsed.Origin(id);
                 if (origin == PageOrigin::Script) {
                     m_context.parsed.SetOrigin(id, PageOrigin::Link);
+                    FollowSetAside(id);
                 } else if (origin == PageOrigin::ScriptNotRequested) {
                     Keep({id, {}});  // a link leads there: followed as any link is
                 }
             }
         }
+    }
+    if (!aside.empty()) {
+        m_setAside.emplace(m_stack.back().page, std::move(aside));
     }
     if (m_context.bDeep) {
         TakeDeepLinks(text, bScript);
@@ -244,6 +262,19 @@ bool CWalk::IsRouter(const std::string& url) {
            (ClassicInetAddr(host) != kAddressNone || m_names.IsKnown(host)) &&
            ResolveHost(host, &address, m_lookup) && ntohl(address) == m_step.nRouterAddress &&
            port == m_step.nRouterPort;
+}
+
+// A link leads to a script that deep discovery alone had loaded: its links are followed from here.
+void CWalk::FollowSetAside(PathId script) {
+    const auto found = m_setAside.find(script);
+    if (found == m_setAside.end()) {
+        return;
+    }
+    std::vector<PendingLink> links = std::move(found->second);
+    m_setAside.erase(found);
+    for (PendingLink& link : links) {
+        Keep(std::move(link));
+    }
 }
 
 void CWalk::Keep(PendingLink link) {
@@ -314,6 +345,9 @@ bool CWalk::Take(PathId id, std::uint8_t ways) {
     if (bByLink && m_context.bDeep) {
         const PageOrigin origin = parsed.Origin(id);
         parsed.SetOrigin(id, PageOrigin::Link);
+        if (origin == PageOrigin::Script) {
+            FollowSetAside(id);
+        }
         return origin == PageOrigin::ScriptNotRequested;
     }
     return false;

@@ -44,8 +44,9 @@ struct CrawlContext {
 //
 // With bDeep, each page yields after its links what deep discovery finds in it (see ScriptScan.h),
 // in document order, into the same walk: the same list, order and cancel, each path requested at
-// most once. A script loaded that way is searched for the address and for names, not for links;
-// names in it are resolved against the page that loaded it, as a browser does. A name found only
+// most once. A script loaded that way is searched for the address and for names; its links are
+// followed only if a link leads to the script too. Names in a script are resolved against the page
+// that loaded it, as a browser does. A name found only
 // so whose last segment suggests an action (NamesAnAction) is listed but never requested, unless a
 // link leads there too; absolute URLs in what deep discovery finds are followed only to a router
 // named by its address or by a name the run has looked up already for a link.
