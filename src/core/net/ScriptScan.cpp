@@ -72,15 +72,6 @@ bool IsOneOf(std::string_view word, const std::string_view (&words)[N]) {
     return false;
 }
 
-bool ContainsNoCase(std::string_view text, std::string_view word) {
-    for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
-        if (EqualsNoCase(text.substr(at, word.size()), word)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Where `key` next stands at or after `from`, letter case aside, or npos.
 std::size_t FindNoCase(std::string_view text, std::string_view key, std::size_t from) {
     while (from < text.size()) {
@@ -133,7 +124,10 @@ std::string RemoveDotSegments(std::string_view in) {
 std::string Normalized(std::string_view path) {
     path = path.substr(0, path.find('#'));
     const std::size_t query = path.find('?');
-    std::string out = RemoveDotSegments(path.substr(0, query));
+    const std::string_view part = path.substr(0, query);
+    // Every segment follows a "/", so without "/." there is none to remove.
+    std::string out =
+        part.find("/.") == std::string_view::npos ? std::string(part) : RemoveDotSegments(part);
     if (out.empty()) {
         out = "/";
     }
@@ -182,8 +176,27 @@ std::string_view RefreshTarget(std::string_view content) {
     return content;
 }
 
+// How the script scanner sees each byte.
+enum ScriptChar : std::uint8_t { kCode, kBlank, kQuote };
+
+constexpr std::array<std::uint8_t, 256> kScriptChars = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (const char c : std::string_view(" \t\r\n\f\v")) {
+        table[static_cast<unsigned char>(c)] = kBlank;
+    }
+    for (const char c : std::string_view("\"'`")) {
+        table[static_cast<unsigned char>(c)] = kQuote;
+    }
+    return table;
+}();
+
+constexpr bool IsWordChar(char c) {
+    return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '_' || c == '$';
+}
+
 // One pass over script text, keeping track of just enough of the language to tell strings from
-// comments and regular expressions.
+// comments and regular expressions. Code between them is only stepped over: what stood last before
+// a slash is looked at when a slash comes.
 class CScriptScanner {
 public:
     CScriptScanner(std::string_view script, const NameVisitor& visit)
@@ -191,45 +204,71 @@ public:
 
     void Run() {
         while (m_at < m_text.size()) {
+            const std::size_t next = NextQuoteOrSlash(m_at);
+            for (std::size_t at = next; at > m_at; --at) {
+                if (kScriptChars[static_cast<unsigned char>(m_text[at - 1])] != kBlank) {
+                    m_last = at - 1;
+                    break;
+                }
+            }
+            m_at = next;
+            if (m_at == m_text.size()) {
+                return;
+            }
             const char c = m_text[m_at];
-            if (c == '"' || c == '\'' || c == '`') {
-                String(c);
-                m_bOperand = true;
-            } else if (c == '/') {
+            if (c == '/') {
                 Slash();
-            } else if (IsSpace(c)) {
-                ++m_at;
-            } else if (IsAsciiLetter(c) || c == '_' || c == '$') {
-                Word();
             } else {
-                // A closing bracket or a number ends an operand; any other sign starts one.
-                m_bOperand = c == ')' || c == ']' || IsAsciiDigit(c) || c == '.';
-                ++m_at;
+                String(c);
+                m_last = kOperand;
             }
         }
     }
 
 private:
+    static constexpr std::size_t kNothing = std::string_view::npos;
+    static constexpr std::size_t kOperand = kNothing - 1;  // a string or regular expression
+
+    // Where the next quote or slash stands at or after `from`, or the end: eight bytes at a time,
+    // since most of a script is code that only needs stepping over.
+    std::size_t NextQuoteOrSlash(std::size_t from) const {
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        constexpr std::uint64_t kHighs = 0x8080808080808080u;
+        const auto holds = [](std::uint64_t word, unsigned char c) {
+            const std::uint64_t diff = word ^ (kOnes * c);
+            return (diff - kOnes) & ~diff & kHighs;
+        };
+        while (from + 8 <= m_text.size()) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, m_text.data() + from, sizeof word);
+            if ((holds(word, '"') | holds(word, '\'') | holds(word, '`') | holds(word, '/')) != 0) {
+                break;
+            }
+            from += 8;
+        }
+        while (from < m_text.size() &&
+               kScriptChars[static_cast<unsigned char>(m_text[from])] != kQuote &&
+               m_text[from] != '/') {
+            ++from;
+        }
+        return from;
+    }
+
     void String(char quote) {
         std::size_t piece = ++m_at;
         while (m_at < m_text.size()) {
             const char c = m_text[m_at];
+            if (IsNameChar(c)) {
+                ++m_at;
+                continue;
+            }
+            Piece(piece, m_at);
             if (c == quote || (c == '\n' && quote != '`')) {
-                Piece(piece, m_at);
                 ++m_at;
                 return;
             }
-            if (c == '\\') {
-                Piece(piece, m_at);
-                m_at = std::min(m_text.size(), m_at + 2);
-                piece = m_at;
-                continue;
-            }
-            if (!IsNameChar(c)) {
-                Piece(piece, m_at);
-                piece = m_at + 1;
-            }
-            ++m_at;
+            m_at = c == '\\' ? std::min(m_text.size(), m_at + 2) : m_at + 1;
+            piece = m_at;
         }
         Piece(piece, m_at);
     }
@@ -251,13 +290,42 @@ private:
         } else if (next == '*') {
             const std::size_t end = m_text.find("*/", m_at + 2);
             m_at = end == std::string_view::npos ? m_text.size() : end + 2;
-        } else if (m_bOperand) {
-            ++m_at;  // a division
-            m_bOperand = false;
+        } else if (EndsOperand()) {
+            m_last = m_at++;  // a division
         } else {
             RegularExpression();
-            m_bOperand = true;
+            m_last = kOperand;
         }
+    }
+
+    // Whether what stands last ends an operand, so that a slash after it divides: a name, a
+    // number, a closing bracket, a string; not an operator, an opening bracket, or a word such as
+    // "return" after which an expression begins.
+    bool EndsOperand() const {
+        if (m_last == kOperand) {
+            return true;
+        }
+        if (m_last == kNothing) {
+            return false;
+        }
+        const char c = m_text[m_last];
+        if (!IsWordChar(c)) {
+            return c == ')' || c == ']' || c == '.';
+        }
+        std::size_t start = m_last;
+        while (start > 0 && IsWordChar(m_text[start - 1])) {
+            --start;
+        }
+        static constexpr std::string_view kBeforeExpression[] = {
+            "return", "typeof", "case", "do",    "else",       "in",    "of",
+            "new",    "delete", "void", "throw", "instanceof", "yield", "await"};
+        const std::string_view word = m_text.substr(start, m_last + 1 - start);
+        for (const std::string_view keyword : kBeforeExpression) {
+            if (word == keyword) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Passed over up to its closing slash, or the end of the line when it has none.
@@ -280,29 +348,10 @@ private:
         }
     }
 
-    void Word() {
-        const std::size_t start = m_at;
-        while (m_at < m_text.size() && (IsAsciiLetter(m_text[m_at]) || IsAsciiDigit(m_text[m_at]) ||
-                                        m_text[m_at] == '_' || m_text[m_at] == '$')) {
-            ++m_at;
-        }
-        // After these words a slash starts a regular expression, after any other a division.
-        static constexpr std::string_view kBeforeExpression[] = {
-            "return", "typeof", "case", "do",    "else",       "in",    "of",
-            "new",    "delete", "void", "throw", "instanceof", "yield", "await"};
-        const std::string_view word = m_text.substr(start, m_at - start);
-        m_bOperand = true;
-        for (const std::string_view keyword : kBeforeExpression) {
-            if (word == keyword) {
-                m_bOperand = false;
-            }
-        }
-    }
-
     std::string_view m_text;
     const NameVisitor& m_visit;
     std::size_t m_at = 0;
-    bool m_bOperand = false;  // what stands last is an operand, so a slash divides
+    std::size_t m_last = kNothing;  // where the last code byte stands, or kOperand
 };
 
 // One pass over an HTML page, tag by tag.
@@ -450,10 +499,10 @@ bool IsScriptPath(std::string_view path) {
 bool NamesAnAction(std::string_view path) {
     path = path.substr(0, path.find('#'));  // never sent
     const std::size_t slash = path.substr(0, path.find('?')).rfind('/');
-    const std::string_view segment =
-        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::string segment =
+        AsciiLowered(std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)));
     for (const std::string_view word : kActionWords) {
-        if (ContainsNoCase(segment, word)) {
+        if (segment.find(word) != std::string::npos) {
             return true;
         }
     }
@@ -463,7 +512,9 @@ bool NamesAnAction(std::string_view path) {
 std::string ResolveBrowserPath(std::string_view base, std::string_view reference,
                                const RouterCheck& isRouter) {
     std::string text(Trimmed(reference));
-    std::erase_if(text, [](char c) { return c == '\t' || c == '\r' || c == '\n'; });
+    if (text.find_first_of("\t\r\n") != std::string::npos) {
+        std::erase_if(text, [](char c) { return c == '\t' || c == '\r' || c == '\n'; });
+    }
     if (text.empty() || text.front() == '#') {
         return {};
     }

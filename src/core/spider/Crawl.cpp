@@ -240,8 +240,8 @@ void CWalk::TakeDeepLinks(const std::string& text, bool bScript) {
             return;
         }
         std::uint8_t ways = kind == DeepLinkKind::Script ? kAsScript : 0;
-        if (NamesAnAction(path)) {
-            ways |= kAction;
+        if (!m_waiting.contains(id) && NamesAnAction(path)) {
+            ways |= kAction;  // one waiting has it already
         }
         Keep({id, {}, ways});
     };

@@ -84,6 +84,26 @@ std::string CParsedPageList::Text(PathId id) const {
     return text;
 }
 
+bool CParsedPageList::Equals(PathId id, std::string_view path) const {
+    const Entry& entry = m_entries[id];
+    if (path.size() != std::size_t{entry.keep} + entry.tailLength) {
+        return false;
+    }
+    // The same walk as Text's, comparing each piece where it stands instead of copying it.
+    std::size_t end = path.size();
+    for (PathId at = id; at != kNoPath && end != 0; at = m_entries[at].base) {
+        const Entry& piece = m_entries[at];
+        if (end > piece.keep) {
+            if (path.substr(piece.keep, end - piece.keep) !=
+                std::string_view(m_tails.data() + piece.tail, end - piece.keep)) {
+                return false;
+            }
+            end = piece.keep;
+        }
+    }
+    return end == 0;
+}
+
 CParsedPageList::PathId CParsedPageList::Find(std::string_view path, std::size_t hash) const {
     if (m_slots.empty()) {
         return kNoPath;
@@ -91,7 +111,7 @@ CParsedPageList::PathId CParsedPageList::Find(std::string_view path, std::size_t
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const PathId id = m_slots[slot];
-        if (id == kNoPath || (m_entries[id].hash == hash && Text(id) == path)) {
+        if (id == kNoPath || (m_entries[id].hash == hash && Equals(id, path))) {
             return id;
         }
     }

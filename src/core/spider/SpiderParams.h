@@ -103,6 +103,7 @@ private:
     };
 
     PathId Find(std::string_view path, std::size_t hash) const;
+    bool Equals(PathId id, std::string_view path) const;
     void Index(PathId id);
     void Place(PathId id);
 
