@@ -57,10 +57,11 @@ BENCHMARK(ParseAddress);
 // A page with a 60 KiB menu script in the style of bench/deep.sh: 150 entries in folders, and the
 // code around such trees.
 std::string MenuPage() {
-    std::string page = "<html><head><script type=\"text/javascript\">\n"
-                       "function generateDocEntry(icon, label, page, target) {\n"
-                       "    var s = '<a href=\"javascript:go(\\'' + page + '\\')\">' + label;\n"
-                       "    return s.replace(/&/g, '&amp;').replace(/\"/g, '&quot;');\n}\n";
+    std::string page =
+        "<html><head><script type=\"text/javascript\">\n"
+        "function generateDocEntry(icon, label, page, target) {\n"
+        "    var s = '<a href=\"javascript:go(\\'' + page + '\\')\">' + label;\n"
+        "    return s.replace(/&/g, '&amp;').replace(/\"/g, '&quot;');\n}\n";
     for (int entry = 0; entry < 150; ++entry) {
         if (entry % 10 == 0) {
             page += "if (mode != 'AP') {\n    aux1 = appendChild(foldersTree, leafNode(\"Folder " +
@@ -89,8 +90,8 @@ void ScanLinks(benchmark::State& state) {
     const std::string page = MenuPage();
     std::string value;
     for (auto _ : state) {
-        for (const auto& [tag, attribute] : {std::pair{"a", "href"}, {"frame", "src"},
-                                             {"form", "action"}}) {
+        for (const auto& [tag, attribute] :
+             {std::pair{"a", "href"}, {"frame", "src"}, {"form", "action"}}) {
             const char* cursor = page.c_str();
             while (FindNextLink(cursor, tag, attribute, value)) {
                 benchmark::DoNotOptimize(value);
