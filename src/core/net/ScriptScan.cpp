@@ -1,6 +1,8 @@
 #include "core/net/ScriptScan.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "core/text/Ascii.h"
