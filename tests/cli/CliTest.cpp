@@ -213,19 +213,30 @@ TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
     EXPECT_NE(failed.err.find("Unable to autodetect"), std::string::npos);
 }
 
+// Plain, and deep in a script that only deep discovery reads.
 TEST_F(CliTest, InterruptCancelsTheRun) {
     router.Serve("/", 200, "<a href=slow.htm>");
     router.Serve("/slow.htm", CLoopbackServer::Stalling());
-    const ProcessResult run =
-        RunCli({"spider", Router(), "--external-address", "203.0.113.45"}, {}, [&](pid_t pid) {
-            EXPECT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
-                << "the crawl never reached the stalling page";
-            kill(pid, SIGINT);
-        });
-    EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.Lines().back(), "The test was cancelled");
-    EXPECT_NE(std::find(run.Lines().begin(), run.Lines().end(), "Parsed pages: 1"),
-              run.Lines().end());
+    CLoopbackServer scripted;
+    scripted.Serve("/", 200, "<script src=slow.js></script>");
+    scripted.Serve("/slow.js", CLoopbackServer::Stalling());
+    const std::pair<const CLoopbackServer*, const char*> runs[] = {{&router, "--list-parsed"},
+                                                                   {&scripted, "--deep"}};
+    for (const auto& [server, option] : runs) {
+        const ProcessResult run =
+            RunCli({"spider", "127.0.0.1:" + std::to_string(server->Port()), "--external-address",
+                    "203.0.113.45", option},
+                   {}, [&](pid_t pid) {
+                       EXPECT_TRUE(WaitUntil([&] { return server->Requests().size() >= 2; }))
+                           << "the crawl never reached the stalling page";
+                       kill(pid, SIGINT);
+                   });
+        EXPECT_EQ(run.status, 3) << option;
+        EXPECT_EQ(run.Lines().back(), "The test was cancelled") << option;
+        EXPECT_NE(std::find(run.Lines().begin(), run.Lines().end(), "Parsed pages: 1"),
+                  run.Lines().end())
+            << option;
+    }
 }
 
 TEST_F(CliTest, ReportIsWrittenEscaped) {
