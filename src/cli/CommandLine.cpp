@@ -317,6 +317,9 @@ private:
             ->type_name("ADDRESS");
         spider->add_flag("--list-parsed", m_line.bListParsed,
                          "print \"Parsed: PATH\" for every page read");
+        spider->add_flag("--deep", m_line.bDeep,
+                         "also follow frames, scripts and refresh targets, and page names in "
+                         "script text");
         Optional(spider, "--report", m_line.report,
                  "write the report of the pages read to FILE, a new file or a regular one")
             ->type_name("FILE");

@@ -32,6 +32,7 @@ struct CommandLine {
     std::optional<long> count;
     std::optional<std::string> onChange;  // run through /bin/sh -c when the address changes
     bool bListParsed = false;
+    bool bDeep = false;
     bool bAllowReserved = false;
     bool bEach = false;
     bool bGateway = false;       // poll the gateway instead of a page

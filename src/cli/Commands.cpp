@@ -145,6 +145,7 @@ int Spider(const CommandLine& line) {
     if (line.externalAddress) {
         run.SetExternalAddress(*line.externalAddress);
     }
+    run.SetDeep(line.bDeep);
     run.Run();
 
     if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
@@ -160,8 +161,8 @@ int Spider(const CommandLine& line) {
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
-        run.ParsedPages().ForEachPath([](const std::string& path) {
-            std::cout << "Parsed: " << EscapeControls(path) << '\n';
+        run.ParsedPages().ForEachPath([](const std::string& path, PageOrigin origin) {
+            std::cout << "Parsed: " << EscapeControls(path) << OriginMark(origin) << '\n';
             return true;
         });
     }
@@ -170,6 +171,9 @@ int Spider(const CommandLine& line) {
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
+    if (outcome == IDS_NO_STATUS_PAGE && !line.bDeep && sink.Parsed() > 0) {
+        std::cerr << "velmo-cli: a deeper search may find it: run again with --deep\n";
+    }
     if (outcome == IDS_NO_STATUS_PAGE) {
         ExplainNoStatusPage(line, router.address, address, wanNote);
     }

@@ -90,16 +90,30 @@ protected:
 using Lines = std::vector<std::string>;
 
 TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
-    router.Serve("/", 200, "<a href=Status.htm> <a href=status.htm> <a href=other.htm>");
+    router.Serve("/", 200,
+                 "<a href=Status.htm> <a href=status.htm> <a href=other.htm> "
+                 "<script>go('menu/st.asp'); go('logout.asp')</script>");
     router.Serve("/Status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/status.htm", 200, "WAN 203.0.113.45");
     router.Serve("/other.htm", 200, "LAN only");
+    router.Serve("/menu/st.asp", 200, "WAN 203.0.113.45");
     const ProcessResult run =
         RunCli({"spider", Router(), "--detect-url", detection.Url("/"), "--list-parsed"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.Lines(),
               (Lines{"Detected IP address: 203.0.113.45", "Found: /Status.htm", "Parsed pages: 4",
                      "Parsed: /Status.htm", "Parsed: /status.htm", "Parsed: /other.htm",
+                     "A status page was identified. Please select a path and click the Polling "
+                     "tab."}));
+
+    const ProcessResult deep =
+        RunCli({"spider", Router(), "--detect-url", detection.Url("/"), "--list-parsed", "--deep"});
+    EXPECT_EQ(deep.status, 0) << deep.err;
+    EXPECT_EQ(deep.Lines(),
+              (Lines{"Detected IP address: 203.0.113.45", "Found: /Status.htm",
+                     "Found: /menu/st.asp", "Parsed pages: 5", "Parsed: /Status.htm",
+                     "Parsed: /status.htm", "Parsed: /other.htm", "Parsed: /menu/st.asp (script)",
+                     "Parsed: /logout.asp (script, not requested)",
                      "A status page was identified. Please select a path and click the Polling "
                      "tab."}));
 }
@@ -109,7 +123,13 @@ TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
     const ProcessResult none = RunCli({"spider", Router(), "--external-address", "198.51.100.7"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.Lines().back(), "Unable to identify the status page");
+    EXPECT_EQ(none.err, "velmo-cli: a deeper search may find it: run again with --deep\n");
     EXPECT_TRUE(detection.Requests().empty());
+    const ProcessResult deepNone =
+        RunCli({"spider", Router(), "--external-address", "198.51.100.7", "--deep"});
+    EXPECT_EQ(deepNone.status, 1);
+    EXPECT_EQ(deepNone.Lines().back(), "Unable to identify the status page");
+    EXPECT_EQ(deepNone.err, "");
 
     detection.Serve("/", 200, "no address");
     const ProcessResult undetected =
@@ -124,6 +144,7 @@ TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
         RunCli({"spider", "127.0.0.1:1", "--external-address", "198.51.100.7"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("no page could be read"), std::string::npos);
+    EXPECT_EQ(refused.err.find("--deep"), std::string::npos) << "nothing to search deeper";
 }
 
 TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
@@ -343,6 +364,9 @@ TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
     detection.Serve("/slow", CLoopbackServer::Stalling());
     router.Serve("/", 200, "<a href=slow>");
     router.Serve("/slow", CLoopbackServer::Stalling());
+    CLoopbackServer scripted;  // a script only deep discovery reads
+    scripted.Serve("/", 200, "<script src=slow></script>");
+    scripted.Serve("/slow", CLoopbackServer::Stalling());
     const struct {
         const char* name;
         std::vector<std::string> args;
@@ -356,6 +380,11 @@ TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
         {"spider crawling",
          {"spider", Router(), "--external-address", "203.0.113.45"},
          router,
+         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "The test was cancelled"}},
+        {"spider deep",
+         {"spider", "127.0.0.1:" + std::to_string(scripted.Port()), "--external-address",
+          "203.0.113.45", "--deep"},
+         scripted,
          {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "The test was cancelled"}},
         {"detect", {"detect", "--detect-url", detection.Url("/slow")}, detection, {}},
         {"detect --each",

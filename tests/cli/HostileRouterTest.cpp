@@ -114,7 +114,7 @@ const Case kCases[] = {
      {"Detected IP address: 203.0.113.45", "Parsed pages: 6", "Parsed: /a%0Db.htm",
       "Parsed: /c%0AX-Injected: 1", "Parsed: /e%1B.htm", "Parsed: /../up.htm", "Parsed: /f.htm",
       "Unable to identify the status page"},
-     ""},
+     "velmo-cli: a deeper search may find it: run again with --deep\n"},
     // A page's text is let go once its links are taken, however deep the chain.
     {"DeepChainOfBigPages",
      {"spider", "{chain}", "--external-address", "203.0.113.45"},

@@ -12,7 +12,7 @@
 // Crawls the loopback router on `port` from "/" on a fresh Internet handle, as a run does once the
 // external address is known.
 inline void CrawlLoopbackRouter(std::uint16_t port, const std::string& externalAddress,
-                                CParsedPageList& parsed, CRecordingSink& sink) {
+                                CParsedPageList& parsed, CRecordingSink& sink, bool bDeep = false) {
     InternetHandle internet = OpenInternetHandle();
     SpiderParams params;
     params.strExternalAddress = externalAddress;
@@ -23,5 +23,6 @@ inline void CrawlLoopbackRouter(std::uint16_t port, const std::string& externalA
     std::atomic<bool> cancel{false};
     const HostLookup lookup = TestHostLookup();
     CrawlContext context{parsed, sink, cancel, lookup};
+    context.bDeep = bDeep;
     CrawlPage(params, context);
 }

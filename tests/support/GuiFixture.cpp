@@ -48,9 +48,10 @@ CGuiFixture::~CGuiFixture() {
     m_sheet.reset();
 }
 
-void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) {
+void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
+                              const QString& detail) {
     boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
-                     m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr});
+                     m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr, detail});
 }
 
 bool CGuiFixture::Open(const QString& target) {

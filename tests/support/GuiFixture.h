@@ -29,6 +29,7 @@ public:
         QString activeTab;  // the sheet's tab when the box came up
         QString shownPage;  // the caption of the page visible then
         QWidget* window;    // the window the box belongs to
+        QString detail;     // the note below the text
     };
 
     // Builds the sheet, as start-up does, and shows it.
@@ -58,7 +59,8 @@ public:
     int beeps = 0;
     bool bOpenSucceeds = true;
 
-    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
+    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
+                     const QString& detail = {}) override;
     bool Open(const QString& target) override;
     void Beep() override { ++beeps; }
 

@@ -25,6 +25,11 @@ public:
         m_messages.push_back("SKIPPED " + std::to_string(count));
     }
 
+    void Clear() {
+        std::lock_guard lock(m_mutex);
+        m_messages.clear();
+    }
+
     std::vector<std::string> Messages() const {
         std::lock_guard lock(m_mutex);
         return m_messages;

@@ -35,15 +35,23 @@ std::string ParsedPagesReportHead() {
            "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n<p>\r\n";
 }
 
-void AppendParsedPagesReportLine(std::string& out, std::string_view path) {
+void AppendParsedPagesReportLine(std::string& out, std::string_view path, PageOrigin origin) {
     out += EscapeHtml(path);
+    out += OriginMark(origin);
     out += "<br>\r\n";
 }
 
-std::string ParsedPagesReportFoot() {
+std::string ParsedPagesReportFoot(bool bMarked) {
     CModuleVersion version;
     version.LoadVersion(nullptr);
-    return "</p>\r\n<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
+    std::string foot = "</p>\r\n";
+    if (bMarked) {
+        foot +=
+            "<p>(script): found only by the search of scripts, frames and refresh targets, not "
+            "through a link. (script, not requested): found so, and not requested, because its "
+            "name suggests an action such as a restart or a log-out.</p>\r\n";
+    }
+    return foot + "<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
            "</p>\r\n</body>\r\n</html>";
 }
 

@@ -4,15 +4,19 @@
 #include <string_view>
 #include <vector>
 
+#include "core/spider/SpiderParams.h"
+
 // The HTML report of every parsed page: title, heading, one line per path, the legal notice. It is
 // made of a head, one line per path and a foot, so that a list of any length can stream through.
 // Paths and notice are escaped: a router page can put neither markup nor control bytes into the
 // report, and the document is UTF-8 whatever bytes the router sent.
 
 std::string ParsedPagesReportHead();
-// The line of one path, appended to `out`.
-void AppendParsedPagesReportLine(std::string& out, std::string_view path);
-std::string ParsedPagesReportFoot();
+// The line of one path, appended to `out`, marked when only deep discovery reached the page.
+void AppendParsedPagesReportLine(std::string& out, std::string_view path,
+                                 PageOrigin origin = PageOrigin::Link);
+// With `bMarked`, a note before the legal notice says what the marks mean.
+std::string ParsedPagesReportFoot(bool bMarked = false);
 
 // Head, lines and foot as one text.
 std::string BuildParsedPagesReport(const std::vector<std::string>& paths);

@@ -146,13 +146,15 @@ bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& page
         path, mode,
         [&pages, stop](CReportWriter& writer) {
             std::string line;
+            bool bMarked = false;
             return writer.Write(ParsedPagesReportHead()) &&
-                   pages.ForEachPath([&](const std::string& page) {
+                   pages.ForEachPath([&](const std::string& page, PageOrigin origin) {
                        line.clear();
-                       AppendParsedPagesReportLine(line, page);
+                       AppendParsedPagesReportLine(line, page, origin);
+                       bMarked = bMarked || origin != PageOrigin::Link;
                        return (stop == nullptr || !stop->load()) && writer.Write(line);
                    }) &&
-                   writer.Write(ParsedPagesReportFoot());
+                   writer.Write(ParsedPagesReportFoot(bMarked));
         },
         error);
 }

@@ -17,6 +17,7 @@
 #include "core/net/InetAddr.h"
 #include "core/net/LinkExtraction.h"
 #include "core/net/RouterUrl.h"
+#include "core/net/ScriptScan.h"
 #include "core/text/Ascii.h"
 
 namespace {
@@ -52,18 +53,33 @@ std::string ReplaceOnce(const std::string& text, std::string_view what) {
 using PathId = CParsedPageList::PathId;
 constexpr PathId kNoPath = CParsedPageList::kNoPath;
 
+// How a link still to follow was met; one met several ways keeps every way.
+enum LinkWay : std::uint8_t {
+    kByLink = 1,    // a link the crawl takes; without it, only deep discovery found it
+    kAsScript = 2,  // loaded by a script tag
+    kAction = 4,    // its name suggests an action, so deep discovery alone never requests it
+};
+
 // A link still to follow: a path kept in the parsed-page list, or, when its host name has not been
 // looked up yet, the link text itself, resolved only when its turn comes.
 struct PendingLink {
     PathId path = kNoPath;
     std::string text;
+    std::uint8_t ways = kByLink;
 };
 using LinkList = std::list<PendingLink>;
 
 // One page whose links are being followed.
 struct Frame {
     PathId page;
+    PathId base;  // the page that names in it are resolved against: a script's is its loader's
     LinkList links;
+};
+
+// A page whose turn has come, and how it was met.
+struct Child {
+    PathId page;
+    std::uint8_t ways;
 };
 
 void ReportFetchFailure(const SpiderParams& params, CrawlContext& context) {
@@ -80,24 +96,33 @@ public:
                   CAbortSignal(&context.cancel)),
           m_lookup([this](const std::string& name, std::uint32_t& address) {
               return m_names.Lookup(name, address);
-          }) {}
+          }),
+          m_isRouter([this](const std::string& url) { return IsRouter(url); }) {}
 
     void Run();
 
 private:
     std::optional<std::string> FetchPage(PathId page);
-    void TakeLinks(const std::string& text);
+    void TakeLinks(const std::string& text, bool bPage, bool bScript);
+    void TakeDeepLinks(const std::string& text, bool bScript);
     void Keep(PendingLink link);
-    std::optional<PathId> NextNewPage(Frame& frame);
+    std::optional<Child> NextNewPage(Frame& frame);
+    bool Take(PathId id, std::uint8_t ways);
+    void FollowSetAside(PathId script);
+    void Enter(PathId page, std::uint8_t ways, const std::string& text);
+    bool IsRouter(const std::string& url);
     void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes);
 
     SpiderParams m_step;  // the params of the page in hand; only the path changes
     CrawlContext& m_context;
     CHostNames m_names;
     HostLookup m_lookup;
+    RouterCheck m_isRouter;
     std::deque<Frame> m_stack;  // grows without moving the pages below
     // Where each kept path waits: its page's depth and its place in that page's list.
     std::unordered_map<PathId, std::pair<std::size_t, LinkList::iterator>> m_waiting;
+    // The links of each script that deep discovery alone loaded, until a link leads there too.
+    std::unordered_map<PathId, std::vector<PendingLink>> m_setAside;
 };
 
 void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes) {
@@ -140,10 +165,15 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
 }
 
 // Takes the links out of the text of the page on top of the stack, in the order they will be
-// followed, keeping only those that may still lead to a new page.
-void CWalk::TakeLinks(const std::string& text) {
+// followed, keeping only those that may still lead to a new page, then, in a deep crawl, what deep
+// discovery finds. The links of a script that only deep discovery loaded (not `bPage`) are kept
+// aside: they are followed only once a link leads to the script too, as they would have been had
+// the script been read as a page.
+void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     Count(0, static_cast<std::ptrdiff_t>(text.size()));
     std::unordered_set<std::string> waitingOnNames;
+    std::vector<PendingLink> aside;
+    std::unordered_set<PathId> setAside;
     PathId previous = kNoPath;
     std::string value;
     for (const LinkTag& link : kLinkTags) {
@@ -154,8 +184,13 @@ void CWalk::TakeLinks(const std::string& text) {
             std::uint16_t port = 0;
             if (StartsWithNoCase(value, "http://") && CrackUrlHost(value, host, port) &&
                 ClassicInetAddr(host) == kAddressNone && !m_names.IsKnown(host)) {
-                if (waitingOnNames.insert(value).second) {
+                if (!waitingOnNames.insert(value).second) {
+                    continue;
+                }
+                if (bPage) {
                     Keep({kNoPath, value});
+                } else {
+                    aside.push_back({kNoPath, value});
                 }
                 continue;
             }
@@ -166,12 +201,83 @@ void CWalk::TakeLinks(const std::string& text) {
             }
             const PathId id = m_context.parsed.Intern(path, m_stack.back().page, previous);
             previous = id;
-            if (!m_context.parsed.IsListed(id)) {
+            if (!bPage) {
+                if (setAside.insert(id).second) {
+                    aside.push_back({id, {}});
+                }
+            } else if (!m_context.parsed.IsListed(id)) {
                 Keep({id, {}});
+            } else if (m_context.bDeep) {
+                const PageOrigin origin = m_context.parsed.Origin(id);
+                if (origin == PageOrigin::Script) {
+                    m_context.parsed.SetOrigin(id, PageOrigin::Link);
+                    FollowSetAside(id);
+                } else if (origin == PageOrigin::ScriptNotRequested) {
+                    Keep({id, {}});  // a link leads there: followed as any link is
+                }
             }
         }
     }
+    if (!aside.empty()) {
+        m_setAside.emplace(m_stack.back().page, std::move(aside));
+    }
+    if (m_context.bDeep) {
+        TakeDeepLinks(text, bScript);
+    }
     Count(0, -static_cast<std::ptrdiff_t>(text.size()));
+}
+
+void CWalk::TakeDeepLinks(const std::string& text, bool bScript) {
+    const Frame& frame = m_stack.back();
+    const std::string base =
+        frame.base == frame.page ? m_step.strPath : m_context.parsed.Text(frame.base);
+    PathId previous = kNoPath;
+    const DeepLinkVisitor take = [&](DeepLinkKind kind, std::string_view reference) {
+        const std::string path = ResolveBrowserPath(base, reference, m_isRouter);
+        if (path.empty()) {
+            return;
+        }
+        const PathId id = m_context.parsed.Intern(path, frame.page, previous);
+        previous = id;
+        if (m_context.parsed.IsListed(id)) {
+            return;
+        }
+        std::uint8_t ways = kind == DeepLinkKind::Script ? kAsScript : 0;
+        if (!m_waiting.contains(id) && NamesAnAction(path)) {
+            ways |= kAction;  // one waiting has it already
+        }
+        Keep({id, {}, ways});
+    };
+    if (bScript) {
+        FindScriptNames(text, [&](std::string_view name) { take(DeepLinkKind::Name, name); });
+    } else {
+        FindDeepLinks(text, take);
+    }
+}
+
+// Whether an absolute URL that deep discovery found names the router. A guess never waits on a
+// name lookup nor spends the run's time for them: only a name looked up for a link already counts.
+bool CWalk::IsRouter(const std::string& url) {
+    std::string host;
+    std::uint16_t port = 0;
+    std::uint32_t address = 0;
+    return CrackUrlHost(url, host, port) &&
+           (ClassicInetAddr(host) != kAddressNone || m_names.IsKnown(host)) &&
+           ResolveHost(host, &address, m_lookup) && ntohl(address) == m_step.nRouterAddress &&
+           port == m_step.nRouterPort;
+}
+
+// A link leads to a script that deep discovery alone had loaded: its links are followed from here.
+void CWalk::FollowSetAside(PathId script) {
+    const auto found = m_setAside.find(script);
+    if (found == m_setAside.end()) {
+        return;
+    }
+    std::vector<PendingLink> links = std::move(found->second);
+    m_setAside.erase(found);
+    for (PendingLink& link : links) {
+        Keep(std::move(link));
+    }
 }
 
 void CWalk::Keep(PendingLink link) {
@@ -187,17 +293,20 @@ void CWalk::Keep(PendingLink link) {
         links.push_back(std::move(link));
         waiting->second = {depth, std::prev(links.end())};
         Count(1, 0);
-    } else if (waiting->second.first != depth) {
+        return;
+    }
+    auto& [at, place] = waiting->second;
+    place->ways |= link.ways;
+    if (at != depth) {
         // Followed from here, the page is met before the page above would reach it.
-        auto& [at, place] = waiting->second;
         links.splice(links.end(), m_stack[at].links, place);
         at = depth;
     }
 }
 
-// The next link of the frame's page that leads to a page not met before, or nullopt when the page
+// The next link of the frame's page that leads to a page to request now, or nullopt when the page
 // has no more (or the run was cancelled).
-std::optional<PathId> CWalk::NextNewPage(Frame& frame) {
+std::optional<Child> CWalk::NextNewPage(Frame& frame) {
     while (!frame.links.empty()) {
         if (m_context.cancel.load()) {
             return std::nullopt;
@@ -215,11 +324,50 @@ std::optional<PathId> CWalk::NextNewPage(Frame& frame) {
             }
             id = m_context.parsed.Intern(path, frame.page);
         }
-        if (!m_context.parsed.CheckParsedPage(id)) {
-            return id;
+        if (Take(id, link.ways)) {
+            return Child{id, link.ways};
         }
     }
     return std::nullopt;
+}
+
+// Lists a page whose turn has come, unless it is listed already, and answers whether to request
+// it. A name only deep discovery found that suggests an action is listed and never requested; a
+// link leading there later is followed still, as without deep discovery.
+bool CWalk::Take(PathId id, std::uint8_t ways) {
+    CParsedPageList& parsed = m_context.parsed;
+    const bool bByLink = (ways & kByLink) != 0;
+    if (!parsed.IsListed(id)) {
+        if (!bByLink && (ways & kAction) != 0) {
+            parsed.CheckParsedPage(id, PageOrigin::ScriptNotRequested);
+            return false;
+        }
+        parsed.CheckParsedPage(id, bByLink ? PageOrigin::Link : PageOrigin::Script);
+        return true;
+    }
+    if (bByLink && m_context.bDeep) {
+        const PageOrigin origin = parsed.Origin(id);
+        parsed.SetOrigin(id, PageOrigin::Link);
+        if (origin == PageOrigin::Script) {
+            FollowSetAside(id);
+        }
+        return origin == PageOrigin::ScriptNotRequested;
+    }
+    return false;
+}
+
+// Puts a page just read on the stack and takes its links. A script that deep discovery alone
+// loaded is searched for names only, and names in any script resolve against its loader's folder.
+void CWalk::Enter(PathId page, std::uint8_t ways, const std::string& text) {
+    bool bScript = false;
+    PathId base = page;
+    if (m_context.bDeep && !m_stack.empty() &&
+        ((ways & kAsScript) != 0 || IsScriptPath(m_step.strPath))) {
+        bScript = true;
+        base = m_stack.back().base;
+    }
+    m_stack.push_back({page, base, {}});
+    TakeLinks(text, !bScript || (ways & kByLink) != 0, bScript);
 }
 
 void CWalk::Run() {
@@ -227,14 +375,12 @@ void CWalk::Run() {
     if (!text) {
         return;
     }
-    m_stack.push_back({m_context.parsed.Intern(m_step.strPath), {}});
-    TakeLinks(*text);
+    Enter(m_context.parsed.Intern(m_step.strPath), kByLink, *text);
     text.reset();
     while (!m_stack.empty()) {
-        if (const std::optional<PathId> child = NextNewPage(m_stack.back())) {
-            if (std::optional<std::string> page = FetchPage(*child)) {
-                m_stack.push_back({*child, {}});
-                TakeLinks(*page);
+        if (const std::optional<Child> child = NextNewPage(m_stack.back())) {
+            if (std::optional<std::string> page = FetchPage(child->page)) {
+                Enter(child->page, child->ways, *page);
             }
             continue;
         }

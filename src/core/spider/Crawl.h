@@ -30,6 +30,9 @@ struct CrawlContext {
     std::chrono::milliseconds lookupBudget{15000};  // all lookups of the call together
     CrawlFootprint* footprint = nullptr;
     PageTextHook pageText{};
+    // Also follows what deep discovery finds: frames, scripts and refresh targets, and the page
+    // names in script text.
+    bool bDeep = false;
 };
 
 // Crawls the page at params' path and, depth-first, every new page linked from it that stays on
@@ -44,6 +47,15 @@ struct CrawlContext {
 // links still to follow, each checked against the parsed-page list when its turn comes. A link
 // that cannot lead anywhere new by then (already listed, met earlier on the same page, or waiting
 // on a page further down, which will reach it first) is dropped as soon as it is read.
+//
+// With bDeep, each page yields after its links what deep discovery finds in it (see ScriptScan.h),
+// in document order, into the same walk: the same list, order and cancel, each path requested at
+// most once. A script loaded that way is searched for the address and for names; its links are
+// followed only if a link leads to the script too. Names in a script are resolved against the page
+// that loaded it, as a browser does. A name found only
+// so whose last segment suggests an action (NamesAnAction) is listed but never requested, unless a
+// link leads there too; absolute URLs in what deep discovery finds are followed only to a router
+// named by its address or by a name the run has looked up already for a link.
 void CrawlPage(const SpiderParams& params, CrawlContext& context);
 
 // The path a link value leads to from the page at `pagePath`, or the empty text when the link is

@@ -12,6 +12,18 @@ std::string SpiderParams::GetUrl() const {
     return url;
 }
 
+std::string_view OriginMark(PageOrigin origin) {
+    switch (origin) {
+        case PageOrigin::Link:
+            break;
+        case PageOrigin::Script:
+            return " (script)";
+        case PageOrigin::ScriptNotRequested:
+            return " (script, not requested)";
+    }
+    return {};
+}
+
 void CParsedPageList::Clear() {
     m_entries = {};
     m_tails = {};
@@ -23,18 +35,19 @@ bool CParsedPageList::CheckParsedPage(const std::string& path) {
     return CheckParsedPage(Intern(path, m_listed.empty() ? kNoPath : m_listed.back()));
 }
 
-bool CParsedPageList::CheckParsedPage(PathId id) {
+bool CParsedPageList::CheckParsedPage(PathId id, PageOrigin origin) {
     if (m_entries[id].bListed) {
         return true;
     }
     m_entries[id].bListed = true;
+    m_entries[id].origin = origin;
     m_listed.push_back(id);
     return false;
 }
 
-bool CParsedPageList::ForEachPath(const std::function<bool(const std::string&)>& visit) const {
+bool CParsedPageList::ForEachPath(const PathVisitor& visit) const {
     for (const PathId id : m_listed) {
-        if (!visit(Text(id))) {
+        if (!visit(Text(id), m_entries[id].origin)) {
             return false;
         }
     }
@@ -71,6 +84,26 @@ std::string CParsedPageList::Text(PathId id) const {
     return text;
 }
 
+bool CParsedPageList::Equals(PathId id, std::string_view path) const {
+    const Entry& entry = m_entries[id];
+    if (path.size() != std::size_t{entry.keep} + entry.tailLength) {
+        return false;
+    }
+    // The same walk as Text's, comparing each piece where it stands instead of copying it.
+    std::size_t end = path.size();
+    for (PathId at = id; at != kNoPath && end != 0; at = m_entries[at].base) {
+        const Entry& piece = m_entries[at];
+        if (end > piece.keep) {
+            if (path.substr(piece.keep, end - piece.keep) !=
+                std::string_view(m_tails.data() + piece.tail, end - piece.keep)) {
+                return false;
+            }
+            end = piece.keep;
+        }
+    }
+    return end == 0;
+}
+
 CParsedPageList::PathId CParsedPageList::Find(std::string_view path, std::size_t hash) const {
     if (m_slots.empty()) {
         return kNoPath;
@@ -78,7 +111,7 @@ CParsedPageList::PathId CParsedPageList::Find(std::string_view path, std::size_t
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const PathId id = m_slots[slot];
-        if (id == kNoPath || (m_entries[id].hash == hash && Text(id) == path)) {
+        if (id == kNoPath || (m_entries[id].hash == hash && Equals(id, path))) {
             return id;
         }
     }

@@ -25,6 +25,7 @@ void CSpiderRun::Prepare(std::string_view login, std::string_view password, std:
     m_params.strExternalAddress.clear();
     m_params.pInternet = nullptr;
     m_bDetect = true;
+    m_bDeep = false;
     m_bCancel = false;
     m_bShutdown = false;
 }
@@ -44,7 +45,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_settings.lookup,
             m_settings.lookupLimit,
             m_settings.lookupBudget,
-            m_settings.pageText};
+            m_settings.pageText,
+            m_bDeep};
 }
 
 bool CSpiderRun::Start() {

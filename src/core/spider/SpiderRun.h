@@ -37,13 +37,16 @@ public:
     CSpiderRun& operator=(const CSpiderRun&) = delete;
 
     // Sets the params from the router target (the "%20" login rule applied, path "/", the low 16
-    // bits of the port) and clears the cancel and abandon flags and any given external address:
-    // nothing of an earlier run, ended or never started, carries over. Not while a run is in
-    // progress.
+    // bits of the port) and clears the cancel and abandon flags, any given external address and
+    // deep discovery: nothing of an earlier run, ended or never started, carries over. Not while a
+    // run is in progress.
     void Prepare(std::string_view login, std::string_view password, std::uint32_t address,
                  std::int32_t port);
     // The crawl looks for this address instead of asking the detector.
     void SetExternalAddress(std::string address);
+    // The crawl also follows what deep discovery finds in pages and scripts (CrawlContext::bDeep).
+    void SetDeep(bool bDeep) { m_bDeep = bDeep; }
+    bool IsDeep() const { return m_bDeep; }
 
     // Runs on a new worker thread; false when the thread cannot be created.
     bool Start();
@@ -83,6 +86,7 @@ private:
     const std::atomic<bool>* m_pAbandon;
     SpiderParams m_params;
     bool m_bDetect = true;
+    bool m_bDeep = false;
     CParsedPageList m_parsed;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bShutdown{false};

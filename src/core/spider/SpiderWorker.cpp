@@ -25,6 +25,7 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     crawl.lookupLimit = context.lookupLimit;
     crawl.lookupBudget = context.lookupBudget;
     crawl.pageText = context.pageText;
+    crawl.bDeep = context.bDeep;
     CrawlPage(params, crawl);
     params.pInternet = nullptr;
 }

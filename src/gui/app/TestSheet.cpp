@@ -119,8 +119,8 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
       m_pTabs(new CGuardedTabWidget([this](int index) { SwitchTo(index); }, this)),
       m_routerPage(settings, m_desktop),
       m_statusPage(
-          *this, m_detector, m_routerPage, m_desktop, [this] { return m_pollingPage.IsPolling(); },
-          std::move(environment.spider)),
+          settings, *this, m_detector, m_routerPage, m_desktop,
+          [this] { return m_pollingPage.IsPolling(); }, std::move(environment.spider)),
       m_pollingPage(
           settings, m_routerPage, m_desktop, [this] { return m_statusPage.IsRunning(); },
           environment.polling),

@@ -13,11 +13,13 @@ namespace {
 
 class CSystemDesktop final : public CDesktop {
 public:
-    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override {
+    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
+                     const QString& detail) override {
         QWidget* window = owner != nullptr ? owner->window() : nullptr;
         QMessageBox box(
             icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
             LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, window);
+        box.setInformativeText(detail);
         if (window != nullptr) {
             box.setWindowIcon(window->windowIcon());
         }

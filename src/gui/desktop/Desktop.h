@@ -13,8 +13,10 @@ public:
     virtual ~CDesktop() = default;
 
     // A modal box captioned with the application's title, with an OK button, owned by `owner`'s
-    // window: centred on it and carrying its icon.
-    virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // window: centred on it and carrying its icon. A `detail` goes below the text, as a smaller
+    // note.
+    virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
+                             const QString& detail = {}) = 0;
     // Opens a file path or URL with the desktop's handler; true when the desktop accepted it.
     virtual bool Open(const QString& target) = 0;
     virtual void Beep() = 0;

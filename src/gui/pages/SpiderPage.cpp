@@ -14,9 +14,14 @@
 #include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
+#include "gui/settings/SettingsStore.h"
 #include "gui/text/Bytes.h"
 
 namespace {
+
+// Read by this page alone.
+const QString kSection = QStringLiteral("Status");
+const QString kSearchScripts = QStringLiteral("SearchScripts");
 
 // A new file of our own in the temporary folder, created exclusively with mode 0600.
 QString ReserveReportFile() {
@@ -36,24 +41,28 @@ SpiderSettings NotingWanAddresses(SpiderSettings settings, CPageWanNote& note) {
 
 }  // namespace
 
-CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
-                         CDesktop& desktop, std::function<bool()> isPolling,
-                         SpiderSettings settings)
+CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScript& detector,
+                         IRouterTarget& router, CDesktop& desktop, std::function<bool()> isPolling,
+                         SpiderSettings spider)
     : CPropertyPage(QStringLiteral("Status")),
+      m_settings(settings),
       m_router(router),
       m_desktop(desktop),
       m_isPolling(std::move(isPolling)),
       m_btnRun(LoadText(IDS_RUN)),
       m_linkReport(QStringLiteral("View parsed pages"), desktop),
       m_staticCount(QStringLiteral("0")),
+      m_chkDeep(QStringLiteral("Search &scripts too")),
       m_gatewayCheck(this),
-      m_run(sink, detector, NotingWanAddresses(std::move(settings), m_wanNote)) {
+      m_run(sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
     SizeInDialogUnits(&m_displayAddress, 100);
     m_linkReport.setObjectName(QStringLiteral("reportLink"));
     m_staticCount.setObjectName(QStringLiteral("parsedCount"));
+    m_chkDeep.setObjectName(QStringLiteral("deepCheck"));
+    m_chkDeep.setChecked(settings.GetProfileInt(kSection, kSearchScripts, 0) != 0);
 
     auto* grid = new QGridLayout;
     grid->addWidget(BuddyLabel(QStringLiteral("&Detected IP address:"), &m_displayAddress, this), 0,
@@ -68,6 +77,7 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(&m_listPages, 1);
+    layout->addWidget(&m_chkDeep);
     layout->addWidget(new QLabel(
         QStringLiteral("Click Run to start the status page identification (spider) test."), this));
     layout->addWidget(new QLabel(
@@ -76,6 +86,7 @@ CSpiderPage::CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarg
     setTabOrder(&m_displayAddress, &m_btnRun);
     setTabOrder(&m_btnRun, &m_linkReport);
     setTabOrder(&m_linkReport, &m_listPages);
+    setTabOrder(&m_listPages, &m_chkDeep);
 
     connect(&m_btnRun, &QPushButton::clicked, this, &CSpiderPage::OnRun);
     connect(&m_listPages, &CUrlListCtrl::itemActivated, this, &CSpiderPage::OnItemActivate);
@@ -133,9 +144,11 @@ void CSpiderPage::OnRun() {
     if (!m_router.ValidateAndSave()) {
         return;
     }
+    m_settings.WriteProfileInt(kSection, kSearchScripts, m_chkDeep.isChecked() ? 1 : 0);
     m_displayAddress.SetAddress(0);
     m_run.Prepare(m_router.LoginBytes(), m_router.PasswordBytes(), m_router.Address(),
                   m_router.Port());
+    m_run.SetDeep(m_chkDeep.isChecked());
     m_listPages.DeleteAllItems();
     m_found.Clear();
     m_nParsedPages = 0;
@@ -151,6 +164,7 @@ void CSpiderPage::OnRun() {
     m_router.EnableControls(false);
     m_listPages.setEnabled(false);
     m_linkReport.setEnabled(false);
+    m_chkDeep.setEnabled(false);
 }
 
 void CSpiderPage::OnPageParsed() {
@@ -175,10 +189,17 @@ void CSpiderPage::OnSpiderDone() {
     const std::uint32_t address = m_displayAddress.GetAddress();
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
+    m_chkDeep.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());
+    // Pages were read, so searching their scripts may reach what their links do not.
+    const bool bMayGoDeeper =
+        outcome == IDS_NO_STATUS_PAGE && !m_run.IsDeep() && m_nParsedPages > 0;
     m_desktop.ShowMessage(
         this, LoadText(outcome),
-        outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation);
+        outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
+        bMayGoDeeper ? QStringLiteral("A deeper search may find it: select \"Search scripts too\" "
+                                      "and click Run again.")
+                     : QString());
     m_router.EnableControls(true);
     if (outcome == IDS_NO_STATUS_PAGE) {
         m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -18,19 +19,22 @@
 #include "gui/pages/RouterTarget.h"
 
 class CDesktop;
+class CSettingsStore;
 
 // The Status tab: runs and cancels the spider test, shows the detected address, the parsed-page
 // count and the pages that hold the address, hands a page to the Polling tab and opens the
 // parsed-pages report. The run's worker posts to `sink`, which hands the messages back to the
 // On… handlers below; `isPolling` tells whether Run must wait for polling to stop. The report is
 // written on a thread of its own, so a list of any length never holds up the window; Run waits
-// until it is written, as the list must not change under it.
+// until it is written, as the list must not change under it. Whether runs search scripts too is
+// kept in the settings.
 class CSpiderPage : public CPropertyPage {
     Q_OBJECT
 
 public:
-    CSpiderPage(ISpiderSink& sink, CDetectScript& detector, IRouterTarget& router,
-                CDesktop& desktop, std::function<bool()> isPolling, SpiderSettings settings = {});
+    CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScript& detector,
+                IRouterTarget& router, CDesktop& desktop, std::function<bool()> isPolling,
+                SpiderSettings spider = {});
     ~CSpiderPage() override;  // stops the report being written, removes the report file
 
     bool OnInitDialog() override;
@@ -71,6 +75,7 @@ private:
     void OnReportWritten(bool bWritten);
     void SetWritingReport(bool bWriting);
 
+    CSettingsStore& m_settings;
     IRouterTarget& m_router;
     CDesktop& m_desktop;
     std::function<bool()> m_isPolling;
@@ -82,6 +87,7 @@ private:
     CAddressDisplay m_displayAddress;
     CHyperLink m_linkReport;
     QLabel m_staticCount;
+    QCheckBox m_chkDeep;
     QString m_strReportFile;
     CFoundPages m_found;
     CPageWanNote m_wanNote;  // written by the worker during a run

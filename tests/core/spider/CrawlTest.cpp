@@ -4,9 +4,11 @@
 
 #include <clocale>
 #include <future>
+#include <map>
 #include <memory>
 
 #include "core/net/HttpFetch.h"
+#include "core/net/ScriptScan.h"
 #include "core/spider/SpiderRules.h"
 #include "support/CrawlOnce.h"
 #include "support/HostileRouter.h"
@@ -30,7 +32,8 @@ protected:
     }
 
     void Crawl() {
-        CrawlContext context{parsed, sink, cancel, lookup, lookupLimit, lookupBudget, &footprint};
+        CrawlContext context{parsed,      sink,         cancel,     lookup,
+                             lookupLimit, lookupBudget, &footprint, bDeep};
         CrawlPage(params, context);
     }
 
@@ -44,6 +47,7 @@ protected:
     std::chrono::milliseconds lookupLimit{5000};
     std::chrono::milliseconds lookupBudget{15000};
     CrawlFootprint footprint;
+    bool bDeep = false;
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -108,36 +112,62 @@ TEST_F(CrawlTest, AbsoluteLinksAreFollowedOnlyToTheRoutersAddressAndPort) {
     EXPECT_EQ(server.RequestedTargets(), (Lines{"/", "/x.htm", "/t%09ab.htm"}));
 }
 
-// The page in flight at Cancel is still read, and counted, when it ends within a second.
+// The page in flight at Cancel is still read, and counted, when it ends within a second; a chain
+// of pages named in scripts ends the same way.
 TEST_F(CrawlTest, CancelStopsNewRequestsButCountsEveryPageRead) {
-    server.ServeOthers([this](const std::string& target) {
-        const int n = target == "/" ? 0 : std::stoi(target.substr(1));
-        CLoopbackServer::Page page;
-        page.body = "<a href=\"/" + std::to_string(n + 1) + "\">next</a>";
-        if (n == 5) {
-            cancel = true;
-            page.delay = std::chrono::milliseconds(200);
-            page.body += " WAN 203.0.113.45";
-        }
-        return page;
-    });
-    Crawl();
-    EXPECT_EQ(server.RequestedTargets(), (Lines{"/", "/1", "/2", "/3", "/4", "/5"}));
-    EXPECT_EQ(sink.Messages(),
-              (Lines{"FOUND /5", "PARSED", "PARSED", "PARSED", "PARSED", "PARSED", "PARSED"}));
+    for (const bool bDeepChain : {false, true}) {
+        CLoopbackServer chain;
+        chain.ServeOthers([this, bDeepChain](const std::string& target) {
+            const int n = target == "/" ? 0 : std::stoi(target.substr(1));
+            const std::string next = "/" + std::to_string(n + 1) + ".htm";
+            CLoopbackServer::Page page;
+            page.body = bDeepChain ? "<script>location = '" + next + "';</script>"
+                                   : "<a href=\"" + next + "\">next</a>";
+            if (n == 5) {
+                cancel = true;
+                page.delay = std::chrono::milliseconds(200);
+                page.body += " WAN 203.0.113.45";
+            }
+            return page;
+        });
+        // Gone before its server, which would wait for the kept-alive connection.
+        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
+        params.pInternet = handle.get();
+        params.nRouterPort = chain.Port();
+        bDeep = bDeepChain;
+        cancel = false;
+        sink.Clear();
+        parsed.Clear();
+        Crawl();
+        EXPECT_EQ(chain.RequestedTargets(),
+                  (Lines{"/", "/1.htm", "/2.htm", "/3.htm", "/4.htm", "/5.htm"}));
+        EXPECT_EQ(sink.Messages(), (Lines{"FOUND /5.htm", "PARSED", "PARSED", "PARSED", "PARSED",
+                                          "PARSED", "PARSED"}));
+    }
 }
 
 TEST_F(CrawlTest, CancelAbandonsAPageStillUnreadASecondLater) {
-    std::chrono::steady_clock::time_point cancelled;
-    server.Serve("/", 200, "<a href=stalls.htm>");
-    server.ServeOthers([&](const std::string&) {
-        cancelled = std::chrono::steady_clock::now();
-        cancel = true;
-        return CLoopbackServer::Stalling();
-    });
-    Crawl();
-    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
-    EXPECT_EQ(sink.Messages(), Lines{"PARSED"});
+    const std::pair<const char*, bool> roots[] = {{"<a href=stalls.htm>", false},
+                                                  {"<script src=stalls.js></script>", true}};
+    for (const auto& [root, bDeepRoot] : roots) {
+        CLoopbackServer router;
+        std::chrono::steady_clock::time_point cancelled;
+        router.Serve("/", 200, root);
+        router.ServeOthers([&](const std::string&) {
+            cancelled = std::chrono::steady_clock::now();
+            cancel = true;
+            return CLoopbackServer::Stalling();
+        });
+        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
+        params.pInternet = handle.get();
+        params.nRouterPort = router.Port();
+        bDeep = bDeepRoot;
+        cancel = false;
+        sink.Clear();
+        Crawl();
+        EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2)) << root;
+        EXPECT_EQ(sink.Messages(), Lines{"PARSED"}) << root;
+    }
 }
 
 TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
@@ -148,6 +178,144 @@ TEST_F(CrawlTest, ListedPathsAreTheRequestedOnesDotSegmentsIncluded) {
     EXPECT_EQ(parsed.Paths(), (Lines{"/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
     EXPECT_EQ(server.RequestedTargets(),
               (Lines{"/", "/x/../etc/passwd", "/a/./c.htm", "/a/../b.htm", "/b.htm"}));
+}
+
+// Deep discovery: a site for each way router menus are built by scripts, and for the names it must
+// not request. Without it the crawl finds the status page on none of them but the last.
+TEST(CrawlDeepDiscovery, FollowsEachWayScriptsNavigate) {
+    constexpr const char* kWan = "WAN 203.0.113.45";
+    const struct {
+        const char* way;
+        std::map<std::string, std::string> pages;  // "{self}" stands for the router's address:port
+        Lines requested;                           // with deep discovery, in order
+        Lines listed;                              // with deep discovery, as --list-parsed marks
+        const char* found;
+        Lines plainFound = {};
+    } sites[] = {
+        {"script-written root redirect",
+         {{"/", "<script>location.replace(\"/index.asp\")</script>"}, {"/index.asp", kWan}},
+         {"/", "/index.asp"},
+         {"/index.asp (script)"},
+         "/index.asp"},
+        {"meta refresh",
+         {{"/", "<meta http-equiv=\"Refresh\" content=\"0; URL='cgi/main.htm'\">"},
+          {"/cgi/main.htm", kWan}},
+         {"/", "/cgi/main.htm"},
+         {"/cgi/main.htm (script)"},
+         "/cgi/main.htm"},
+        {"iframe written by document.write",
+         {{"/",
+           "<script>document.write('<iframe src=\"left_list.asp\" width=\"100%\">');</script>"},
+          {"/left_list.asp", kWan}},
+         {"/", "/left_list.asp"},
+         {"/left_list.asp (script)"},
+         "/left_list.asp"},
+        {"javascript: menu, resolved as a browser resolves it",
+         {{"/", "<a href=\"menu/tree.htm\">Menu</a>"},
+          {"/menu/tree.htm", "<a href=\"javascript:go('../adm/status.shtml')\">Status</a>"},
+          {"/adm/status.shtml", kWan}},
+         {"/", "/menu/tree.htm", "/adm/status.shtml"},
+         {"/menu/tree.htm", "/adm/status.shtml (script)"},
+         "/adm/status.shtml"},
+        {"event handler",
+         {{"/", "<td class=menu onclick=\"location='st_wan.htm'\">WAN</td>"},
+          {"/st_wan.htm", kWan}},
+         {"/", "/st_wan.htm"},
+         {"/st_wan.htm (script)"},
+         "/st_wan.htm"},
+        {"data script holding the address",
+         {{"/", "<script src=\"status-data.jsx\"></script>"},
+          {"/status-data.jsx", "var status = { wan_ipaddr: '203.0.113.45', mask: '255.0.0.0' };"}},
+         {"/", "/status-data.jsx"},
+         {"/status-data.jsx (script)"},
+         "/status-data.jsx"},
+        {"names in a loaded script resolve against the loading page; comments are passed over",
+         {{"/", "<a href=\"app/index.htm\">"},
+          {"/app/index.htm", "<script type=\"text/javascript\" src=\"/js/menu.js\"></script>"},
+          {"/js/menu.js",
+           "add('Status', \"wan.asp\"); // add('Old', 'old.asp');\nadd('Exit', 'logout.asp');"},
+          {"/app/wan.asp", kWan}},
+         {"/", "/app/index.htm", "/js/menu.js", "/app/wan.asp"},
+         {"/app/index.htm", "/js/menu.js (script)", "/app/wan.asp (script)",
+          "/app/logout.asp (script, not requested)"},
+         "/app/wan.asp"},
+        {"after the links, in document order",
+         {{"/",
+           "<script src=\"a.js\"></script><iframe src=\"b.htm\"></iframe><a href=\"c.htm\">"
+           "<meta http-equiv=\"refresh\" content=\"5;url=d.htm\"><frame src=\"e.htm\">"
+           "<div onmouseover=\"show('f.htm')\"><script>var g = \"g.htm\";</script>"
+           "<a href=\"javascript:go('h.htm')\">"},
+          {"/h.htm", kWan}},
+         {"/", "/c.htm", "/e.htm", "/a.js", "/b.htm", "/d.htm", "/f.htm", "/g.htm", "/h.htm"},
+         {},
+         "/h.htm"},
+        {"absolute URLs only to the router",
+         {{"/",
+           "<script>go('http://{self}/x.htm'); go('//{self}/y.htm'); go('http://127.0.0.2/z.htm');"
+           "go('https://{self}/s.htm'); go('ftp://{self}/f.htm');</script>"},
+          {"/y.htm", kWan}},
+         {"/", "/x.htm", "/y.htm"},
+         {},
+         "/y.htm"},
+        {"names of actions: listed, requested only where a link leads",
+         {{"/",
+           "<a href=\"b.htm\"> <a href=\"d.htm\"> <a href=\"restart.htm\"> <script>var menu = "
+           "[\"logout.asp\", \"sys/REBOOT.cgi\", 'FactoryDefault.asp', 'st.asp'];</script>"},
+          {"/b.htm", "<a href=\"c.htm\"> <script>go('Restore.asp')</script>"},
+          {"/d.htm", "<a href=\"Restore.asp\">"},
+          {"/st.asp", kWan}},
+         {"/", "/b.htm", "/c.htm", "/d.htm", "/Restore.asp", "/restart.htm", "/st.asp"},
+         {"/b.htm", "/c.htm", "/Restore.asp", "/d.htm", "/restart.htm",
+          "/logout.asp (script, not requested)", "/sys/REBOOT.cgi (script, not requested)",
+          "/FactoryDefault.asp (script, not requested)", "/st.asp (script)"},
+         "/st.asp"},
+        {"a script a link leads to as well: its links are followed, as without deep discovery",
+         {{"/", "<a href=\"a.htm\"> <a href=\"c.htm\">"},
+          {"/a.htm", "<script src=\"m.asp\"></script>"},
+          {"/m.asp", "document.write('<a href=\"logout.htm\">'); // <a href=st.htm>"},
+          {"/c.htm", "<a href=\"m.asp\">"},
+          {"/st.htm", kWan}},
+         {"/", "/a.htm", "/m.asp", "/c.htm", "/logout.htm", "/st.htm"},
+         {"/a.htm", "/m.asp", "/logout.htm", "/c.htm", "/st.htm"},
+         "/st.htm",
+         {"/st.htm"}},
+    };
+    for (const auto& site : sites) {
+        for (const bool bDeep : {false, true}) {
+            CLoopbackServer server;
+            const std::string self = "127.0.0.1:" + std::to_string(server.Port());
+            for (const auto& [target, body] : site.pages) {
+                std::string text = body;
+                for (std::size_t at; (at = text.find("{self}")) != std::string::npos;) {
+                    text.replace(at, 6, self);
+                }
+                server.Serve(target, 200, text);
+            }
+            CParsedPageList parsed;
+            CRecordingSink sink;
+            CrawlLoopbackRouter(server.Port(), "203.0.113.45", parsed, sink, bDeep);
+            Lines found;
+            for (const std::string& message : sink.Messages()) {
+                if (message.starts_with("FOUND ")) {
+                    found.push_back(message.substr(6));
+                }
+            }
+            if (!bDeep) {
+                EXPECT_EQ(found, site.plainFound) << site.way;
+                continue;
+            }
+            EXPECT_EQ(found, Lines{site.found}) << site.way;
+            EXPECT_EQ(server.RequestedTargets(), site.requested) << site.way;
+            Lines listed;
+            parsed.ForEachPath([&](const std::string& path, PageOrigin origin) {
+                listed.push_back(path + std::string(OriginMark(origin)));
+                return true;
+            });
+            if (!site.listed.empty()) {
+                EXPECT_EQ(listed, site.listed) << site.way;
+            }
+        }
+    }
 }
 
 TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
@@ -162,37 +330,72 @@ TEST(CrawlHostileRouter, ControlBytesInLinksNeverReachTheRequestLineRaw) {
 }
 
 // Memory follows what is left to do, not the depth: a page's text is let go once its links are
-// taken, and a link waiting on several pages of the chain is held once.
+// taken, and a link waiting on several pages of the chain is held once, whether links or names in
+// scripts lead there.
 TEST_F(CrawlTest, DeepChainHoldsOnePageTextAndEachWaitingLinkOnce) {
     constexpr int kDepth = 40;
     constexpr int kLeaves = 30;
     constexpr std::size_t kPageBytes = 256 * 1024;
-    CHostileRouter router;
-    router.ServeOthers([](const std::string& target) {
-        if (target.starts_with("/leaf")) {
-            return CHostileRouter::Page("leaf");
+    for (const bool bScriptNames : {false, true}) {
+        CHostileRouter router;
+        router.ServeOthers([bScriptNames](const std::string& target) {
+            if (target.starts_with("/leaf")) {
+                return CHostileRouter::Page("leaf");
+            }
+            const int n = target == "/" ? 0 : std::stoi(target.substr(2));
+            std::string body = n < kDepth ? "<a href=\"c" + std::to_string(n + 1) + "\">" : "";
+            for (int leaf = 0; leaf < kLeaves; ++leaf) {
+                const std::string name = "/leaf" + std::to_string(leaf) + ".htm";
+                body += bScriptNames ? "<script>go('" + name + "')</script>"
+                                     : "<a href=\"" + name + "\">";
+            }
+            body.resize(kPageBytes, 'x');
+            return CHostileRouter::Page(std::move(body));
+        });
+        params.nRouterPort = router.Port();
+        bDeep = bScriptNames;
+        parsed.Clear();
+        sink.Clear();
+        footprint = {};
+        Crawl();
+        Lines expected;
+        for (int n = 1; n <= kDepth; ++n) {
+            expected.push_back("/c" + std::to_string(n));
         }
-        const int n = target == "/" ? 0 : std::stoi(target.substr(2));
-        std::string body = n < kDepth ? "<a href=\"c" + std::to_string(n + 1) + "\">" : "";
         for (int leaf = 0; leaf < kLeaves; ++leaf) {
-            body += "<a href=\"/leaf" + std::to_string(leaf) + "\">";
+            expected.push_back("/leaf" + std::to_string(leaf) + ".htm");
         }
-        body.resize(kPageBytes, 'x');
-        return CHostileRouter::Page(std::move(body));
+        EXPECT_EQ(parsed.Paths(), expected);
+        EXPECT_EQ(sink.Messages(), Lines(kDepth + kLeaves + 1, "PARSED"));
+        EXPECT_LE(footprint.peakTextBytes, kPageBytes);
+        EXPECT_LE(footprint.peakLinks, static_cast<std::size_t>(kLeaves + 1));
+        EXPECT_EQ(footprint.links, 0u);
+    }
+}
+
+// A script is read once and searched in one pass, and let go before the next is read.
+TEST_F(CrawlTest, BigScriptsAreReadOnceEachAndOneAtATime) {
+    constexpr int kScripts = 40;
+    constexpr std::size_t kScriptBytes = 256 * 1024;
+    CHostileRouter router;
+    std::string root;
+    for (int n = 0; n < kScripts; ++n) {
+        root += "<script src=\"s" + std::to_string(n) + ".js\"></script>";
+    }
+    router.Serve("/", CHostileRouter::Page(root));
+    router.ServeOthers([](const std::string&) {
+        std::string script;
+        while (script.size() < kScriptBytes) {
+            script += "tree.add(\"Wireless\", 'node' + i, /[\"']/); // \"no names\"\n";
+        }
+        return CHostileRouter::Page(std::move(script));
     });
     params.nRouterPort = router.Port();
+    bDeep = true;
     Crawl();
-    Lines expected;
-    for (int n = 1; n <= kDepth; ++n) {
-        expected.push_back("/c" + std::to_string(n));
-    }
-    for (int leaf = 0; leaf < kLeaves; ++leaf) {
-        expected.push_back("/leaf" + std::to_string(leaf));
-    }
-    EXPECT_EQ(parsed.Paths(), expected);
-    EXPECT_EQ(sink.Messages(), Lines(kDepth + kLeaves + 1, "PARSED"));
-    EXPECT_LE(footprint.peakTextBytes, kPageBytes);
-    EXPECT_LE(footprint.peakLinks, static_cast<std::size_t>(kLeaves + 1));
+    EXPECT_EQ(router.RequestedTargets().size(), static_cast<std::size_t>(kScripts + 1));
+    EXPECT_EQ(parsed.Size(), static_cast<std::size_t>(kScripts));
+    EXPECT_LE(footprint.peakTextBytes, kScriptBytes + 100);
     EXPECT_EQ(footprint.links, 0u);
 }
 
@@ -332,39 +535,50 @@ TEST(CParsedPageList, LongPathsOfADeepSiteCostLittleAndComeBackWhole) {
     EXPECT_LT(parsed.MemoryBytes(), bytes / 10) << "each path held in full";
 }
 
+// A link as the crawl resolves it, and the same text found by deep discovery, as a browser does.
 TEST(ResolveLinkPath, ResolvesRelativeLinksAgainstThePagesDirectory) {
     SpiderParams params;
     params.nRouterAddress = 0x7F000001;
     params.nRouterPort = 80;
+    const RouterCheck isRouter = [](const std::string& url) {
+        std::string host;
+        std::uint16_t port = 0;
+        return CrackUrlHost(url, host, port) && host == "127.0.0.1" && port == 80;
+    };
     const struct {
         const char* page;
         const char* link;
         const char* path;
+        const char* browser;
     } cases[] = {
-        {"/cgi/page.htm", "../status.htm", "/cgi/status.htm"},
-        {"/d/", "./a.htm", "/d/a.htm"},
-        {"/d/p.htm", "https://example.invalid/x", "/d/https://example.invalid/x"},
-        {"/d/p.htm", "mailto:admin@example.invalid", "/d/mailto:admin@example.invalid"},
-        {"/", "  status.htm\t", "/status.htm"},
-        {"/d/p.htm", "/a/../../b", "/a/../b"},
-        {"/d/p.htm", "/a/b/../c", "/a/b/c"},
-        {"/d/p.htm", "/a/./././b", "/a/./b"},
-        {"/", "http://127.0.0.1/x.htm", "/x.htm"},
-        {"/", "http://127.0.0.1:80/x.htm?y=1#z", "/x.htm?y=1#z"},
-        {"/", "http://127.0.0.1:8080/x.htm", ""},
-        {"/", "http://127.0.0.1/a\tb.htm", "/a\tb.htm"},
-        {"/", "http://127.0.0.1/c\nd.htm?e=\x01\x7F", "/c\nd.htm?e=\x01\x7F"},
-        {"/", "http://127.0.0.1\t/x.htm", ""},
-        {"/", "http://127.0.0.1:8\n0/x.htm", ""},
-        {"/", "http://127.0.0.1", ""},
-        {"/", "http://", ""},
-        {"/", "javascript:go('x.htm')", ""},
-        {"/", "#top", ""},
-        {"/", "", ""},
+        {"/cgi/page.htm", "../status.htm", "/cgi/status.htm", "/status.htm"},
+        {"/d/", "./a.htm", "/d/a.htm", "/d/a.htm"},
+        {"/d/p.htm", "https://example.invalid/x", "/d/https://example.invalid/x", ""},
+        {"/d/p.htm", "mailto:admin@example.invalid", "/d/mailto:admin@example.invalid", ""},
+        {"/", "  status.htm\t", "/status.htm", "/status.htm"},
+        {"/d/p.htm", "/a/../../b", "/a/../b", "/b"},
+        {"/d/p.htm", "/a/b/../c", "/a/b/c", "/a/c"},
+        {"/d/p.htm", "/a/./././b", "/a/./b", "/a/b"},
+        {"/d/p.htm?x=/y/z", "q.htm", "/d/p.htm?x=/y/q.htm", "/d/q.htm"},
+        {"/d/p.htm", "?page=2#top", "/d/?page=2#top", "/d/p.htm?page=2"},
+        {"/d/p.htm", "//127.0.0.1/w.htm", "//127.0.0.1/w.htm", "/w.htm"},
+        {"/", "http://127.0.0.1/x.htm", "/x.htm", "/x.htm"},
+        {"/", "http://127.0.0.1:80/x.htm?y=1#z", "/x.htm?y=1#z", "/x.htm?y=1"},
+        {"/", "http://127.0.0.1:8080/x.htm", "", ""},
+        {"/", "HTTP://127.0.0.1/a\tb.htm", "/a\tb.htm", "/ab.htm"},
+        {"/", "http://127.0.0.1/c\nd.htm?e=\x01\x7F", "/c\nd.htm?e=\x01\x7F", "/cd.htm?e=\x01\x7F"},
+        {"/", "http://127.0.0.1\t/x.htm", "", "/x.htm"},
+        {"/", "http://127.0.0.1", "", "/"},
+        {"/", "http://", "", ""},
+        {"/", "javascript:go('x.htm')", "", ""},
+        {"/", "#top", "", ""},
+        {"/", "", "", ""},
     };
     for (const auto& c : cases) {
         params.strPath = c.page;
         EXPECT_EQ(ResolveLinkPath(params, c.link, TestHostLookup()), c.path)
+            << c.page << " + " << c.link;
+        EXPECT_EQ(ResolveBrowserPath(c.page, c.link, isRouter), c.browser)
             << c.page << " + " << c.link;
     }
 }

@@ -1,5 +1,6 @@
 // The Status tab driving whole spider runs against loopback routers and detection servers.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -83,6 +84,7 @@ private:
     CHyperLink* Link() { return Page().findChild<CHyperLink*>("reportLink"); }
     QString Count() { return Page().findChild<QLabel*>("parsedCount")->text(); }
     CAddressDisplay* Address() { return Page().findChild<CAddressDisplay*>("detectedAddress"); }
+    QCheckBox* Deep() { return Page().findChild<QCheckBox*>("deepCheck"); }
     QStringList Items() {
         QStringList items;
         for (int row = 0; row < List()->GetItemCount(); ++row) {
@@ -165,6 +167,15 @@ private Q_SLOTS:
             labels.contains("Click Run to start the status page identification (spider) test."));
         QVERIFY(labels.contains("TCP ports 7777 and 8245 must be opened in your firewall."));
         QCOMPARE(Page().ReportFile(), QString());
+        QCOMPARE(Deep()->text(), QStringLiteral("Search &scripts too"));
+        QVERIFY(Deep()->isEnabled() && !Deep()->isChecked());
+        // After the controls of old, in the tab order.
+        QApplication::setActiveWindow(&fixture->Sheet());
+        Run()->setFocus();
+        for (QWidget* next : std::initializer_list<QWidget*>{Link(), List(), Deep()}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
     }
 
     void runFindsEachStatusPageOnceIgnoringLetterCase() {
@@ -193,13 +204,36 @@ private Q_SLOTS:
         QVERIFY(fixture->SettingsText().contains("Port=" + QString::number(router->Port())));
     }
 
+    // A run that read pages and found nothing offers the deeper search, which the next window
+    // remembers.
     void runWithoutAMatchingPage() {
-        router->Serve("/", 200, "nothing to see");
+        router->Serve("/", 200, "nothing to see <script>go('menu/st.asp')</script>");
+        router->Serve("/menu/st.asp", 200, "WAN 203.0.113.45");
         OpenOnStatusTab();
         RunToTheEnd();
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes.at(0).icon, MessageIcon::Exclamation);
+        QCOMPARE(fixture->boxes.at(0).detail,
+                 QStringLiteral("A deeper search may find it: select \"Search scripts too\" and "
+                                "click Run again."));
         QCOMPARE(Count(), QStringLiteral("1"));
+
+        QTest::keyClick(Deep(), Qt::Key_Space);
+        QTest::mouseClick(Run(), Qt::LeftButton);
+        QVERIFY(!Deep()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsRunning(), 20000);
+        QVERIFY(Deep()->isEnabled());
+        QCOMPARE(Items(), QStringList{"/menu/st.asp"});
+        QCOMPARE(fixture->boxes.at(1).icon, MessageIcon::Information);
+        QCOMPARE(fixture->boxes.at(1).detail, QString());
+
+        fixture->CloseSheet();
+        OpenOnStatusTab();
+        QVERIFY(Deep()->isChecked());
+        router->Serve("/menu/st.asp", 200, "LAN only");
+        RunToTheEnd();
+        QCOMPARE(fixture->boxes.at(2).text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes.at(2).detail, QString());
     }
 
     // The router's own answer explains the failure in a second box; a page showing a shared
