@@ -171,11 +171,11 @@ int Spider(const CommandLine& line) {
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
-    if (outcome == IDS_NO_STATUS_PAGE && !line.bDeep && sink.Parsed() > 0) {
+    // Pages were read and nothing shows why none holds the address: their scripts may lead on.
+    if (outcome == IDS_NO_STATUS_PAGE &&
+        !ExplainNoStatusPage(line, router.address, address, wanNote) && !line.bDeep &&
+        sink.Parsed() > 0 && !Interrupted()) {
         std::cerr << "velmo-cli: a deeper search may find it: run again with --deep\n";
-    }
-    if (outcome == IDS_NO_STATUS_PAGE) {
-        ExplainNoStatusPage(line, router.address, address, wanNote);
     }
     if (!bReported) {
         return kExitCannotCreate;

@@ -108,19 +108,20 @@ bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::str
     return false;
 }
 
-void ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
+bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
                          const CPageWanNote& note) {
     CGateway gateway(line.gatewayLimits);
     const std::vector<GatewayAnswer> answers =
         AskGatewayInTurn(gateway, GatewayTargetOfRouter(router), Abort());
     if (Interrupted()) {
-        return;
+        return false;
     }
     const std::string diagnosis =
         DiagnoseRouterWan(RouterWanOf(BestGatewayAnswer(answers), note.Address()), publicAddress);
     if (!diagnosis.empty()) {
         std::cerr << diagnosis << '\n';
     }
+    return !diagnosis.empty();
 }
 
 void CheckGateway(const CommandLine& line, std::uint32_t publicAddress) {

@@ -20,8 +20,8 @@ bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::str
 
 // After a spider run that identified no page: asks the router's gateway and, when its answer (or
 // else the page `note` kept) explains why no page shows `publicAddress` (host order), says so on
-// standard error.
-void ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
+// standard error; true when it did.
+bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
                          const CPageWanNote& note);
 
 // detect --gateway-check: what the gateway says of `publicAddress` (0: none detected), on standard

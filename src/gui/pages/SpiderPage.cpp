@@ -191,9 +191,10 @@ void CSpiderPage::OnSpiderDone() {
     m_linkReport.setEnabled(true);
     m_chkDeep.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());
-    // Pages were read, so searching their scripts may reach what their links do not.
-    const bool bMayGoDeeper =
-        outcome == IDS_NO_STATUS_PAGE && !m_run.IsDeep() && m_nParsedPages > 0;
+    // Pages were read, so searching their scripts may reach what their links do not; unless a
+    // page showed a shared or private WAN address, which no page can get past.
+    const bool bMayGoDeeper = outcome == IDS_NO_STATUS_PAGE && !m_run.IsDeep() &&
+                              m_nParsedPages > 0 && m_wanNote.Address() == 0;
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,

@@ -32,8 +32,8 @@ protected:
     }
 
     void Crawl() {
-        CrawlContext context{parsed,      sink,         cancel,     lookup,
-                             lookupLimit, lookupBudget, &footprint, bDeep};
+        CrawlContext context{parsed,       sink,       cancel, lookup, lookupLimit,
+                             lookupBudget, &footprint, {},     bDeep};
         CrawlPage(params, context);
     }
 

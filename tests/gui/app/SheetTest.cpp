@@ -110,7 +110,7 @@ private Q_SLOTS:
         const QList<QStringList> stops = {
             // The keyring box is disabled here: the tests' session has no bus.
             {"loginEdit", "passwordEdit", "routerAddress", "portEdit"},
-            {"detectedAddress", "runButton", "reportLink", "pageList"},
+            {"detectedAddress", "runButton", "reportLink", "pageList", "deepCheck"},
             {"pathEdit", "excludesEdit", "logEdit",
              "startAtLogin"},  // Open and Poll wait for a path
             {"siteLink"}};
