@@ -44,7 +44,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_settings.lookup,
             m_settings.lookupLimit,
             m_settings.lookupBudget,
-            m_settings.pageText};
+            m_settings.pageText,
+            m_settings.onRequest};
 }
 
 bool CSpiderRun::Start() {

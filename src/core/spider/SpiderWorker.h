@@ -22,6 +22,7 @@ struct SpiderRunContext {
     std::chrono::milliseconds lookupLimit{5000};
     std::chrono::milliseconds lookupBudget{15000};
     PageTextHook pageText{};
+    RequestHook onRequest{};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

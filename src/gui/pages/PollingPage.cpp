@@ -182,6 +182,15 @@ void CPollingPage::SetPollingState(bool bPolling) {
     m_editLog.setReadOnly(bPolling);
 }
 
+namespace {
+// The router is read straight, never through a proxy of the environment.
+FetchOptions RouterFetchOptions(const HttpTimeouts& timeouts, const std::atomic<bool>* abort) {
+    FetchOptions options{timeouts, CAbortSignal(abort)};
+    options.bDirect = true;
+    return options;
+}
+}  // namespace
+
 void CPollingPage::OnTimer() {
     if (m_bReading) {
         return;  // the read of an earlier tick still runs; one at a time
@@ -193,18 +202,17 @@ void CPollingPage::OnTimer() {
     m_bAbortRead.store(false);
     m_bReading = true;
     const unsigned serial = ++m_nReadSerial;
-    m_reader =
-        std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
-                     password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
-                     options = FetchOptions{m_polling.timeouts, CAbortSignal(&m_bAbortRead)}] {
-            std::string result = "n/a";
-            ProbeAddress(url, login, password, false, excludes, result, options);
-            // The page outlives this thread (it joins it), so posting to it is safe; the event goes
-            // with the page if the page is destroyed first.
-            QMetaObject::invokeMethod(
-                this, [this, serial, now, result] { OnReadDone(serial, now, result); },
-                Qt::QueuedConnection);
-        });
+    m_reader = std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
+                            password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
+                            options = RouterFetchOptions(m_polling.timeouts, &m_bAbortRead)] {
+        std::string result = "n/a";
+        ProbeAddress(url, login, password, false, excludes, result, options);
+        // The page outlives this thread (it joins it), so posting to it is safe; the event goes
+        // with the page if the page is destroyed first.
+        QMetaObject::invokeMethod(
+            this, [this, serial, now, result] { OnReadDone(serial, now, result); },
+            Qt::QueuedConnection);
+    });
 }
 
 void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::string& result) {
