@@ -155,6 +155,7 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
         {"public.test", 64, address},  // a name, looked up, must give a local address too
         {"192.168.1.256", 64, address},
         {"3232235777", 64, address},  // 192.168.1.1 in the classic one-part form
+        {"0x7f.0.0.1", 64, address},  // nor hexadecimal, which the resolver would take
         {"192.168.1.1/x", 64, address},
         {"192.168.1.1:0", 64, port},
         {"127.0.0.1:65616", 64, port},  // not port 80 by its low 16 bits

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -201,6 +202,14 @@ private Q_SLOTS:
         QFETCH(QString, header);
         router->RequireAuthorization(header.toStdString());
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        // Straight to the router, whatever proxy the environment names.
+        const QByteArray noProxy = qgetenv("no_proxy");
+        qputenv("http_proxy", "http://127.0.0.1:9");
+        qputenv("no_proxy", "");
+        const auto restore = qScopeGuard([noProxy] {
+            qunsetenv("http_proxy");
+            qputenv("no_proxy", noProxy);
+        });
         OpenOnPollingTab("/status.htm");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText(password);
