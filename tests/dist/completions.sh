@@ -2,7 +2,7 @@
 # The bash, zsh and fish completions offer exactly the commands that velmo-cli --help lists and,
 # for each command, exactly the long options that velmo-cli COMMAND --help shows. Each shell's
 # own code runs: bash's function fills COMPREPLY, fish answers complete -C, and zsh's function
-# runs with its completion helpers replaced by printers of their specifications.
+# runs with its completion helpers replaced by printers of what they are given.
 #   usage: completions.sh VELMO_CLI COMPLETIONS_DIR   (exit 77, skipped, without zsh or fish)
 set -euo pipefail
 cli=$1
@@ -48,7 +48,7 @@ for command in $commands; do
     same fish "$command" "${options[$command]}" "$(fish_offer "velmo-cli $command --")"
 done
 
-# zsh: the specifications _arguments and _values are given, long options only.
+# zsh: the long options and commands that _arguments and _values are given.
 zsh_offer() {
     zsh -f -c 'function _arguments { print -rl -- "$@" }
                function _values { print -rl -- "${@:2}" }
