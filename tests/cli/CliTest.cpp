@@ -550,6 +550,7 @@ TEST_F(CliTest, PasswordInputIsBounded) {
         {std::string("pass\0word\n", 10), "NUL"},
         {std::string(4097, 'p'), "longer than 4096 bytes"},
         {std::string(5000, 'p') + "\n", "longer than 4096 bytes"},
+        {std::string(4096, 'p') + "\rp\n", "longer than 4096 bytes"},  // a CR inside is kept
     };
     for (const auto& [input, why] : refused) {
         const ProcessResult probe =
