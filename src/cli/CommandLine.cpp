@@ -403,8 +403,8 @@ private:
             Command("poll", "[HOST[:PORT] PATH]",
                     "print the address a router page shows, every interval\n"
                     "Reads the page (with --gateway: asks the router itself, as the gateway "
-                    "command does) once per interval and prints the time and the address, or "
-                    "n/a.\nExit status: 0, 3 when interrupted.");
+                    "command does) at once and then once per interval, and prints the time and "
+                    "the address, or n/a.\nExit status: 0, 3 when interrupted.");
         poll->add_option("HOST", m_line.router);  // with PATH, unless --gateway
         poll->add_option("PATH", m_line.path);
         Login(poll, "the router's pages");
