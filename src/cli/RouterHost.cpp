@@ -70,11 +70,11 @@ RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
     // A last label like 0x7f or 1 is no name (no top-level domain is numeric): the resolver would
     // take the text for an address in the classic forms, octal and hexadecimal included.
     const std::string last = host.substr(host.rfind('.') + 1);
-    const bool bNumeric = !last.empty() && IsDigit(last.front()) &&
-                          std::all_of(last.begin(), last.end(), [](char c) {
-                              return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') ||
-                                     AsciiLower(c) == 'x';
-                          });
+    const bool bNumeric =
+        !last.empty() && IsDigit(last.front()) && std::all_of(last.begin(), last.end(), [](char c) {
+            return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') ||
+                   AsciiLower(c) == 'x';
+        });
     if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter) ||
         (!bDotted && bNumeric)) {
         throw UsageError{LoadString(IDS_INVALID_ADDRESS)};
