@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/Interrupt.h"
+#include "cli/Output.h"
 #include "core/address/AddressScan.h"
 
 extern char** environ;
@@ -146,8 +147,8 @@ void CChangeCommand::Start(const std::string& address) {
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         m_child = -1;
-        std::cerr << "velmo-cli: cannot run the --on-change command: " << std::strerror(error)
-                  << '\n';
+        Say(Priority::Error,
+            std::string("cannot run the --on-change command: ") + std::strerror(error));
         return;
     }
     m_childFd = static_cast<int>(syscall(SYS_pidfd_open, m_child, 0));
@@ -168,11 +169,11 @@ bool CChangeCommand::Reap() {
         m_childFd = -1;
     }
     if (done > 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        std::cerr << "velmo-cli: the --on-change command exited with status " << WEXITSTATUS(status)
-                  << '\n';
+        Say(Priority::Error,
+            "the --on-change command exited with status " + std::to_string(WEXITSTATUS(status)));
     } else if (done > 0 && WIFSIGNALED(status)) {
-        std::cerr << "velmo-cli: the --on-change command was ended by signal " << WTERMSIG(status)
-                  << '\n';
+        Say(Priority::Error,
+            "the --on-change command was ended by signal " + std::to_string(WTERMSIG(status)));
     }
     if (m_pending) {
         const std::string address = *m_pending;

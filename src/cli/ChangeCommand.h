@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 
+// The address `token` was judged as, in dotted decimal: 010.020.030.040 is 8.16.24.32.
+std::string JudgedAddress(const std::string& token);
+
 // The --on-change command of poll: run through /bin/sh -c when the address changes. It never
 // holds polling up: while one runs, the newest change waits (one, the latest) and starts when it
 // ends. Each runs in a process group of its own with standard input /dev/null, and sees
@@ -21,6 +24,9 @@ public:
     CChangeCommand(const CChangeCommand&) = delete;
     CChangeCommand& operator=(const CChangeCommand&) = delete;
 
+    // The address a run before this one read last (kept by --state): reading it again is no
+    // change, and the first change gives it as VELMO_PREVIOUS_ADDRESS.
+    void Resume(const std::string& address) { m_strSeen = m_strGiven = JudgedAddress(address); }
     // An acceptable address was read, `token` as the page wrote it. A new address (the first one
     // too) starts the command, or waits while one runs.
     void AddressRead(const std::string& token);
@@ -52,6 +58,3 @@ private:
     pid_t m_child = -1;
     int m_childFd = -1;  // readable once the child has ended; -1 when the kernel has no pidfd
 };
-
-// The address `token` was judged as, in dotted decimal: 010.020.030.040 is 8.16.24.32.
-std::string JudgedAddress(const std::string& token);

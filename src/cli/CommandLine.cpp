@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "cli/Output.h"
 #include "core/address/DetectionServers.h"
 #include "core/gateway/WanAddress.h"
 #include "core/version/ModuleVersion.h"
@@ -125,6 +126,22 @@ std::string CheckCount(const std::string& text) {
     return value && *value >= 1 ? std::string() : "takes a whole number of 1 or more";
 }
 
+// A time limit: seconds, fractions allowed, from a millisecond to a day.
+std::string CheckTimeLimit(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0.001 || value > 86400) {
+        return "takes a number of seconds from 0.001 to 86400";
+    }
+    return {};
+}
+
+std::chrono::milliseconds Milliseconds(const std::string& seconds) {
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        std::chrono::duration<double>(std::strtod(seconds.c_str(), nullptr)));
+}
+
+#ifdef VELMO_TEST_SEAMS
 std::string CheckMilliseconds(const std::string& text) {
     const std::optional<long> value = WholeNumber(text);
     return value && *value >= 1 ? std::string() : "takes a number of milliseconds";
@@ -160,10 +177,14 @@ std::optional<GatewayLimits> ParseGatewayLimits(const std::string& text) {
     return GatewayLimits{std::chrono::milliseconds(*search), std::chrono::milliseconds(*request)};
 }
 
+#endif
+
+// "velmo-cli 1.0.0.0": the program and the project's version, as packages write it.
 std::string VersionLine() {
     CModuleVersion version;
     version.LoadVersion(nullptr);
-    return FormatVersionLine(version);
+    return "velmo-cli " + std::to_string(version.Major()) + '.' + std::to_string(version.Minor()) +
+           '.' + std::to_string(version.Build()) + '.' + std::to_string(version.Revision());
 }
 
 // Builds the parser; the options write straight into `line`.
@@ -171,7 +192,8 @@ class CParser {
 public:
     explicit CParser(CommandLine& line) : m_line(line) {
         m_app.formatter(m_formatter);
-        m_app.set_help_flag("-h,--help", "this text; COMMAND --help for a command's options");
+        m_app.set_help_flag("-h,--help",
+                            "this text; COMMAND --help or help COMMAND for a command's options");
         m_app.set_version_flag("--version", VersionLine, "the version line");
         m_app.require_subcommand(1);
         m_formatter->column_width(28);
@@ -199,10 +221,6 @@ private:
                                  std::optional<T>& value, const std::string& text) {
         return command->add_option_function<T>(
             name, [&value](const T& given) { value = given; }, text);
-    }
-
-    static void Argument(CLI::App* command, const std::string& name, std::string& value) {
-        command->add_option(name, value)->required();
     }
 
     void Login(CLI::App* command, const std::string& what) {
@@ -240,6 +258,36 @@ private:
                           "accept private, loopback and other reserved addresses too");
     }
 
+    // The time limits of HTTP requests, public; the tests shorten the others with --test-timeouts.
+    void TimeLimits(CLI::App* command) {
+        command
+            ->add_option_function<std::string>(
+                "--connect-timeout",
+                [this](const std::string& seconds) {
+                    m_line.timeouts.connect = Milliseconds(seconds);
+                },
+                "give up a request whose connection (name lookup included) is not made within "
+                "SECONDS (10)")
+            ->type_name("SECONDS")
+            ->check(CheckTimeLimit);
+        command
+            ->add_option_function<std::string>(
+                "--max-time",
+                [this](const std::string& seconds) {
+                    m_line.timeouts.total = Milliseconds(seconds);
+                },
+                "give up a request, redirects included, that takes longer than SECONDS (60)")
+            ->type_name("SECONDS")
+            ->check(CheckTimeLimit);
+    }
+
+    void Verbose(CLI::App* command) {
+        command->add_flag("-V,--verbose", m_line.bVerbose,
+                          "print each request on standard error: method, URL, status, bytes and "
+                          "time taken");
+    }
+
+#ifdef VELMO_TEST_SEAMS
     void TestLookupLimit(CLI::App* command) {
         command
             ->add_option_function<long>(
@@ -279,6 +327,14 @@ private:
             ->group("");
     }
 
+#else
+    // A build without tests has no test seams.
+    static void TestLookupLimit(CLI::App*) {}
+    static void TestLimits(CLI::App*) {}
+    static void TestGatewayLimits(CLI::App*) {}
+    static void TestInterval(CLI::App*) {}
+#endif
+
     // --igd and --natpmp: the gateway to ask instead of the one found on the network.
     void GatewayTargetOptions(CLI::App* command) {
         command
@@ -310,7 +366,7 @@ private:
                     "NAT-PMP) and says on standard error why no page can show it, if its WAN "
                     "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
                     "cancelled, 64 usage, 73 report not written (cannot create output).");
-        Argument(spider, "HOST", m_line.router);
+        spider->add_option("HOST", m_line.router);
         Login(spider, "the router's pages");
         Optional(spider, "--external-address", m_line.externalAddress,
                  "look for ADDRESS instead of detecting the public address")
@@ -324,6 +380,8 @@ private:
                  "write the report of the pages read to FILE, a new file or a regular one")
             ->type_name("FILE");
         Detection(spider);
+        TimeLimits(spider);
+        Verbose(spider);
         TestLimits(spider);
         TestLookupLimit(spider);
         TestGatewayLimits(spider);
@@ -334,10 +392,12 @@ private:
                                   "print the first acceptable address on one page\n"
                                   "Prints the first acceptable address of the page, or n/a.\n"
                                   "Exit status: 0 found, 1 not, 3 interrupted.");
-        Argument(probe, "URL", m_line.url);
+        probe->add_option("URL", m_line.url);
         Login(probe, "the page");
         AllowReserved(probe);
         Exclude(probe);
+        TimeLimits(probe);
+        Verbose(probe);
         TestLimits(probe);
     }
 
@@ -346,8 +406,8 @@ private:
             Command("poll", "[HOST[:PORT] PATH]",
                     "print the address a router page shows, every interval\n"
                     "Reads the page (with --gateway: asks the router itself, as the gateway "
-                    "command does) once per interval and prints the time and the address, or "
-                    "n/a.\nExit status: 0, 3 when interrupted.");
+                    "command does) at once and then once per interval, and prints the time and "
+                    "the address, or n/a.\nExit status: 0, 3 when interrupted.");
         poll->add_option("HOST", m_line.router);  // with PATH, unless --gateway
         poll->add_option("PATH", m_line.path);
         Login(poll, "the router's pages");
@@ -367,14 +427,27 @@ private:
                        "ask the router itself (UPnP IGD, then NAT-PMP) instead of reading a page; "
                        "takes no HOST, PATH, login or exclusions");
         GatewayTargetOptions(poll);
+        Optional(poll, "--state", m_line.state,
+                 "keep the last address read in FILE, so that --on-change runs only when the "
+                 "address differs from the one before, across restarts")
+            ->type_name("FILE");
+        poll->add_flag("-q,--quiet", m_line.bQuiet, "print only changes of the address and errors");
+        TimeLimits(poll);
+        Verbose(poll);
         TestLimits(poll);
         TestGatewayLimits(poll);
+        TestInterval(poll);
+    }
+
+#ifdef VELMO_TEST_SEAMS
+    void TestInterval(CLI::App* poll) {
         poll->add_option_function<long>(
                 "--test-interval",
                 [this](long ms) { m_line.testInterval = std::chrono::milliseconds(ms); })
             ->check(CheckMilliseconds)
             ->group("");
     }
+#endif
 
     void AddDetect() {
         CLI::App* detect =
@@ -390,6 +463,8 @@ private:
         detect->add_flag("--gateway-check", m_line.bGatewayCheck,
                          "ask the router too (UPnP IGD, then NAT-PMP) and say on standard error "
                          "what its WAN address means");
+        TimeLimits(detect);
+        Verbose(detect);
         TestLimits(detect);
         TestGatewayLimits(detect);
     }
@@ -415,6 +490,41 @@ private:
 
 }  // namespace
 
+namespace {
+
+const CLI::App* FindCommand(const CLI::App& app, std::string_view name) {
+    for (const CLI::App* command : app.get_subcommands({})) {
+        if (command->get_name() == name) {
+            return command;
+        }
+    }
+    return nullptr;
+}
+
+// Before the command: --help, --version, or an option that belongs after a command.
+std::optional<int> RefuseLeadingOption(const CLI::App& app, const std::string& arg) {
+    if (arg == "-h" || arg == "--help" || arg == "--version") {
+        return std::nullopt;
+    }
+    const std::string name = arg.substr(0, arg.find('='));
+    const std::vector<const CLI::App*> commands = app.get_subcommands({});
+    const bool bCommandOption =
+        std::any_of(commands.begin(), commands.end(), [&](const CLI::App* command) {
+            return name.size() > 1 && command->get_option_no_throw(name) != nullptr;
+        });
+    if (bCommandOption) {
+        Say(Priority::Error, EscapeControls(name) +
+                                 " goes after a command, as in velmo-cli probe URL " +
+                                 EscapeControls(name) + "; velmo-cli --help lists the commands");
+    } else {
+        Say(Priority::Error,
+            "unknown option " + EscapeControls(name) + "; velmo-cli --help lists the commands");
+    }
+    return kExitUsage;
+}
+
+}  // namespace
+
 std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
     CParser parser(line);
     CLI::App& app = parser.App();
@@ -422,29 +532,40 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
         std::cerr << app.help();
         return kExitUsage;
     }
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // "help COMMAND" is "COMMAND --help", "help" alone is "--help".
+    if (args.front() == "help") {
+        if (args.size() > 2 || (args.size() == 2 && FindCommand(app, args[1]) == nullptr)) {
+            Say(Priority::Error,
+                "help takes one command of velmo-cli --help, not " + EscapeControls(args.back()));
+            return kExitUsage;
+        }
+        args = args.size() == 2 ? std::vector<std::string>{args[1], "--help"}
+                                : std::vector<std::string>{"--help"};
+    }
+    if (args.front().starts_with('-')) {
+        if (const std::optional<int> refused = RefuseLeadingOption(app, args.front())) {
+            return refused;
+        }
+    }
     try {
-        app.parse(argc, argv);
+        std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+        app.parse(args);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) {
             return app.exit(error);
         }
         const std::string first = argv[1];
-        const std::vector<CLI::App*> commands = app.get_subcommands({});
-        if (!first.starts_with('-') &&
-            std::none_of(commands.begin(), commands.end(),
-                         [&](const CLI::App* command) { return command->get_name() == first; })) {
-            std::cerr << "velmo-cli: unknown command " << first << '\n';
+        if (!first.starts_with('-') && FindCommand(app, first) == nullptr) {
+            Say(Priority::Error, "unknown command " + EscapeControls(first) +
+                                     "; velmo-cli --help lists the commands");
         } else {
-            std::cerr << "velmo-cli: " << error.what() << '\n';
+            Say(Priority::Error, EscapeControls(error.what()));
         }
         return kExitUsage;
     }
     const CLI::App* command = app.get_subcommands().front();
     line.command = command->get_name();
-    if (line.bPasswordStdin && line.passwordFile) {
-        std::cerr << "velmo-cli: --password-file and --password-stdin exclude each other\n";
-        return kExitUsage;
-    }
     std::vector<std::string> extras = command->remaining();
     std::erase(extras, "--");  // left over once the arguments after it were taken
     if (!extras.empty()) {
@@ -452,11 +573,26 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
             return arg.starts_with('-');
         });
         if (option != extras.end()) {
-            std::cerr << "velmo-cli: " << line.command << " has no option " << *option << '\n';
+            Say(Priority::Error, line.command + " has no option " +
+                                     EscapeControls(option->substr(0, option->find('='))) +
+                                     "; velmo-cli " + line.command + " --help lists its options");
         } else {
-            std::cerr << "velmo-cli: " << line.command << " takes no argument " << extras.front()
-                      << '\n';
+            Say(Priority::Error, line.command + " takes no argument " +
+                                     EscapeControls(extras.front()) + "; velmo-cli " +
+                                     line.command + " --help");
         }
+        return kExitUsage;
+    }
+    if ((line.command == "spider" && line.router.empty()) ||
+        (line.command == "probe" && line.url.empty())) {
+        Say(Priority::Error, line.command + " needs " +
+                                 (line.command == "spider" ? "HOST[:PORT], the router's address"
+                                                           : "URL, the page to read") +
+                                 "; velmo-cli " + line.command + " --help");
+        return kExitUsage;
+    }
+    if (line.bPasswordStdin && line.passwordFile) {
+        Say(Priority::Error, "--password-file and --password-stdin exclude each other");
         return kExitUsage;
     }
     return std::nullopt;

@@ -15,6 +15,12 @@ struct UsageError {
     std::string message;
 };
 
+// A command that cannot go on: its exit status and a one-line message (empty: nothing to say).
+struct CommandError {
+    int status;
+    std::string message;
+};
+
 // What one command was given.
 struct CommandLine {
     std::string command;  // spider, probe, poll, detect or gateway
@@ -35,12 +41,16 @@ struct CommandLine {
     bool bDeep = false;
     bool bAllowReserved = false;
     bool bEach = false;
-    bool bGateway = false;       // poll the gateway instead of a page
-    bool bGatewayCheck = false;  // detect: ask the gateway too
-    std::string igdUrl;          // empty: an SSDP search
-    std::string natpmpGateway;   // empty: the default route's gateway
+    bool bGateway = false;             // poll the gateway instead of a page
+    bool bGatewayCheck = false;        // detect: ask the gateway too
+    std::string igdUrl;                // empty: an SSDP search
+    std::string natpmpGateway;         // empty: the default route's gateway
+    std::optional<std::string> state;  // poll: the file that keeps the last address read
+    bool bVerbose = false;             // each request on standard error
+    bool bQuiet = false;               // poll: only changes and errors
 
-    // Limits the tests shorten so that no test waits on the real ones.
+    // --connect-timeout and --max-time; the tests shorten the others too, so that no test waits
+    // on the real limits.
     HttpTimeouts timeouts;
     std::optional<std::chrono::milliseconds> lookupLimit;  // of a name in a link
     std::optional<std::chrono::milliseconds> testInterval;

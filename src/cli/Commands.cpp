@@ -7,6 +7,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "cli/Password.h"
+#include "cli/PollState.h"
+#include "cli/RouterHost.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
 #include "core/address/DetectScript.h"
@@ -33,36 +36,48 @@ namespace {
 constexpr int kExitInterrupted = 3;
 constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output"
 
-struct RouterTarget {
-    std::uint32_t address = 0;  // host order
-    std::int32_t port = 80;
-};
+// Generous against a slow name server, short enough that a mistyped name ends soon.
+constexpr std::chrono::milliseconds kHostLookupLimit{5000};
 
-// HOST[:PORT] with the Router tab's checks.
-RouterTarget ParseRouter(const std::string& text) {
-    RouterTarget target;
-    const std::size_t colon = text.find(':');
-    const std::uint32_t address = ClassicInetAddr(text.substr(0, colon));
-    target.address = address == kAddressNone ? 0 : ntohl(address);
-    if (colon != std::string::npos) {
-        const std::string port = text.substr(colon + 1);
-        char* end = nullptr;
-        const long value = std::strtol(port.c_str(), &end, 10);
-        target.port = (port.empty() || *end != '\0' || value < 0 || value > 0x7FFFFFFF)
-                          ? 0
-                          : static_cast<std::int32_t>(value);
-    }
-    if (const int refusal = CheckRouterTarget(target.address, target.port); refusal != 0) {
-        throw UsageError{LoadString(refusal)};
-    }
-    return target;
+RouterTarget Router(const CommandLine& line) {
+    return ResolveRouter(line.router, HostLookupInForce(),
+                         line.lookupLimit.value_or(kHostLookupLimit));
 }
 
-std::string ReadPassword(const CommandLine& line) {
+// "Password for admin@192.168.1.1: "
+std::string PasswordPrompt(const CommandLine& line, const std::string& host) {
+    return "Password for " + EscapeControls(line.login.empty() ? host : line.login + '@' + host) +
+           ": ";
+}
+
+std::string ReadPassword(const CommandLine& line, const std::string& host) {
     if (line.passwordFile) {
         return ReadPasswordFile(*line.passwordFile);
     }
-    return line.bPasswordStdin ? ReadPasswordLine(STDIN_FILENO, "standard input") : std::string();
+    return line.bPasswordStdin ? ReadPasswordFromStdin(PasswordPrompt(line, host)) : std::string();
+}
+
+// Why a router page gave no address: a refused login first, since its page may hold anything.
+std::string RouterReason(const ProbeFailure& failure) {
+    if (failure.status == 401 || failure.status == 403) {
+        return "the router refused the login (HTTP " + std::to_string(failure.status) +
+               "): check --login and the password";
+    }
+    return failure.why;
+}
+
+// --verbose: "GET URL: 200, 1234 bytes, 12 ms".
+RequestHook Tracing(const CommandLine& line) {
+    if (!line.bVerbose) {
+        return {};
+    }
+    return [](const RequestTrace& trace) {
+        Say(Priority::Debug,
+            "GET " + EscapeControls(trace.url) + ": " +
+                (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
+                ", " + std::to_string(trace.bytes) + " bytes, " +
+                std::to_string(trace.took.count()) + " ms");
+    };
 }
 
 const char* FileKind(mode_t mode) {
@@ -78,8 +93,12 @@ const char* FileKind(mode_t mode) {
     return S_ISSOCK(mode) ? "a socket" : "not a file";
 }
 
-FetchOptions Fetching(const CommandLine& line) {
-    return {line.timeouts, CAbortSignal(&InterruptFlag())};
+// Detection servers honour http_proxy; `bRouter` goes straight to the router.
+FetchOptions Fetching(const CommandLine& line, bool bRouter) {
+    FetchOptions options{line.timeouts, CAbortSignal(&InterruptFlag())};
+    options.bDirect = bRouter;
+    options.onRequest = Tracing(line);
+    return options;
 }
 
 // --detect-url, else the usable entries of the user's list, else the built-in servers.
@@ -89,7 +108,7 @@ std::vector<std::string> DetectionServersInForce(const CommandLine& line) {
     }
     DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
     for (const std::string& warning : file.warnings) {
-        std::cerr << "velmo-cli: " << warning << '\n';
+        Say(Priority::Warning, warning);
     }
     return file.servers.empty() ? CDetectScript().Servers() : std::move(file.servers);
 }
@@ -108,22 +127,21 @@ bool WriteReport(const std::string& path, const CParsedPageList& pages) {
     }
     struct stat status {};
     if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        std::cerr << "velmo-cli: the report was not written: " << EscapeControls(path)
-                  << " is not a regular file (" << FileKind(status.st_mode)
-                  << "), and only a regular file is replaced\n";
+        Say(Priority::Error, "the report was not written: " + EscapeControls(path) +
+                                 " is not a regular file (" + FileKind(status.st_mode) +
+                                 "), and only a regular file is replaced");
     } else {
-        std::cerr << "velmo-cli: cannot write the report " << EscapeControls(path) << ": " << error
-                  << '\n';
+        Say(Priority::Error, "cannot write the report " + EscapeControls(path) + ": " + error);
     }
     return false;
 }
 
 int Spider(const CommandLine& line) {
-    const RouterTarget router = ParseRouter(line.router);
     if (line.externalAddress && !ParseIPAddress(*line.externalAddress, nullptr)) {
         throw UsageError{"--external-address takes an IPv4 address"};
     }
-    const std::string password = ReadPassword(line);
+    const RouterTarget router = Router(line);
+    const std::string password = ReadPassword(line, router.host);
     if (Interrupted()) {
         std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
@@ -133,6 +151,8 @@ int Spider(const CommandLine& line) {
     CPrintingSink sink;
     SpiderSettings settings;
     settings.timeouts = line.timeouts;
+    settings.lookup = HostLookupInForce();
+    settings.onRequest = Tracing(line);
     if (line.lookupLimit) {
         settings.lookupLimit = *line.lookupLimit;
     }
@@ -148,16 +168,19 @@ int Spider(const CommandLine& line) {
     run.SetDeep(line.bDeep);
     run.Run();
 
-    if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
-        std::cerr << "velmo-cli: no page could be read from " << run.Params().GetUrl() << ": "
-                  << EscapeControls(sink.FirstFailure()) << '\n';
+    if (const long status = sink.StartStatus(); status == 401 || status == 403) {
+        Say(Priority::Error, RouterReason({{}, status}));
+    } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
+        Say(Priority::Error, "no page could be read from " + run.Params().GetUrl() + ": " +
+                                 EscapeControls(sink.FirstFailure()));
     }
     if (sink.SkippedNames() > 0) {
-        std::cerr << "velmo-cli: " << sink.SkippedNames()
-                  << (sink.SkippedNames() == 1 ? " host name" : " host names")
-                  << " in links left unresolved: the run's "
-                  << std::chrono::duration<double>(settings.lookupBudget).count()
-                  << " s for name lookups was spent\n";
+        std::ostringstream spent;
+        spent << std::chrono::duration<double>(settings.lookupBudget).count();
+        Say(Priority::Warning, std::to_string(sink.SkippedNames()) +
+                                   (sink.SkippedNames() == 1 ? " host name" : " host names") +
+                                   " in links left unresolved: the run's " + spent.str() +
+                                   " s for name lookups was spent");
     }
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (line.bListParsed) {
@@ -193,21 +216,25 @@ int Spider(const CommandLine& line) {
 }
 
 int Probe(const CommandLine& line) {
-    const std::string password = ReadPassword(line);
+    std::string host;
+    std::uint16_t port = 0;
+    CrackUrlHost(line.url, host, port);
+    const std::string password = ReadPassword(line, host);
     if (Interrupted()) {
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
     std::string result = "n/a";
-    std::string why;
-    const bool bFound = ProbeAddress(line.url, line.login, password, line.bAllowReserved,
-                                     NormalizedExclusions(line), result, Fetching(line), &why);
+    ProbeFailure failure;
+    const bool bFound =
+        ProbeAddress(line.url, line.login, password, line.bAllowReserved,
+                     NormalizedExclusions(line), result, Fetching(line, true), &failure);
     if (Interrupted()) {
         return kExitInterrupted;  // the read was cut short: it tells nothing
     }
     std::cout << result << std::endl;
     if (!bFound) {
-        std::cerr << "velmo-cli: " << EscapeControls(line.url) << ": " << EscapeControls(why)
-                  << '\n';
+        Say(Priority::Error,
+            EscapeControls(line.url) + ": " + EscapeControls(RouterReason(failure)));
     }
     return bFound ? 0 : 1;
 }
@@ -215,33 +242,45 @@ int Probe(const CommandLine& line) {
 // One reading of poll: true with the address in `result`, else false with `why`.
 using PollReader = std::function<bool(std::string& result, std::string& why)>;
 
-// Reads once per interval; each read starts one interval after the one before ended, so a slow
-// router or a suspended machine never makes reads pile up.
+// Reads at once, then once per interval; each read starts one interval after the one before
+// ended, so a slow router or a suspended machine never makes reads pile up.
 int PollEachInterval(const CommandLine& line, const std::string& source,
                      const PollReader& readOnce) {
+    SetQuiet(line.bQuiet);
+    // The address read last, dotted: a reading is a change when it differs.
+    std::optional<std::string> last = line.state ? LoadPollState(*line.state) : std::nullopt;
     std::unique_ptr<CChangeCommand> onChange;
     if (line.onChange) {
         onChange = std::make_unique<CChangeCommand>(*line.onChange);
+        if (last) {
+            onChange->Resume(*last);
+        }
     }
     const std::chrono::milliseconds interval =
         line.testInterval.value_or(std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(line.interval)));
     for (long read = 0; !line.count || read < *line.count; ++read) {
-        if (onChange ? onChange->SleepUnlessInterrupted(interval)
-                     : SleepUnlessInterrupted(interval)) {
+        if (read > 0 && (onChange ? onChange->SleepUnlessInterrupted(interval)
+                                  : SleepUnlessInterrupted(interval))) {
             break;
         }
         const std::time_t now = std::time(nullptr);
         std::string result = "n/a";
         std::string why;
-        const bool bFound = readOnce(result, why);
+        const bool bFound = !Interrupted() && readOnce(result, why);
         if (Interrupted()) {
             break;  // the read was cut short: it tells nothing
         }
-        std::cout << FormatPollLine(now, result) << std::endl;
+        const bool bChange = bFound && JudgedAddress(result) != last;
+        PrintPollLine(FormatPollLine(now, result), bChange);
         if (!bFound) {
-            std::cerr << "velmo-cli: " << EscapeControls(source) << ": " << EscapeControls(why)
-                      << '\n';
+            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(why));
+        }
+        if (bChange) {
+            last = JudgedAddress(result);
+            if (line.state) {
+                SavePollState(*line.state, *last);
+            }
         }
         if (onChange && bFound) {
             onChange->AddressRead(result);
@@ -277,7 +316,7 @@ int Poll(const CommandLine& line) {
     if (line.router.empty()) {
         throw UsageError{"poll takes HOST[:PORT] PATH, or --gateway"};
     }
-    const RouterTarget router = ParseRouter(line.router);
+    const RouterTarget router = Router(line);
     if (line.path.empty()) {
         throw UsageError{LoadString(IDS_INVALID_PATH)};
     }
@@ -286,14 +325,18 @@ int Poll(const CommandLine& line) {
                           line.path, url)) {
         throw UsageError{LoadString(IDS_INVALID_PATH)};
     }
-    const std::string password = ReadPassword(line);
+    const std::string password = ReadPassword(line, router.host);
     if (Interrupted()) {
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
     const std::string login = RouterLogin(line.login, password);
     const std::string exclusions = NormalizedExclusions(line);
     return PollEachInterval(line, url, [&](std::string& result, std::string& why) {
-        return ProbeAddress(url, login, password, false, exclusions, result, Fetching(line), &why);
+        ProbeFailure failure;
+        const bool bFound = ProbeAddress(url, login, password, false, exclusions, result,
+                                         Fetching(line, true), &failure);
+        why = RouterReason(failure);
+        return bFound;
     });
 }
 
@@ -303,16 +346,16 @@ int DetectEach(const CommandLine& line, const std::vector<std::string>& servers)
     for (const std::string& url : servers) {
         const auto start = std::chrono::steady_clock::now();
         std::string address;
-        std::string why;
-        const bool bFound =
-            ProbeAddress(url, {}, {}, line.bAllowReserved, {}, address, Fetching(line), &why);
+        ProbeFailure failure;
+        const bool bFound = ProbeAddress(url, {}, {}, line.bAllowReserved, {}, address,
+                                         Fetching(line, false), &failure);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
         if (Interrupted()) {
             return kExitInterrupted;
         }
-        std::cout << EscapeControls(url) << '\t' << EscapeControls(bFound ? address : why) << '\t'
-                  << took.count() << " ms" << std::endl;
+        std::cout << EscapeControls(url) << '\t' << EscapeControls(bFound ? address : failure.why)
+                  << '\t' << took.count() << " ms" << std::endl;
         bAnswered = bAnswered || bFound;
     }
     return bAnswered ? 0 : 2;
@@ -325,12 +368,20 @@ int Detect(const CommandLine& line) {
     }
     CDetectScript detector(servers);
     std::string address;
-    const bool bFound = detector.Detect(line.bAllowReserved, address, Fetching(line));
+    std::vector<std::string> reasons;
+    const bool bFound = detector.Detect(
+        line.bAllowReserved, address, Fetching(line, false),
+        [&reasons](const std::string& url, const ProbeFailure& failure) {
+            reasons.push_back(EscapeControls(url) + ": " + EscapeControls(failure.why));
+        });
     if (Interrupted()) {
         return kExitInterrupted;
     }
     if (!bFound) {
-        std::cerr << LoadString(IDS_NO_EXTERNAL_ADDRESS) << '\n';
+        for (const std::string& reason : reasons) {
+            Say(Priority::Error, reason);
+        }
+        SayBare(Priority::Error, LoadString(IDS_NO_EXTERNAL_ADDRESS));
     } else {
         std::cout << address << std::endl;
     }

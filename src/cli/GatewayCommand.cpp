@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Interrupt.h"
+#include "cli/Output.h"
 
 namespace {
 
@@ -78,14 +79,14 @@ int Gateway(const CommandLine& line) {
     const GatewayAnswer& best = BestGatewayAnswer(answers);
     if (!best.Answered()) {
         for (const GatewayAnswer& answer : answers) {
-            std::cerr << "velmo-cli: " << answer.source << ": " << answer.why << '\n';
+            Say(Priority::Error, answer.source + ": " + answer.why);
         }
         return 2;
     }
     std::cout << Said(best) << " (" << best.source << ')' << std::endl;
     const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
     if (!diagnosis.empty()) {
-        std::cerr << diagnosis << '\n';
+        SayBare(Priority::Warning, diagnosis);
     }
     return best.kind == GatewayAnswer::Kind::Address ? 0 : 1;
 }
@@ -119,7 +120,7 @@ bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uin
     const std::string diagnosis =
         DiagnoseRouterWan(RouterWanOf(BestGatewayAnswer(answers), note.Address()), publicAddress);
     if (!diagnosis.empty()) {
-        std::cerr << diagnosis << '\n';
+        SayBare(Priority::Warning, diagnosis);
     }
     return !diagnosis.empty();
 }
@@ -134,10 +135,10 @@ void CheckGateway(const CommandLine& line, std::uint32_t publicAddress) {
     const GatewayAnswer& best = BestGatewayAnswer(answers);
     const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), publicAddress);
     if (!diagnosis.empty()) {
-        std::cerr << diagnosis << '\n';
+        SayBare(Priority::Warning, diagnosis);
     } else if (best.Answered()) {
-        std::cerr << "velmo-cli: gateway: " << Said(best) << " (" << best.source << ")\n";
+        Say(Priority::Info, "gateway: " + Said(best) + " (" + best.source + ")");
     } else {
-        std::cerr << "velmo-cli: gateway: " << Reasons(answers) << '\n';
+        Say(Priority::Error, "gateway: " + Reasons(answers));
     }
 }

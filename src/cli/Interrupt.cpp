@@ -14,11 +14,18 @@ namespace {
 std::atomic<bool> g_bInterrupted{false};
 int g_wakeRead = -1;
 int g_wakeWrite = -1;
+// Read by the signal handler: the descriptor is published only once the settings are in place.
+termios g_terminal{};
+std::atomic<int> g_terminalFd{-1};
 
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
     if (g_bInterrupted.exchange(true)) {
+        if (const int fd = g_terminalFd.load(); fd >= 0) {
+            tcsetattr(fd, TCSANOW, &g_terminal);
+        }
         _exit(130);
     }
     const int saved = errno;
@@ -72,4 +79,12 @@ bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
 bool SleepUnlessInterrupted(std::chrono::milliseconds duration) {
     WaitReadable(-1, std::chrono::steady_clock::now() + duration);
     return Interrupted();
+}
+
+void RestoreTerminalOnQuickExit(int fd, const termios* settings) {
+    g_terminalFd.store(-1);
+    if (settings != nullptr) {
+        g_terminal = *settings;
+        g_terminalFd.store(fd);
+    }
 }

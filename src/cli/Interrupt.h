@@ -1,5 +1,7 @@
 #pragma once
 
+#include <termios.h>
+
 #include <atomic>
 #include <chrono>
 
@@ -18,3 +20,7 @@ bool SleepUnlessInterrupted(std::chrono::milliseconds duration);
 // Waits until `fd` (-1: none) is readable, a stop is requested or `deadline` passes; true when
 // `fd` is readable. Signals cannot restart it: the handler wakes it through a pipe.
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline);
+
+// Terminal settings that a second stop request, which ends the program at once, puts back on `fd`
+// first. Null forgets them.
+void RestoreTerminalOnQuickExit(int fd, const termios* settings);

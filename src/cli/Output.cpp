@@ -1,12 +1,66 @@
 #include "cli/Output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "core/text/ShownText.h"
+
+namespace {
+
+bool g_bQuiet = false;
+
+std::string PriorityPrefix(int fd, Priority priority) {
+    return IsJournalStream(fd) ? '<' + std::to_string(static_cast<int>(priority)) + '>'
+                               : std::string();
+}
+
+bool Shown(Priority priority) {
+    return !g_bQuiet || priority == Priority::Error || priority == Priority::Notice ||
+           priority == Priority::Debug;
+}
+
+}  // namespace
+
+void SetQuiet(bool bQuiet) {
+    g_bQuiet = bQuiet;
+}
+
+bool IsJournalStream(int fd) {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    char end = 0;
+    struct stat status {};
+    return stream != nullptr && std::sscanf(stream, "%llu:%llu%c", &device, &inode, &end) == 2 &&
+           fstat(fd, &status) == 0 && status.st_dev == device && status.st_ino == inode;
+}
+
+void Say(Priority priority, std::string_view text) {
+    if (Shown(priority)) {
+        // One write for the whole line, so that lines of the command and of its children never
+        // interleave within a line.
+        std::cerr << (PriorityPrefix(STDERR_FILENO, priority) + "velmo-cli: ").append(text) + '\n'
+                  << std::flush;
+    }
+}
+
+void SayBare(Priority priority, std::string_view text) {
+    if (Shown(priority)) {
+        std::cerr << PriorityPrefix(STDERR_FILENO, priority).append(text) + '\n' << std::flush;
+    }
+}
+
+void PrintPollLine(const std::string& line, bool bChange) {
+    if (bChange) {
+        std::cout << PriorityPrefix(STDOUT_FILENO, Priority::Notice) + line << std::endl;
+    } else if (!g_bQuiet) {
+        std::cout << line << std::endl;
+    }
+}
 
 std::string EscapeControls(std::string_view text) {
     return EscapeUnsafeText(text);
@@ -44,6 +98,13 @@ void CPrintingSink::Fetching(const std::string& path) {
 void CPrintingSink::FetchFailed(const std::string&, const std::string& why) {
     if (m_strFirstFailure.empty()) {
         m_strFirstFailure = why;
+    }
+}
+
+void CPrintingSink::Answered(const std::string&, long status) {
+    if (!m_bStartAnswered) {
+        m_bStartAnswered = true;
+        m_nStartStatus = status;
     }
 }
 

@@ -7,6 +7,32 @@
 #include "core/spider/SpiderParams.h"
 #include "core/spider/SpiderRules.h"
 
+// How much a line matters, as the journal ranks it (syslog priorities).
+enum class Priority {
+    Error = 3,
+    Warning = 4,
+    Notice = 5,  // a change of the address
+    Info = 6,
+    Debug = 7,  // --verbose
+};
+
+// With --quiet only errors and changes are printed.
+void SetQuiet(bool bQuiet);
+
+// One message line on standard error, "velmo-cli: TEXT". When standard error is the journal's
+// stream (JOURNAL_STREAM names its device and inode, as systemd sets it for a service) the line
+// starts with the priority, "<3>" for an error, so that journalctl -p err finds every failure.
+void Say(Priority priority, std::string_view text);
+// The same without the program's name, for lines that explain an outcome.
+void SayBare(Priority priority, std::string_view text);
+
+// One line of poll on standard output; a change carries "<5>" when standard output is the
+// journal's stream. An unchanged reading is left out with --quiet.
+void PrintPollLine(const std::string& line, bool bChange);
+
+// Whether `fd` is the stream that JOURNAL_STREAM ("DEVICE:INODE") names.
+bool IsJournalStream(int fd);
+
 // Router or user text as it may go to a terminal: control characters (C0, DEL, C1), bidirectional
 // marks and overrides, line separators and bytes that are not UTF-8 become %XX, so that a link can
 // neither start a line of its own, nor send the terminal an escape sequence, nor turn what follows
@@ -22,12 +48,15 @@ public:
     void Fetching(const std::string& path) override;
     void FetchFailed(const std::string& path, const std::string& why) override;
     void NamesSkipped(std::size_t count) override { m_nSkippedNames = count; }
+    void Answered(const std::string& path, long status) override;
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
     int Parsed() const { return m_nParsed; }
     // Why the first page that gave no text did not, or the empty text.
     const std::string& FirstFailure() const { return m_strFirstFailure; }
+    // The HTTP status of the start page, or 0 when it had no answer.
+    long StartStatus() const { return m_nStartStatus; }
     // Host names in links left unresolved once the run's lookup time was spent.
     std::size_t SkippedNames() const { return m_nSkippedNames; }
 
@@ -42,4 +71,6 @@ private:
     std::string m_strFirstFailure;
     int m_nParsed = 0;
     std::size_t m_nSkippedNames = 0;
+    bool m_bStartAnswered = false;
+    long m_nStartStatus = 0;
 };

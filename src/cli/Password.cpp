@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 
 #include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
@@ -30,10 +32,41 @@ private:
     int m_fd;
 };
 
+// Turns the terminal's echo off for its lifetime.
+class CEchoOff {
+public:
+    explicit CEchoOff(int fd) {
+        if (tcgetattr(fd, &m_saved) != 0) {
+            return;
+        }
+        termios silent = m_saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+        RestoreTerminalOnQuickExit(fd, &m_saved);
+        if (tcsetattr(fd, TCSANOW, &silent) == 0) {
+            m_fd = fd;
+        } else {
+            RestoreTerminalOnQuickExit(-1, nullptr);
+        }
+    }
+    ~CEchoOff() {
+        if (m_fd >= 0) {
+            tcsetattr(m_fd, TCSANOW, &m_saved);
+            RestoreTerminalOnQuickExit(-1, nullptr);
+        }
+    }
+    CEchoOff(const CEchoOff&) = delete;
+    CEchoOff& operator=(const CEchoOff&) = delete;
+
+private:
+    int m_fd = -1;
+    termios m_saved{};
+};
+
 }  // namespace
 
 std::string ReadPasswordLine(int fd, const std::string& source) {
-    std::array<char, kMaxPasswordBytes + 1> buffer{};
+    // Room for the longest password and a CR LF after it.
+    std::array<char, kMaxPasswordBytes + 2> buffer{};
     std::size_t size = 0;
     std::size_t lineEnd = std::string::npos;
     while (size < buffer.size() && lineEnd == std::string::npos) {
@@ -59,14 +92,14 @@ std::string ReadPasswordLine(int fd, const std::string& source) {
         }
     }
     std::string line(buffer.data(), lineEnd == std::string::npos ? size : lineEnd);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
     if (line.size() > kMaxPasswordBytes) {
         throw UsageError{"the password from " + source + " is longer than 4096 bytes"};
     }
     if (line.find('\0') != std::string::npos) {
         throw UsageError{"the password from " + source + " holds a NUL byte"};
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
     }
     return line;
 }
@@ -95,4 +128,17 @@ std::string ReadPasswordFile(const std::string& path) {
                          " can be changed by others; make it private with chmod 600"};
     }
     return ReadPasswordLine(file.Get(), shown);
+}
+
+std::string ReadPasswordFromStdin(const std::string& prompt) {
+    if (isatty(STDIN_FILENO) == 0) {
+        return ReadPasswordLine(STDIN_FILENO, "standard input");
+    }
+    // The line end typed is not echoed either: the line after the prompt is ours to end.
+    struct CLineEnd {
+        ~CLineEnd() { std::cerr << std::endl; }
+    } lineEnd;
+    const CEchoOff echoOff(STDIN_FILENO);
+    std::cerr << prompt << std::flush;
+    return ReadPasswordLine(STDIN_FILENO, "the terminal");
 }

@@ -1,9 +1,8 @@
 // velmo-cli: the spider test, the address probe, polling and detection for scripts and terminals.
-#include <iostream>
-
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/Output.h"
 
 int main(int argc, char** argv) {
     InstallInterruptHandlers();
@@ -14,7 +13,12 @@ int main(int argc, char** argv) {
     try {
         return RunCommand(line);
     } catch (const UsageError& error) {
-        std::cerr << "velmo-cli: " << error.message << '\n';
+        Say(Priority::Error, error.message);
         return kExitUsage;
+    } catch (const CommandError& error) {
+        if (!error.message.empty()) {
+            Say(Priority::Error, error.message);
+        }
+        return error.status;
     }
 }

@@ -1,13 +1,19 @@
 // velmo-cli end to end: the real binary against loopback routers and detection servers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <filesystem>
@@ -74,12 +80,22 @@ protected:
     // should it hang, it is killed.
     ProcessResult RunCli(std::vector<std::string> args, const std::string& input = {},
                          const std::function<void(pid_t)>& whileRunning = {},
-                         bool holdInput = false) const {
+                         bool holdInput = false,
+                         const std::vector<std::string>& environment = {}) const {
         args.insert(args.begin(), VELMO_CLI);
-        return RunProgram(args, input, whileRunning,
-                          {"XDG_CONFIG_HOME=" + (folder / "config").string(),
-                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,localhost"},
-                          holdInput, std::chrono::seconds(60));
+        std::vector<std::string> variables = Environment();
+        variables.insert(variables.end(), environment.begin(), environment.end());
+        return RunProgram(args, input, whileRunning, variables, holdInput,
+                          std::chrono::seconds(60));
+    }
+
+    // The settings folder, the closed proxy, and the names velmo-cli may look up: no name but
+    // "localhost" reaches the system resolver.
+    std::vector<std::string> Environment() const {
+        return {"XDG_CONFIG_HOME=" + (folder / "config").string(), "http_proxy=http://127.0.0.1:9",
+                "no_proxy=127.0.0.1,localhost",
+                "VELMO_TEST_HOSTS=router.test=127.0.0.1,public.test=198.51.100.7,"
+                "stalling.test=stall"};
     }
 
     CLoopbackServer router;
@@ -148,13 +164,46 @@ TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
 }
 
 TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
-    const ProcessResult outside = RunCli({"spider", "8.8.8.8"});
-    EXPECT_EQ(outside.status, 64);
-    EXPECT_EQ(outside.err, "velmo-cli: Invalid IP address, local address expected\n");
-    const ProcessResult port = RunCli({"spider", "192.168.1.1:0"});
-    EXPECT_EQ(port.status, 64);
-    EXPECT_EQ(port.err, "velmo-cli: Invalid TCP port number\n");
-    EXPECT_EQ(RunCli({"spider", "router.invalid"}).status, 64);
+    const std::string address = "velmo-cli: Invalid IP address, local address expected\n";
+    const std::string port = "velmo-cli: Invalid TCP port number\n";
+    const std::string noName = "velmo-cli: router.invalid: no IPv4 address for this name";
+    const struct {
+        std::string host;
+        int status;
+        std::string err;  // how standard error begins
+    } refused[] = {
+        {"8.8.8.8", 64, address},
+        {"public.test", 64, address},  // a name, looked up, must give a local address too
+        {"192.168.1.256", 64, address},
+        {"3232235777", 64, address},  // 192.168.1.1 in the classic one-part form
+        {"0x7f.0.0.1", 64, address},  // nor hexadecimal, which the resolver would take
+        {"192.168.1.1/x", 64, address},
+        {"192.168.1.1:0", 64, port},
+        {"127.0.0.1:65616", 64, port},  // not port 80 by its low 16 bits
+        {"127.0.0.1:", 64, port},
+        {"router.invalid", 68, noName},
+        // A name server that never answers: the lookup gives up on time.
+        {"stalling.test", 68, "velmo-cli: stalling.test: no IPv4 address for this name"},
+    };
+    for (const auto& [host, status, err] : refused) {
+        const ProcessResult run = RunCli({"spider", host, "--test-lookup-limit", "200"});
+        EXPECT_EQ(run.status, status) << host;
+        EXPECT_EQ(run.err.rfind(err, 0), 0u) << host << ": " << run.err;
+    }
+    // Leading zeros are decimal, as in the window: 127.0.0.010 is the server at 127.0.0.10, not
+    // 127.0.0.8. A name is looked up once and the password goes to the address it gave.
+    CLoopbackServer tenth("127.0.0.10");
+    tenth.Serve("/s", 200, "WAN 203.0.113.10");
+    router.Serve("/s", 200, "WAN 203.0.113.1");
+    const std::string port10 = ":" + std::to_string(tenth.Port());
+    const std::string port1 = ":" + std::to_string(router.Port());
+    for (const auto& [host, expected] : {std::pair{"127.000.000.010" + port10, "203.0.113.10"},
+                                         std::pair{"router.test" + port1, "203.0.113.1"},
+                                         std::pair{"localhost" + port1, "203.0.113.1"}}) {
+        const ProcessResult poll = RunCli({"poll", host, "/s", "--count", "1"});
+        EXPECT_EQ(poll.status, 0) << host << ": " << poll.err;
+        EXPECT_TRUE(poll.out.ends_with(std::string(" - ") + expected + "\n")) << host << poll.out;
+    }
     EXPECT_EQ(RunCli({"poll", Router(), ""}).status, 64);
     EXPECT_EQ(RunCli({"spider"}).status, 64);
     EXPECT_EQ(RunCli({"frobnicate"}).status, 64);
@@ -163,6 +212,7 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
 
 TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
     const std::vector<std::vector<std::string>> refused = {
+        {"probe", "http://x/", "--max-time", "0"},
         {"detect", "--report", "f"},
         {"probe", "http://x/", "--count", "3"},
         {"poll", Router(), "/s", "--interval", "0"},
@@ -187,6 +237,22 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         EXPECT_EQ(run.err.rfind("velmo-cli: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    // What is missing or unknown is named, with the way to the help.
+    const std::pair<std::vector<std::string>, std::string> hinted[] = {
+        {{"-V"}, "velmo-cli: -V goes after a command"},
+        {{"--verbose", "probe", "http://x/"}, "velmo-cli: --verbose goes after a command"},
+        {{"--bogus=1"}, "velmo-cli: unknown option --bogus;"},
+        {{"help", "frobnicate"}, "velmo-cli: help takes one command of velmo-cli --help"},
+        {{"spider", "--helpp"}, "velmo-cli: spider has no option --helpp; velmo-cli spider --help"},
+        {{"spider"}, "velmo-cli: spider needs HOST[:PORT]"},
+        {{"probe", "--login", "x"}, "velmo-cli: probe needs URL"},
+    };
+    for (const auto& [args, err] : hinted) {
+        const ProcessResult run = RunCli(args);
+        EXPECT_EQ(run.status, 64) << args[0];
+        EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(" --help"), std::string::npos) << run.err;
     }
     router.Serve("/s", 200, "WAN 203.0.113.9");
     EXPECT_EQ(RunCli({"probe", "--allow-reserved", "--", router.Url("/s")}).out, "203.0.113.9\n");
@@ -222,6 +288,11 @@ TEST_F(CliTest, PollPrintsOneLinePerInterval) {
         EXPECT_EQ(line.find(" - "), 24u) << line;
         EXPECT_TRUE(line.ends_with(" - 203.0.113.9")) << line;
     }
+    // The first reading comes at once, not an interval later.
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult once = RunCli({"poll", Router(), "/status.htm", "--count=1"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(once.out.ends_with(" - 203.0.113.9\n")) << once.out << once.err;
 }
 
 TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
@@ -231,9 +302,20 @@ TEST_F(CliTest, DetectRotatesOverTheGivenServers) {
         RunCli({"detect", "--detect-url", dead.Url("/"), "--detect-url", detection.Url("/")});
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.out, "203.0.113.45\n");
-    const ProcessResult failed = RunCli({"detect", "--detect-url", dead.Url("/")});
+    // When every server fails, each one's reason is told.
+    const ProcessResult failed =
+        RunCli({"detect", "--detect-url", dead.Url("/"), "--detect-url", "http://127.0.0.1:1/"});
     EXPECT_EQ(failed.status, 2);
-    EXPECT_NE(failed.err.find("Unable to autodetect"), std::string::npos);
+    EXPECT_EQ(failed.err.rfind("velmo-cli: " + dead.Url("/") +
+                                   ": no address in the page\nvelmo-cli: http://127.0.0.1:1/: "
+                                   "refused (",
+                               0),
+              0u)
+        << failed.err;
+    EXPECT_TRUE(
+        failed.err.ends_with("\nUnable to autodetect your external IP address. Please make "
+                             "sure that you are connected to the Internet.\n"))
+        << failed.err;
 }
 
 TEST_F(CliTest, ReportIsWrittenEscaped) {
@@ -282,13 +364,15 @@ TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
 }
 
 TEST_F(CliTest, HelpAndVersion) {
-    EXPECT_EQ(RunCli({"--version"}).out, "Version: 1.00 (Build 0.0)\n");
+    EXPECT_EQ(RunCli({"--version"}).out, "velmo-cli " VELMO_VERSION "\n");
     for (const char* command : {"spider", "probe", "poll", "detect", "gateway"}) {
         const ProcessResult help = RunCli({command, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
+        EXPECT_EQ(RunCli({"help", command}).out, help.out);
     }
     EXPECT_EQ(RunCli({"--help"}).status, 0);
+    EXPECT_EQ(RunCli({"help"}).out, RunCli({"--help"}).out);
 }
 
 TEST_F(CliTest, PollSendsAPasswordAloneWithTheBlankLogin) {
@@ -301,6 +385,11 @@ TEST_F(CliTest, PollSendsAPasswordAloneWithTheBlankLogin) {
 }
 
 TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
+    // A refused login is named, whether its page shows an address or not, once for spider.
+    constexpr const char* kRefusedLogin =
+        "the router refused the login (HTTP 401): check --login and the password";
+    CLoopbackServer guarded;
+    guarded.RequireAuthorization("Basic YWRtaW46czNjcjN0");
     router.Serve("/slow", CLoopbackServer::Stalling());
     router.Serve("/lan", 200, "LAN 192.168.1.1");
     const std::string limits = "--test-timeouts=2000,100,2000";
@@ -321,6 +410,23 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
         {{"spider", "127.0.0.1:1", "--external-address", "198.51.100.7", limits},
          "Unable to identify the status page\n",
          "no page could be read from http://127.0.0.1:1/: refused ("},
+        {{"probe", router.Url("/lan"), "--exclude", "192.168.1.1", "--allow-reserved"},
+         "n/a\n",
+         ": only excluded addresses (192.168.1.1)"},
+        {{"probe", guarded.Url("/s"), "--login", "admin"}, "n/a\n", kRefusedLogin},
+        {{"poll", "127.0.0.1:" + std::to_string(guarded.Port()), "/s", "--count", "1"},
+         " - n/a\n",
+         kRefusedLogin},
+        {{"spider", "127.0.0.1:" + std::to_string(guarded.Port()), "--external-address",
+          "198.51.100.7"},
+         "Unable to identify the status page\n",
+         std::string("velmo-cli: ") + kRefusedLogin + "\n"},
+        {{"probe", router.Url("/slow"), "--max-time", "0.2"},
+         "n/a\n",
+         ": timed out (no whole answer within 200 ms)"},
+        {{"probe", router.Url("/lan"), "--verbose"},
+         "n/a\n",
+         "velmo-cli: GET " + router.Url("/lan") + ": 200, 15 bytes, "},
     };
     for (const auto& [args, out, why] : cases) {
         const ProcessResult run = RunCli(args);
@@ -473,6 +579,7 @@ TEST_F(CliTest, PasswordInputIsBounded) {
         {std::string("pass\0word\n", 10), "NUL"},
         {std::string(4097, 'p'), "longer than 4096 bytes"},
         {std::string(5000, 'p') + "\n", "longer than 4096 bytes"},
+        {std::string(4096, 'p') + "\rp\n", "longer than 4096 bytes"},  // a CR inside is kept
     };
     for (const auto& [input, why] : refused) {
         const ProcessResult probe =
@@ -486,10 +593,13 @@ TEST_F(CliTest, PasswordInputIsBounded) {
     router.Serve("/s", 200, "WAN 203.0.113.9");
     std::string header = BuildAuthorizationHeader("admin", longest);  // "Authorization: X\r\n\r\n"
     router.RequireAuthorization(header.substr(15, header.size() - 19));
-    EXPECT_EQ(
-        RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"}, longest + "\n")
-            .out,
-        "203.0.113.9\n");
+    // A CR before the LF is the line end, not the password's, at the limit too.
+    for (const char* end : {"\n", "\r\n"}) {
+        EXPECT_EQ(RunCli({"probe", router.Url("/s"), "--login", "admin", "--password-stdin"},
+                         longest + end)
+                      .out,
+                  "203.0.113.9\n");
+    }
 }
 
 TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
@@ -689,6 +799,200 @@ TEST_F(CliTest, PasswordFileMustBeAPrivateRegularFile) {
         EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
     }
     EXPECT_EQ(router.Requests().size(), 1u);
+}
+
+// What a program run with a terminal as standard input and standard error showed, and how it left
+// the terminal.
+struct TerminalRun {
+    int status = -1;
+    std::string screen;  // what the terminal received: the prompt, and any echo
+    std::string out;
+    bool bEchoAfter = false;  // the terminal echoes again once the program has ended
+};
+
+// Runs `args` on a new pseudo-terminal of its own (its controlling terminal, so that Ctrl-C there
+// is SIGINT to it), waits for `prompt` on the terminal and then types `typed`.
+TerminalRun RunAtTerminal(std::vector<std::string> args,
+                          const std::vector<std::string>& environment, const std::string& prompt,
+                          const std::string& typed) {
+    TerminalRun run;
+    int master = -1, terminal = -1;
+    std::array<int, 2> out{};
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0 || pipe(out.data()) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return run;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        ioctl(terminal, TIOCSCTTY, 0);
+        dup2(terminal, 0);
+        dup2(out[1], 1);
+        dup2(terminal, 2);
+        for (const int fd : {master, terminal, out[0], out[1]}) {
+            close(fd);
+        }
+        for (const std::string& entry : environment) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto readScreen = [&] {
+        char buffer[256];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+            run.screen.append(buffer, static_cast<std::size_t>(n));
+        }
+        return run.screen.find(prompt) != std::string::npos;
+    };
+    EXPECT_TRUE(WaitUntil(readScreen)) << "no prompt: " << run.screen;
+    EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    int status = 0;
+    EXPECT_TRUE(WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+        << "still running: " << run.screen;
+    readScreen();
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    termios after{};
+    run.bEchoAfter = tcgetattr(terminal, &after) == 0 && (after.c_lflag & ECHO) != 0;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        run.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    for (const int fd : {master, terminal, out[0]}) {
+        close(fd);
+    }
+    return run;
+}
+
+// At a terminal the password is asked for and not shown; Ctrl-C at the prompt ends the command
+// at once. Either way the terminal echoes again afterwards.
+TEST_F(CliTest, PasswordPromptAtATerminalDoesNotEcho) {
+    router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    const std::string prompt = "Password for admin@127.0.0.1: ";
+    const struct {
+        std::string typed;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"s3cr3t\r", 0, "203.0.113.9\n"},
+        {"s3c\x03", 3, ""},
+    };
+    for (const auto& [typed, status, out] : cases) {
+        const TerminalRun run = RunAtTerminal(
+            {VELMO_CLI, "probe", router.Url("/s"), "--login", "admin", "--password-stdin"},
+            Environment(), prompt, typed);
+        EXPECT_EQ(run.status, status) << run.screen;
+        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.screen.find("s3c"), std::string::npos) << "echoed: " << run.screen;
+        EXPECT_TRUE(run.bEchoAfter) << "the terminal was left without echo";
+    }
+    EXPECT_EQ(router.Requests().size(), 1u);
+}
+
+// --state keeps the last address across runs: a restart that reads it again is no change.
+TEST_F(CliTest, PollStateKeepsTheLastAddressAcrossRuns) {
+    const std::filesystem::path state = folder / "home.last", changes = folder / "changes";
+    const std::string command =
+        "echo \"$VELMO_PREVIOUS_ADDRESS>$VELMO_ADDRESS\" >> '" + changes.string() + "'";
+    const auto poll = [&](const std::string& page) {
+        router.Serve("/s", 200, page);
+        const ProcessResult run = RunCli({"poll", Router(), "/s", "--count", "1", "--state",
+                                          state.string(), "--on-change", command});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    };
+    poll("WAN 198.51.100.1");
+    poll("WAN 198.51.100.1");
+    EXPECT_EQ(ReadFile(state), "198.51.100.1\n");
+    poll("WAN 0306.51.100.2");  // kept as it was judged: 198.51.100.2
+    EXPECT_EQ(ReadFile(changes), ">198.51.100.1\n198.51.100.1>198.51.100.2\n");
+    EXPECT_EQ(ReadFile(state), "198.51.100.2\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
+        << "a temporary file was left behind";
+}
+
+// With the journal as its output a line carries its priority: a change <5>, a warning <4>, an
+// error <3>; an --on-change failure is said as soon as the command ends, before the next reading.
+// --quiet leaves only the changes and the errors.
+TEST_F(CliTest, LinesForTheJournalCarryTheirPriority) {
+    router.ServeOthers([reads = std::make_shared<std::atomic<int>>(0)](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = (*reads)++ % 3 == 2 ? "no address" : "WAN 198.51.100.1";
+        return page;
+    });
+    const std::filesystem::path state = folder / "home.last";
+    const auto poll = [&](const std::vector<std::string>& more, bool bJournal) {
+        WriteFile(state, "garbage");
+        std::vector<std::string> args = {"/bin/sh",
+                                         "-c",
+                                         bJournal ? "exec 2>&1; JOURNAL_STREAM=$(stat -L -c %d:%i "
+                                                    "/proc/self/fd/2) exec \"$0\" \"$@\""
+                                                  : "exec 2>&1; exec \"$0\" \"$@\"",
+                                         VELMO_CLI,
+                                         "poll",
+                                         Router(),
+                                         "/s",
+                                         "--count",
+                                         "3",
+                                         "--test-interval",
+                                         "1000",
+                                         "--state",
+                                         state.string(),
+                                         "--on-change",
+                                         "exit 7"};
+        args.insert(args.end(), more.begin(), more.end());
+        return RunProgram(args, {}, {}, Environment(), false, std::chrono::seconds(60)).Lines();
+    };
+    const std::string failed = "velmo-cli: the --on-change command exited with status 7";
+    const std::string noAddress = "velmo-cli: " + router.Url("/s") + ": no address in the page";
+    const Lines journal = poll({}, true);
+    ASSERT_EQ(journal.size(), 6u) << testing::PrintToString(journal);
+    EXPECT_EQ(journal[0].rfind("<4>velmo-cli: the state file ", 0), 0u) << journal[0];
+    EXPECT_TRUE(journal[1].starts_with("<5>") && journal[1].ends_with(" - 198.51.100.1"));
+    EXPECT_EQ(journal[2], "<3>" + failed);
+    EXPECT_TRUE(journal[3].ends_with(" - 198.51.100.1") && journal[3].front() != '<');
+    EXPECT_TRUE(journal[4].ends_with(" - n/a") && journal[4].front() != '<');
+    EXPECT_EQ(journal[5], "<3>" + noAddress);
+
+    const Lines quiet = poll({"--quiet"}, false);
+    ASSERT_EQ(quiet.size(), 3u) << testing::PrintToString(quiet);
+    EXPECT_TRUE(quiet[0].ends_with(" - 198.51.100.1"));
+    EXPECT_EQ(quiet[1], failed);
+    EXPECT_EQ(quiet[2], noAddress);
+}
+
+// A proxy in the environment never sees a request for the router, so never its password; the
+// detection servers still go through it.
+TEST_F(CliTest, RouterIsNeverReachedThroughAProxy) {
+    CLoopbackServer proxy;
+    proxy.ServeOthers([](const std::string&) {
+        CLoopbackServer::Page page;
+        page.body = "Current IP Address: 203.0.113.45";
+        return page;
+    });
+    router.Serve("/", 200, "WAN 203.0.113.45");
+    const std::vector<std::string> throughProxy = {"http_proxy=" + proxy.Url(""),
+                                                   "no_proxy=", "NO_PROXY="};
+    const std::vector<std::vector<std::string>> commands = {
+        {"spider", Router(), "--detect-url", "http://127.0.0.2:9/"},
+        {"probe", router.Url("/"), "--login", "admin"},
+        {"poll", Router(), "/", "--count", "1"},
+        {"detect", "--detect-url", "http://127.0.0.2:9/"},
+    };
+    for (const std::vector<std::string>& args : commands) {
+        const ProcessResult run = RunCli(args, {}, {}, false, throughProxy);
+        EXPECT_EQ(run.status, 0) << args[0] << ": " << run.err;
+    }
+    EXPECT_EQ(router.RequestedTargets(), (Lines{"/", "/", "/"}));
+    EXPECT_EQ(proxy.RequestedTargets(), (Lines{"http://127.0.0.2:9/", "http://127.0.0.2:9/"}));
 }
 
 }  // namespace

@@ -219,7 +219,8 @@ protected:
         };
         return RunProgram(line, "s3cr3t\n", stop,
                           {"XDG_CONFIG_HOME=" + testing::TempDir() + "velmo-hostile-no-settings",
-                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,127.0.0.2"},
+                           "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,127.0.0.2",
+                           "VELMO_TEST_HOSTS="},  // names in links stay off the resolver
                           false, kDeadline);
     }
 

@@ -1,14 +1,20 @@
 #include "core/address/AddressProbe.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/address/AddressScan.h"
 #include "core/address/Exclusions.h"
 #include "core/net/HttpFetch.h"
 
-bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_view exclusions,
-                           std::string& result) {
-    const CExclusionList excluded(std::string(exclusions).c_str());
+namespace {
+// A page may repeat an excluded address endlessly; a reason names a few.
+constexpr std::size_t kExcludedShown = 3;
+}  // namespace
+
+bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_view exclusionText,
+                           std::string& result, std::vector<std::string>* excluded) {
+    const CExclusionList exclusions(std::string(exclusionText).c_str());
     const char* cursor = text;
     std::string token;
     while (GetNextToken(cursor, kAddressChars, token)) {
@@ -25,7 +31,11 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
         if (!allowReserved && IsReservedAddress(address)) {
             continue;
         }
-        if (excluded.Matches(address)) {
+        if (exclusions.Matches(address)) {
+            if (excluded != nullptr && excluded->size() < kExcludedShown &&
+                std::find(excluded->begin(), excluded->end(), candidate) == excluded->end()) {
+                excluded->emplace_back(candidate);
+            }
             continue;
         }
         result.assign(candidate);
@@ -36,10 +46,11 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
 
 bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
                   bool allowReserved, std::string_view exclusions, std::string& result,
-                  const FetchOptions& options, std::string* why) {
-    const auto fail = [why](std::string reason) {
-        if (why != nullptr) {
-            *why = std::move(reason);
+                  const FetchOptions& options, ProbeFailure* failure) {
+    long status = 0;
+    const auto fail = [failure, &status](std::string reason) {
+        if (failure != nullptr) {
+            *failure = {std::move(reason), status};
         }
         return false;
     };
@@ -50,18 +61,27 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
     const std::string headers = BuildAuthorizationHeader(login, password);
     PageRequest request = OpenPage(*internet, url, headers);
     if (!request) {
-        const std::string failure = LastFetchFailure(*internet);
-        return fail(failure.empty() ? "failed" : failure);
+        const std::string reason = LastFetchFailure(*internet);
+        return fail(reason.empty() ? "failed" : reason);
     }
+    status = LastResponseStatus(*internet);
     const std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
     if (!text) {
-        const std::string failure = LastFetchFailure(*internet);
-        return fail(failure.empty() ? "empty page" : failure);
+        const std::string reason = LastFetchFailure(*internet);
+        return fail(reason.empty() ? "empty page" : reason);
     }
     internet.reset();
-    if (!FindAcceptableAddress(text->c_str(), allowReserved, exclusions, result)) {
-        return fail("no address in the page");
+    std::vector<std::string> excluded;
+    if (!FindAcceptableAddress(text->c_str(), allowReserved, exclusions, result, &excluded)) {
+        if (excluded.empty()) {
+            return fail("no address in the page");
+        }
+        std::string list;
+        for (const std::string& address : excluded) {
+            list += (list.empty() ? "" : ", ") + address;
+        }
+        return fail("only excluded addresses (" + list + ")");
     }
     return true;
 }

@@ -30,15 +30,21 @@ CDetectScript::CDetectScript()
 
 CDetectScript::CDetectScript(std::vector<std::string> servers) : m_servers(std::move(servers)) {}
 
-bool CDetectScript::Detect(bool allowReserved, std::string& address, const FetchOptions& options) {
+bool CDetectScript::Detect(bool allowReserved, std::string& address, const FetchOptions& options,
+                           const ServerFailedHook& failed) {
     const int count = static_cast<int>(m_servers.size());
     if (count == 0) {
         return false;
     }
     const int start = m_nNextServer;
     while (true) {
+        const std::string& url = m_servers[m_nNextServer];
+        ProbeFailure failure;
         const bool bFound =
-            ProbeAddress(m_servers[m_nNextServer], {}, {}, allowReserved, {}, address, options);
+            ProbeAddress(url, {}, {}, allowReserved, {}, address, options, &failure);
+        if (!bFound && failed && !options.abort.IsSet()) {
+            failed(url, failure);
+        }
         m_nNextServer = (m_nNextServer + 1) % count;
         if (m_nNextServer == start || bFound || options.abort.IsSet()) {
             return bFound;

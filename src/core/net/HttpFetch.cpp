@@ -89,6 +89,7 @@ public:
     bool Init();
     PageRequest Get(const std::string& url, std::string_view headers);
     const std::string& LastFailure() const { return m_strFailure; }
+    long LastStatus() const { return m_nStatus; }
 
 private:
     // One request/response exchange, no redirect followed; the answer is left in m_body.
@@ -115,6 +116,7 @@ private:
     // When the request in progress first saw the cancel flag; its redirects share the grace.
     std::optional<Clock::time_point> m_cancelSeen;
     std::string m_strFailure;
+    long m_nStatus = 0;
 };
 
 namespace {
@@ -219,6 +221,9 @@ bool CInternetHandle::Init() {
     set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     set(CURLOPT_HTTP09_ALLOWED, 1L);
     set(CURLOPT_RESOLVE, m_pinned.get());
+    if (m_options.bDirect) {
+        set(CURLOPT_PROXY, "");  // the empty text overrides http_proxy and all_proxy
+    }
     set(CURLOPT_TCP_KEEPALIVE, 1L);
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.timeouts.connect.count()));
@@ -340,6 +345,7 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
 
 PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
     m_strFailure.clear();
+    m_nStatus = 0;
     m_cancelSeen.reset();
     const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
     std::string hopUrl = EscapeRequestUrl(url);
@@ -354,11 +360,20 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
             m_bAnswered = false;
             break;
         }
+        const Clock::time_point start = Clock::now();
         result = Transfer(hopUrl, list.get(), deadline);
         long status = 0;
         char* location = nullptr;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &location);
+        m_nStatus = m_bAnswered ? status : 0;
+        if (m_options.onRequest) {
+            const FetchError error = m_bTooLarge ? FetchError::TooLarge : ErrorOf(result);
+            m_options.onRequest(
+                {hopUrl, m_nStatus, m_body.size(),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
+                 FailureWord(error)});
+        }
         if (result != CURLE_OK || m_bTooLarge || !IsFollowedRedirect(status) ||
             location == nullptr) {
             break;
@@ -389,6 +404,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         m_strFailure.append(" (").append(detail).append(")");
     }
     if (!m_bAnswered) {
+        m_nStatus = 0;
         return nullptr;
     }
     PageRequest request(new CPageRequest);
@@ -422,6 +438,10 @@ PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::strin
 
 std::string LastFetchFailure(const CInternetHandle& handle) {
     return handle.LastFailure();
+}
+
+long LastResponseStatus(const CInternetHandle& handle) {
+    return handle.LastStatus();
 }
 
 std::optional<std::string> ReadWholeResponse(CPageRequest& request, FetchError* error) {

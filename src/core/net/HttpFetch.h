@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,16 @@ struct HttpTimeouts {
     std::chrono::milliseconds cancelGrace{1000};  // a cancelled transfer may still end this soon
 };
 
+// One exchange of a request and its answer (each redirect hop is one), for --verbose traces.
+struct RequestTrace {
+    std::string url;
+    long status = 0;        // 0: no answer
+    std::size_t bytes = 0;  // of the body
+    std::chrono::milliseconds took{};
+    std::string failure;  // why the exchange gave no whole answer; empty when it did
+};
+using RequestHook = std::function<void(const RequestTrace& trace)>;
+
 // How the transfers of one Internet handle give up: the program keeps the default time-outs, tests
 // shorten them. A set abort signal ends the transfer in flight at once, as a failed read; a set
 // cancel flag lets it finish when it does within timeouts.cancelGrace, so that a page nearly read
@@ -62,6 +73,10 @@ struct FetchOptions {
     // give a name both an IPv6 and an IPv4 loopback address.
     std::vector<std::string> pinnedAddresses{};
     const std::atomic<bool>* cancel = nullptr;  // owned elsewhere; outlives every transfer
+    // The router's handles go straight to it whatever http_proxy says: a proxy must never see the
+    // router's password. Detection servers honour http_proxy and no_proxy.
+    bool bDirect = false;
+    RequestHook onRequest{};  // sees every exchange once it has ended
 };
 
 class CInternetHandle;
@@ -89,6 +104,9 @@ PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::strin
 // found", "too large", "cancelled", "connection dropped"…, followed by the HTTP library's own
 // message in parentheses where it has one. Empty when the last page was read whole.
 std::string LastFetchFailure(const CInternetHandle& handle);
+
+// The HTTP status of the last answer on `handle` (after redirects), or 0 when none came.
+long LastResponseStatus(const CInternetHandle& handle);
 
 // The body as one text, or nullopt when a read failed part-way (`error` tells why: TooLarge past
 // kMaxResponseBytes) or the body was empty (error None). A chunk of the body holds text only up to

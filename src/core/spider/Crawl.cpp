@@ -150,6 +150,7 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
         ReportFetchFailure(m_step, m_context);
         return std::nullopt;
     }
+    m_context.sink.Answered(m_step.strPath, LastResponseStatus(*m_step.pInternet));
     std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
     if (!text) {

@@ -28,6 +28,9 @@ public:
     // Called on the worker when a page gave no text, with the reason (see LastFetchFailure); for
     // diagnostics only.
     virtual void FetchFailed(const std::string& /*path*/, const std::string& /*why*/) {}
+    // Called on the worker when a page request had an answer, with its HTTP status (a 401 body is
+    // still read as the page); for diagnostics only.
+    virtual void Answered(const std::string& /*path*/, long /*status*/) {}
     // Called on the worker at the end of a crawl whose time for name lookups ran out, with how
     // many host names in links were then skipped unresolved; for diagnostics only.
     virtual void NamesSkipped(std::size_t /*count*/) {}

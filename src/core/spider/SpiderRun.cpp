@@ -46,7 +46,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_settings.lookupLimit,
             m_settings.lookupBudget,
             m_settings.pageText,
-            m_bDeep};
+            m_bDeep,
+            m_settings.onRequest};
 }
 
 bool CSpiderRun::Start() {

@@ -20,6 +20,7 @@ struct SpiderSettings {
     // All name lookups of a run together; names met after it is spent are skipped unresolved.
     std::chrono::milliseconds lookupBudget{15000};
     PageTextHook pageText{};  // sees every page the crawl reads
+    RequestHook onRequest{};  // sees every request, detection's included
 };
 
 // One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each

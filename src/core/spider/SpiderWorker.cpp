@@ -5,7 +5,8 @@
 
 void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     context.parsed.Clear();
-    const FetchOptions detection{context.timeouts, CAbortSignal(&context.shutdown)};
+    FetchOptions detection{context.timeouts, CAbortSignal(&context.shutdown)};
+    detection.onRequest = context.onRequest;
     if (context.detector != nullptr &&
         !context.detector->Detect(false, params.strExternalAddress, detection)) {
         return;
@@ -15,8 +16,10 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
         return;
     }
     // Cancel lets the page in flight finish if it does soon, so that it is read and counted.
-    InternetHandle internet = OpenInternetHandle(
-        {context.timeouts, CAbortSignal(&context.shutdown), {}, &context.cancel});
+    FetchOptions router{context.timeouts, CAbortSignal(&context.shutdown), {}, &context.cancel};
+    router.bDirect = true;
+    router.onRequest = context.onRequest;
+    InternetHandle internet = OpenInternetHandle(router);
     if (!internet) {
         return;
     }

@@ -23,6 +23,7 @@ struct SpiderRunContext {
     std::chrono::milliseconds lookupBudget{15000};
     PageTextHook pageText{};
     bool bDeep = false;  // the crawl also follows what deep discovery finds
+    RequestHook onRequest{};
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

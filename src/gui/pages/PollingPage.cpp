@@ -196,6 +196,15 @@ void CPollingPage::SetPollingState(bool bPolling) {
     m_editLog.setReadOnly(bPolling);
 }
 
+namespace {
+// The router is read straight, never through a proxy of the environment.
+FetchOptions RouterFetchOptions(const HttpTimeouts& timeouts, const std::atomic<bool>* abort) {
+    FetchOptions options{timeouts, CAbortSignal(abort)};
+    options.bDirect = true;
+    return options;
+}
+}  // namespace
+
 void CPollingPage::OnTimer() {
     if (m_bReading) {
         return;  // the read of an earlier tick still runs; one at a time
@@ -210,7 +219,7 @@ void CPollingPage::OnTimer() {
     m_reader =
         std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
                      password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
-                     options = FetchOptions{ReadTimeouts(m_polling), CAbortSignal(&m_bAbortRead)}] {
+                     options = RouterFetchOptions(ReadTimeouts(m_polling), &m_bAbortRead)] {
             std::string result = "n/a";
             ProbeAddress(url, login, password, false, excludes, result, options);
             // The page outlives this thread (it joins it), so posting to it is safe; the event goes

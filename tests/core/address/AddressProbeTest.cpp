@@ -63,13 +63,21 @@ TEST_F(ProbeAddressTest, ScansTheBodyWhateverTheStatus) {
 TEST_F(ProbeAddressTest, EmptyBodyOrNoServerLeavesTheResultAloneAndSaysWhy) {
     server.Serve("/empty", 200, "");
     server.Serve("/plain", 200, "no address here");
-    const auto why = [&](const std::string& url) {
-        std::string reason;
-        EXPECT_FALSE(ProbeAddress(url, {}, {}, false, {}, result, {}, &reason)) << url;
-        return reason;
+    server.Serve("/denied", 401, "<h1>401 Unauthorized</h1>");
+    server.Serve("/excluded", 200,
+                 "WAN 198.51.100.2 198.51.100.2 198.51.100.3 198.51.100.4 198.51.100.5");
+    const auto why = [&](const std::string& url, long status = 0) {
+        ProbeFailure failure;
+        EXPECT_FALSE(ProbeAddress(url, {}, {}, false, "198.51.100.*", result, {}, &failure)) << url;
+        EXPECT_EQ(failure.status, status) << url;
+        return failure.why;
     };
-    EXPECT_EQ(why(server.Url("/empty")), "empty page");
-    EXPECT_EQ(why(server.Url("/plain")), "no address in the page");
+    EXPECT_EQ(why(server.Url("/empty"), 200), "empty page");
+    EXPECT_EQ(why(server.Url("/plain"), 200), "no address in the page");
+    EXPECT_EQ(why(server.Url("/denied"), 401), "no address in the page");
+    // A few of the excluded candidates, each once.
+    EXPECT_EQ(why(server.Url("/excluded"), 200),
+              "only excluded addresses (198.51.100.2, 198.51.100.3, 198.51.100.4)");
     EXPECT_TRUE(why("http://127.0.0.1:1/").starts_with("refused ("));
     EXPECT_TRUE(why("not a url").starts_with("not an http URL"));
     EXPECT_EQ(result, "n/a");

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -204,6 +205,16 @@ private Q_SLOTS:
         QFETCH(QString, header);
         router->RequireAuthorization(header.toStdString());
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        // Straight to the router, whatever proxy the environment names.
+        const QByteArray noProxy = qgetenv("no_proxy"), upperNoProxy = qgetenv("NO_PROXY");
+        qputenv("http_proxy", "http://127.0.0.1:9");
+        qunsetenv("no_proxy");
+        qunsetenv("NO_PROXY");
+        const auto restore = qScopeGuard([noProxy, upperNoProxy] {
+            qunsetenv("http_proxy");
+            qputenv("no_proxy", noProxy);
+            qputenv("NO_PROXY", upperNoProxy);
+        });
         OpenOnPollingTab("/status.htm");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText(password);

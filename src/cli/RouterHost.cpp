@@ -1,0 +1,132 @@
+#include "cli/RouterHost.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "cli/CommandLine.h"
+#include "cli/Interrupt.h"
+#include "core/net/HostNames.h"
+#include "core/spider/SpiderRules.h"
+#include "core/text/Ascii.h"
+#include "core/text/StringTable.h"
+
+namespace {
+
+constexpr int kExitInterrupted = 3;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsNameCharacter(char c) {
+    return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '-' || c == '.' ||
+           c == '_';
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text) {
+    std::uint32_t address = 0;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.')) {
+            return std::nullopt;
+        }
+        const std::size_t start = at;
+        std::uint32_t value = 0;
+        while (at < text.size() && IsDigit(text[at]) && at - start < 3) {
+            value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
+        }
+        if (at == start || value > 255) {
+            return std::nullopt;
+        }
+        address = (address << 8) | value;
+    }
+    return at == text.size() ? std::optional(address) : std::nullopt;
+}
+
+RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
+                           std::chrono::milliseconds limit) {
+    RouterTarget target;
+    const std::size_t colon = text.find(':');
+    target.host = text.substr(0, colon);
+    if (colon != std::string::npos) {
+        const std::string port = text.substr(colon + 1);
+        const bool bDigits =
+            !port.empty() && port.size() <= 5 && std::all_of(port.begin(), port.end(), IsDigit);
+        const long value = bDigits ? std::strtol(port.c_str(), nullptr, 10) : 0;
+        if (value < 1 || value > 65535) {
+            throw UsageError{LoadString(IDS_INVALID_PORT)};
+        }
+        target.port = static_cast<std::int32_t>(value);
+    }
+    const std::string& host = target.host;
+    const bool bDotted =
+        std::all_of(host.begin(), host.end(), [](char c) { return IsDigit(c) || c == '.'; });
+    // A last label like 0x7f or 1 is no name (no top-level domain is numeric): the resolver would
+    // take the text for an address in the classic forms, octal and hexadecimal included.
+    const std::string last = host.substr(host.rfind('.') + 1);
+    const bool bNumeric =
+        !last.empty() && IsDigit(last.front()) && std::all_of(last.begin(), last.end(), [](char c) {
+            return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') ||
+                   AsciiLower(c) == 'x';
+        });
+    if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter) ||
+        (!bDotted && bNumeric)) {
+        throw UsageError{LoadString(IDS_INVALID_ADDRESS)};
+    }
+    if (bDotted) {
+        target.address = ParseDecimalQuad(host).value_or(0);
+    } else {
+        CHostNames names(lookup, limit, limit, CAbortSignal(&InterruptFlag()));
+        std::uint32_t address = 0;
+        const bool bFound = names.Lookup(host, address);
+        if (Interrupted()) {
+            throw CommandError{kExitInterrupted, {}};
+        }
+        if (!bFound) {
+            std::ostringstream why;
+            why << host << ": no IPv4 address for this name (not found, or no answer within "
+                << std::chrono::duration<double>(limit).count() << " s)";
+            throw CommandError{kExitNoHost, why.str()};
+        }
+        target.address = ntohl(address);
+    }
+    if (const int refusal = CheckRouterTarget(target.address, target.port); refusal != 0) {
+        throw UsageError{LoadString(refusal)};
+    }
+    return target;
+}
+
+HostLookup HostLookupInForce() {
+#ifdef VELMO_TEST_SEAMS
+    if (const char* hosts = std::getenv("VELMO_TEST_HOSTS")) {
+        return [entries = std::string(hosts)](const std::string& name, std::uint32_t& address) {
+            if (name == "localhost") {
+                return SystemHostLookup(name, address);
+            }
+            std::istringstream in(entries);
+            for (std::string entry; std::getline(in, entry, ',');) {
+                const std::size_t equals = entry.find('=');
+                if (entry.substr(0, equals) != name || equals == std::string::npos) {
+                    continue;
+                }
+                const std::string value = entry.substr(equals + 1);
+                if (value == "stall") {
+                    std::this_thread::sleep_for(std::chrono::hours(1));
+                    return false;
+                }
+                const std::optional<std::uint32_t> found = ParseDecimalQuad(value);
+                address = htonl(found.value_or(0));
+                return found.has_value();
+            }
+            return false;
+        };
+    }
+#endif
+    return {};
+}
