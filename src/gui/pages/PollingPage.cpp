@@ -216,18 +216,17 @@ void CPollingPage::OnTimer() {
     m_bAbortRead.store(false);
     m_bReading = true;
     const unsigned serial = ++m_nReadSerial;
-    m_reader =
-        std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
-                     password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
-                     options = RouterFetchOptions(ReadTimeouts(m_polling), &m_bAbortRead)] {
-            std::string result = "n/a";
-            ProbeAddress(url, login, password, false, excludes, result, options);
-            // The page outlives this thread (it joins it), so posting to it is safe; the event goes
-            // with the page if the page is destroyed first.
-            QMetaObject::invokeMethod(
-                this, [this, serial, now, result] { OnReadDone(serial, now, result); },
-                Qt::QueuedConnection);
-        });
+    m_reader = std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
+                            password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
+                            options = RouterFetchOptions(ReadTimeouts(m_polling), &m_bAbortRead)] {
+        std::string result = "n/a";
+        ProbeAddress(url, login, password, false, excludes, result, options);
+        // The page outlives this thread (it joins it), so posting to it is safe; the event goes
+        // with the page if the page is destroyed first.
+        QMetaObject::invokeMethod(
+            this, [this, serial, now, result] { OnReadDone(serial, now, result); },
+            Qt::QueuedConnection);
+    });
 }
 
 void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::string& result) {
