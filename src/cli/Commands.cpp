@@ -168,8 +168,9 @@ int Spider(const CommandLine& line) {
     run.SetDeep(line.bDeep);
     run.Run();
 
-    if (const long status = sink.StartStatus(); status == 401 || status == 403) {
-        Say(Priority::Error, RouterReason({{}, status}));
+    const bool bLoginRefused = sink.StartStatus() == 401 || sink.StartStatus() == 403;
+    if (bLoginRefused) {
+        Say(Priority::Error, RouterReason({{}, sink.StartStatus()}));
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
         Say(Priority::Error, "no page could be read from " + run.Params().GetUrl() + ": " +
                                  EscapeControls(sink.FirstFailure()));
@@ -195,10 +196,10 @@ int Spider(const CommandLine& line) {
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
     // Pages were read and nothing shows why none holds the address: their scripts may lead on.
-    if (outcome == IDS_NO_STATUS_PAGE &&
+    if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused &&
         !ExplainNoStatusPage(line, router.address, address, wanNote) && !line.bDeep &&
         sink.Parsed() > 0 && !Interrupted()) {
-        std::cerr << "velmo-cli: a deeper search may find it: run again with --deep\n";
+        Say(Priority::Info, "a deeper search may find it: run again with --deep");
     }
     if (!bReported) {
         return kExitCannotCreate;

@@ -433,6 +433,7 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
         EXPECT_TRUE(run.out.ends_with(out)) << args[0] << ": " << run.out;
         EXPECT_NE(run.err.find(why), std::string::npos) << args[0] << ": " << run.err;
         EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("deeper search"), std::string::npos) << run.err;  // reason known
     }
 }
 
