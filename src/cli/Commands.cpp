@@ -122,7 +122,7 @@ std::string NormalizedExclusions(const CommandLine& line) {
 // Streams the report of `pages` into `path`; false, said on stderr, when it was not written.
 bool WriteReport(const std::string& path, const CParsedPageList& pages) {
     std::string error;
-    if (WriteParsedPagesReport(path, pages, 0666, error)) {
+    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit)) {
         return true;
     }
     struct stat status {};

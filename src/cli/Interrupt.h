@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <atomic>
@@ -24,3 +25,8 @@ bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline);
 // Terminal settings that a second stop request, which ends the program at once, puts back on `fd`
 // first. Null forgets them.
 void RestoreTerminalOnQuickExit(int fd, const termios* settings);
+
+// What a second stop request removes before the program ends: the process group of a command it
+// started (0: none), the file of a temporary name (null: none; ReportFile's TemporaryNameHook).
+void EndGroupOnQuickExit(pid_t group);
+void RemoveOnQuickExit(const char* path);

@@ -695,7 +695,7 @@ TEST_F(CliTest, OnChangeRunsForTheNewestAddress) {
 
 // A command that never ends, or ignores SIGTERM, holds up neither polling nor the end: reads go
 // on, and a stop to velmo-cli alone, or the end of --count, ends the command's whole process group
-// within the 2 s grace.
+// within the 2 s grace; a second stop, which ends velmo-cli at once, ends the group with it.
 TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
     router.ServeOthers([reads = std::make_shared<std::atomic<std::size_t>>(0)](const std::string&) {
         CLoopbackServer::Page page;
@@ -709,11 +709,12 @@ TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
     const struct {
         const char* name;
         std::string command;
-        int signal;  // 0: --count ends it
+        int signal;      // 0: --count ends it
+        int second = 0;  // sent right after `signal`
     } cases[] = {
         {"endless, SIGINT", endless, SIGINT}, {"endless, SIGTERM", endless, SIGTERM},
         {"deaf, SIGINT", deaf, SIGINT},       {"deaf, SIGTERM", deaf, SIGTERM},
-        {"deaf, --count", deaf, 0},
+        {"deaf, --count", deaf, 0},           {"deaf, SIGINT then SIGTERM", deaf, SIGINT, SIGTERM},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(started);
@@ -732,10 +733,13 @@ TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
                 if (c.signal != 0) {
                     kill(pid, c.signal);
                 }
+                if (c.second != 0) {
+                    kill(pid, c.second);
+                }
                 stopped = std::chrono::steady_clock::now();
             });
         EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << c.name;
-        EXPECT_EQ(poll.status, c.signal == 0 ? 0 : 3) << c.name;
+        EXPECT_EQ(poll.status, c.second != 0 ? 130 : c.signal == 0 ? 0 : 3) << c.name;
         // One command ran: the changes read meanwhile waited, and none started after the stop.
         std::istringstream noted(ReadFile(started));
         std::vector<pid_t> pids;
