@@ -362,6 +362,9 @@ int DetectEach(const CommandLine& line, const std::vector<std::string>& servers)
 }
 
 int Detect(const CommandLine& line) {
+    if (!line.bGatewayCheck && (!line.igdUrl.empty() || !line.natpmpGateway.empty())) {
+        throw UsageError{"--igd and --natpmp go with --gateway-check"};
+    }
     const std::vector<std::string> servers = DetectionServersInForce(line);
     if (line.bEach) {
         return DetectEach(line, servers);

@@ -226,6 +226,12 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"gateway", "--igd", "http://[::1]:5000/rootDesc.xml"},
         {"gateway", "--natpmp", "192.168.1"},
         {"gateway", "--test-gateway-limits", "100"},
+        // Past a day: should it be taken, only loopback is asked.
+        {"gateway", "--igd", "http://127.0.0.1:1/", "--natpmp", "127.0.0.1",
+         "--test-gateway-limits", "86400001,1000"},
+        {"gateway", "--igd", "http://127.0.0.1:1/", "--natpmp", "127.0.0.1",
+         "--test-gateway-limits", "1000,9223372036854775807"},
+        {"detect", "--detect-url", "http://127.0.0.1:9/", "--natpmp", "127.0.0.1"},
         {"poll", "--gateway", Router(), "/s"},
         {"poll", "--gateway", "--exclude", "198.51.100.1"},
         {"poll", Router(), "/s", "--natpmp", "127.0.0.1"},
