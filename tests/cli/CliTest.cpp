@@ -474,7 +474,7 @@ TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
 // server gives up (the default limits are 10 s here), and nothing of the stop is lost.
 TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
     detection.Serve("/slow", CLoopbackServer::Stalling());
-    router.Serve("/", 200, "<a href=slow>");
+    router.Serve("/", 200, "<a href=slow> <a href=after>");  // nothing is requested after a stop
     router.Serve("/slow", CLoopbackServer::Stalling());
     CLoopbackServer scripted;  // a script only deep discovery reads
     scripted.Serve("/", 200, "<script src=slow></script>");
@@ -490,9 +490,10 @@ TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
          detection,
          {"Parsed pages: 0", "The test was cancelled"}},
         {"spider crawling",
-         {"spider", Router(), "--external-address", "203.0.113.45"},
+         {"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed"},
          router,
-         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "The test was cancelled"}},
+         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "Parsed: /slow",
+          "The test was cancelled"}},
         {"spider deep",
          {"spider", "127.0.0.1:" + std::to_string(scripted.Port()), "--external-address",
           "203.0.113.45", "--deep"},
