@@ -26,7 +26,8 @@ bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline);
 // first. Null forgets them.
 void RestoreTerminalOnQuickExit(int fd, const termios* settings);
 
-// What a second stop request removes before the program ends: the process group of a command it
-// started (0: none), the file of a temporary name (null: none; ReportFile's TemporaryNameHook).
+// What a second stop request also ends first: the process group of a command the program started
+// (killed; 0: none) and the file at `path` (removed; null: none), which suits ReportFile's
+// TemporaryNameHook.
 void EndGroupOnQuickExit(pid_t group);
 void RemoveOnQuickExit(const char* path);
