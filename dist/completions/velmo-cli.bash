@@ -23,7 +23,7 @@ _velmo_cli() {
         spider) options="--login --password-stdin --password-file --external-address --list-parsed --deep --report --detect-url --connect-timeout --max-time --verbose --help" ;;
         probe) options="--login --password-stdin --password-file --allow-reserved --exclude --connect-timeout --max-time --verbose --help" ;;
         poll) options="--login --password-stdin --password-file --exclude --interval --count --on-change --gateway --igd --natpmp --state --quiet --connect-timeout --max-time --verbose --help" ;;
-        detect) options="--allow-reserved --detect-url --each --gateway-check --connect-timeout --max-time --verbose --help" ;;
+        detect) options="--allow-reserved --detect-url --each --gateway-check --igd --natpmp --connect-timeout --max-time --verbose --help" ;;
         gateway) options="--igd --natpmp --each --help" ;;
     esac
     case $prev in

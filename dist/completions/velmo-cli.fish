@@ -34,7 +34,7 @@ end
 for command in spider detect
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l detect-url -x -d 'ask URL instead of the detection servers'
 end
-for command in poll gateway
+for command in poll detect gateway
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l igd -x -d 'the UPnP IGD root description'
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l natpmp -x -d 'the NAT-PMP gateway'
 end

@@ -152,6 +152,7 @@ void CChangeCommand::Start(const std::string& address) {
         return;
     }
     m_childFd = static_cast<int>(syscall(SYS_pidfd_open, m_child, 0));
+    EndGroupOnQuickExit(m_child);
 }
 
 bool CChangeCommand::Reap() {
@@ -163,6 +164,7 @@ bool CChangeCommand::Reap() {
     if (done == 0) {
         return false;
     }
+    EndGroupOnQuickExit(0);
     m_child = -1;
     if (m_childFd >= 0) {
         close(m_childFd);

@@ -165,13 +165,15 @@ std::optional<HttpTimeouts> ParseTimeouts(const std::string& text) {
     return HttpTimeouts{milliseconds(values[0]), milliseconds(values[1]), milliseconds(values[2])};
 }
 
-// "SEARCH_MS,REQUEST_MS"
+// "SEARCH_MS,REQUEST_MS", each at most a day: deadlines are computed from them.
 std::optional<GatewayLimits> ParseGatewayLimits(const std::string& text) {
+    constexpr long kDayMs = 86400000;
     const std::size_t comma = text.find(',');
     const std::optional<long> search = WholeNumber(text.substr(0, comma));
     const std::optional<long> request =
         comma == std::string::npos ? std::nullopt : WholeNumber(text.substr(comma + 1));
-    if (!search || !request || *search < 1 || *request < 1) {
+    if (!search || !request || *search < 1 || *request < 1 || *search > kDayMs ||
+        *request > kDayMs) {
         return std::nullopt;
     }
     return GatewayLimits{std::chrono::milliseconds(*search), std::chrono::milliseconds(*request)};
@@ -320,7 +322,8 @@ private:
                     const std::optional<GatewayLimits> limits = ParseGatewayLimits(text);
                     if (!limits) {
                         throw CLI::ValidationError("--test-gateway-limits",
-                                                   "takes SEARCH_MS,REQUEST_MS");
+                                                   "takes SEARCH_MS,REQUEST_MS, each from 1 "
+                                                   "to 86400000");
                     }
                     m_line.gatewayLimits = *limits;
                 })
@@ -463,6 +466,7 @@ private:
         detect->add_flag("--gateway-check", m_line.bGatewayCheck,
                          "ask the router too (UPnP IGD, then NAT-PMP) and say on standard error "
                          "what its WAN address means");
+        GatewayTargetOptions(detect);
         TimeLimits(detect);
         Verbose(detect);
         TestLimits(detect);

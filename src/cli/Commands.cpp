@@ -122,7 +122,7 @@ std::string NormalizedExclusions(const CommandLine& line) {
 // Streams the report of `pages` into `path`; false, said on stderr, when it was not written.
 bool WriteReport(const std::string& path, const CParsedPageList& pages) {
     std::string error;
-    if (WriteParsedPagesReport(path, pages, 0666, error)) {
+    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit)) {
         return true;
     }
     struct stat status {};
@@ -363,6 +363,9 @@ int DetectEach(const CommandLine& line, const std::vector<std::string>& servers)
 }
 
 int Detect(const CommandLine& line) {
+    if (!line.bGatewayCheck && (!line.igdUrl.empty() || !line.natpmpGateway.empty())) {
+        throw UsageError{"--igd and --natpmp go with --gateway-check"};
+    }
     const std::vector<std::string> servers = DetectionServersInForce(line);
     if (line.bEach) {
         return DetectEach(line, servers);

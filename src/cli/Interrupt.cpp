@@ -1,13 +1,16 @@
 #include "cli/Interrupt.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -17,14 +20,25 @@ int g_wakeWrite = -1;
 // Read by the signal handler: the descriptor is published only once the settings are in place.
 termios g_terminal{};
 std::atomic<int> g_terminalFd{-1};
+std::atomic<pid_t> g_group{0};
+// As the terminal: the name is published once it is whole.
+char g_removeName[PATH_MAX] = {};
+std::atomic<bool> g_bRemove{false};
 
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<pid_t>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
     if (g_bInterrupted.exchange(true)) {
         if (const int fd = g_terminalFd.load(); fd >= 0) {
             tcsetattr(fd, TCSANOW, &g_terminal);
+        }
+        if (const pid_t group = g_group.load(); group > 0) {
+            kill(-group, SIGKILL);
+        }
+        if (g_bRemove.load()) {
+            unlink(g_removeName);
         }
         _exit(130);
     }
@@ -86,5 +100,17 @@ void RestoreTerminalOnQuickExit(int fd, const termios* settings) {
     if (settings != nullptr) {
         g_terminal = *settings;
         g_terminalFd.store(fd);
+    }
+}
+
+void EndGroupOnQuickExit(pid_t group) {
+    g_group.store(group);
+}
+
+void RemoveOnQuickExit(const char* path) {
+    g_bRemove.store(false);
+    if (path != nullptr && std::strlen(path) < sizeof g_removeName) {
+        std::strcpy(g_removeName, path);
+        g_bRemove.store(true);
     }
 }

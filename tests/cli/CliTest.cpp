@@ -226,6 +226,12 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"gateway", "--igd", "http://[::1]:5000/rootDesc.xml"},
         {"gateway", "--natpmp", "192.168.1"},
         {"gateway", "--test-gateway-limits", "100"},
+        // Past a day: should it be taken, only loopback is asked.
+        {"gateway", "--igd", "http://127.0.0.1:1/", "--natpmp", "127.0.0.1",
+         "--test-gateway-limits", "86400001,1000"},
+        {"gateway", "--igd", "http://127.0.0.1:1/", "--natpmp", "127.0.0.1",
+         "--test-gateway-limits", "1000,9223372036854775807"},
+        {"detect", "--detect-url", "http://127.0.0.1:9/", "--natpmp", "127.0.0.1"},
         {"poll", "--gateway", Router(), "/s"},
         {"poll", "--gateway", "--exclude", "198.51.100.1"},
         {"poll", Router(), "/s", "--natpmp", "127.0.0.1"},
@@ -469,7 +475,7 @@ TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
 // server gives up (the default limits are 10 s here), and nothing of the stop is lost.
 TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
     detection.Serve("/slow", CLoopbackServer::Stalling());
-    router.Serve("/", 200, "<a href=slow>");
+    router.Serve("/", 200, "<a href=slow> <a href=after>");  // nothing is requested after a stop
     router.Serve("/slow", CLoopbackServer::Stalling());
     CLoopbackServer scripted;  // a script only deep discovery reads
     scripted.Serve("/", 200, "<script src=slow></script>");
@@ -485,9 +491,10 @@ TEST_F(CliTest, InterruptEndsEveryCommandAtOnce) {
          detection,
          {"Parsed pages: 0", "The test was cancelled"}},
         {"spider crawling",
-         {"spider", Router(), "--external-address", "203.0.113.45"},
+         {"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed"},
          router,
-         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "The test was cancelled"}},
+         {"Detected IP address: 203.0.113.45", "Parsed pages: 1", "Parsed: /slow",
+          "The test was cancelled"}},
         {"spider deep",
          {"spider", "127.0.0.1:" + std::to_string(scripted.Port()), "--external-address",
           "203.0.113.45", "--deep"},
@@ -696,7 +703,7 @@ TEST_F(CliTest, OnChangeRunsForTheNewestAddress) {
 
 // A command that never ends, or ignores SIGTERM, holds up neither polling nor the end: reads go
 // on, and a stop to velmo-cli alone, or the end of --count, ends the command's whole process group
-// within the 2 s grace.
+// within the 2 s grace; a second stop, which ends velmo-cli at once, ends the group with it.
 TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
     router.ServeOthers([reads = std::make_shared<std::atomic<std::size_t>>(0)](const std::string&) {
         CLoopbackServer::Page page;
@@ -710,11 +717,12 @@ TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
     const struct {
         const char* name;
         std::string command;
-        int signal;  // 0: --count ends it
+        int signal;      // 0: --count ends it
+        int second = 0;  // sent right after `signal`
     } cases[] = {
         {"endless, SIGINT", endless, SIGINT}, {"endless, SIGTERM", endless, SIGTERM},
         {"deaf, SIGINT", deaf, SIGINT},       {"deaf, SIGTERM", deaf, SIGTERM},
-        {"deaf, --count", deaf, 0},
+        {"deaf, --count", deaf, 0},           {"deaf, SIGINT then SIGTERM", deaf, SIGINT, SIGTERM},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(started);
@@ -733,10 +741,13 @@ TEST_F(CliTest, OnChangeCommandNeverHoldsPollingUp) {
                 if (c.signal != 0) {
                     kill(pid, c.signal);
                 }
+                if (c.second != 0) {
+                    kill(pid, c.second);
+                }
                 stopped = std::chrono::steady_clock::now();
             });
         EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << c.name;
-        EXPECT_EQ(poll.status, c.signal == 0 ? 0 : 3) << c.name;
+        EXPECT_EQ(poll.status, c.second != 0 ? 130 : c.signal == 0 ? 0 : 3) << c.name;
         // One command ran: the changes read meanwhile waited, and none started after the stop.
         std::istringstream noted(ReadFile(started));
         std::vector<pid_t> pids;

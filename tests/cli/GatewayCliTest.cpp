@@ -185,6 +185,18 @@ TEST_F(GatewayCliTest, PollGatewayRunsTheCommandOncePerChange) {
     EXPECT_TRUE(lines[2].ends_with(" - 198.51.100.2")) << lines[2];
     EXPECT_EQ(ReadFile("changes"), ">198.51.100.1\n198.51.100.1>198.51.100.2\n");
 
+    // detect --gateway-check asks the gateway given as gateway does.
+    CLoopbackServer detection;
+    detection.Serve("/", 200, "Current IP Address: 198.51.100.2");
+    const ProcessResult detect =
+        RunCli({"detect", "--detect-url", detection.Url("/"), "--gateway-check", "--igd",
+                igd.Url("/rootDesc.xml"), "--natpmp", "127.0.0.1"});
+    EXPECT_EQ(detect.status, 0) << detect.err;
+    EXPECT_EQ(detect.out, "198.51.100.2\n");
+    EXPECT_EQ(detect.err,
+              "velmo-cli: gateway: 198.51.100.2 (UPnP IGD " + igd.Url("/rootDesc.xml") + ")\n")
+        << detect.err;
+
     // Nothing answers: n/a and why, and the poll goes on.
     const ProcessResult silent =
         RunCli({"poll", "--gateway", "--igd", "http://127.0.0.1:1/rootDesc.xml", "--natpmp",

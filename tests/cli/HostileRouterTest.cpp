@@ -3,7 +3,10 @@
 // kind.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -74,6 +77,7 @@ struct Case {
     std::string why;  // in standard error; empty: nothing there
     long maxRssMiB = 40;
     std::size_t stopAfter = 0;  // above 0: SIGINT once the tree has answered this many requests
+    bool bStopAgain = false;    // and SIGTERM, which ends it at once, while it writes the report
 };
 
 const Case kCases[] = {
@@ -134,6 +138,15 @@ const Case kCases[] = {
      "",
      2 * 16 + 50,
      kTreePages},
+    // A second stop ends it at once, and takes the report's temporary file with it.
+    {"EndlessTreeStoppedAgainWhileReporting",
+     {"spider", "{tree}", "--external-address", "203.0.113.45", "--report", "{report}"},
+     130,
+     {"Detected IP address: 203.0.113.45"},
+     "",
+     2 * 16 + 50,
+     kTreePages,
+     true},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -195,7 +208,7 @@ protected:
 
     // The real program; should a fault send it to the built-in detection servers, the proxy on a
     // closed loopback port stops the request on this machine.
-    ProcessResult RunCli(const Lines& args, std::size_t stopAfter) const {
+    ProcessResult RunCli(const Lines& args, std::size_t stopAfter, bool bStopAgain) const {
         Lines line = {VELMO_CLI};
         for (std::string arg : args) {
             for (const auto& [name, value] : {std::pair{"{url}", router.Url("")},
@@ -210,11 +223,20 @@ protected:
             line.push_back(arg);
         }
         line.push_back(kLimits);
-        const auto stop = [this, stopAfter](pid_t pid) {
+        const auto stop = [this, stopAfter, bStopAgain](pid_t pid) {
+            const int watch = bStopAgain ? inotify_init1(IN_CLOEXEC) : -1;
+            if (bStopAgain) {
+                EXPECT_GE(inotify_add_watch(watch, report.parent_path().c_str(), IN_CREATE), 0);
+            }
             if (stopAfter > 0) {
                 EXPECT_TRUE(WaitUntil([&] { return tree.RequestCount() >= stopAfter; }, kDeadline))
                     << "the tree was not read far enough";
                 kill(pid, SIGINT);
+            }
+            if (bStopAgain) {
+                EXPECT_TRUE(AwaitTemporary(watch)) << "no temporary report was created";
+                kill(pid, SIGTERM);
+                close(watch);
             }
         };
         return RunProgram(line, "s3cr3t\n", stop,
@@ -222,6 +244,40 @@ protected:
                            "http_proxy=http://127.0.0.1:9", "no_proxy=127.0.0.1,127.0.0.2",
                            "VELMO_TEST_HOSTS="},  // names in links stay off the resolver
                           false, kDeadline);
+    }
+
+    // True once `watch` has seen the report's temporary file created.
+    bool AwaitTemporary(int watch) const {
+        alignas(inotify_event) char events[16 * 1024];
+        for (pollfd ready{watch, POLLIN, 0};
+             poll(&ready, 1, static_cast<int>(kDeadline / 1ms)) > 0;) {
+            const ssize_t length = read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && IsTemporary(event->name)) {
+                    return true;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return false;
+    }
+
+    // ".NAME.XXXXXX" beside the report.
+    bool IsTemporary(const std::string& name) const {
+        return name.starts_with('.' + report.filename().string() + '.');
+    }
+
+    // Removes the temporary files beside the report; how many there were.
+    std::size_t RemoveTemporaries() const {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(report.parent_path())) {
+            if (IsTemporary(entry.path().filename().string())) {
+                std::filesystem::remove(entry.path());
+                ++count;
+            }
+        }
+        return count;
     }
 
     Hostile router;
@@ -233,7 +289,7 @@ protected:
 
 TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     const Case& c = GetParam();
-    const ProcessResult run = RunCli(c.args, c.stopAfter);
+    const ProcessResult run = RunCli(c.args, c.stopAfter, c.bStopAgain);
 
     ASSERT_FALSE(run.bKilled) << "still running after " << kDeadline.count() << " s";
     EXPECT_EQ(run.status, c.status) << run.err;
@@ -246,7 +302,10 @@ TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     if (kRssScale > 0) {
         EXPECT_LE(run.peakRssKiB, (c.maxRssMiB * kRssScale + kQuarantineMiB) * 1024);
     }
-    if (std::find(c.args.begin(), c.args.end(), "{report}") != c.args.end()) {
+    if (c.bStopAgain) {
+        EXPECT_FALSE(std::filesystem::exists(report));
+        EXPECT_EQ(RemoveTemporaries(), 0u) << "the temporary report was left behind";
+    } else if (std::find(c.args.begin(), c.args.end(), "{report}") != c.args.end()) {
         std::ifstream written(report, std::ios::binary | std::ios::ate);
         ASSERT_GT(written.tellg(), 16) << "no report";
         written.seekg(-16, std::ios::end);

@@ -1,5 +1,7 @@
 #include "support/GatewayNamespace.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -63,7 +65,9 @@ void End(pid_t pid, int signal) {
 }  // namespace
 
 std::string CGatewayNamespace::Fail(const std::string& why) {
-    return why.empty() ? "the gateway namespace failed" : why;
+    const std::string said = why.empty() ? "the gateway namespace failed" : why;
+    ADD_FAILURE() << said;
+    return said;
 }
 
 std::string CGatewayNamespace::Start(const std::string& wan) {
@@ -72,12 +76,19 @@ std::string CGatewayNamespace::Start(const std::string& wan) {
         return "miniupnpd is not installed (tools/dev installs miniupnpd-nftables)";
     }
     if (ip.empty() || access(kNsenter, X_OK) != 0) {
-        return "ip (iproute2) or nsenter (util-linux) is missing";
+        return Fail("ip (iproute2) or nsenter (util-linux) is missing");
     }
     m_home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    if (m_home < 0 || unshare(CLONE_NEWNET) != 0) {
-        return std::string("this machine cannot create a network namespace (") +
-               std::strerror(errno) + "): the gateway tests run as root, as CI does";
+    if (m_home < 0) {
+        return Fail(std::string("cannot open this thread's network namespace: ") +
+                    std::strerror(errno));
+    }
+    if (unshare(CLONE_NEWNET) != 0) {
+        const int error = errno;
+        const std::string why = std::string("this machine cannot create a network namespace (") +
+                                std::strerror(error) +
+                                "): the gateway tests run as root, as CI does";
+        return error == EPERM ? why : Fail(why);
     }
     std::string pattern =
         (std::filesystem::temp_directory_path() / "velmo-gateway-XXXXXX").string();

@@ -21,7 +21,8 @@ public:
     CGatewayNamespace& operator=(const CGatewayNamespace&) = delete;
 
     // Starts the router with WAN address `wan` ("A.B.C.D/PREFIX"). Empty when it answers; else
-    // why this machine cannot have it, for the test to skip with.
+    // why not, for the test to end with: a skip when miniupnpd is not installed or the machine
+    // refuses a namespace (EPERM), any other failure is one of the test's.
     std::string Start(const std::string& wan);
     // Stops the daemon (SIGSTOP): a gateway that takes every request and answers none.
     void Freeze();

@@ -175,13 +175,22 @@ void RunUpnp(UpnpCall& call, const GatewayTarget& target, const GatewayLimits& l
         }
         call.SetSource(kind + devices->descURL);
         call.Step(limits.request);
+#if MINIUPNPC_API_VERSION >= 18
+        char wan[64] = {};
+        const int found =
+            UPNP_GetValidIGD(devices, &igd.urls, &igd.data, lan, sizeof lan, wan, sizeof wan);
+        constexpr int kNoIgd = 4;  // the API added 2, an IGD whose WAN address is reserved
+#else
         const int found = UPNP_GetValidIGD(devices, &igd.urls, &igd.data, lan, sizeof lan);
+        constexpr int kNoIgd = 3;
+#endif
         freeUPNPDevlist(devices);
         igd.bSet = found != 0;
-        if (found == 0 || found == 3 || igd.urls.rootdescURL == nullptr ||
+        if (found == 0 || found == kNoIgd || igd.urls.rootdescURL == nullptr ||
             !CrackIgdUrl(igd.urls.rootdescURL, &descHost)) {
-            call.Finish(NoAnswer(kind + "search", found == 3 ? "the device that answered is no IGD"
-                                                             : "no IGD description could be read"));
+            call.Finish(NoAnswer(kind + "search", found == kNoIgd
+                                                      ? "the device that answered is no IGD"
+                                                      : "no IGD description could be read"));
             return;
         }
     }
@@ -384,11 +393,13 @@ struct CGateway::Impl {
                 return NoAnswer(source, abort.IsSet() ? "cancelled" : kBusy);
             }
         }
-        if (!WaitForHelper(deadline, abort)) {
-            return NoAnswer(source, abort.IsSet() ? "cancelled" : kBusy);
-        }
+        // NAT-PMP never waits for a UPnP call stuck in the library: a device that takes the
+        // connection and never answers must not keep the other method from being tried.
         if (!bUpnp) {
             return AskNatPmp(target, deadline, abort);
+        }
+        if (!WaitForHelper(deadline, abort)) {
+            return NoAnswer(source, abort.IsSet() ? "cancelled" : kBusy);
         }
         call = std::make_shared<UpnpCall>();
         call->answer.source = source;

@@ -79,11 +79,12 @@ RouterWan RouterWanOf(const GatewayAnswer& answer, std::uint32_t pageAddress);
 
 // The gateway through libminiupnpc and libnatpmp.
 //
-// Never more than one request is in flight. The library's UPnP calls cannot be interrupted, so
-// they run on a helper thread while Ask waits for them within its limits and its abort flag; an
-// abandoned call keeps its helper until the library returns (its own socket time-outs end it).
-// A later Ask, by either method, first waits for that helper within its own first limit and abort
-// flag, and answers "an earlier request to the gateway is still running" when it is still busy. A
+// Never more than one request by each method is in flight. The library's UPnP calls cannot be
+// interrupted, so they run on a helper thread while Ask waits for them within its limits and its
+// abort flag; an abandoned call keeps its helper until the library returns (its own socket
+// time-outs end it). A later UPnP Ask first waits for that helper within its own first limit and
+// abort flag, and answers "an earlier request to the gateway is still running" when it is still
+// busy; NAT-PMP, asked on the calling thread within its own limit, does not wait for it. A
 // gateway destroyed while its helper runs lets the helper finish on its own: the helper owns all
 // it uses. One Ask runs at a time; a second caller waits for the first.
 class CGateway final : public IGateway {

@@ -9,6 +9,8 @@ public:
     CAbortSignal() = default;
     explicit CAbortSignal(const std::atomic<bool>* first, const std::atomic<bool>* second = nullptr)
         : m_pFirst(first), m_pSecond(second) {}
+    // Implicit, so that one flag stands wherever a signal is watched.
+    CAbortSignal(const std::atomic<bool>& flag) : m_pFirst(&flag) {}
 
     bool IsSet() const {
         return (m_pFirst != nullptr && m_pFirst->load(std::memory_order_relaxed)) ||

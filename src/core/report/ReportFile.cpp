@@ -97,7 +97,13 @@ bool CReportWriter::Flush() {
 }
 
 bool WriteReportFile(const std::string& path, mode_t mode,
-                     const std::function<bool(CReportWriter&)>& produce, std::string& error) {
+                     const std::function<bool(CReportWriter&)>& produce, std::string& error,
+                     TemporaryNameHook temporaryName) {
+    const auto tell = [temporaryName](const char* name) {
+        if (temporaryName != nullptr) {
+            temporaryName(name);
+        }
+    };
     if (!MayReplace(path, error)) {
         return false;
     }
@@ -105,9 +111,16 @@ bool WriteReportFile(const std::string& path, mode_t mode,
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < kNameAttempts; ++attempt) {
         temporary = TemporaryName(path);
+        // Told before the file exists, so that it is known from its first moment.
+        tell(temporary.c_str());
         fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+        if (fd < 0) {
+            const int failure = errno;
+            tell(nullptr);
+            errno = failure;
+            if (failure != EEXIST) {
+                break;
+            }
         }
     }
     if (fd < 0) {
@@ -129,8 +142,10 @@ bool WriteReportFile(const std::string& path, mode_t mode,
     if (failure != 0 || !bProduced) {
         error = failure != 0 ? std::strerror(failure) : "cancelled";
         unlink(temporary.c_str());
+        tell(nullptr);
         return false;
     }
+    tell(nullptr);
     return true;
 }
 
@@ -141,7 +156,8 @@ bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode
 }
 
 bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,
-                            std::string& error, const std::atomic<bool>* stop) {
+                            std::string& error, const std::atomic<bool>* stop,
+                            TemporaryNameHook temporaryName) {
     return WriteReportFile(
         path, mode,
         [&pages, stop](CReportWriter& writer) {
@@ -156,5 +172,5 @@ bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& page
                    }) &&
                    writer.Write(ParsedPagesReportFoot(bMarked));
         },
-        error);
+        error, temporaryName);
 }

@@ -29,6 +29,11 @@ private:
     std::string m_buffer;
 };
 
+// Told the name of the temporary file while the name is in use: before the file is created and
+// until it is renamed or removed, then null. For a program that may end from a signal handler and
+// must not leave the file behind; it runs on the writing thread.
+using TemporaryNameHook = void (*)(const char* name);
+
 // Writes a report to `path` through `produce`, which answers false to give up. The text goes into
 // a new file beside `path`, created exclusively with `mode` less the umask, and is renamed over
 // `path` only once it is whole: a half-written report never stands, and a symbolic link planted at
@@ -36,7 +41,8 @@ private:
 // link to one (a device, a FIFO, a folder) is refused and left as it is. On failure `error` says
 // why and `path` is as it was.
 bool WriteReportFile(const std::string& path, mode_t mode,
-                     const std::function<bool(CReportWriter&)>& produce, std::string& error);
+                     const std::function<bool(CReportWriter&)>& produce, std::string& error,
+                     TemporaryNameHook temporaryName = nullptr);
 
 // The same for a report that is one text already.
 bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode,
@@ -47,4 +53,5 @@ class CParsedPageList;
 // The parsed-pages report of `pages`, streamed path by path into `path` as above. A set `stop`
 // gives up between two paths.
 bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,
-                            std::string& error, const std::atomic<bool>* stop = nullptr);
+                            std::string& error, const std::atomic<bool>* stop = nullptr,
+                            TemporaryNameHook temporaryName = nullptr);

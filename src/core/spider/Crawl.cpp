@@ -92,8 +92,7 @@ public:
     CWalk(const SpiderParams& params, CrawlContext& context)
         : m_step(params),
           m_context(context),
-          m_names(context.lookup, context.lookupLimit, context.lookupBudget,
-                  CAbortSignal(&context.cancel)),
+          m_names(context.lookup, context.lookupLimit, context.lookupBudget, context.cancel),
           m_lookup([this](const std::string& name, std::uint32_t& address) {
               return m_names.Lookup(name, address);
           }),
@@ -138,7 +137,7 @@ void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes) {
 
 // Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address.
 std::optional<std::string> CWalk::FetchPage(PathId page) {
-    if (m_context.cancel.load()) {
+    if (m_context.cancel.IsSet()) {
         return std::nullopt;
     }
     if (page != kNoPath) {
@@ -309,7 +308,7 @@ void CWalk::Keep(PendingLink link) {
 // has no more (or the run was cancelled).
 std::optional<Child> CWalk::NextNewPage(Frame& frame) {
     while (!frame.links.empty()) {
-        if (m_context.cancel.load()) {
+        if (m_context.cancel.IsSet()) {
             return std::nullopt;
         }
         PendingLink link = std::move(frame.links.front());

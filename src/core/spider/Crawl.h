@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/net/AbortSignal.h"
 #include "core/net/RouterUrl.h"
 #include "core/spider/SpiderParams.h"
 
@@ -24,8 +25,8 @@ using PageTextHook = std::function<void(std::string_view text)>;
 struct CrawlContext {
     CParsedPageList& parsed;
     ISpiderSink& sink;
-    const std::atomic<bool>& cancel;
-    const HostLookup& lookup;                       // names in links; empty: the system resolver
+    CAbortSignal cancel;       // the run's cancel flag, and a flag that abandons it from outside
+    const HostLookup& lookup;  // names in links; empty: the system resolver
     std::chrono::milliseconds lookupLimit{5000};    // one name lookup gives up after this long
     std::chrono::milliseconds lookupBudget{15000};  // all lookups of the call together
     CrawlFootprint* footprint = nullptr;

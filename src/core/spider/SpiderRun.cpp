@@ -1,8 +1,5 @@
 #include "core/spider/SpiderRun.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <stop_token>
 #include <system_error>
 
 #include "core/net/HttpFetch.h"
@@ -47,7 +44,8 @@ SpiderRunContext CSpiderRun::Context() {
             m_settings.lookupBudget,
             m_settings.pageText,
             m_bDeep,
-            m_settings.onRequest};
+            m_settings.onRequest,
+            m_pAbandon};
 }
 
 bool CSpiderRun::Start() {
@@ -67,29 +65,6 @@ void CSpiderRun::Run() {
 }
 
 void CSpiderRun::Execute() {
-    // A signal handler can wake no one, so the external flag is looked at often rather than
-    // waited on; the worker and the crawl then see the run's own flags.
-    std::jthread watcher;
-    if (m_pAbandon != nullptr && m_pAbandon->load()) {
-        Abandon();
-    } else if (m_pAbandon != nullptr) {
-        try {
-            watcher = std::jthread([this](const std::stop_token& stop) {
-                std::mutex mutex;
-                std::condition_variable_any never;
-                std::unique_lock lock(mutex);
-                while (!never.wait_for(lock, stop, std::chrono::milliseconds(10),
-                                       [this] { return m_pAbandon->load(); })) {
-                    if (stop.stop_requested()) {
-                        return;
-                    }
-                }
-                Abandon();
-            });
-        } catch (const std::system_error&) {
-            Abandon();  // a run that cannot be stopped is not started
-        }
-    }
     SpiderRunContext context = Context();
     SpiderThreadProc(m_params, context);
 }

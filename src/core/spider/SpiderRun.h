@@ -29,8 +29,8 @@ class CSpiderRun {
 public:
     // `detector` learns the external address unless one is given with SetExternalAddress; its
     // rotation carries over from run to run. A set `abandon` (a flag that may be set from a
-    // signal handler) abandons the run as Abandon does; it is watched besides the run's own flags
-    // and never cleared here.
+    // signal handler) abandons the run as Abandon does: the run watches it wherever it watches its
+    // own flags, and never clears it.
     CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings = {},
                const std::atomic<bool>* abandon = nullptr);
     ~CSpiderRun();  // abandons a run in progress and waits for its thread
@@ -78,7 +78,7 @@ public:
 
 private:
     SpiderRunContext Context();
-    // The worker body on the calling thread, with the external abandon flag watched meanwhile.
+    // The worker body on the calling thread.
     void Execute();
 
     ISpiderSink& m_sink;

@@ -5,18 +5,20 @@
 
 void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
     context.parsed.Clear();
-    FetchOptions detection{context.timeouts, CAbortSignal(&context.shutdown)};
+    FetchOptions detection{context.timeouts, CAbortSignal(&context.shutdown, context.abandon)};
     detection.onRequest = context.onRequest;
     if (context.detector != nullptr &&
         !context.detector->Detect(false, params.strExternalAddress, detection)) {
         return;
     }
     context.sink.Post(WM_SPIDER_ADDRESS, params.strExternalAddress);
-    if (context.cancel.load()) {
+    const CAbortSignal cancel(&context.cancel, context.abandon);
+    if (cancel.IsSet()) {
         return;
     }
     // Cancel lets the page in flight finish if it does soon, so that it is read and counted.
-    FetchOptions router{context.timeouts, CAbortSignal(&context.shutdown), {}, &context.cancel};
+    FetchOptions router{
+        context.timeouts, CAbortSignal(&context.shutdown, context.abandon), {}, &context.cancel};
     router.bDirect = true;
     router.onRequest = context.onRequest;
     InternetHandle internet = OpenInternetHandle(router);
@@ -24,7 +26,7 @@ void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
         return;
     }
     params.pInternet = internet.get();
-    CrawlContext crawl{context.parsed, context.sink, context.cancel, context.lookup};
+    CrawlContext crawl{context.parsed, context.sink, cancel, context.lookup};
     crawl.lookupLimit = context.lookupLimit;
     crawl.lookupBudget = context.lookupBudget;
     crawl.pageText = context.pageText;

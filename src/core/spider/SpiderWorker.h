@@ -24,6 +24,8 @@ struct SpiderRunContext {
     PageTextHook pageText{};
     bool bDeep = false;  // the crawl also follows what deep discovery finds
     RequestHook onRequest{};
+    // Set from outside (a signal handler may set it), abandons the run as `shutdown` does.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.
