@@ -465,7 +465,7 @@ private:
                          "why none, and time taken");
         detect->add_flag("--gateway-check", m_line.bGatewayCheck,
                          "ask the router too (UPnP IGD, then NAT-PMP) and say on standard error "
-                         "what its WAN address means");
+                         "what its WAN address means; not with --each");
         GatewayTargetOptions(detect);
         TimeLimits(detect);
         Verbose(detect);

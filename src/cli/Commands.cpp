@@ -366,6 +366,9 @@ int Detect(const CommandLine& line) {
     if (!line.bGatewayCheck && (!line.igdUrl.empty() || !line.natpmpGateway.empty())) {
         throw UsageError{"--igd and --natpmp go with --gateway-check"};
     }
+    if (line.bEach && line.bGatewayCheck) {
+        throw UsageError{"--each lists the servers alone; --gateway-check goes without it"};
+    }
     const std::vector<std::string> servers = DetectionServersInForce(line);
     if (line.bEach) {
         return DetectEach(line, servers);

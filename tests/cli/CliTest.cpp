@@ -232,6 +232,8 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"gateway", "--igd", "http://127.0.0.1:1/", "--natpmp", "127.0.0.1",
          "--test-gateway-limits", "1000,9223372036854775807"},
         {"detect", "--detect-url", "http://127.0.0.1:9/", "--natpmp", "127.0.0.1"},
+        {"detect", "--detect-url", "http://127.0.0.1:9/", "--each", "--gateway-check", "--igd",
+         "http://127.0.0.1:1/", "--natpmp", "127.0.0.1"},
         {"poll", "--gateway", Router(), "/s"},
         {"poll", "--gateway", "--exclude", "198.51.100.1"},
         {"poll", Router(), "/s", "--natpmp", "127.0.0.1"},
