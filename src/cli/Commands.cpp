@@ -363,6 +363,12 @@ int DetectEach(const CommandLine& line, const std::vector<std::string>& servers)
 
 int Detect(const CommandLine& line) {
     const std::vector<std::string> servers = DetectionServersInForce(line);
+    if (line.bTestListServers) {
+        for (const std::string& server : servers) {
+            std::cout << server << '\n';
+        }
+        return 0;
+    }
     if (line.bEach) {
         return DetectEach(line, servers);
     }
