@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -140,6 +141,23 @@ private Q_SLOTS:
             QVERIFY2(line.match(text).hasMatch(), qPrintable(text));
         }
         QCOMPARE(router->Requests().front().target, std::string("/status.htm"));
+    }
+
+    // The ticks the other tests give are the page timer's: started at the interval by Poll,
+    // stopped by Stop.
+    void theTimerGivesTheTicks() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        auto* timer = Page().findChild<QTimer*>("pollTimer");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->intervalAsDuration(), fixture->polling.interval);
+        QSignalSpy read(&Page(), &CPollingPage::addressRead);
+        timer->setInterval(0);  // its next tick now
+        QVERIFY(read.wait(20000));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(!timer->isActive());
+        QVERIFY(LogLines().first().endsWith(" - 203.0.113.9"));
     }
 
     void failuresLogNotAvailable_data() {
