@@ -1,6 +1,5 @@
 #include "cli/ChangeCommand.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,16 +45,6 @@ std::vector<std::string> ChildEnvironment(const std::string& address, const std:
 }
 
 }  // namespace
-
-std::string JudgedAddress(const std::string& token) {
-    std::uint32_t address = 0;
-    char text[INET_ADDRSTRLEN] = {};
-    if (!ParseIPAddress(token, &address) ||
-        inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
-        return token;
-    }
-    return text;
-}
 
 CChangeCommand::~CChangeCommand() {
     EndNow(m_grace);

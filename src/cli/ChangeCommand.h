@@ -6,8 +6,7 @@
 #include <optional>
 #include <string>
 
-// The address `token` was judged as, in dotted decimal: 010.020.030.040 is 8.16.24.32.
-std::string JudgedAddress(const std::string& token);
+#include "core/address/AddressScan.h"
 
 // The --on-change command of poll: run through /bin/sh -c when the address changes. It never
 // holds polling up: while one runs, the newest change waits (one, the latest) and starts when it

@@ -336,6 +336,7 @@ private:
     static void TestLimits(CLI::App*) {}
     static void TestGatewayLimits(CLI::App*) {}
     static void TestInterval(CLI::App*) {}
+    static void TestListServers(CLI::App*) {}
 #endif
 
     // --igd and --natpmp: the gateway to ask instead of the one found on the network.
@@ -450,6 +451,10 @@ private:
             ->check(CheckMilliseconds)
             ->group("");
     }
+
+    void TestListServers(CLI::App* detect) {
+        detect->add_flag("--test-list-servers", m_line.bTestListServers)->group("");
+    }
 #endif
 
     void AddDetect() {
@@ -471,6 +476,7 @@ private:
         Verbose(detect);
         TestLimits(detect);
         TestGatewayLimits(detect);
+        TestListServers(detect);
     }
 
     void AddGateway() {

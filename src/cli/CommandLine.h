@@ -54,6 +54,7 @@ struct CommandLine {
     HttpTimeouts timeouts;
     std::optional<std::chrono::milliseconds> lookupLimit;  // of a name in a link
     std::optional<std::chrono::milliseconds> testInterval;
+    bool bTestListServers = false;  // detect: print the servers in force, ask none
     GatewayLimits gatewayLimits;
 };
 

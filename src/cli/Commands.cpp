@@ -370,6 +370,12 @@ int Detect(const CommandLine& line) {
         throw UsageError{"--each lists the servers alone; --gateway-check goes without it"};
     }
     const std::vector<std::string> servers = DetectionServersInForce(line);
+    if (line.bTestListServers) {
+        for (const std::string& server : servers) {
+            std::cout << server << '\n';
+        }
+        return 0;
+    }
     if (line.bEach) {
         return DetectEach(line, servers);
     }

@@ -1,6 +1,10 @@
 #include "support/GuiFixture.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -14,6 +18,20 @@
 void InitGuiTestProcess() {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+}
+
+QStringList LabelTexts(const QWidget& widget) {
+    QStringList texts;
+    for (const QLabel* label : widget.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    return texts;
+}
+
+bool PollOnce(CPollingPage& page) {
+    QSignalSpy read(&page, &CPollingPage::addressRead);
+    page.OnTimer();
+    return read.wait(20000);
 }
 
 CCapturedStderr::CCapturedStderr() {
@@ -64,6 +82,13 @@ CTestSheet& CGuiFixture::OpenSheet() {
     return *m_sheet;
 }
 
+CTestSheet& CGuiFixture::OpenOnTab(const QString& caption) {
+    OpenSheet();
+    QApplication::setActiveWindow(m_sheet.get());
+    ClickTab(caption);
+    return *m_sheet;
+}
+
 CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
@@ -97,6 +122,13 @@ QString CGuiFixture::ShownPage() const {
         }
     }
     return shown.join(',');
+}
+
+QStringList CGuiFixture::LogLines() {
+    QStringList lines =
+        Sheet().PollingPage().findChild<QPlainTextEdit*>("logEdit")->toPlainText().split('\n');
+    lines.removeAll(QString());
+    return lines;
 }
 
 QString CGuiFixture::SettingsPath() const {

@@ -34,6 +34,8 @@ public:
 
     // Builds the sheet, as start-up does, and shows it.
     CTestSheet& OpenSheet();
+    // Opens the sheet as the active window and clicks the tab with this caption.
+    CTestSheet& OpenOnTab(const QString& caption);
     // Builds it without showing it, for a start in the background.
     CTestSheet& BuildSheet();
     void CloseSheet() { m_sheet.reset(); }
@@ -49,9 +51,13 @@ public:
     QString SettingsText() const;
     QString SettingsPath() const;
 
-    // What OpenSheet gives the sheet. No detection server is ever one of the real ten.
+    // The Polling tab's log, a line each.
+    QStringList LogLines();
+
+    // What OpenSheet gives the sheet. No detection server is ever one of the real ten. The poll
+    // timer never fires during a test: tests give the ticks (PollOnce).
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
-    PollingSettings polling;
+    PollingSettings polling{std::chrono::hours(1), {}};
     CFakeGateway gateway;  // no test asks a real one
 
     std::vector<Box> boxes;
@@ -85,6 +91,13 @@ private:
     QTemporaryFile m_file;
     int m_saved = -1;
 };
+
+// The texts of the labels in `widget`.
+QStringList LabelTexts(const QWidget& widget);
+
+// Gives `page` one tick of polling and waits until its read is logged; false when it is not within
+// 20 s, which only a hang takes.
+bool PollOnce(CPollingPage& page);
 
 // Shared test-process set-up: offscreen-safe environment, no proxies, no name server.
 void InitGuiTestProcess();

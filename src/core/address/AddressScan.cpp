@@ -43,6 +43,16 @@ bool ParseIPAddress(std::string_view text, std::uint32_t* address) {
     return true;
 }
 
+std::string JudgedAddress(const std::string& token) {
+    std::uint32_t address = 0;
+    char text[INET_ADDRSTRLEN] = {};
+    if (!ParseIPAddress(token, &address) ||
+        inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
+        return token;
+    }
+    return text;
+}
+
 bool IsReservedAddress(std::uint32_t address) {
     const std::uint32_t host = ntohl(address);
     for (const AddressRange& range : kReservedRanges) {

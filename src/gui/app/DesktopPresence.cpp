@@ -1,5 +1,6 @@
 #include "gui/app/DesktopPresence.h"
 
+#include <QDialog>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QPointer>
@@ -7,9 +8,12 @@
 #include <QShortcut>
 #include <QSystemTrayIcon>
 
-#include "gui/app/TestSheet.h"
+#include "core/address/AddressScan.h"
 #include "gui/app/Tray.h"
 #include "gui/desktop/Notifications.h"
+#include "gui/pages/PollingPage.h"
+#include "gui/pages/RouterPage.h"
+#include "gui/pages/SpiderPage.h"
 #include "gui/settings/SettingsStore.h"
 #include "gui/text/Bytes.h"
 
@@ -20,18 +24,20 @@ const QString kResume = QStringLiteral("Resume");
 
 }  // namespace
 
-CDesktopPresence::CDesktopPresence(CTestSheet& sheet, CSettingsStore& settings, const QIcon& icon)
-    : m_sheet(sheet), m_settings(settings) {
-    CPollingPage& polling = sheet.PollingPage();
+CDesktopPresence::CDesktopPresence(QDialog& window, CRouterPage& router, CSpiderPage& status,
+                                   CPollingPage& polling, CSettingsStore& settings,
+                                   const QIcon& icon)
+    : m_window(window), m_router(router), m_polling(polling), m_settings(settings) {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray = std::make_unique<CTray>(icon);
         connect(m_tray.get(), &CTray::showRequested, this, &CDesktopPresence::ShowWindow);
-        connect(m_tray.get(), &CTray::pollToggleRequested, this, &CDesktopPresence::TogglePolling);
+        connect(m_tray.get(), &CTray::pollToggleRequested, this,
+                &CDesktopPresence::pollingToggleRequested);
         connect(m_tray.get(), &CTray::quitRequested, this, &CDesktopPresence::Quit);
-        connect(&sheet.StatusPage(), &CSpiderPage::runningChanged, m_tray.get(),
+        connect(&status, &CSpiderPage::runningChanged, m_tray.get(),
                 [this](bool bRunning) { m_tray->SetPollAvailable(!bRunning); });
     }
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &sheet);
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &m_window);
     connect(quit, &QShortcut::activated, this, &CDesktopPresence::Quit);
     connect(&polling, &CPollingPage::addressRead, this, &CDesktopPresence::OnAddressRead);
     connect(&polling, &CPollingPage::pollingChanged, this, &CDesktopPresence::OnPollingChanged);
@@ -50,7 +56,8 @@ void CDesktopPresence::OnAddressRead(const QString& result, qint64 started) {
     if (m_tray) {
         m_tray->SetLastRead(result, static_cast<std::time_t>(started));
     }
-    switch (m_watch.Feed(ToBytes(result))) {
+    // Told as velmo-cli reports it, in dotted decimal; the log keeps what the page wrote.
+    switch (m_watch.Feed(JudgedAddress(ToBytes(result)))) {
         case AddressEvent::Changed:
             ShowNotification(QStringLiteral("Public address changed"),
                              QStringLiteral("%1, was %2")
@@ -86,30 +93,20 @@ void CDesktopPresence::OnPollingChanged(bool bPolling) {
 }
 
 void CDesktopPresence::SaveResume() {
-    if (!m_sheet.PollingPage().StartsAtLogin()) {
+    if (!m_polling.StartsAtLogin()) {
         return;
     }
     // A password that is neither empty nor in the keyring is not there at the next start.
-    const CRouterPage& router = m_sheet.RouterPage();
-    const bool bResume = m_sheet.PollingPage().IsPolling() &&
-                         (router.Password().isEmpty() || router.RemembersPassword());
+    const bool bResume =
+        m_polling.IsPolling() && (m_router.Password().isEmpty() || m_router.RemembersPassword());
     m_settings.WriteProfileInt(kSection, kResume, bResume ? 1 : 0);
 }
 
-void CDesktopPresence::TogglePolling() {
-    CPollingPage& polling = m_sheet.PollingPage();
-    // Starting checks what the Polling tab shows, so it comes forward first, as for a double
-    // click on the Status tab.
-    if (polling.IsPolling() || m_sheet.SetActivePage(&polling)) {
-        polling.TogglePolling();
-    }
-}
-
 bool CDesktopPresence::HideInsteadOfClose() {
-    if (!m_tray || !m_sheet.PollingPage().IsPolling()) {
+    if (!m_tray || !m_polling.IsPolling()) {
         return false;
     }
-    m_sheet.hide();
+    m_window.hide();
     if (!m_bToldAboutTray) {
         m_bToldAboutTray = true;
         ShowNotification(QStringLiteral("Velmo keeps polling"),
@@ -120,37 +117,36 @@ bool CDesktopPresence::HideInsteadOfClose() {
 }
 
 void CDesktopPresence::ShowWindow() {
-    m_sheet.setWindowState(m_sheet.windowState() & ~Qt::WindowMinimized);
-    m_sheet.show();
-    m_sheet.raise();
-    m_sheet.activateWindow();
+    m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
 }
 
 void CDesktopPresence::Quit() {
-    m_sheet.done(QDialog::Accepted);
+    m_window.done(QDialog::Accepted);
 }
 
 void CDesktopPresence::Start(bool bBackground) {
     if (!bBackground) {
-        m_sheet.show();
+        m_window.show();
         return;
     }
     if (!m_tray) {
         // Placed by the window system, a dialog forgets that it was to start minimised; placed
         // where it would have put it, it keeps it.
-        m_sheet.adjustSize();
-        m_sheet.move(m_sheet.screen()->availableGeometry().center() - m_sheet.rect().center());
-        m_sheet.showMinimized();
+        m_window.adjustSize();
+        m_window.move(m_window.screen()->availableGeometry().center() - m_window.rect().center());
+        m_window.showMinimized();
     }
     if (m_settings.GetProfileInt(kSection, kResume, 0) == 0) {
         return;
     }
-    m_sheet.RouterPage().WhenPasswordLoaded(
-        [self = QPointer<CDesktopPresence>(this)](bool bLoaded) {
-            if (self && bLoaded && !self->m_sheet.PollingPage().IsPolling()) {
-                self->TogglePolling();
-            }
-        });
+    m_router.WhenPasswordLoaded([self = QPointer<CDesktopPresence>(this)](bool bLoaded) {
+        if (self && bLoaded && !self->m_polling.IsPolling()) {
+            Q_EMIT self->pollingToggleRequested();
+        }
+    });
 }
 
 int CDesktopPresence::Run(bool bBackground) {
@@ -160,7 +156,7 @@ int CDesktopPresence::Run(bool bBackground) {
     Start(bBackground);
     // Not QDialog::exec(), which ends when the window hides: in the tray the program goes on.
     QEventLoop loop;
-    connect(&m_sheet, &QDialog::finished, &loop, &QEventLoop::quit);
+    connect(&m_window, &QDialog::finished, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::DialogExec);
-    return m_sheet.result();
+    return m_window.result();
 }

@@ -6,10 +6,13 @@
 
 #include "core/polling/AddressWatch.h"
 
+class CPollingPage;
+class CRouterPage;
 class CSettingsStore;
-class QIcon;
-class CTestSheet;
+class CSpiderPage;
 class CTray;
+class QDialog;
+class QIcon;
 
 // Velmo beyond its window: a notice when the polled address changes, goes or comes back; the icon
 // in the desktop's tray when there is one, into which Close hides the window while polling goes
@@ -19,8 +22,9 @@ class CDesktopPresence : public QObject {
     Q_OBJECT
 
 public:
-    // `icon` is the tray's.
-    CDesktopPresence(CTestSheet& sheet, CSettingsStore& settings, const QIcon& icon);
+    // The pages are those of `window`; `icon` is the tray's.
+    CDesktopPresence(QDialog& window, CRouterPage& router, CSpiderPage& status,
+                     CPollingPage& polling, CSettingsStore& settings, const QIcon& icon);
     ~CDesktopPresence() override;
 
     // Null when the desktop has no tray.
@@ -38,14 +42,19 @@ public:
     void Quit();
     void ShowWindow();
 
+Q_SIGNALS:
+    // Poll or Stop polling from the tray, or polling resumed at a start in the background.
+    void pollingToggleRequested();
+
 private:
     void OnAddressRead(const QString& result, qint64 started);
     void OnPollingChanged(bool bPolling);
-    void TogglePolling();
     // While Velmo starts at login, whether polling is to resume at the next start.
     void SaveResume();
 
-    CTestSheet& m_sheet;
+    QDialog& m_window;
+    CRouterPage& m_router;
+    CPollingPage& m_polling;
     CSettingsStore& m_settings;
     std::unique_ptr<CTray> m_tray;
     CAddressWatch m_watch;

@@ -125,7 +125,7 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
           settings, m_routerPage, m_desktop, [this] { return m_statusPage.IsRunning(); },
           environment.polling),
       m_aboutPage(m_desktop),
-      m_presence(*this, settings, ProgramIcon()) {
+      m_presence(*this, m_routerPage, m_statusPage, m_pollingPage, settings, ProgramIcon()) {
     InitResources();
     setWindowTitle(LoadText(IDS_APP_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/velmo/velmo.svg")));
@@ -166,6 +166,13 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
     connect(&m_statusPage, &CSpiderPage::pollingToggleRequested, this, [this] {
         SetActivePage(&m_pollingPage);
         m_pollingPage.TogglePolling();
+    });
+    // Starting checks what the Polling tab shows, so it comes forward first, as for a double click
+    // on the Status tab.
+    connect(&m_presence, &CDesktopPresence::pollingToggleRequested, this, [this] {
+        if (m_pollingPage.IsPolling() || SetActivePage(&m_pollingPage)) {
+            m_pollingPage.TogglePolling();
+        }
     });
     connect(&m_statusPage, &CSpiderPage::runningChanged, &m_pollingPage,
             &CPollingPage::OnSpiderRunChanged);

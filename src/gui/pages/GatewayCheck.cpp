@@ -20,7 +20,7 @@ void CGatewayCheck::Abandon() {
     ++m_nQuestion;
 }
 
-void CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
+bool CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
                           std::uint32_t pageAddress) {
     Abandon();
     m_bAbandon = false;
@@ -41,6 +41,7 @@ void CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
                 Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
-        // No thread, no question: the run's own message has been shown.
+        return false;  // no thread, no question
     }
+    return true;
 }

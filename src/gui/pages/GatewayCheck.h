@@ -23,8 +23,9 @@ public:
     void SetGateway(IGateway& gateway) { m_pGateway = &gateway; }
 
     // Asks the gateway of `router`; the diagnosis weighs its answer, else `pageAddress` (a WAN
-    // address a page showed, 0: none), against `publicAddress`. All three are host order.
-    void Start(std::uint32_t router, std::uint32_t publicAddress, std::uint32_t pageAddress);
+    // address a page showed, 0: none), against `publicAddress`. All three are host order. False
+    // when no question could be asked: then nothing is answered.
+    bool Start(std::uint32_t router, std::uint32_t publicAddress, std::uint32_t pageAddress);
     void Abandon();
 
 Q_SIGNALS:

@@ -141,18 +141,23 @@ bool CRouterPage::ValidateAndSave() {
         }
         return false;
     }
+    const QString previousKey = SavedRouterKey();
     m_settings.WriteProfileString(kSection, QStringLiteral("Login"), m_strLogin);
     m_settings.WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
     m_settings.WriteProfileInt(kSection, QStringLiteral("Port"),
                                static_cast<std::uint32_t>(m_nPort));
     if (RemembersPassword()) {
-        m_keyring.Write(
-            CKeyring::RouterKey(m_nAddress, static_cast<std::uint16_t>(m_nPort & 0xFFFF)),
-            m_strPassword, [this](CKeyring::Result result, const QString& why) {
-                if (result == CKeyring::Result::Failed) {
-                    ShowKeyringFailure(why);
-                }
-            });
+        const QString key = SavedRouterKey();
+        const auto done = [this](CKeyring::Result result, const QString& why) {
+            if (result == CKeyring::Result::Failed) {
+                ShowKeyringFailure(why);
+            }
+        };
+        m_keyring.Write(key, m_strPassword, done);
+        // The keyring holds the password of the router in use only.
+        if (key != previousKey) {
+            m_keyring.Remove(previousKey, done);
+        }
     }
     return true;
 }

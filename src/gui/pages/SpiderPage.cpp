@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <system_error>
+#include <utility>
 
 #include "core/address/AddressScan.h"
 #include "core/report/ReportFile.h"
@@ -95,6 +96,9 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
     // A second box after "Unable to identify the status page", when the router explains it.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
+        if (std::exchange(m_bOutcomeHeld, false)) {
+            ShowNoStatusPage(diagnosis.isEmpty());
+        }
         if (!diagnosis.isEmpty()) {
             m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
         }
@@ -154,6 +158,7 @@ void CSpiderPage::OnRun() {
     m_nParsedPages = 0;
     m_staticCount.setText(QStringLiteral("0"));
     m_gatewayCheck.Abandon();
+    m_bOutcomeHeld = false;
     m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
@@ -195,16 +200,33 @@ void CSpiderPage::OnSpiderDone() {
     // page showed a shared or private WAN address, which no page can get past.
     const bool bMayGoDeeper = outcome == IDS_NO_STATUS_PAGE && !m_run.IsDeep() &&
                               m_nParsedPages > 0 && m_wanNote.Address() == 0;
+    if (outcome != IDS_NO_STATUS_PAGE) {
+        m_desktop.ShowMessage(
+            this, LoadText(outcome),
+            outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation);
+        m_router.EnableControls(true);
+        return;
+    }
+    // Nor when the router's WAN side, which the gateway may tell of, explains the failure: the box
+    // that would offer the deeper search waits for the gateway's answer.
+    if (!bMayGoDeeper) {
+        ShowNoStatusPage(false);
+    }
+    m_router.EnableControls(true);
+    m_bOutcomeHeld =
+        m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address()) &&
+        bMayGoDeeper;
+    if (bMayGoDeeper && !m_bOutcomeHeld) {
+        ShowNoStatusPage(true);
+    }
+}
+
+void CSpiderPage::ShowNoStatusPage(bool bMayGoDeeper) {
     m_desktop.ShowMessage(
-        this, LoadText(outcome),
-        outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
+        this, LoadText(IDS_NO_STATUS_PAGE), MessageIcon::Exclamation,
         bMayGoDeeper ? QStringLiteral("A deeper search may find it: select \"Search scripts too\" "
                                       "and click Run again.")
                      : QString());
-    m_router.EnableControls(true);
-    if (outcome == IDS_NO_STATUS_PAGE) {
-        m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address());
-    }
 }
 
 void CSpiderPage::OnItemActivate(int row) {

@@ -72,6 +72,8 @@ Q_SIGNALS:
     void runningChanged(bool bRunning);
 
 private:
+    // "Unable to identify the status page", offering the deeper search or not.
+    void ShowNoStatusPage(bool bMayGoDeeper);
     void OnReportWritten(bool bWritten);
     void SetWritingReport(bool bWriting);
 
@@ -92,6 +94,7 @@ private:
     CFoundPages m_found;
     CPageWanNote m_wanNote;  // written by the worker during a run
     CGatewayCheck m_gatewayCheck;
+    bool m_bOutcomeHeld = false;  // the run's box waits for the gateway's answer
     CSpiderRun m_run;
 
     // The report being written: its thread and its stop flag.

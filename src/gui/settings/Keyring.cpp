@@ -12,9 +12,9 @@
 namespace {
 
 // The bus names of the keyrings QtKeychain can use here.
-const QStringList kKeyringServices{QStringLiteral("org.freedesktop.secrets"),
-                                   QStringLiteral("org.kde.kwalletd5"),
-                                   QStringLiteral("org.kde.kwalletd")};
+const QStringList kKeyringServices{
+    QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd6"),
+    QStringLiteral("org.kde.kwalletd5"), QStringLiteral("org.kde.kwalletd")};
 
 }  // namespace
 

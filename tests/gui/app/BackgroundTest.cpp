@@ -29,18 +29,12 @@ private:
         return QDir::cleanPath(QFileInfo(fixture->SettingsPath()).path() +
                                "/../autostart/velmo.desktop");
     }
-    void OpenOnPollingTab() {
-        fixture->OpenSheet();
-        QApplication::setActiveWindow(&fixture->Sheet());
-        fixture->ClickTab("Polling");
-    }
+    void OpenOnPollingTab() { fixture->OpenOnTab("Polling"); }
 
 private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
     void init() {
         fixture = std::make_unique<CGuiFixture>();
-        // Each read may take half the interval: long enough for a loopback read on a busy machine.
-        fixture->polling.interval = std::chrono::milliseconds(200);
         router = std::make_unique<CLoopbackServer>();
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         fixture->Settings().WriteProfileInt("Router", "Port", router->Port());
@@ -140,7 +134,8 @@ private Q_SLOTS:
         QVERIFY(sheet.isMinimized());
         QVERIFY(Polling().IsPolling());
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
-        QTRY_VERIFY_WITH_TIMEOUT(router->Requests().size() > before, 20000);
+        QVERIFY(PollOnce(Polling()));
+        QVERIFY(router->Requests().size() > before);
 
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(fixture->SettingsText().contains("Resume=0"));

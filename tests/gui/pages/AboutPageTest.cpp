@@ -92,10 +92,7 @@ private Q_SLOTS:
         QCOMPARE(link->Text(), QStringLiteral("http://www.velmo.example"));
         QCOMPARE(link->Target(), QStringLiteral("http://www.velmo.example/"));
         QCOMPARE(link->toolTip(), QString());
-        QStringList labels;
-        for (QLabel* label : page.findChildren<QLabel*>()) {
-            labels << label->text();
-        }
+        const QStringList labels = LabelTexts(page);
         QVERIFY(labels.contains("A test application for HTML-enabled routers."));
         QVERIFY(labels.contains("All rights reserved."));
         QVERIFY(

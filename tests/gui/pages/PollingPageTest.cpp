@@ -1,7 +1,6 @@
-// The Polling tab against a loopback router, with a short interval.
+// The Polling tab against a loopback router, with ticks given by the test.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -28,11 +27,7 @@ private:
     QPlainTextEdit* Log() { return Page().findChild<QPlainTextEdit*>("logEdit"); }
     QPushButton* Poll() { return Page().findChild<QPushButton*>("pollButton"); }
     QPushButton* Open() { return Page().findChild<QPushButton*>("openButton"); }
-    QStringList LogLines() {
-        QStringList lines = Log()->toPlainText().split('\n');
-        lines.removeAll(QString());
-        return lines;
-    }
+    QStringList LogLines() { return fixture->LogLines(); }
 
     void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
         CSettingsStore* app = &fixture->Settings();
@@ -43,14 +38,14 @@ private:
         if (!excludes.isEmpty()) {
             app->WriteProfileString("Polling", "Excludes", excludes);
         }
-        fixture->OpenSheet();
-        QApplication::setActiveWindow(&fixture->Sheet());
-        fixture->ClickTab("Polling");
+        fixture->OpenOnTab("Polling");
     }
-    // Polls until `lines` log lines are there, then stops.
-    QStringList PollFor(int lines) {
+    // Polls for `ticks` ticks, then stops.
+    QStringList PollFor(int ticks) {
         QTest::mouseClick(Poll(), Qt::LeftButton);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() >= lines, 20000); }();
+        for (int tick = 0; tick < ticks; ++tick) {
+            [&] { QVERIFY(PollOnce(Page())); }();
+        }
         QTest::mouseClick(Poll(), Qt::LeftButton);
         return LogLines();
     }
@@ -59,8 +54,6 @@ private Q_SLOTS:
     void initTestCase() { InitGuiTestProcess(); }
     void init() {
         fixture = std::make_unique<CGuiFixture>();
-        // Long enough for a loopback read in the half of it that a read may take.
-        fixture->polling.interval = std::chrono::milliseconds(200);
         router = std::make_unique<CLoopbackServer>();
     }
     void cleanup() {
@@ -78,10 +71,7 @@ private Q_SLOTS:
         QCOMPARE(Open()->text(), QStringLiteral("&Open..."));
         QVERIFY(!Poll()->isEnabled());
         QVERIFY(!Open()->isEnabled());
-        QStringList labels;
-        for (QLabel* label : Page().findChildren<QLabel*>()) {
-            labels << label->text();
-        }
+        const QStringList labels = LabelTexts(Page());
         QVERIFY(labels.contains("Path of &status page (e.g. /status.htm) :"));
         QVERIFY(labels.contains("&Address(es) to exclude (optional):"));
         QVERIFY(labels.contains("&Log:"));
@@ -151,6 +141,23 @@ private Q_SLOTS:
             QVERIFY2(line.match(text).hasMatch(), qPrintable(text));
         }
         QCOMPARE(router->Requests().front().target, std::string("/status.htm"));
+    }
+
+    // The ticks the other tests give are the page timer's: started at the interval by Poll,
+    // stopped by Stop.
+    void theTimerGivesTheTicks() {
+        router->Serve("/status.htm", 200, "WAN 203.0.113.9");
+        OpenOnPollingTab("/status.htm");
+        auto* timer = Page().findChild<QTimer*>("pollTimer");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->intervalAsDuration(), fixture->polling.interval);
+        QSignalSpy read(&Page(), &CPollingPage::addressRead);
+        timer->setInterval(0);  // its next tick now
+        QVERIFY(read.wait(20000));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(!timer->isActive());
+        QVERIFY(LogLines().first().endsWith(" - 203.0.113.9"));
     }
 
     void failuresLogNotAvailable_data() {
@@ -294,7 +301,6 @@ private Q_SLOTS:
     // given by the test, with an interval long enough to let the read go on) neither wait for it
     // nor start a second read. Stop and closing end the read in flight at once.
     void aStalledReadNeverHoldsUpTheWindow() {
-        fixture->polling.interval = std::chrono::hours(1);
         router->Serve("/status.htm", CLoopbackServer::Stalling());
         OpenOnPollingTab("/status.htm");
         QTest::mouseClick(Poll(), Qt::LeftButton);
@@ -339,26 +345,25 @@ private Q_SLOTS:
     }
 
     // A router that sends a byte at a time would hold a read past the next tick, which would then
-    // have no line: each read ends within half the interval instead.
+    // have no line: each read ends within half the interval instead. The page's timer is stopped,
+    // so the ticks are only those the test gives.
     void aTricklingRouterGetsALineAtEveryTick() {
         CHostileRouter hostile;
         hostile.Serve("/status.htm", CHostileRouter::Drip(std::string(100000, ' ') + "203.0.113.9",
                                                           std::chrono::milliseconds(5)));
         fixture->Settings().WriteProfileInt("Router", "Port", hostile.Port());
         fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
+        fixture->polling.interval = std::chrono::milliseconds(400);
         fixture->OpenSheet();
         fixture->ClickTab("Polling");
-        QSignalSpy ticks(Page().findChild<QTimer*>("pollTimer"), &QTimer::timeout);
         QTest::mouseClick(Poll(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(LogLines().size() >= 4, 20000);
-        QTest::mouseClick(Poll(), Qt::LeftButton);
-        const QStringList lines = LogLines();
-        // Stop may cut the last read short, which then writes nothing.
-        QVERIFY2(ticks.size() - lines.size() <= 1,
-                 qPrintable(QString("%1 ticks, %2 lines").arg(ticks.size()).arg(lines.size())));
-        for (const QString& line : lines) {
-            QVERIFY2(line.endsWith(" - n/a"), qPrintable(line));
+        Page().findChild<QTimer*>("pollTimer")->stop();
+        for (int tick = 1; tick <= 3; ++tick) {
+            QVERIFY(PollOnce(Page()));
+            QCOMPARE(LogLines().size(), tick);
+            QVERIFY2(LogLines().last().endsWith(" - n/a"), qPrintable(LogLines().last()));
         }
+        QTest::mouseClick(Poll(), Qt::LeftButton);
     }
 
     // Path bytes 0x80-0xFF: typed characters up to U+00FF are those bytes; text with anything
@@ -402,9 +407,8 @@ private Q_SLOTS:
         page.EnsureInitialized();
         page.findChild<QLineEdit*>("pathEdit")->setText("/alone.htm");
         QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            page.findChild<QPlainTextEdit*>("logEdit")->toPlainText().contains("203.0.113.9"),
-            20000);
+        QVERIFY(PollOnce(page));
+        QVERIFY(page.findChild<QPlainTextEdit*>("logEdit")->toPlainText().contains("203.0.113.9"));
         QTest::mouseClick(page.findChild<QPushButton*>("pollButton"), Qt::LeftButton);
         QCOMPARE(target.enabled, QList<bool>({false, true}));
         QCOMPARE(states, QList<bool>({true, false}));

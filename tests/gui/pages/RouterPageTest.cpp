@@ -130,10 +130,7 @@ private Q_SLOTS:
         }
         QCOMPARE(buttons.size(), 1);  // Run, Poll and Open live on hidden tabs
         QCOMPARE(buttons.front()->text(), QStringLiteral("Close"));
-        QStringList labels;
-        for (QLabel* label : sheet.RouterPage().findChildren<QLabel*>()) {
-            labels << label->text();
-        }
+        const QStringList labels = LabelTexts(sheet.RouterPage());
         QVERIFY(labels.contains("&Login:") && labels.contains("&Password:") &&
                 labels.contains("&IP Address:") && labels.contains("P&ort:"));
         QVERIFY(!QFile::exists(fixture->SettingsPath()));
