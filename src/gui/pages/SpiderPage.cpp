@@ -55,7 +55,8 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
       m_staticCount(QStringLiteral("0")),
       m_chkDeep(QStringLiteral("Search &scripts too")),
       m_gatewayCheck(this),
-      m_run(sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
+      m_sink(sink),
+      m_run(m_sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
@@ -94,15 +95,29 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     connect(&m_listPages, &CUrlListCtrl::listClicked, this, &CSpiderPage::OnListClick);
     connect(&m_listPages, &CUrlListCtrl::listDoubleClicked, this, &CSpiderPage::OnListDblClick);
     connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
-    // A second box after "Unable to identify the status page", when the router explains it.
+    // A second box after "Unable to identify the status page": why, when the router's WAN side
+    // explains it, else the deeper search when it may help.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
-        if (std::exchange(m_bOutcomeHeld, false)) {
-            ShowNoStatusPage(diagnosis.isEmpty());
-        }
-        if (!diagnosis.isEmpty()) {
+        if (const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false); !diagnosis.isEmpty()) {
             m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
+        } else if (bOfferDeeper) {
+            OfferDeeperSearch();
         }
     });
+}
+
+void CSpiderPage::CStartNotingSink::Post(SpiderMessage message, std::string text) {
+    m_next.Post(message, std::move(text));
+}
+
+void CSpiderPage::CStartNotingSink::FetchFailed(const std::string& path, const std::string& why) {
+    m_next.FetchFailed(path, why);
+}
+
+void CSpiderPage::CStartNotingSink::Answered(const std::string& path, long status) {
+    long none = -1;
+    m_nStartStatus.compare_exchange_strong(none, status);
+    m_next.Answered(path, status);
 }
 
 CSpiderPage::~CSpiderPage() {
@@ -158,7 +173,8 @@ void CSpiderPage::OnRun() {
     m_nParsedPages = 0;
     m_staticCount.setText(QStringLiteral("0"));
     m_gatewayCheck.Abandon();
-    m_bOutcomeHeld = false;
+    m_bOfferDeeper = false;
+    m_sink.Clear();
     m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
@@ -196,37 +212,34 @@ void CSpiderPage::OnSpiderDone() {
     m_linkReport.setEnabled(true);
     m_chkDeep.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());
-    // Pages were read, so searching their scripts may reach what their links do not; unless a
-    // page showed a shared or private WAN address, which no page can get past.
-    const bool bMayGoDeeper = outcome == IDS_NO_STATUS_PAGE && !m_run.IsDeep() &&
-                              m_nParsedPages > 0 && m_wanNote.Address() == 0;
-    if (outcome != IDS_NO_STATUS_PAGE) {
-        m_desktop.ShowMessage(
-            this, LoadText(outcome),
-            outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation);
-        m_router.EnableControls(true);
-        return;
-    }
-    // Nor when the router's WAN side, which the gateway may tell of, explains the failure: the box
-    // that would offer the deeper search waits for the gateway's answer.
-    if (!bMayGoDeeper) {
-        ShowNoStatusPage(false);
-    }
+    const long start = m_sink.StartStatus();
+    const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && (start == 401 || start == 403);
+    m_desktop.ShowMessage(
+        this, LoadText(outcome),
+        outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
+        bLoginRefused ? QStringLiteral("The router refused the login (HTTP %1): check the login "
+                                       "and the password on the Router tab.")
+                            .arg(start)
+                      : QString());
     m_router.EnableControls(true);
-    m_bOutcomeHeld =
-        m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address()) &&
-        bMayGoDeeper;
-    if (bMayGoDeeper && !m_bOutcomeHeld) {
-        ShowNoStatusPage(true);
+    if (outcome == IDS_NO_STATUS_PAGE) {
+        // Pages were read, so searching their scripts may reach what their links do not; unless
+        // the login was refused or a page showed a shared or private WAN address, which no page
+        // can get past. The gateway may tell of such an address too, so the offer waits for it.
+        m_bOfferDeeper =
+            !m_run.IsDeep() && m_nParsedPages > 0 && m_wanNote.Address() == 0 && !bLoginRefused;
+        if (!m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address()) &&
+            std::exchange(m_bOfferDeeper, false)) {
+            OfferDeeperSearch();
+        }
     }
 }
 
-void CSpiderPage::ShowNoStatusPage(bool bMayGoDeeper) {
-    m_desktop.ShowMessage(
-        this, LoadText(IDS_NO_STATUS_PAGE), MessageIcon::Exclamation,
-        bMayGoDeeper ? QStringLiteral("A deeper search may find it: select \"Search scripts too\" "
-                                      "and click Run again.")
-                     : QString());
+void CSpiderPage::OfferDeeperSearch() {
+    m_desktop.ShowMessage(this,
+                          QStringLiteral("A deeper search may find it: select \"Search scripts "
+                                         "too\" and click Run again."),
+                          MessageIcon::Information);
 }
 
 void CSpiderPage::OnItemActivate(int row) {

@@ -200,19 +200,21 @@ private Q_SLOTS:
         QVERIFY(fixture->SettingsText().contains("Port=" + QString::number(router->Port())));
     }
 
-    // A run that read pages and found nothing offers the deeper search, which the next window
-    // remembers.
+    // A run that read pages and found nothing offers the deeper search once the gateway has
+    // nothing to say; the next window remembers the choice. A refused login is named instead.
     void runWithoutAMatchingPage() {
+        const QString offer = QStringLiteral(
+            "A deeper search may find it: select \"Search scripts too\" and click Run again.");
         router->Serve("/", 200, "nothing to see <script>go('menu/st.asp')</script>");
         router->Serve("/menu/st.asp", 200, "WAN 203.0.113.45");
         OpenOnStatusTab();
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 1u);  // once the gateway has nothing to say
+        QTRY_COMPARE(fixture->boxes.size(), 2u);
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes.at(0).icon, MessageIcon::Exclamation);
-        QCOMPARE(fixture->boxes.at(0).detail,
-                 QStringLiteral("A deeper search may find it: select \"Search scripts too\" and "
-                                "click Run again."));
+        QCOMPARE(fixture->boxes.at(0).detail, QString());
+        QCOMPARE(fixture->boxes.at(1).text, offer);
+        QCOMPARE(fixture->boxes.at(1).icon, MessageIcon::Information);
         QCOMPARE(Count(), QStringLiteral("1"));
 
         QTest::keyClick(Deep(), Qt::Key_Space);
@@ -221,16 +223,28 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!Page().IsRunning(), 20000);
         QVERIFY(Deep()->isEnabled());
         QCOMPARE(Items(), QStringList{"/menu/st.asp"});
-        QCOMPARE(fixture->boxes.at(1).icon, MessageIcon::Information);
-        QCOMPARE(fixture->boxes.at(1).detail, QString());
+        QCOMPARE(fixture->boxes.at(2).icon, MessageIcon::Information);
+        QCOMPARE(fixture->boxes.at(2).detail, QString());
 
         fixture->CloseSheet();
         OpenOnStatusTab();
         QVERIFY(Deep()->isChecked());
         router->Serve("/menu/st.asp", 200, "LAN only");
+        auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
+        QSignalSpy answered(check, &CGatewayCheck::answered);
         RunToTheEnd();
-        QCOMPARE(fixture->boxes.at(2).text, QStringLiteral("Unable to identify the status page"));
-        QCOMPARE(fixture->boxes.at(2).detail, QString());
+        QCOMPARE(fixture->boxes.at(3).text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes.at(3).detail, QString());
+
+        QTest::keyClick(Deep(), Qt::Key_Space);
+        router->RequireAuthorization("Basic none");
+        RunToTheEnd();
+        QCOMPARE(fixture->boxes.at(4).text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes.at(4).detail,
+                 QStringLiteral("The router refused the login (HTTP 401): check the login and the "
+                                "password on the Router tab."));
+        QTRY_COMPARE(answered.size(), 2);
+        QCOMPARE(fixture->boxes.size(), 5u);
     }
 
     // The router's own answer explains the failure in a second box; a page showing a shared
@@ -321,8 +335,8 @@ private Q_SLOTS:
         // The next run clears the flag and the list.
         router->Serve("/", 200, "plain");
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 2u);
-        QCOMPARE(fixture->boxes.back().text, QStringLiteral("Unable to identify the status page"));
+        QTRY_COMPARE(fixture->boxes.size(), 3u);  // and the offer of the deeper search
+        QCOMPARE(fixture->boxes[1].text, QStringLiteral("Unable to identify the status page"));
         QVERIFY(Items().isEmpty());
     }
 
