@@ -49,12 +49,10 @@ std::vector<std::string> ChildEnvironment(const std::string& address, const std:
 
 std::string JudgedAddress(const std::string& token) {
     std::uint32_t address = 0;
-    char text[INET_ADDRSTRLEN] = {};
-    if (!ParseIPAddress(token, &address) ||
-        inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
+    if (!ParseIPAddress(token, &address)) {
         return token;
     }
-    return text;
+    return DottedAddress(ntohl(address));
 }
 
 CChangeCommand::~CChangeCommand() {

@@ -17,13 +17,8 @@ constexpr std::string_view kActionWords[] = {"logout",  "logoff",  "reboot",  "r
                                              "reset",   "factory", "upgrade", "firmware",
                                              "restore", "erase",   "format"};
 
-constexpr std::string_view kSpace = " \t\r\n\f\v";
-
 constexpr bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-constexpr bool IsAsciiDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 constexpr bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -44,14 +39,6 @@ constexpr std::array<bool, 256> kNameChars = [] {
 
 constexpr bool IsNameChar(char c) {
     return kNameChars[static_cast<unsigned char>(c)];
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
 // The extension after the last dot of the path part (before any query or fragment).
@@ -157,9 +144,9 @@ bool HasScheme(std::string_view reference) {
 
 // The target of a meta refresh's content: "5; url='x.htm'", "0;URL=x.htm" or "0; x.htm".
 std::string_view RefreshTarget(std::string_view content) {
-    std::size_t at = content.find_first_not_of(kSpace);
+    std::size_t at = content.find_first_not_of(kAsciiSpace);
     at = content.find_first_not_of("0123456789.", at == std::string_view::npos ? 0 : at);
-    at = content.find_first_not_of(kSpace, at == std::string_view::npos ? content.size() : at);
+    at = content.find_first_not_of(kAsciiSpace, at == std::string_view::npos ? content.size() : at);
     if (at == std::string_view::npos || (content[at] != ';' && content[at] != ',')) {
         return {};  // no target: the page reloads itself
     }

@@ -28,14 +28,6 @@ struct LinkTag {
 };
 constexpr LinkTag kLinkTags[] = {{"a", "href"}, {"frame", "src"}, {"form", "action"}};
 
-constexpr char kWhiteSpace[] = " \t\r\n\v\f";
-
-std::string Trimmed(std::string value) {
-    value.erase(value.find_last_not_of(kWhiteSpace) + 1);
-    value.erase(0, value.find_first_not_of(kWhiteSpace));
-    return value;
-}
-
 std::string ReplaceOnce(const std::string& text, std::string_view what) {
     std::string out;
     out.reserve(text.size());
@@ -180,7 +172,7 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     for (const LinkTag& link : kLinkTags) {
         const char* cursor = text.c_str();
         while (FindNextLink(cursor, link.tag, link.attribute, value)) {
-            value = Trimmed(std::move(value));
+            value = std::string(Trimmed(value));
             std::string host;
             std::uint16_t port = 0;
             if (StartsWithNoCase(value, "http://") && CrackUrlHost(value, host, port) &&
@@ -405,7 +397,7 @@ std::string NormalizePath(const std::string& path) {
 
 std::string ResolveLinkPath(const SpiderParams& params, std::string value,
                             const HostLookup& lookup) {
-    value = Trimmed(std::move(value));
+    value = std::string(Trimmed(value));
     if (value.empty() || value == "#" || StartsWithNoCase(value, "javascript:")) {
         return {};
     }
