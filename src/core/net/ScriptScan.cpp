@@ -41,6 +41,31 @@ constexpr bool IsNameChar(char c) {
     return kNameChars[static_cast<unsigned char>(c)];
 }
 
+int HexValue(char c) {
+    if (IsAsciiDigit(c)) {
+        return c - '0';
+    }
+    const char lower = AsciiLower(c);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+// Each "%XX" made the byte it stands for; a "%" without two hex digits after it stays.
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            at += 2;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
+}
+
 // The extension after the last dot of the path part (before any query or fragment).
 std::string_view Extension(std::string_view path) {
     path = path.substr(0, path.find_first_of("?#"));
@@ -488,8 +513,9 @@ bool IsScriptPath(std::string_view path) {
 bool NamesAnAction(std::string_view path) {
     path = path.substr(0, path.find('#'));  // never sent
     const std::size_t slash = path.substr(0, path.find('?')).rfind('/');
-    const std::string segment =
-        AsciiLowered(std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)));
+    // Compared as the router reads it, so that "%72eboot.cgi" is "reboot.cgi" too.
+    const std::string segment = AsciiLowered(
+        PercentDecoded(slash == std::string_view::npos ? path : path.substr(slash + 1)));
     for (const std::string_view word : kActionWords) {
         if (segment.find(word) != std::string::npos) {
             return true;
