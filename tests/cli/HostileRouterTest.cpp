@@ -204,13 +204,14 @@ protected:
             page += "<script src=\"s" + std::to_string(n) + ".js\"></script>";
         }
         scripts.Serve("/", Hostile::Page(page));
-        scripts.ServeOthers([](const std::string& target) {
-            std::string body =
-                target == "/s" + std::to_string(kLinkScripts) + ".js" ? "WAN 203.0.113.45 " : "";
-            for (int n = 0; body.size() < kChainPageBytes; ++n) {
-                body += "<a href=n" + std::to_string(n) + ">";
-            }
-            return Hostile::Page(std::move(body));
+        // Made once: made for each request, it would be late under sanitizers.
+        std::string script;
+        for (int n = 0; script.size() < kChainPageBytes; ++n) {
+            script += "<a href=n" + std::to_string(n) + ">";
+        }
+        scripts.ServeOthers([script = std::move(script)](const std::string& target) {
+            const bool bLast = target == "/s" + std::to_string(kLinkScripts) + ".js";
+            return Hostile::Page(bLast ? "WAN 203.0.113.45 " + script : script);
         });
         tree.KeepNoRequests();
         tree.ServeOthers([](const std::string&) { return Hostile::EndlessTreePage(); });
