@@ -6,12 +6,14 @@
 #   long   100,000 pages of 1 KiB in one chain, each linking to the next 20
 #   deep-long     the same with --deep, the 20 pages named in a script instead of linked
 #   deep-scripts  with --deep, a page loading 40 scripts of 8 MiB that name no page
+#   deep-links    with --deep, a page loading 40 scripts of 8 MiB, each writing the same 200,000
+#                 links (kept aside in case a link leads to the script)
 # usage: bench/memory.sh BUILD_DIR [SITE...]
 set -euo pipefail
 build=${1:-build/bench}
 shift || true
 cli=$(realpath "$build/bin/velmo-cli")
-sites=${*:-chain site long deep-long deep-scripts}
+sites=${*:-chain site long deep-long deep-scripts deep-links}
 work=$(mktemp -d)
 trap 'kill "$(cat "$work/server.pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -24,15 +26,19 @@ WAN = b"<p>WAN 203.0.113.45</p>"
 SCRIPT = (b"tree.add(\"Wireless\", 'node' + i, /[\"']+/g); // \"no names here\"\n"
           b"if (a / 2 > b) { s = s.replace(/&/g, '&amp;'); }\n") * 100000
 SCRIPT = SCRIPT[:8 * 1024 * 1024]
+# 8 MiB of script writing links without a page-like name, so that none is requested.
+LINKS = b"".join(b"d.write('<a href=\"n%d\">%d</a>');\n" % (m, m) for m in range(200000))
+LINKS = (LINKS * 2)[:8 * 1024 * 1024]
 
 def page(n):
     """The body of page n, or None."""
-    if kind == "deep-scripts":
+    if kind in ("deep-scripts", "deep-links"):
         if n > 40:
             return None
         if n == 0:
             return b"".join(b'<script src="c%d.js"></script>' % m for m in range(1, 41))
-        return SCRIPT[:-len(WAN)] + WAN if n == 40 else SCRIPT
+        script = SCRIPT if kind == "deep-scripts" else LINKS
+        return script[:-len(WAN)] + WAN if n == 40 else script
     if kind == "chain":
         if n > 80:
             return None

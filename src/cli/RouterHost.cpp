@@ -18,13 +18,9 @@ namespace {
 
 constexpr int kExitInterrupted = 3;
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 bool IsNameCharacter(char c) {
-    return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '-' || c == '.' ||
-           c == '_';
+    return IsAsciiDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '-' ||
+           c == '.' || c == '_';
 }
 
 }  // namespace
@@ -38,7 +34,7 @@ std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text) {
         }
         const std::size_t start = at;
         std::uint32_t value = 0;
-        while (at < text.size() && IsDigit(text[at]) && at - start < 3) {
+        while (at < text.size() && IsAsciiDigit(text[at]) && at - start < 3) {
             value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
         }
         if (at == start || value > 255) {
@@ -56,8 +52,8 @@ RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {
         const std::string port = text.substr(colon + 1);
-        const bool bDigits =
-            !port.empty() && port.size() <= 5 && std::all_of(port.begin(), port.end(), IsDigit);
+        const bool bDigits = !port.empty() && port.size() <= 5 &&
+                             std::all_of(port.begin(), port.end(), IsAsciiDigit);
         const long value = bDigits ? std::strtol(port.c_str(), nullptr, 10) : 0;
         if (value < 1 || value > 65535) {
             throw UsageError{LoadString(IDS_INVALID_PORT)};
@@ -66,15 +62,16 @@ RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
     }
     const std::string& host = target.host;
     const bool bDotted =
-        std::all_of(host.begin(), host.end(), [](char c) { return IsDigit(c) || c == '.'; });
+        std::all_of(host.begin(), host.end(), [](char c) { return IsAsciiDigit(c) || c == '.'; });
     // A last label like 0x7f or 1 is no name (no top-level domain is numeric): the resolver would
     // take the text for an address in the classic forms, octal and hexadecimal included.
     const std::string last = host.substr(host.rfind('.') + 1);
-    const bool bNumeric =
-        !last.empty() && IsDigit(last.front()) && std::all_of(last.begin(), last.end(), [](char c) {
-            return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') ||
-                   AsciiLower(c) == 'x';
-        });
+    const bool bNumeric = !last.empty() && IsAsciiDigit(last.front()) &&
+                          std::all_of(last.begin(), last.end(), [](char c) {
+                              return IsAsciiDigit(c) ||
+                                     (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') ||
+                                     AsciiLower(c) == 'x';
+                          });
     if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter) ||
         (!bDotted && bNumeric)) {
         throw UsageError{LoadString(IDS_INVALID_ADDRESS)};

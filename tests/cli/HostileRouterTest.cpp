@@ -34,6 +34,7 @@ constexpr auto kDeadline = 30s;
 
 constexpr int kChainDepth = 40;
 constexpr std::size_t kChainPageBytes = 8u << 20;
+constexpr int kLinkScripts = 6;  // of kChainPageBytes, each writing the same links
 
 // The child's peak resident set starts at this test's own at the fork, some 12 MiB. Under
 // AddressSanitizer the shadow multiplies it for the same work, and freed blocks wait in a
@@ -68,7 +69,8 @@ const std::string kCredentials = "Basic YWRtaW46czNjcjN0";  // admin:s3cr3t
 
 struct Case {
     const char* name;
-    // "{url}", "{host}", "{chain}", "{tree}" at the start of an argument name the routers,
+    // "{url}", "{host}", "{chain}", "{tree}", "{scripts}" at the start of an argument name the
+    // routers,
     // "{report}" a report file
     Lines args;
     int status;  // exit status
@@ -127,6 +129,15 @@ const Case kCases[] = {
       "A status page was identified. Please select a path and click the Polling tab."},
      "",
      120},
+    // The links that scripts only deep discovery loaded write are kept aside within a bound, and
+    // those of a script past it let go, however many such scripts there are.
+    {"DeepScriptsWritingLinks",
+     {"spider", "{scripts}", "--external-address", "203.0.113.45", "--deep"},
+     0,
+     {"Detected IP address: 203.0.113.45", "Found: /s6.js", "Parsed pages: 7",
+      "A status page was identified. Please select a path and click the Polling tab."},
+     "",
+     60},
     // However long the run, the list is printed and the report written one path at a time, within
     // twice the crawl's own peak (some 16 MiB here) and 50 MiB.
     {"EndlessTreeListedAndReported",
@@ -201,6 +212,20 @@ protected:
             body.resize(kChainPageBytes, 'x');
             return Hostile::Page(std::move(body));
         });
+        std::string page;
+        for (int n = 1; n <= kLinkScripts; ++n) {
+            page += "<script src=\"s" + std::to_string(n) + ".js\"></script>";
+        }
+        scripts.Serve("/", Hostile::Page(page));
+        // Made once: made for each request, it would be late under sanitizers.
+        std::string script;
+        for (int n = 0; script.size() < kChainPageBytes; ++n) {
+            script += "<a href=n" + std::to_string(n) + ">";
+        }
+        scripts.ServeOthers([script = std::move(script)](const std::string& target) {
+            const bool bLast = target == "/s" + std::to_string(kLinkScripts) + ".js";
+            return Hostile::Page(bLast ? "WAN 203.0.113.45 " + script : script);
+        });
         tree.KeepNoRequests();
         tree.ServeOthers([](const std::string&) { return Hostile::EndlessTreePage(); });
     }
@@ -215,6 +240,7 @@ protected:
                                               {"{host}", router.Url("").substr(7)},
                                               {"{chain}", chain.Url("").substr(7)},
                                               {"{tree}", tree.Url("").substr(7)},
+                                              {"{scripts}", scripts.Url("").substr(7)},
                                               {"{report}", report.string()}}) {
                 if (arg.starts_with(name)) {
                     arg.replace(0, std::string(name).size(), value);
@@ -284,7 +310,10 @@ protected:
     Hostile elsewhere{"127.0.0.2"};
     Hostile chain;
     Hostile tree;
-    std::filesystem::path report = testing::TempDir() + "velmo-hostile-report.htm";
+    Hostile scripts;
+    // One per process, as the rows run side by side and clear temporaries beside their report.
+    std::filesystem::path report =
+        testing::TempDir() + "velmo-hostile-report-" + std::to_string(getpid()) + ".htm";
 };
 
 TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include "core/net/InetAddr.h"
+
 namespace {
 
 struct AddressRange {
@@ -45,12 +47,10 @@ bool ParseIPAddress(std::string_view text, std::uint32_t* address) {
 
 std::string JudgedAddress(const std::string& token) {
     std::uint32_t address = 0;
-    char text[INET_ADDRSTRLEN] = {};
-    if (!ParseIPAddress(token, &address) ||
-        inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
+    if (!ParseIPAddress(token, &address)) {
         return token;
     }
-    return text;
+    return DottedAddress(ntohl(address));
 }
 
 bool IsReservedAddress(std::uint32_t address) {

@@ -25,15 +25,6 @@ bool IsPathChar(char c) {
            c != '\\' && c != '`' && c != '{' && c != '}' && c != '|' && c != '^';
 }
 
-std::string_view Trimmed(std::string_view text) {
-    constexpr std::string_view kBlanks = " \t\r";
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
-}
-
 // The whole file, or nullopt with `why` set. One byte more than the limit is asked for, so that a
 // file exactly at the limit is read and a longer one is known to be longer.
 std::optional<std::string> ReadWhole(const std::string& path, std::string& why) {
@@ -157,7 +148,7 @@ DetectionServersFile ReadDetectionServers(const std::string& path) {
     }
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        const std::string_view line = Trimmed(rest.substr(0, end));
+        const std::string_view line = Trimmed(rest.substr(0, end), " \t\r");
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         if (line.empty() || line.front() == '#') {
             continue;

@@ -1,15 +1,13 @@
 #include "core/gateway/WanAddress.h"
 
+#include "core/text/Ascii.h"
+
 namespace {
 
 constexpr std::string_view kSpace = " \t\r\n";
 
 bool InBlock(std::uint32_t address, std::uint32_t network, int prefix) {
     return (address >> (32 - prefix)) == (network >> (32 - prefix));
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 }  // namespace
@@ -26,7 +24,7 @@ std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
         }
         const std::size_t start = at;
         std::uint32_t value = 0;
-        while (at < text.size() && IsDigit(text[at]) && at - start < 3) {
+        while (at < text.size() && IsAsciiDigit(text[at]) && at - start < 3) {
             value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
         }
         const std::size_t digits = at - start;
@@ -64,17 +62,11 @@ WanKind ClassifyWanAddress(std::uint32_t address) {
     return WanKind::Public;
 }
 
-std::string DottedAddress(std::uint32_t address) {
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xFF) + '.' +
-           std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
-}
-
 std::optional<std::uint32_t> ParseExternalAddressText(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
+    text = Trimmed(text, kSpace);
+    if (text.empty()) {
         return 0;
     }
-    text = text.substr(first, text.find_last_not_of(kSpace) + 1 - first);
     return ParseDottedQuad(text);
 }
 
@@ -120,12 +112,12 @@ void CPageWanNote::Look(std::string_view text) {
     std::uint32_t shared = 0;
     std::uint32_t privateOne = 0;
     for (std::size_t at = 0; at < text.size();) {
-        if (!IsDigit(text[at]) && text[at] != '.') {
+        if (!IsAsciiDigit(text[at]) && text[at] != '.') {
             ++at;
             continue;
         }
         std::size_t end = at;
-        while (end < text.size() && (IsDigit(text[end]) || text[end] == '.')) {
+        while (end < text.size() && (IsAsciiDigit(text[end]) || text[end] == '.')) {
             ++end;
         }
         std::string_view run = text.substr(at, end - at);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/net/InetAddr.h"
+
 // What the router's WAN address says about the line behind it. Addresses here are host order
 // (a*2^24 + b*2^16 + c*2^8 + d).
 
@@ -16,8 +18,6 @@ enum class WanKind {
 };
 
 WanKind ClassifyWanAddress(std::uint32_t address);
-
-std::string DottedAddress(std::uint32_t address);
 
 // Four decimal parts of 0 to 255 without leading zeros, and nothing else.
 std::optional<std::uint32_t> ParseDottedQuad(std::string_view text);

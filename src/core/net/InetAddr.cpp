@@ -60,3 +60,8 @@ std::uint32_t ClassicInetAddr(std::string_view text) {
     }
     return htonl(static_cast<std::uint32_t>(host));
 }
+
+std::string DottedAddress(std::uint32_t hostOrder) {
+    return std::to_string(hostOrder >> 24) + '.' + std::to_string((hostOrder >> 16) & 0xFF) + '.' +
+           std::to_string((hostOrder >> 8) & 0xFF) + '.' + std::to_string(hostOrder & 0xFF);
+}

@@ -13,11 +13,6 @@
 
 namespace {
 constexpr std::size_t kMaxHostLength = 255;
-
-std::string DottedAddress(std::uint32_t hostOrder) {
-    return std::to_string(hostOrder >> 24) + '.' + std::to_string((hostOrder >> 16) & 0xFF) + '.' +
-           std::to_string((hostOrder >> 8) & 0xFF) + '.' + std::to_string(hostOrder & 0xFF);
-}
 }  // namespace
 
 bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_view path,

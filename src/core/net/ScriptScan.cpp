@@ -17,13 +17,8 @@ constexpr std::string_view kActionWords[] = {"logout",  "logoff",  "reboot",  "r
                                              "reset",   "factory", "upgrade", "firmware",
                                              "restore", "erase",   "format"};
 
-constexpr std::string_view kSpace = " \t\r\n\f\v";
-
 constexpr bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-constexpr bool IsAsciiDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 constexpr bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -46,12 +41,29 @@ constexpr bool IsNameChar(char c) {
     return kNameChars[static_cast<unsigned char>(c)];
 }
 
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos) {
-        return {};
+int HexValue(char c) {
+    if (IsAsciiDigit(c)) {
+        return c - '0';
     }
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+    const char lower = AsciiLower(c);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+// Each "%XX" made the byte it stands for; a "%" without two hex digits after it stays.
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            at += 2;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
 }
 
 // The extension after the last dot of the path part (before any query or fragment).
@@ -157,9 +169,9 @@ bool HasScheme(std::string_view reference) {
 
 // The target of a meta refresh's content: "5; url='x.htm'", "0;URL=x.htm" or "0; x.htm".
 std::string_view RefreshTarget(std::string_view content) {
-    std::size_t at = content.find_first_not_of(kSpace);
+    std::size_t at = content.find_first_not_of(kAsciiSpace);
     at = content.find_first_not_of("0123456789.", at == std::string_view::npos ? 0 : at);
-    at = content.find_first_not_of(kSpace, at == std::string_view::npos ? content.size() : at);
+    at = content.find_first_not_of(kAsciiSpace, at == std::string_view::npos ? content.size() : at);
     if (at == std::string_view::npos || (content[at] != ';' && content[at] != ',')) {
         return {};  // no target: the page reloads itself
     }
@@ -501,8 +513,9 @@ bool IsScriptPath(std::string_view path) {
 bool NamesAnAction(std::string_view path) {
     path = path.substr(0, path.find('#'));  // never sent
     const std::size_t slash = path.substr(0, path.find('?')).rfind('/');
-    const std::string segment =
-        AsciiLowered(std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)));
+    // Compared as the router reads it, so that "%72eboot.cgi" is "reboot.cgi" too.
+    const std::string segment = AsciiLowered(
+        PercentDecoded(slash == std::string_view::npos ? path : path.substr(slash + 1)));
     for (const std::string_view word : kActionWords) {
         if (segment.find(word) != std::string::npos) {
             return true;

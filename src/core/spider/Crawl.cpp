@@ -10,7 +10,6 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
-#include <vector>
 
 #include "core/net/HostNames.h"
 #include "core/net/HttpFetch.h"
@@ -27,14 +26,6 @@ struct LinkTag {
     const char* attribute;
 };
 constexpr LinkTag kLinkTags[] = {{"a", "href"}, {"frame", "src"}, {"form", "action"}};
-
-constexpr char kWhiteSpace[] = " \t\r\n\v\f";
-
-std::string Trimmed(std::string value) {
-    value.erase(value.find_last_not_of(kWhiteSpace) + 1);
-    value.erase(0, value.find_first_not_of(kWhiteSpace));
-    return value;
-}
 
 std::string ReplaceOnce(const std::string& text, std::string_view what) {
     std::string out;
@@ -58,6 +49,7 @@ enum LinkWay : std::uint8_t {
     kByLink = 1,    // a link the crawl takes; without it, only deep discovery found it
     kAsScript = 2,  // loaded by a script tag
     kAction = 4,    // its name suggests an action, so deep discovery alone never requests it
+    kReread = 8,    // a script read already whose links were not kept: read again for them
 };
 
 // A link still to follow: a path kept in the parsed-page list, or, when its host name has not been
@@ -68,6 +60,20 @@ struct PendingLink {
     std::uint8_t ways = kByLink;
 };
 using LinkList = std::list<PendingLink>;
+
+// A link of a script that deep discovery alone loaded, kept aside: the path it leads to, or, when
+// its host name has not been looked up yet, the link text. Kept out of the parsed-page list, which
+// would otherwise hold on to every path of a script whose links are let go.
+struct AsideLink {
+    std::string text;
+    bool bPath = true;
+};
+static_assert(sizeof(AsideLink) <= kAsideLinkBytes);
+using AsideList = std::deque<AsideLink>;  // no bytes per link beyond the link's own
+
+std::ptrdiff_t AsideBytes(const AsideLink& link) {
+    return static_cast<std::ptrdiff_t>(kAsideLinkBytes + link.text.size());
+}
 
 // One page whose links are being followed.
 struct Frame {
@@ -101,16 +107,17 @@ public:
     void Run();
 
 private:
-    std::optional<std::string> FetchPage(PathId page);
+    std::optional<std::string> FetchPage(PathId page, bool bReread = false);
     void TakeLinks(const std::string& text, bool bPage, bool bScript);
     void TakeDeepLinks(const std::string& text, bool bScript);
     void Keep(PendingLink link);
+    bool KeepAside(AsideList& aside, AsideLink link);
     std::optional<Child> NextNewPage(Frame& frame);
-    bool Take(PathId id, std::uint8_t ways);
-    void FollowSetAside(PathId script);
+    bool Take(PathId id, std::uint8_t& ways);
+    bool FollowSetAside(PathId script);
     void Enter(PathId page, std::uint8_t ways, const std::string& text);
     bool IsRouter(const std::string& url);
-    void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes);
+    void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes = 0);
 
     SpiderParams m_step;  // the params of the page in hand; only the path changes
     CrawlContext& m_context;
@@ -120,12 +127,18 @@ private:
     std::deque<Frame> m_stack;  // grows without moving the pages below
     // Where each kept path waits: its page's depth and its place in that page's list.
     std::unordered_map<PathId, std::pair<std::size_t, LinkList::iterator>> m_waiting;
-    // The links of each script that deep discovery alone loaded, until a link leads there too.
-    std::unordered_map<PathId, std::vector<PendingLink>> m_setAside;
+    // The links of each script that deep discovery alone loaded, until a link leads there too,
+    // and the scripts whose links did not fit.
+    std::unordered_map<PathId, AsideList> m_setAside;
+    std::unordered_set<PathId> m_unkept;
+    std::size_t m_asideBytes = 0;
 };
 
-void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes) {
+void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes) {
+    m_asideBytes = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(m_asideBytes) + asideBytes);
     if (CrawlFootprint* footprint = m_context.footprint) {
+        footprint->asideBytes = m_asideBytes;
+        footprint->peakAsideBytes = std::max(footprint->peakAsideBytes, m_asideBytes);
         footprint->links =
             static_cast<std::size_t>(static_cast<std::ptrdiff_t>(footprint->links) + links);
         footprint->textBytes =
@@ -135,8 +148,9 @@ void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes) {
     }
 }
 
-// Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address.
-std::optional<std::string> CWalk::FetchPage(PathId page) {
+// Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address, unless it
+// was read before.
+std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
     if (m_context.cancel.IsSet()) {
         return std::nullopt;
     }
@@ -158,7 +172,7 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
     if (text && m_context.pageText) {
         m_context.pageText(*text);
     }
-    if (text && text->find(m_step.strExternalAddress) != std::string::npos) {
+    if (text && !bReread && text->find(m_step.strExternalAddress) != std::string::npos) {
         m_context.sink.Post(WM_SPIDER_FOUND, m_step.strPath);
     }
     return text;
@@ -168,18 +182,20 @@ std::optional<std::string> CWalk::FetchPage(PathId page) {
 // followed, keeping only those that may still lead to a new page, then, in a deep crawl, what deep
 // discovery finds. The links of a script that only deep discovery loaded (not `bPage`) are kept
 // aside: they are followed only once a link leads to the script too, as they would have been had
-// the script been read as a page.
+// the script been read as a page. Those that lead to a page listed through a link already would
+// change nothing then, and are not kept.
 void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     Count(0, static_cast<std::ptrdiff_t>(text.size()));
     std::unordered_set<std::string> waitingOnNames;
-    std::vector<PendingLink> aside;
-    std::unordered_set<PathId> setAside;
+    AsideList aside;
+    bool bKeepAside = !bPage;
+    std::unordered_set<std::string_view> setAside;  // in `aside`, whose links never move
     PathId previous = kNoPath;
     std::string value;
     for (const LinkTag& link : kLinkTags) {
         const char* cursor = text.c_str();
-        while (FindNextLink(cursor, link.tag, link.attribute, value)) {
-            value = Trimmed(std::move(value));
+        while ((bPage || bKeepAside) && FindNextLink(cursor, link.tag, link.attribute, value)) {
+            value = std::string(Trimmed(value));
             std::string host;
             std::uint16_t port = 0;
             if (StartsWithNoCase(value, "http://") && CrackUrlHost(value, host, port) &&
@@ -190,7 +206,7 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
                 if (bPage) {
                     Keep({kNoPath, value});
                 } else {
-                    aside.push_back({kNoPath, value});
+                    bKeepAside = KeepAside(aside, {value, false});
                 }
                 continue;
             }
@@ -199,26 +215,45 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
             if (path.empty()) {
                 continue;
             }
+            if (!bPage) {
+                const PathId known = m_context.parsed.Find(path);
+                const bool bLinked = known != kNoPath && m_context.parsed.IsListed(known) &&
+                                     m_context.parsed.Origin(known) == PageOrigin::Link;
+                if (!bLinked && !setAside.contains(path)) {
+                    bKeepAside = KeepAside(aside, {path});
+                    if (bKeepAside) {
+                        setAside.insert(aside.back().text);
+                    }
+                }
+                continue;
+            }
             const PathId id = m_context.parsed.Intern(path, m_stack.back().page, previous);
             previous = id;
-            if (!bPage) {
-                if (setAside.insert(id).second) {
-                    aside.push_back({id, {}});
-                }
-            } else if (!m_context.parsed.IsListed(id)) {
+            if (!m_context.parsed.IsListed(id)) {
                 Keep({id, {}});
             } else if (m_context.bDeep) {
                 const PageOrigin origin = m_context.parsed.Origin(id);
                 if (origin == PageOrigin::Script) {
                     m_context.parsed.SetOrigin(id, PageOrigin::Link);
-                    FollowSetAside(id);
+                    if (FollowSetAside(id)) {
+                        Keep({id, {}, kByLink | kReread});
+                    }
                 } else if (origin == PageOrigin::ScriptNotRequested) {
                     Keep({id, {}});  // a link leads there: followed as any link is
                 }
             }
         }
     }
-    if (!aside.empty()) {
+    if (!bKeepAside && !bPage) {
+        std::ptrdiff_t bytes = 0;
+        for (const AsideLink& left : aside) {
+            bytes += AsideBytes(left);
+        }
+        setAside.clear();
+        aside.clear();
+        Count(0, 0, -bytes);
+        m_unkept.insert(m_stack.back().page);
+    } else if (!aside.empty()) {
         m_setAside.emplace(m_stack.back().page, std::move(aside));
     }
     if (m_context.bDeep) {
@@ -267,17 +302,41 @@ bool CWalk::IsRouter(const std::string& url) {
            port == m_step.nRouterPort;
 }
 
+// Keeps one more link of a script that deep discovery alone loaded, and answers true, while the
+// links kept so stay within the limit.
+bool CWalk::KeepAside(AsideList& aside, AsideLink link) {
+    const std::ptrdiff_t bytes = AsideBytes(link);
+    if (m_asideBytes + static_cast<std::size_t>(bytes) > m_context.asideLimit) {
+        return false;
+    }
+    aside.push_back(std::move(link));
+    Count(0, 0, bytes);
+    return true;
+}
+
 // A link leads to a script that deep discovery alone had loaded: its links are followed from here.
-void CWalk::FollowSetAside(PathId script) {
+// Answers true when they were not kept, so that the script is to be read again for them.
+bool CWalk::FollowSetAside(PathId script) {
+    if (m_unkept.erase(script) > 0) {
+        return true;
+    }
     const auto found = m_setAside.find(script);
     if (found == m_setAside.end()) {
-        return;
+        return false;
     }
-    std::vector<PendingLink> links = std::move(found->second);
+    AsideList links = std::move(found->second);
     m_setAside.erase(found);
-    for (PendingLink& link : links) {
-        Keep(std::move(link));
+    PathId previous = kNoPath;
+    for (AsideLink& link : links) {
+        Count(0, 0, -AsideBytes(link));
+        if (link.bPath) {
+            previous = m_context.parsed.Intern(link.text, script, previous);
+            Keep({previous, {}});
+        } else {
+            Keep({kNoPath, std::move(link.text)});
+        }
     }
+    return false;
 }
 
 void CWalk::Keep(PendingLink link) {
@@ -333,8 +392,9 @@ std::optional<Child> CWalk::NextNewPage(Frame& frame) {
 
 // Lists a page whose turn has come, unless it is listed already, and answers whether to request
 // it. A name only deep discovery found that suggests an action is listed and never requested; a
-// link leading there later is followed still, as without deep discovery.
-bool CWalk::Take(PathId id, std::uint8_t ways) {
+// link leading there later is followed still, as without deep discovery; so is a script whose
+// links were not kept aside, read again (kReread added to `ways`).
+bool CWalk::Take(PathId id, std::uint8_t& ways) {
     CParsedPageList& parsed = m_context.parsed;
     const bool bByLink = (ways & kByLink) != 0;
     if (!parsed.IsListed(id)) {
@@ -348,10 +408,10 @@ bool CWalk::Take(PathId id, std::uint8_t ways) {
     if (bByLink && m_context.bDeep) {
         const PageOrigin origin = parsed.Origin(id);
         parsed.SetOrigin(id, PageOrigin::Link);
-        if (origin == PageOrigin::Script) {
-            FollowSetAside(id);
+        if (origin == PageOrigin::Script && FollowSetAside(id)) {
+            ways |= kReread;
         }
-        return origin == PageOrigin::ScriptNotRequested;
+        return origin == PageOrigin::ScriptNotRequested || (ways & kReread) != 0;
     }
     return false;
 }
@@ -379,7 +439,8 @@ void CWalk::Run() {
     text.reset();
     while (!m_stack.empty()) {
         if (const std::optional<Child> child = NextNewPage(m_stack.back())) {
-            if (std::optional<std::string> page = FetchPage(child->page)) {
+            if (std::optional<std::string> page =
+                    FetchPage(child->page, (child->ways & kReread) != 0)) {
                 Enter(child->page, child->ways, *page);
             }
             continue;
@@ -404,7 +465,7 @@ std::string NormalizePath(const std::string& path) {
 
 std::string ResolveLinkPath(const SpiderParams& params, std::string value,
                             const HostLookup& lookup) {
-    value = Trimmed(std::move(value));
+    value = std::string(Trimmed(value));
     if (value.empty() || value == "#" || StartsWithNoCase(value, "javascript:")) {
         return {};
     }

@@ -17,6 +17,8 @@ struct CrawlFootprint {
     std::size_t peakTextBytes = 0;
     std::size_t links = 0;  // links waiting to be followed, over all pages of the walk
     std::size_t peakLinks = 0;
+    std::size_t asideBytes = 0;  // links kept aside for scripts, see CrawlContext::asideLimit
+    std::size_t peakAsideBytes = 0;
 };
 
 // Sees the text of every page the crawl reads, on the crawl's thread.
@@ -34,7 +36,13 @@ struct CrawlContext {
     // Also follows what deep discovery finds: frames, scripts and refresh targets, and the page
     // names in script text.
     bool bDeep = false;
+    // What the links kept aside for scripts that deep discovery alone loaded may hold in all, each
+    // counted as kAsideLinkBytes and its text: far more than the links router scripts write. The
+    // links of a script past it are not kept.
+    std::size_t asideLimit = 4u << 20;
 };
+
+inline constexpr std::size_t kAsideLinkBytes = 64;
 
 // Crawls the page at params' path and, depth-first, every new page linked from it that stays on
 // the router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
@@ -52,11 +60,12 @@ struct CrawlContext {
 // With bDeep, each page yields after its links what deep discovery finds in it (see ScriptScan.h),
 // in document order, into the same walk: the same list, order and cancel, each path requested at
 // most once. A script loaded that way is searched for the address and for names; its links are
-// followed only if a link leads to the script too. Names in a script are resolved against the page
-// that loaded it, as a browser does. A name found only
-// so whose last segment suggests an action (NamesAnAction) is listed but never requested, unless a
-// link leads there too; absolute URLs in what deep discovery finds are followed only to a router
-// named by its address or by a name the run has looked up already for a link.
+// followed only if a link leads to the script too; should they not fit within asideLimit, the
+// script is then read again for them, the only case of a path requested twice. Names in a script
+// are resolved against the page that loaded it, as a browser does. A name found only so whose last
+// segment suggests an action (NamesAnAction) is listed but never requested, unless a link leads
+// there too; absolute URLs in what deep discovery finds are followed only to a router named by its
+// address or by a name the run has looked up already for a link.
 void CrawlPage(const SpiderParams& params, CrawlContext& context);
 
 // The path a link value leads to from the page at `pagePath`, or the empty text when the link is

@@ -84,6 +84,10 @@ public:
     // The id of `path`, kept but not listed when new; `near` and `nearToo` are paths likely to
     // share its start.
     PathId Intern(std::string_view path, PathId near = kNoPath, PathId nearToo = kNoPath);
+    // The id of `path` when it is kept already, else kNoPath; keeps nothing.
+    PathId Find(std::string_view path) const {
+        return Find(path, std::hash<std::string_view>()(path));
+    }
     // CheckParsedPage for a kept path, listed as reached through `origin` when new.
     bool CheckParsedPage(PathId id, PageOrigin origin = PageOrigin::Link);
     bool IsListed(PathId id) const { return m_entries[id].bListed; }

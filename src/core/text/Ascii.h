@@ -36,6 +36,21 @@ inline void AppendPercentEscaped(std::string& out, unsigned char byte) {
     out += kHex[byte & 15];
 }
 
+constexpr bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+inline constexpr std::string_view kAsciiSpace = " \t\r\n\v\f";
+
+// `text` without the `blanks` at either end.
+constexpr std::string_view Trimmed(std::string_view text, std::string_view blanks = kAsciiSpace) {
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
+}
+
 inline std::string AsciiLowered(std::string text) {
     for (char& c : text) {
         c = AsciiLower(c);

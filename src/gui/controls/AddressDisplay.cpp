@@ -2,6 +2,8 @@
 
 #include <QFocusEvent>
 
+#include "core/net/InetAddr.h"
+
 CAddressDisplay::CAddressDisplay(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -10,11 +12,7 @@ CAddressDisplay::CAddressDisplay(QWidget* parent) : QLabel(parent) {
 
 void CAddressDisplay::SetAddress(std::uint32_t address) {
     m_nAddress = address;
-    setText(QStringLiteral("%1.%2.%3.%4")
-                .arg(address >> 24)
-                .arg((address >> 16) & 0xFF)
-                .arg((address >> 8) & 0xFF)
-                .arg(address & 0xFF));
+    setText(QString::fromStdString(DottedAddress(address)));
 }
 
 void CAddressDisplay::focusInEvent(QFocusEvent* event) {

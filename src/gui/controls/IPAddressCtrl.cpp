@@ -17,16 +17,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/text/Ascii.h"
 #include "gui/desktop/Desktop.h"
 
 namespace {
 
 constexpr int kDigits = 3;
 constexpr int kTipMilliseconds = 3000;
-
-bool IsDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
-}
 
 // As wide as three digits with a little air, not the dozen characters of a general edit.
 class CAddressField final : public QLineEdit {
@@ -270,7 +267,7 @@ bool CIPAddressCtrl::OnKeyPress(int index, const QKeyEvent& key) {
     const bool bAtStart = bNoSelection && field->cursorPosition() == 0;
     const QString text = key.text();
     if (!(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
-        if (text.size() == 1 && IsDigit(text[0])) {
+        if (text.size() == 1 && IsAsciiDigit(text[0].toLatin1())) {
             TypeDigit(index, text[0]);
             return true;
         }

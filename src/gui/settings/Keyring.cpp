@@ -6,6 +6,7 @@
 
 #include <qt6keychain/keychain.h>
 
+#include "core/net/InetAddr.h"
 #include "core/text/StringTable.h"
 #include "gui/text/Bytes.h"
 
@@ -39,12 +40,7 @@ bool CKeyring::IsAvailable(QString* why) {
 }
 
 QString CKeyring::RouterKey(std::uint32_t address, std::uint16_t port) {
-    return QStringLiteral("%1.%2.%3.%4:%5")
-        .arg(address >> 24)
-        .arg((address >> 16) & 0xFF)
-        .arg((address >> 8) & 0xFF)
-        .arg(address & 0xFF)
-        .arg(port);
+    return QStringLiteral("%1:%2").arg(QString::fromStdString(DottedAddress(address))).arg(port);
 }
 
 namespace {

@@ -61,6 +61,13 @@ TEST(NamesAnAction, LooksAtTheLastSegmentAndItsQuery) {
     EXPECT_FALSE(NamesAnAction("/logout/status.asp"));
     EXPECT_FALSE(NamesAnAction("/status.asp#reset"));
     EXPECT_FALSE(NamesAnAction("/status.asp"));
+    // As the router decodes it, whatever the escapes; the path itself is requested as written.
+    EXPECT_TRUE(NamesAnAction("/%72eboot.cgi"));
+    EXPECT_TRUE(NamesAnAction("/Log%4fut.asp"));
+    EXPECT_TRUE(NamesAnAction("/apply.cgi?do=%52%45SET"));
+    EXPECT_TRUE(NamesAnAction("/x%2Ffactory.htm"));
+    EXPECT_FALSE(NamesAnAction("/%72eboot/status.asp"));
+    EXPECT_FALSE(NamesAnAction("/status.asp?x=%4"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <future>
 #include <map>
@@ -397,6 +398,47 @@ TEST_F(CrawlTest, BigScriptsAreReadOnceEachAndOneAtATime) {
     EXPECT_EQ(parsed.Size(), static_cast<std::size_t>(kScripts));
     EXPECT_LE(footprint.peakTextBytes, kScriptBytes + 100);
     EXPECT_EQ(footprint.links, 0u);
+}
+
+// The links of scripts that deep discovery alone loaded are kept aside within a bound, and not at
+// all when they lead to a page a link listed already; a script whose links did not fit is read
+// again once a link leads there, so that they are followed as without deep discovery.
+TEST_F(CrawlTest, LinksOfScriptsAreKeptAsideWithinABound) {
+    const struct {
+        std::size_t links;  // that the bound holds, each path 3 bytes long
+        Lines requested;
+    } bounds[] = {
+        {5,
+         {"/", "/x.htm", "/a.htm", "/s1.js", "/s2.js", "/b.htm", "/p1", "/p2", "/q1", "/q2",
+          "/q3"}},
+        {4,
+         {"/", "/x.htm", "/a.htm", "/s1.js", "/s2.js", "/b.htm", "/p1", "/p2", "/s2.js", "/q1",
+          "/q2", "/q3"}},
+    };
+    for (const auto& bound : bounds) {
+        const std::size_t limit = bound.links * (kAsideLinkBytes + 3);
+        CLoopbackServer router;
+        router.Serve("/", 200, "<a href=x.htm> <a href=a.htm> <a href=b.htm>");
+        router.Serve("/x.htm", 200, "x");
+        router.Serve("/a.htm", 200, "<script src=s1.js></script><script src=s2.js></script>");
+        router.Serve("/s1.js", 200, "w('<a href=\"x.htm\"><a href=p1>'); w('<a href=p2>');");
+        router.Serve("/s2.js", 200, "w('<a href=q1><a href=q2><a href=q3>'); // 203.0.113.45");
+        router.Serve("/b.htm", 200, "<a href=s1.js> <a href=s2.js>");
+        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
+        params.pInternet = handle.get();
+        params.nRouterPort = router.Port();
+        parsed.Clear();
+        sink.Clear();
+        footprint = {};
+        CrawlContext context{parsed,       sink,       cancel, lookup, lookupLimit,
+                             lookupBudget, &footprint, {},     true,   limit};
+        CrawlPage(params, context);
+        EXPECT_EQ(router.RequestedTargets(), bound.requested) << bound.links;
+        const Lines messages = sink.Messages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), "FOUND /s2.js"), 1) << bound.links;
+        EXPECT_LE(footprint.peakAsideBytes, limit);
+        EXPECT_EQ(footprint.asideBytes, 0u);
+    }
 }
 
 TEST_F(CrawlTest, ChainOfTenThousandPagesNeedsNoDeepStack) {
