@@ -148,15 +148,24 @@ bool CRouterPage::ValidateAndSave() {
                                static_cast<std::uint32_t>(m_nPort));
     if (RemembersPassword()) {
         const QString key = SavedRouterKey();
-        const auto done = [this](CKeyring::Result result, const QString& why) {
+        // A password the keyring did not take must not look remembered.
+        m_keyring.Write(key, m_strPassword, [this](CKeyring::Result result, const QString& why) {
             if (result == CKeyring::Result::Failed) {
                 ShowKeyringFailure(why);
+                m_chkRemember.setChecked(false);
+                m_desktop.ShowMessage(this,
+                                      QStringLiteral("The password could not be stored in the "
+                                                     "keyring."),
+                                      MessageIcon::Exclamation, why);
             }
-        };
-        m_keyring.Write(key, m_strPassword, done);
+        });
         // The keyring holds the password of the router in use only.
         if (key != previousKey) {
-            m_keyring.Remove(previousKey, done);
+            m_keyring.Remove(previousKey, [this](CKeyring::Result result, const QString& why) {
+                if (result == CKeyring::Result::Failed) {
+                    ShowKeyringFailure(why);
+                }
+            });
         }
     }
     return true;

@@ -327,7 +327,8 @@ private Q_SLOTS:
     }
 
     // Each keyring QtKeychain may use enables the box, KDE 6's wallet too; none disables it.
-    // DesktopTestNoKeyring runs this on a bus where the test alone gives the names.
+    // DesktopTestNoKeyring runs this on a bus where the test alone gives the names, so a keyring
+    // that went away after the start refuses the password, which must not stay looking stored.
     void aKeyringOnTheBusEnablesTheBox_data() {
         QTest::addColumn<QString>("service");
         QTest::newRow("none") << QString();
@@ -348,6 +349,15 @@ private Q_SLOTS:
         }
         QCOMPARE(Remember()->isEnabled(), !service.isEmpty());
         QCOMPARE(Remember()->toolTip().isEmpty(), !service.isEmpty());
+        if (service == QLatin1String("org.freedesktop.secrets")) {
+            Remember()->click();
+            QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
+            QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 1u, 20000);
+            QCOMPARE(fixture->boxes[0].text,
+                     QStringLiteral("The password could not be stored in the keyring."));
+            QVERIFY(!Remember()->isChecked());
+            QVERIFY(fixture->SettingsText().contains("RememberPassword=0"));
+        }
     }
 
     // In the tray, with the password from the keyring.
