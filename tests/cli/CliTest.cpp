@@ -52,17 +52,6 @@ bool HasEnded(pid_t pid) {
     return state >= line.size() || line[state] == 'Z' || line[state] == 'X';
 }
 
-// True once the process has its SIGINT handler, so a Ctrl-C goes to velmo-cli, not to the default.
-bool CatchesInterrupt(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("SigCgt:")) {
-            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
-        }
-    }
-    return false;
-}
-
 class CliTest : public testing::Test {
 protected:
     CliTest() {
@@ -846,16 +835,7 @@ TerminalRun RunAtTerminal(std::vector<std::string> args,
         for (const int fd : {master, terminal, out[0], out[1]}) {
             close(fd);
         }
-        for (const std::string& entry : environment) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        ExecProgram(args, environment);
     }
     close(out[1]);
     fcntl(master, F_SETFL, O_NONBLOCK);

@@ -55,17 +55,6 @@ protected:
     CGatewayNamespace gateway;
 };
 
-// True once the process has its SIGINT handler, so a Ctrl-C goes to velmo-cli.
-bool CatchesInterrupt(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("SigCgt:")) {
-            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
-        }
-    }
-    return false;
-}
-
 // Each line of `gateway --each`: what was asked, the answer, the time taken.
 void ExpectEach(const ProcessResult& run, const Lines& asked, const std::string& answer) {
     const Lines lines = run.Lines();

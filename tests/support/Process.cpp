@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 std::vector<std::string> ProcessResult::Lines() const {
@@ -17,6 +18,29 @@ std::vector<std::string> ProcessResult::Lines() const {
         lines.push_back(line);
     }
     return lines;
+}
+
+void ExecProgram(std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    for (const std::string& entry : environment) {
+        putenv(const_cast<char*>(entry.c_str()));
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+bool CatchesInterrupt(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:")) {
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+        }
+    }
+    return false;
 }
 
 ProcessResult RunProgram(std::vector<std::string> args, const std::string& input,
@@ -37,16 +61,7 @@ ProcessResult RunProgram(std::vector<std::string> args, const std::string& input
         for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
             close(fd);
         }
-        for (const std::string& entry : environment) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        ExecProgram(args, environment);
     }
     close(in[0]);
     close(out[1]);

@@ -28,3 +28,11 @@ ProcessResult RunProgram(std::vector<std::string> args, const std::string& input
                          const std::function<void(pid_t)>& whileRunning = {},
                          const std::vector<std::string>& environment = {}, bool holdInput = false,
                          std::chrono::milliseconds deadline = {});
+
+// In a forked child: adds `environment` ("NAME=value") to the environment and runs args[0] with
+// the other args; exits 127 when it cannot.
+[[noreturn]] void ExecProgram(std::vector<std::string>& args,
+                              const std::vector<std::string>& environment);
+
+// True once the process has its SIGINT handler, so a Ctrl-C goes to it, not to the default.
+bool CatchesInterrupt(pid_t pid);
