@@ -64,6 +64,17 @@ Slist BuildHeaderList(std::string_view headers, bool bWithCredentials) {
     return list;
 }
 
+bool HoldsCredentials(std::string_view headers) {
+    for (std::size_t start = 0; start < headers.size();) {
+        const std::size_t end = std::min(headers.find("\r\n", start), headers.size());
+        if (StartsWithNoCase(headers.substr(start, end - start), "authorization:")) {
+            return true;
+        }
+        start = end + 2;
+    }
+    return false;
+}
+
 }  // namespace
 
 class CPageRequest {
@@ -347,6 +358,14 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     m_strFailure.clear();
     m_nStatus = 0;
     m_cancelSeen.reset();
+    // Credentials never pass through a proxy, whichever handle the caller gave them to.
+    if (!m_options.bDirect && HoldsCredentials(headers)) {
+        if (const CURLcode code = curl_easy_setopt(m_easy, CURLOPT_PROXY, ""); code != CURLE_OK) {
+            m_strFailure = curl_easy_strerror(code);
+            return nullptr;
+        }
+        m_options.bDirect = true;
+    }
     const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
     std::string hopUrl = EscapeRequestUrl(url);
     std::string credentialsHost;  // worked out at the first redirect

@@ -262,6 +262,8 @@ TEST_F(HttpFetchTest, RequestLineCarriesPathsTheServerCanRead) {
     EXPECT_EQ(server.Requests().at(2).path, "/100%.htm");
 }
 
+// Detection goes through the proxy of the environment; credentials never do, whatever handle
+// carries them.
 TEST_F(HttpFetchTest, RequestsGoThroughTheProxyOfTheEnvironment) {
     CLoopbackServer proxy;
     proxy.ServeOthers([](const std::string&) {
@@ -274,12 +276,15 @@ TEST_F(HttpFetchTest, RequestsGoThroughTheProxyOfTheEnvironment) {
     setenv("no_proxy", "localhost", 1);
     InternetHandle internet = OpenInternetHandle();
     PageRequest request = OpenPage(*internet, "http://127.0.0.2:9/status.htm", "");
+    PageRequest withLogin =
+        OpenPage(*internet, "http://127.0.0.2:9/status.htm", "Authorization: Basic YTpi\r\n");
     unsetenv("http_proxy");
     setenv("no_proxy", noProxy.c_str(), 1);
     ASSERT_TRUE(request);
     EXPECT_EQ(ReadWholeResponse(*request), "via proxy");
     ASSERT_EQ(proxy.Requests().size(), 1u);
     EXPECT_EQ(proxy.Requests()[0].target, "http://127.0.0.2:9/status.htm");
+    EXPECT_FALSE(withLogin);  // straight to a closed port
 }
 
 // What a broken or hostile router sends: whatever body arrives is the page, nothing holds a
