@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "core/gateway/WanAddress.h"
 #include "core/report/ReportFile.h"
@@ -45,7 +46,7 @@ std::optional<std::string> LoadPollState(const std::string& path) {
 
 void SavePollState(const std::string& path, const std::string& address) {
     std::string error;
-    if (!WriteReportFile(path, address + '\n', 0666, error)) {
+    if (!WriteReportFile(path, address + '\n', 0666, error, RemoveOnQuickExit)) {
         Say(Priority::Error,
             "cannot keep the address in the state file " + EscapeControls(path) + ": " + error);
     }

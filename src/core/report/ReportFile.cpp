@@ -150,9 +150,10 @@ bool WriteReportFile(const std::string& path, mode_t mode,
 }
 
 bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode,
-                     std::string& error) {
+                     std::string& error, TemporaryNameHook temporaryName) {
     return WriteReportFile(
-        path, mode, [text](CReportWriter& writer) { return writer.Write(text); }, error);
+        path, mode, [text](CReportWriter& writer) { return writer.Write(text); }, error,
+        temporaryName);
 }
 
 bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,

@@ -46,7 +46,7 @@ bool WriteReportFile(const std::string& path, mode_t mode,
 
 // The same for a report that is one text already.
 bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode,
-                     std::string& error);
+                     std::string& error, TemporaryNameHook temporaryName = nullptr);
 
 class CParsedPageList;
 
