@@ -8,6 +8,7 @@
 #include "core/gateway/Gateway.h"
 #include "core/net/HttpFetch.h"
 
+inline constexpr int kExitInterrupted = 3;
 inline constexpr int kExitUsage = 64;
 
 // A command line or a value on it that cannot be used; the message is one line.

@@ -33,7 +33,6 @@
 
 namespace {
 
-constexpr int kExitInterrupted = 3;
 constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output"
 
 // Generous against a slow name server, short enough that a mistyped name ends soon.

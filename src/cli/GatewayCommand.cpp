@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kExitInterrupted = 3;
-
 CAbortSignal Abort() {
     return CAbortSignal(&InterruptFlag());
 }

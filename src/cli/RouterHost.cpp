@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kExitInterrupted = 3;
-
 bool IsNameCharacter(char c) {
     return IsAsciiDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '-' ||
            c == '.' || c == '_';
