@@ -209,7 +209,7 @@ private Q_SLOTS:
         router->Serve("/menu/st.asp", 200, "WAN 203.0.113.45");
         OpenOnStatusTab();
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 2u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 2u, 20000);
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes.at(0).icon, MessageIcon::Exclamation);
         QCOMPARE(fixture->boxes.at(0).detail, QString());
@@ -243,7 +243,7 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.at(4).detail,
                  QStringLiteral("The router refused the login (HTTP 401): check the login and the "
                                 "password on the Router tab."));
-        QTRY_COMPARE(answered.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 2, 20000);
         QCOMPARE(fixture->boxes.size(), 5u);
     }
 
@@ -256,7 +256,7 @@ private Q_SLOTS:
         gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::None);
         OpenOnStatusTab();
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 2u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 2u, 20000);
         QCOMPARE(fixture->boxes[0].text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes[1].text,
                  QStringLiteral("Your router has no internet address of its own: your provider's "
@@ -270,7 +270,7 @@ private Q_SLOTS:
 
         gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::NoAnswer);
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 4u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 4u, 20000);
         QCOMPARE(fixture->boxes[3].text,
                  QStringLiteral("Your router's internet address is 100.64.12.7, a carrier-grade "
                                 "NAT address shared by your provider: no page of this router can "
@@ -281,7 +281,7 @@ private Q_SLOTS:
         auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
         QSignalSpy answered(check, &CGatewayCheck::answered);
         RunToTheEnd();
-        QTRY_COMPARE(answered.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, 20000);
         QCOMPARE(answered[0][0].toString(), QString());
         QCOMPARE(fixture->boxes.size(), 5u);
 
@@ -290,7 +290,7 @@ private Q_SLOTS:
         router->Serve("/wan.htm", 200, "LAN only");
         gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::None);
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 7u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 7u, 20000);
         QCOMPARE(fixture->boxes[5].text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes[5].detail, QString());
         QCOMPARE(fixture->boxes[6].text, fixture->boxes[1].text);
@@ -335,7 +335,8 @@ private Q_SLOTS:
         // The next run clears the flag and the list.
         router->Serve("/", 200, "plain");
         RunToTheEnd();
-        QTRY_COMPARE(fixture->boxes.size(), 3u);  // and the offer of the deeper search
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 3u,
+                                  20000);  // and the offer of the deeper search
         QCOMPARE(fixture->boxes[1].text, QStringLiteral("Unable to identify the status page"));
         QVERIFY(Items().isEmpty());
     }
@@ -365,7 +366,7 @@ private Q_SLOTS:
             sink.Post(WM_SPIDER_DONE, {});
         });
         worker.join();
-        QTRY_COMPARE(fixture->boxes.size(), 1u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 1u, 20000);
         QCOMPARE(Items(), QStringList({"/a.htm", "/b.htm"}));
         QCOMPARE(Count(), QStringLiteral("2"));
         QCOMPARE(Address()->GetAddress(), 0xC6336407u);
