@@ -814,7 +814,8 @@ struct TerminalRun {
 };
 
 // Runs `args` on a new pseudo-terminal of its own (its controlling terminal, so that Ctrl-C there
-// is SIGINT to it), waits for `prompt` on the terminal and then types `typed`.
+// is SIGINT to it), waits for `prompt` on the terminal and then types `typed`; with nothing to
+// type it is stopped twice at once instead (both signals wait while it is suspended).
 TerminalRun RunAtTerminal(std::vector<std::string> args,
                           const std::vector<std::string>& environment, const std::string& prompt,
                           const std::string& typed) {
@@ -847,6 +848,11 @@ TerminalRun RunAtTerminal(std::vector<std::string> args,
         return run.screen.find(prompt) != std::string::npos;
     };
     EXPECT_TRUE(WaitUntil(readScreen)) << "no prompt: " << run.screen;
+    if (typed.empty()) {
+        for (const int signal : {SIGSTOP, SIGINT, SIGTERM, SIGCONT}) {
+            kill(pid, signal);
+        }
+    }
     EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
     int status = 0;
     EXPECT_TRUE(WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }))
@@ -866,7 +872,7 @@ TerminalRun RunAtTerminal(std::vector<std::string> args,
 }
 
 // At a terminal the password is asked for and not shown; Ctrl-C at the prompt ends the command
-// at once. Either way the terminal echoes again afterwards.
+// at once, and so does a second stop. Each way the terminal echoes again afterwards.
 TEST_F(CliTest, PasswordPromptAtATerminalDoesNotEcho) {
     router.RequireAuthorization("Basic YWRtaW46czNjcjN0");  // admin:s3cr3t
     router.Serve("/s", 200, "WAN 203.0.113.9");
@@ -878,6 +884,7 @@ TEST_F(CliTest, PasswordPromptAtATerminalDoesNotEcho) {
     } cases[] = {
         {"s3cr3t\r", 0, "203.0.113.9\n"},
         {"s3c\x03", 3, ""},
+        {"", 130, ""},
     };
     for (const auto& [typed, status, out] : cases) {
         const TerminalRun run = RunAtTerminal(
