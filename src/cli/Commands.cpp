@@ -58,7 +58,7 @@ std::string ReadPassword(const CommandLine& line, const std::string& host) {
 
 // Why a router page gave no address: a refused login first, since its page may hold anything.
 std::string RouterReason(const ProbeFailure& failure) {
-    if (failure.status == 401 || failure.status == 403) {
+    if (IsLoginRefused(failure.status)) {
         return "the router refused the login (HTTP " + std::to_string(failure.status) +
                "): check --login and the password";
     }
@@ -167,9 +167,9 @@ int Spider(const CommandLine& line) {
     run.SetDeep(line.bDeep);
     run.Run();
 
-    const bool bLoginRefused = sink.StartStatus() == 401 || sink.StartStatus() == 403;
+    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
     if (bLoginRefused) {
-        Say(Priority::Error, RouterReason({{}, sink.StartStatus()}));
+        Say(Priority::Error, RouterReason({{}, run.StartStatus()}));
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
         Say(Priority::Error, "no page could be read from " + run.Params().GetUrl() + ": " +
                                  EscapeControls(sink.FirstFailure()));

@@ -101,13 +101,6 @@ void CPrintingSink::FetchFailed(const std::string&, const std::string& why) {
     }
 }
 
-void CPrintingSink::Answered(const std::string&, long status) {
-    if (!m_bStartAnswered) {
-        m_bStartAnswered = true;
-        m_nStartStatus = status;
-    }
-}
-
 // One line, rewritten in place: the count and the page being read, cut to fit 80 columns and
 // never inside a character.
 void CPrintingSink::ShowProgress() {

@@ -48,15 +48,12 @@ public:
     void Fetching(const std::string& path) override;
     void FetchFailed(const std::string& path, const std::string& why) override;
     void NamesSkipped(std::size_t count) override { m_nSkippedNames = count; }
-    void Answered(const std::string& path, long status) override;
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
     int Parsed() const { return m_nParsed; }
     // Why the first page that gave no text did not, or the empty text.
     const std::string& FirstFailure() const { return m_strFirstFailure; }
-    // The HTTP status of the start page, or 0 when it had no answer.
-    long StartStatus() const { return m_nStartStatus; }
     // Host names in links left unresolved once the run's lookup time was spent.
     std::size_t SkippedNames() const { return m_nSkippedNames; }
 
@@ -71,6 +68,4 @@ private:
     std::string m_strFirstFailure;
     int m_nParsed = 0;
     std::size_t m_nSkippedNames = 0;
-    bool m_bStartAnswered = false;
-    long m_nStartStatus = 0;
 };

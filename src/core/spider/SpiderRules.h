@@ -16,6 +16,11 @@ std::string RouterLogin(std::string_view login, std::string_view password);
 // address or one outside the local blocks, IDS_INVALID_PORT for port 0; 0 when it is fine.
 int CheckRouterTarget(std::uint32_t address, std::int32_t port);
 
+// An HTTP status that says the router refused the login it was given.
+constexpr bool IsLoginRefused(long status) {
+    return status == 401 || status == 403;
+}
+
 // The message that ends a run: cancelled, else no external address, else no page found, else
 // found.
 int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages);

@@ -13,6 +13,28 @@ CSpiderRun::~CSpiderRun() {
     Shutdown();
 }
 
+void CSpiderRun::CStartNotingSink::Post(SpiderMessage message, std::string text) {
+    m_next.Post(message, std::move(text));
+}
+
+void CSpiderRun::CStartNotingSink::Fetching(const std::string& path) {
+    m_next.Fetching(path);
+}
+
+void CSpiderRun::CStartNotingSink::FetchFailed(const std::string& path, const std::string& why) {
+    m_next.FetchFailed(path, why);
+}
+
+void CSpiderRun::CStartNotingSink::Answered(const std::string& path, long status) {
+    long none = -1;
+    m_nStartStatus.compare_exchange_strong(none, status);
+    m_next.Answered(path, status);
+}
+
+void CSpiderRun::CStartNotingSink::NamesSkipped(std::size_t count) {
+    m_next.NamesSkipped(count);
+}
+
 void CSpiderRun::Prepare(std::string_view login, std::string_view password, std::uint32_t address,
                          std::int32_t port) {
     m_params.strPath.assign(1, '/');  // gcc 12 warns falsely (-Wrestrict) on = "/"
@@ -25,6 +47,7 @@ void CSpiderRun::Prepare(std::string_view login, std::string_view password, std:
     m_bDeep = false;
     m_bCancel = false;
     m_bShutdown = false;
+    m_sink.Clear();
 }
 
 void CSpiderRun::SetExternalAddress(std::string address) {

@@ -73,15 +73,35 @@ public:
     const CParsedPageList& ParsedPages() const { return m_parsed; }
     // The outcome message of the run that has ended, by its cancel flag and what it found.
     int Outcome(std::uint32_t externalAddress, std::size_t foundPages) const;
+    // The HTTP status of the run's first answer from the router; -1 before there is one. A 401
+    // start page is still read as a page, so this is what tells a refused login.
+    long StartStatus() const { return m_sink.StartStatus(); }
 
     static_assert(std::atomic<bool>::is_always_lock_free, "Cancel must be async-signal-safe");
 
 private:
+    // Passes the worker's messages on and keeps the status of the first answer.
+    class CStartNotingSink : public ISpiderSink {
+    public:
+        explicit CStartNotingSink(ISpiderSink& next) : m_next(next) {}
+        void Post(SpiderMessage message, std::string text) override;
+        void Fetching(const std::string& path) override;
+        void FetchFailed(const std::string& path, const std::string& why) override;
+        void Answered(const std::string& path, long status) override;
+        void NamesSkipped(std::size_t count) override;
+        void Clear() { m_nStartStatus.store(-1); }
+        long StartStatus() const { return m_nStartStatus.load(); }
+
+    private:
+        ISpiderSink& m_next;
+        std::atomic<long> m_nStartStatus{-1};
+    };
+
     SpiderRunContext Context();
     // The worker body on the calling thread.
     void Execute();
 
-    ISpiderSink& m_sink;
+    CStartNotingSink m_sink;
     CDetectScript& m_detector;
     SpiderSettings m_settings;
     const std::atomic<bool>* m_pAbandon;

@@ -55,8 +55,7 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
       m_staticCount(QStringLiteral("0")),
       m_chkDeep(QStringLiteral("Search &scripts too")),
       m_gatewayCheck(this),
-      m_sink(sink),
-      m_run(m_sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
+      m_run(sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
@@ -104,20 +103,6 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
             OfferDeeperSearch();
         }
     });
-}
-
-void CSpiderPage::CStartNotingSink::Post(SpiderMessage message, std::string text) {
-    m_next.Post(message, std::move(text));
-}
-
-void CSpiderPage::CStartNotingSink::FetchFailed(const std::string& path, const std::string& why) {
-    m_next.FetchFailed(path, why);
-}
-
-void CSpiderPage::CStartNotingSink::Answered(const std::string& path, long status) {
-    long none = -1;
-    m_nStartStatus.compare_exchange_strong(none, status);
-    m_next.Answered(path, status);
 }
 
 CSpiderPage::~CSpiderPage() {
@@ -174,7 +159,6 @@ void CSpiderPage::OnRun() {
     m_staticCount.setText(QStringLiteral("0"));
     m_gatewayCheck.Abandon();
     m_bOfferDeeper = false;
-    m_sink.Clear();
     m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
@@ -212,8 +196,8 @@ void CSpiderPage::OnSpiderDone() {
     m_linkReport.setEnabled(true);
     m_chkDeep.setEnabled(true);
     const int outcome = m_run.Outcome(address, m_found.Size());
-    const long start = m_sink.StartStatus();
-    const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && (start == 401 || start == 403);
+    const long start = m_run.StartStatus();
+    const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && IsLoginRefused(start);
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,

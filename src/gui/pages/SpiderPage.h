@@ -72,24 +72,6 @@ Q_SIGNALS:
     void runningChanged(bool bRunning);
 
 private:
-    // Passes the worker's messages on and keeps the HTTP status of the run's first answer, which
-    // tells a refused login.
-    class CStartNotingSink : public ISpiderSink {
-    public:
-        explicit CStartNotingSink(ISpiderSink& next) : m_next(next) {}
-        void Post(SpiderMessage message, std::string text) override;
-        void Fetching(const std::string& path) override { m_next.Fetching(path); }
-        void FetchFailed(const std::string& path, const std::string& why) override;
-        void Answered(const std::string& path, long status) override;
-        void NamesSkipped(std::size_t count) override { m_next.NamesSkipped(count); }
-        void Clear() { m_nStartStatus.store(-1); }
-        long StartStatus() const { return m_nStartStatus.load(); }
-
-    private:
-        ISpiderSink& m_next;
-        std::atomic<long> m_nStartStatus{-1};  // -1: no answer yet
-    };
-
     // After a failed run, when searching scripts may help.
     void OfferDeeperSearch();
     void OnReportWritten(bool bWritten);
@@ -113,7 +95,6 @@ private:
     CPageWanNote m_wanNote;  // written by the worker during a run
     CGatewayCheck m_gatewayCheck;
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
-    CStartNotingSink m_sink;
     CSpiderRun m_run;
 
     // The report being written: its thread and its stop flag.

@@ -125,6 +125,15 @@ TEST(CSpiderRun, PrepareStartsAfreshAfterAnAbandonedRun) {
     run.Run();
     EXPECT_FALSE(run.IsCancelled());
     EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /", "PARSED", "DONE"}));
+
+    // Nor the answer to an earlier login: a refusal is told by the run's own start page.
+    router.RequireAuthorization("Basic YTpi");  // a:b
+    for (const auto& [password, status] : {std::pair{"", 401L}, std::pair{"b", 200L}}) {
+        run.Prepare("a", password, 0x7F000001, router.Port());
+        run.SetExternalAddress("203.0.113.45");
+        run.Run();
+        EXPECT_EQ(run.StartStatus(), status);
+    }
 }
 
 // Each limit of the settings, the one per name and the one for all, ends the run's lookups.
