@@ -8,9 +8,7 @@ set -euo pipefail
 build=${1:-build/bench}
 cli=$(realpath "$build/bin/velmo-cli")
 pages=2000
-work=$(mktemp -d)
-trap 'kill "$(cat "$work/nginx.pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"' EXIT
-chmod 755 "$work"
+source "$(dirname "$0")/nginx.sh"
 mkdir -p "$work/site"
 
 for ((i = 0; i < pages; i++)); do
@@ -28,32 +26,16 @@ for ((i = 0; i < pages; i++)); do
 done
 printf 'admin:%s\n' "$(openssl passwd -apr1 secret)" > "$work/htpasswd"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat > "$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events {}
-http {
+port=$(free_port)
+start_nginx "
     log_format conn '\$connection \$request_uri';
     access_log $work/access.log conn;
-    client_body_temp_path $work/body;
-    proxy_temp_path $work/proxy;
-    fastcgi_temp_path $work/fastcgi;
-    uwsgi_temp_path $work/uwsgi;
-    scgi_temp_path $work/scgi;
-    keepalive_requests 100000;
     server {
         listen 127.0.0.1:$port;
         root $work/site;
-        auth_basic "router";
+        auth_basic \"router\";
         auth_basic_user_file $work/htpasswd;
-    }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work"
-for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
+    }"
 
 best() { sort -n | head -1; }
 connections() { awk '{print $1}' "$work/access.log" | sort -u | wc -l; }
@@ -74,9 +56,7 @@ run_wget() {
 measure() {
     local times=()
     for _ in 1 2 3; do
-        : > "$work/access.log"
-        kill -USR1 "$(cat "$work/nginx.pid")"  # reopen the log
-        sleep 0.2
+        clear_access_log
         local start end
         start=$(date +%s.%N)
         "$1"

@@ -11,9 +11,7 @@ set -euo pipefail
 build=${1:-build/bench}
 cli=$(realpath "$build/bin/velmo-cli")
 pages=2000
-work=$(mktemp -d)
-trap 'kill "$(cat "$work/nginx.pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"' EXIT
-chmod 755 "$work"
+source "$(dirname "$0")/nginx.sh"
 
 # The menu: a tree of 150 entries in folders, in the style of a router's index.js, padded with
 # the code around such trees to 60 KiB.
@@ -71,39 +69,18 @@ for site in inline shared; do
 done
 printf 'admin:%s\n' "$(openssl passwd -apr1 secret)" > "$work/htpasswd"
 
-free_port() {
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
 declare -A ports=([inline]=$(free_port) [shared]=$(free_port))
-cat > "$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon on;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events {}
-http {
+start_nginx "
     access_log $work/access.log;
-    client_body_temp_path $work/body;
-    proxy_temp_path $work/proxy;
-    fastcgi_temp_path $work/fastcgi;
-    uwsgi_temp_path $work/uwsgi;
-    scgi_temp_path $work/scgi;
-    keepalive_requests 100000;
-    auth_basic "router";
+    auth_basic \"router\";
     auth_basic_user_file $work/htpasswd;
     server { listen 127.0.0.1:${ports[inline]}; root $work/inline; }
-    server { listen 127.0.0.1:${ports[shared]}; root $work/shared; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work"
-for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
+    server { listen 127.0.0.1:${ports[shared]}; root $work/shared; }"
 
 # crawl SITE [--deep]: one crawl; prints its wall time and its processor time (user and system),
 # which a busy machine disturbs less. The output stays in $work/out, the requests in access.log.
 crawl() {
-    : > "$work/access.log"
-    kill -USR1 "$(cat "$work/nginx.pid")"  # reopen the log
-    sleep 0.2
+    clear_access_log
     local start end
     start=$(date +%s.%N)
     echo secret | /usr/bin/time -f '%U %S' -o "$work/time" "$cli" spider "127.0.0.1:${ports[$1]}" \
