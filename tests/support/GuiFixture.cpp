@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 
+#include "support/LoopbackServer.h"
 #include "support/TestHostLookup.h"
 
 void InitGuiTestProcess() {
@@ -70,6 +71,15 @@ void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon i
                               const QString& detail) {
     boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
                      m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr, detail});
+}
+
+void CGuiFixture::DetectSlowly() {
+    m_slowDetection = std::make_unique<CLoopbackServer>();
+    CLoopbackServer::Page slow;
+    slow.body = "203.0.113.45";
+    slow.delay = std::chrono::seconds(60);
+    m_slowDetection->Serve("/", slow);
+    detectionServers = {m_slowDetection->Url("/")};
 }
 
 bool CGuiFixture::Open(const QString& target) {

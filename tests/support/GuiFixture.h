@@ -14,6 +14,8 @@
 #include "gui/settings/SettingsStore.h"
 #include "support/FakeGateway.h"
 
+class CLoopbackServer;
+
 class QTabBar;
 
 // A fresh settings file, a gateway that answers as told and a desktop that records instead of
@@ -54,6 +56,10 @@ public:
     // The Polling tab's log, a line each.
     QStringList LogLines();
 
+    // Detection through a server of the fixture that answers only after a minute, so that a run
+    // stays in its detection as long as a test needs.
+    void DetectSlowly();
+
     // What OpenSheet gives the sheet. No detection server is ever one of the real ten. The poll
     // timer never fires during a test: tests give the ticks (PollOnce).
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
@@ -73,6 +79,7 @@ public:
 private:
     QTemporaryDir m_dir;
     CSettingsStore m_settings;
+    std::unique_ptr<CLoopbackServer> m_slowDetection;
     std::unique_ptr<CTestSheet> m_sheet;
 };
 

@@ -230,12 +230,7 @@ private Q_SLOTS:
     // Poll from the tray is unavailable during a spider run, as on the Polling tab; and while not
     // polling, Close closes as it does without a tray.
     void withATrayPollWaitsForASpiderRunAndCloseCloses() {
-        CLoopbackServer detection;
-        CLoopbackServer::Page slow;
-        slow.body = "203.0.113.45";
-        slow.delay = std::chrono::seconds(60);
-        detection.Serve("/", slow);
-        fixture->detectionServers = {detection.Url("/")};
+        fixture->DetectSlowly();
         const qsizetype before = m_session.TrayItems().size();
         fixture->OpenSheet();
         QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);

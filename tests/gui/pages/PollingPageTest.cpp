@@ -240,12 +240,7 @@ private Q_SLOTS:
     }
 
     void pollIsDisabledWhileASpiderRunIsInProgress() {
-        CLoopbackServer detection;
-        CLoopbackServer::Page slow;
-        slow.body = "203.0.113.45";
-        slow.delay = std::chrono::seconds(60);
-        detection.Serve("/", slow);
-        fixture->detectionServers = {detection.Url("/")};
+        fixture->DetectSlowly();
         OpenOnPollingTab("/status.htm");
         QVERIFY(Poll()->isEnabled());
         fixture->ClickTab("Status");
