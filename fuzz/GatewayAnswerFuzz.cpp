@@ -11,7 +11,8 @@
 // around it aside), or it is empty; its value is 0 only for no address, and it prints back as it
 // stood. A URL passes only when it is "http://" and a dotted address of a usable host, plainly
 // printable and short; the host it gives is that address. A page note is an address the page
-// shows, shared or private, and never one of the router's own /24. A diagnosis names the WAN
+// shows, the provider's (DS-Lite, shared) or private, and never a private one of the router's own
+// /24. A diagnosis names the WAN
 // address it explains, and is empty only for a public WAN address that is the public one.
 
 #include <arpa/inet.h>
@@ -75,8 +76,8 @@ void CheckNote(std::uint32_t router, std::string_view page, std::uint32_t public
         return;
     }
     const WanKind kind = ClassifyWanAddress(noted);
-    FUZZ_CHECK(kind == WanKind::Shared || kind == WanKind::Private);
-    FUZZ_CHECK(kind == WanKind::Shared || (noted >> 8) != (router >> 8));
+    FUZZ_CHECK(kind == WanKind::DsLite || kind == WanKind::Shared || kind == WanKind::Private);
+    FUZZ_CHECK(kind != WanKind::Private || (noted >> 8) != (router >> 8));
     FUZZ_CHECK(page.find(Dotted(noted)) != std::string_view::npos);
     const std::string diagnosis = DiagnoseRouterWan({true, noted}, publicAddress);
     FUZZ_CHECK(diagnosis.find(Dotted(noted)) != std::string::npos);

@@ -12,9 +12,10 @@
 
 enum class WanKind {
     Public,
+    DsLite,    // 192.0.0.0/29: the provider carries IPv4 in an IPv6 tunnel to a NAT of its own
     Shared,    // 100.64.0.0/10: the provider's carrier-grade NAT
     Private,   // 10/8, 172.16/12, 192.168/16: another router stands in front
-    Unusable,  // 0/8, loopback, link-local, multicast and above: no address to speak of
+    Unusable,  // 0/8, loopback, link-local, multicast and above: no address a router can hold
 };
 
 WanKind ClassifyWanAddress(std::uint32_t address);
@@ -38,9 +39,9 @@ struct RouterWan {
 std::string DiagnoseRouterWan(const RouterWan& wan, std::uint32_t publicAddress);
 
 // Notes, page by page, a router page that shows the WAN address in place of the public one: a page
-// whose only addresses are shared or private. Addresses are dotted quads; private ones in the
-// router's own /24 are its LAN's and count for nothing, as do unusable ones. The first shared
-// address noted wins, else the first private one.
+// whose only addresses are the provider's (DS-Lite or shared) or private. Addresses are dotted
+// quads; private ones in the router's own /24 are its LAN's and count for nothing, as do unusable
+// ones. The first address of the provider's noted wins, else the first private one.
 class CPageWanNote {
 public:
     void Clear(std::uint32_t router);

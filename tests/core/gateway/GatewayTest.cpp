@@ -25,20 +25,28 @@ TEST(WanAddressTest, ClassifiesTheRouterWanAddress) {
         const char* address;
         WanKind kind;
     } rows[] = {
-        {"203.0.113.45", WanKind::Public},    {"8.8.8.8", WanKind::Public},
-        {"100.63.255.255", WanKind::Public},  {"100.64.0.0", WanKind::Shared},
-        {"100.64.12.7", WanKind::Shared},     {"100.127.255.255", WanKind::Shared},
-        {"100.128.0.0", WanKind::Public},     {"9.255.255.255", WanKind::Public},
-        {"10.0.0.0", WanKind::Private},       {"10.255.255.255", WanKind::Private},
-        {"11.0.0.0", WanKind::Public},        {"172.15.255.255", WanKind::Public},
-        {"172.16.0.0", WanKind::Private},     {"172.31.255.255", WanKind::Private},
-        {"172.32.0.0", WanKind::Public},      {"192.167.255.255", WanKind::Public},
-        {"192.168.0.1", WanKind::Private},    {"192.168.255.255", WanKind::Private},
-        {"192.169.0.0", WanKind::Public},     {"169.254.1.1", WanKind::Unusable},
-        {"169.253.255.255", WanKind::Public}, {"127.0.0.1", WanKind::Unusable},
-        {"0.0.0.0", WanKind::Unusable},       {"0.255.255.255", WanKind::Unusable},
-        {"1.0.0.0", WanKind::Public},         {"223.255.255.255", WanKind::Public},
-        {"224.0.0.1", WanKind::Unusable},     {"255.255.255.255", WanKind::Unusable},
+        {"203.0.113.45", WanKind::Public},      {"8.8.8.8", WanKind::Public},
+        {"100.63.255.255", WanKind::Public},    {"100.64.0.0", WanKind::Shared},
+        {"100.64.12.7", WanKind::Shared},       {"100.127.255.255", WanKind::Shared},
+        {"100.128.0.0", WanKind::Public},       {"9.255.255.255", WanKind::Public},
+        {"10.0.0.0", WanKind::Private},         {"10.255.255.255", WanKind::Private},
+        {"11.0.0.0", WanKind::Public},          {"172.15.255.255", WanKind::Public},
+        {"172.16.0.0", WanKind::Private},       {"172.31.255.255", WanKind::Private},
+        {"172.32.0.0", WanKind::Public},        {"192.167.255.255", WanKind::Public},
+        {"192.168.0.1", WanKind::Private},      {"192.168.255.255", WanKind::Private},
+        {"192.169.0.0", WanKind::Public},       {"169.254.1.1", WanKind::Unusable},
+        {"169.253.255.255", WanKind::Public},   {"127.0.0.1", WanKind::Unusable},
+        {"0.0.0.0", WanKind::Unusable},         {"0.255.255.255", WanKind::Unusable},
+        {"1.0.0.0", WanKind::Public},           {"223.255.255.255", WanKind::Public},
+        {"224.0.0.1", WanKind::Unusable},       {"255.255.255.255", WanKind::Unusable},
+        {"192.0.0.0", WanKind::DsLite},         {"192.0.0.2", WanKind::DsLite},
+        {"192.0.0.7", WanKind::DsLite},         {"192.0.0.8", WanKind::Public},
+        {"191.255.255.255", WanKind::Public},   {"126.255.255.255", WanKind::Public},
+        {"127.0.0.0", WanKind::Unusable},       {"127.255.255.255", WanKind::Unusable},
+        {"128.0.0.0", WanKind::Public},         {"169.254.0.0", WanKind::Unusable},
+        {"169.254.255.255", WanKind::Unusable}, {"169.255.0.0", WanKind::Public},
+        {"224.0.0.0", WanKind::Unusable},       {"239.255.255.255", WanKind::Unusable},
+        {"240.0.0.0", WanKind::Unusable},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ClassifyWanAddress(Address(row.address)), row.kind) << row.address;
@@ -60,6 +68,12 @@ TEST(WanAddressTest, DiagnosisSaysWhatTheWanAddressMeans) {
          kPublic,
          "Your router's internet address is 192.168.0.5, a private address behind another router "
          "(double NAT): no page of this router can show your public address 203.0.113.45."},
+        {{true, Address("192.0.0.2")},
+         kPublic,
+         "Your router's internet address is 192.0.0.2, a DS-Lite address: your provider carries "
+         "IPv4 through a tunnel to a NAT of its own, so no page of this router can show your "
+         "public address 203.0.113.45. Nothing on the router can make this machine reachable from "
+         "the internet over IPv4: reach it over IPv6, or through a tunnel of your own."},
         {{true, 0},
          kPublic,
          "Your router has no internet address of its own: your provider's carrier-grade NAT or "
@@ -95,12 +109,13 @@ TEST(WanAddressTest, PageNoteKeepsASharedOrForeignPrivateAddress) {
         const char* noted;
     } rows[] = {
         {{"WAN 100.64.12.7 GW 100.64.0.1 LAN 192.168.1.1 mask 255.255.255.0"}, "100.64.12.7"},
-        {{"WAN 100.64.12.7. DNS 8.8.8.8"}, "0.0.0.0"},                      // a public address
-        {{"LAN 192.168.1.1 DHCP 192.168.1.100-192.168.1.199"}, "0.0.0.0"},  // the router's LAN
-        {{"WAN 192.168.0.5 LAN 192.168.1.1"}, "192.168.0.5"},               // double NAT
-        {{"WAN 192.168.0.5", "WAN 100.64.12.7"}, "100.64.12.7"},            // shared wins
-        {{"WAN 100.64.12.7", "WAN 100.64.99.9"}, "100.64.12.7"},            // the first stays
-        {{"v100.64.12.7.1 build 100.064.1.2 and 0100.64.1.1"}, "0.0.0.0"},  // no dotted quad
+        {{"WAN 100.64.12.7. DNS 8.8.8.8"}, "0.0.0.0"},                        // a public address
+        {{"LAN 192.168.1.1 DHCP 192.168.1.100-192.168.1.199"}, "0.0.0.0"},    // the router's LAN
+        {{"WAN 192.168.0.5 LAN 192.168.1.1"}, "192.168.0.5"},                 // double NAT
+        {{"WAN 192.168.0.5", "WAN 100.64.12.7"}, "100.64.12.7"},              // shared wins
+        {{"WAN 192.168.0.5", "B4 192.0.0.2 AFTR 2001:db8::1"}, "192.0.0.2"},  // as DS-Lite does
+        {{"WAN 100.64.12.7", "WAN 100.64.99.9"}, "100.64.12.7"},              // the first stays
+        {{"v100.64.12.7.1 build 100.064.1.2 and 0100.64.1.1"}, "0.0.0.0"},    // no dotted quad
         {{"uptime 1234567890 loopback 127.0.0.1 link 169.254.0.9"}, "0.0.0.0"},
     };
     for (const auto& row : rows) {
