@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -98,13 +99,18 @@ public:
     CInternetHandle& operator=(const CInternetHandle&) = delete;
 
     bool Init();
-    PageRequest Get(const std::string& url, std::string_view headers);
+    // A GET, or with `postBody` a POST whose redirects are not followed.
+    PageRequest Get(const std::string& url, std::string_view headers,
+                    const std::string_view* postBody = nullptr);
     const std::string& LastFailure() const { return m_strFailure; }
+    FetchError LastError() const { return m_lastError; }
     long LastStatus() const { return m_nStatus; }
 
 private:
     // One request/response exchange, no redirect followed; the answer is left in m_body.
-    CURLcode Transfer(const std::string& url, curl_slist* headers, Clock::time_point deadline);
+    CURLcode Transfer(const std::string& url, curl_slist* headers, Clock::time_point deadline,
+                      const std::string_view* postBody);
+    FetchError ErrorOf(CURLcode result) const;
     // Whether the cancel flag has stood longer than a transfer in flight may still run.
     bool CancelGraceOver(Clock::time_point now);
 
@@ -127,17 +133,23 @@ private:
     // When the request in progress first saw the cancel flag; its redirects share the grace.
     std::optional<Clock::time_point> m_cancelSeen;
     std::string m_strFailure;
+    FetchError m_lastError = FetchError::None;
     long m_nStatus = 0;
 };
 
-namespace {
-
-FetchError ErrorOf(CURLcode result) {
+FetchError CInternetHandle::ErrorOf(CURLcode result) const {
+    if (m_bTooLarge) {
+        return FetchError::TooLarge;
+    }
     switch (result) {
         case CURLE_OK:
             return FetchError::None;
-        case CURLE_COULDNT_CONNECT:
-            return FetchError::Refused;
+        case CURLE_COULDNT_CONNECT: {
+            // Said of any failed connect: only ECONNREFUSED is the host's refusal.
+            long error = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &error);
+            return error == ECONNREFUSED ? FetchError::Refused : FetchError::CouldNotConnect;
+        }
         case CURLE_OPERATION_TIMEDOUT:
             return FetchError::TimedOut;
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -160,12 +172,16 @@ FetchError ErrorOf(CURLcode result) {
     }
 }
 
+namespace {
+
 const char* FailureWord(FetchError error) {
     switch (error) {
         case FetchError::None:
             return "";
         case FetchError::Refused:
             return "refused";
+        case FetchError::CouldNotConnect:
+            return "could not connect";
         case FetchError::TimedOut:
             return "timed out";
         case FetchError::NameNotFound:
@@ -252,7 +268,7 @@ size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self
     const size_t n = size * count;
     handle->m_lastActivity = Clock::now();
     handle->m_bAnswered = true;
-    if (handle->m_body.size() + n > kMaxResponseBytes) {
+    if (handle->m_body.size() + n > handle->m_options.maxBodyBytes) {
         handle->m_bTooLarge = true;
         return 0;  // ends the transfer with a write error
     }
@@ -285,7 +301,7 @@ bool CInternetHandle::CancelGraceOver(Clock::time_point now) {
 }
 
 CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
-                                   Clock::time_point deadline) {
+                                   Clock::time_point deadline, const std::string_view* postBody) {
     m_body.clear();
     m_bAnswered = false;
     m_bTooLarge = false;
@@ -296,6 +312,14 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     CURLcode result = curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
     if (result == CURLE_OK) {
         result = curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
+    }
+    if (result == CURLE_OK && postBody != nullptr) {
+        result = curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                                  static_cast<curl_off_t>(postBody->size()));
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(m_easy, CURLOPT_POSTFIELDS,
+                                      postBody->empty() ? "" : postBody->data());
+        }
     }
     if (result != CURLE_OK) {
         return result;
@@ -350,18 +374,24 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     // Removing an unfinished transfer closes its connection, so nothing half-read is reused.
     curl_multi_remove_handle(m_multi, m_easy);
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, nullptr);
+    if (postBody != nullptr) {
+        curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);  // the next request is a GET again
+    }
     // A body cut short of its announced length is still the page the server sent.
     return result == CURLE_PARTIAL_FILE ? CURLE_OK : result;
 }
 
-PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers) {
+PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers,
+                                 const std::string_view* postBody) {
     m_strFailure.clear();
+    m_lastError = FetchError::None;
     m_nStatus = 0;
     m_cancelSeen.reset();
     // Credentials never pass through a proxy, whichever handle the caller gave them to.
     if (!m_options.bDirect && HoldsCredentials(headers)) {
         if (const CURLcode code = curl_easy_setopt(m_easy, CURLOPT_PROXY, ""); code != CURLE_OK) {
             m_strFailure = curl_easy_strerror(code);
+            m_lastError = FetchError::Failed;
             return nullptr;
         }
         m_options.bDirect = true;
@@ -380,21 +410,21 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
             break;
         }
         const Clock::time_point start = Clock::now();
-        result = Transfer(hopUrl, list.get(), deadline);
+        result = Transfer(hopUrl, list.get(), deadline, postBody);
         long status = 0;
         char* location = nullptr;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &location);
         m_nStatus = m_bAnswered ? status : 0;
         if (m_options.onRequest) {
-            const FetchError error = m_bTooLarge ? FetchError::TooLarge : ErrorOf(result);
+            const FetchError error = ErrorOf(result);
             m_options.onRequest(
                 {hopUrl, m_nStatus, m_body.size(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
                  FailureWord(error)});
         }
         if (result != CURLE_OK || m_bTooLarge || !IsFollowedRedirect(status) ||
-            location == nullptr) {
+            location == nullptr || postBody != nullptr) {
             break;
         }
         if (!StartsWithNoCase(location, "http://")) {
@@ -416,7 +446,8 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         hopUrl = EscapeRequestUrl(location);
     }
 
-    const FetchError error = m_bTooLarge ? FetchError::TooLarge : ErrorOf(result);
+    const FetchError error = ErrorOf(result);
+    m_lastError = error;
     m_strFailure = FailureWord(error);
     if (error != FetchError::None && error != FetchError::TooLarge) {
         const char* detail = m_errorBuffer[0] != '\0' ? m_errorBuffer : curl_easy_strerror(result);
@@ -455,8 +486,20 @@ PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::strin
     return handle.Get(url, headers);
 }
 
+PageRequest PostPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
+                     std::string_view body) {
+    if (url.empty()) {
+        return nullptr;
+    }
+    return handle.Get(url, headers, &body);
+}
+
 std::string LastFetchFailure(const CInternetHandle& handle) {
     return handle.LastFailure();
+}
+
+FetchError LastFetchError(const CInternetHandle& handle) {
+    return handle.LastError();
 }
 
 long LastResponseStatus(const CInternetHandle& handle) {

@@ -32,7 +32,8 @@ inline constexpr int kMaxRedirects = 10;
 // Why a request gave no page, or a page only in part.
 enum class FetchError {
     None,
-    Refused,
+    Refused,          // the host refused the connection (ECONNREFUSED)
+    CouldNotConnect,  // no connection for another reason: the network or host unreachable…
     TimedOut,
     NameNotFound,
     Cancelled,
@@ -40,7 +41,7 @@ enum class FetchError {
     ConnectionDropped,
     TooManyRedirects,
     NotHttp,
-    TooLarge,  // the body passed kMaxResponseBytes
+    TooLarge,  // the body passed FetchOptions::maxBodyBytes
     Failed,
 };
 
@@ -76,7 +77,8 @@ struct FetchOptions {
     // The router's handles go straight to it whatever http_proxy says: a proxy must never see the
     // router's password. Detection servers honour http_proxy and no_proxy.
     bool bDirect = false;
-    RequestHook onRequest{};  // sees every exchange once it has ended
+    RequestHook onRequest{};                       // sees every exchange once it has ended
+    std::size_t maxBodyBytes = kMaxResponseBytes;  // a longer body ends its transfer: TooLarge
 };
 
 class CInternetHandle;
@@ -100,10 +102,18 @@ InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 // HttpTimeouts::total, redirects included.
 PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers);
 
-// Why the last request on `handle` gave no page, for people: "refused", "timed out", "name not
-// found", "too large", "cancelled", "connection dropped"…, followed by the HTTP library's own
-// message in parentheses where it has one. Empty when the last page was read whole.
+// One POST of `body` to `url` with `headers`, as OpenPage does a GET, except that a redirect is
+// not followed: its answer is the page.
+PageRequest PostPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
+                     std::string_view body);
+
+// Why the last request on `handle` gave no page, for people: "refused", "could not connect",
+// "timed out", "name not found", "too large", "cancelled", "connection dropped"…, followed by the
+// HTTP library's own message in parentheses where it has one. Empty when the last page was read
+// whole.
 std::string LastFetchFailure(const CInternetHandle& handle);
+// The same as a code, for callers that branch on it.
+FetchError LastFetchError(const CInternetHandle& handle);
 
 // The HTTP status of the last answer on `handle` (after redirects), or 0 when none came.
 long LastResponseStatus(const CInternetHandle& handle);
