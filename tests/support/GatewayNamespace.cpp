@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/Process.h"
 #include "support/Wait.h"
@@ -70,11 +72,8 @@ std::string CGatewayNamespace::Fail(const std::string& why) {
     return said;
 }
 
-std::string CGatewayNamespace::Start(const std::string& wan) {
+std::string CGatewayNamespace::MakeNamespaces(const std::string& wan) {
     const std::string ip = FindIp();
-    if (access(kDaemon, X_OK) != 0) {
-        return "miniupnpd is not installed (tools/dev installs miniupnpd-nftables)";
-    }
     if (ip.empty() || access(kNsenter, X_OK) != 0) {
         return Fail("ip (iproute2) or nsenter (util-linux) is missing");
     }
@@ -129,8 +128,10 @@ std::string CGatewayNamespace::Start(const std::string& wan) {
                                              holder +
                                              "\n"
                                              "addr add 192.168.77.2/24 dev lanc\n"
+                                             "addr add 192.168.77.3/24 dev lanc\n"
                                              "link set lanc up\n"
-                                             "route add default via 192.168.77.1\n");
+                                             "route add default via 192.168.77.1\n"
+                                             "route add unreachable 192.0.2.0/24\n");
     const ProcessResult router = RunProgram({kNsenter, "-t", holder, "-n", ip, "-batch", "-"},
                                             "link set lo up\n"
                                             "addr add 192.168.77.1/24 dev lanr\n"
@@ -144,7 +145,21 @@ std::string CGatewayNamespace::Start(const std::string& wan) {
     if (lan.status != 0 || router.status != 0) {
         return Fail(lan.err + router.err);
     }
+    return {};
+}
 
+std::string CGatewayNamespace::StartWithoutDaemon() {
+    return MakeNamespaces("203.0.113.2/24");
+}
+
+std::string CGatewayNamespace::Start(const std::string& wan) {
+    if (access(kDaemon, X_OK) != 0) {
+        return "miniupnpd is not installed (tools/dev installs miniupnpd-nftables)";
+    }
+    if (const std::string why = MakeNamespaces(wan); !why.empty()) {
+        return why;
+    }
+    const std::string holder = std::to_string(m_holder);
     const std::string config = m_folder + "/miniupnpd.conf";
     std::ofstream(config) << "ext_ifname=wan0\n"
                              "listening_ip=lanr\n"
@@ -187,6 +202,18 @@ std::string CGatewayNamespace::Start(const std::string& wan) {
     return {};
 }
 
+void CGatewayNamespace::InRouter(const std::function<void()>& make) {
+    const int lan = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int router =
+        open(("/proc/" + std::to_string(m_holder) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_TRUE(lan >= 0 && router >= 0 && setns(router, CLONE_NEWNET) == 0)
+        << std::strerror(errno);
+    make();
+    setns(lan, CLONE_NEWNET);
+    close(router);
+    close(lan);
+}
+
 void CGatewayNamespace::Freeze() {
     kill(m_daemon, SIGSTOP);
     m_bFrozen = true;
@@ -207,5 +234,127 @@ CGatewayNamespace::~CGatewayNamespace() {
     if (!m_folder.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(m_folder, ignored);
+    }
+}
+
+namespace {
+
+constexpr std::uint16_t kSsdpPort = 1900;
+constexpr std::uint16_t kNatPmpPort = 5351;
+
+sockaddr_in At(std::uint32_t networkOrder, std::uint16_t port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = networkOrder;
+    return at;
+}
+
+int BoundUdp(std::uint32_t networkOrder, std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    const sockaddr_in at = At(networkOrder, port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
+        throw std::runtime_error(std::string("cannot bind a UDP socket: ") + std::strerror(errno));
+    }
+    return fd;
+}
+
+}  // namespace
+
+CHostileGateway::CHostileGateway(const std::string& address) : http(address, 5000) {
+    inet_pton(AF_INET, address.c_str(), &m_address);
+    m_search = BoundUdp(INADDR_ANY, kSsdpPort);
+    ip_mreq group{};
+    inet_pton(AF_INET, "239.255.255.250", &group.imr_multiaddr);
+    group.imr_interface.s_addr = m_address;
+    if (setsockopt(m_search, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
+        throw std::runtime_error(std::string("cannot join the SSDP group: ") +
+                                 std::strerror(errno));
+    }
+    m_reply = BoundUdp(m_address, 0);
+    m_natpmp = BoundUdp(m_address, kNatPmpPort);
+    m_thread = std::thread([this] { Serve(); });
+}
+
+CHostileGateway::~CHostileGateway() {
+    m_bStopping = true;
+    m_thread.join();
+    close(m_search);
+    close(m_reply);
+    close(m_natpmp);
+}
+
+void CHostileGateway::NameInSearch(std::string url) {
+    const std::lock_guard lock(m_mutex);
+    m_location = std::move(url);
+}
+
+void CHostileGateway::AnswerNatPmp(std::vector<std::string> datagrams) {
+    const std::lock_guard lock(m_mutex);
+    m_datagrams = std::move(datagrams);
+}
+
+std::string CHostileGateway::NatPmpAnswer(const std::string& address, int result) {
+    in_addr wan{};
+    inet_pton(AF_INET, address.c_str(), &wan);
+    std::string answer = {0,
+                          static_cast<char>(128),
+                          static_cast<char>(result >> 8),
+                          static_cast<char>(result & 0xFF),
+                          0,
+                          0,
+                          0,
+                          42};
+    answer.append(reinterpret_cast<const char*>(&wan), 4);
+    return answer;
+}
+
+void CHostileGateway::Serve() {
+    while (!m_bStopping) {
+        pollfd ready[2] = {{m_search, POLLIN, 0}, {m_natpmp, POLLIN, 0}};
+        if (poll(ready, 2, 20) <= 0) {
+            continue;
+        }
+        char packet[2048];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        if ((ready[0].revents & POLLIN) != 0) {
+            const ssize_t n = recvfrom(m_search, packet, sizeof packet, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+            if (n > 0 && bAnswerSearch &&
+                std::string_view(packet, static_cast<std::size_t>(n)).starts_with("M-SEARCH")) {
+                std::string location;
+                {
+                    const std::lock_guard lock(m_mutex);
+                    location = m_location.empty() ? RootUrl() : m_location;
+                }
+                const std::string answer =
+                    "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
+                    "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+                    "USN: uuid:5e1a8b52-0000-4000-8000-000000000001::urn:schemas-upnp-org:"
+                    "device:InternetGatewayDevice:1\r\nEXT:\r\nLOCATION: " +
+                    location + "\r\n\r\n";
+                sendto(m_reply, answer.data(), answer.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&from), length);
+            }
+        }
+        if ((ready[1].revents & POLLIN) != 0) {
+            length = sizeof from;
+            if (recvfrom(m_natpmp, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from),
+                         &length) >= 0) {
+                ++m_nNatPmpRequests;
+                std::vector<std::string> datagrams;
+                {
+                    const std::lock_guard lock(m_mutex);
+                    datagrams = m_datagrams;
+                }
+                for (const std::string& datagram : datagrams) {
+                    sendto(m_natpmp, datagram.data(), datagram.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&from), length);
+                }
+            }
+        }
     }
 }
