@@ -1,24 +1,28 @@
 // What the engine reads of a gateway's answers and a router's pages about its WAN address:
 // ParseExternalAddressText (the address text of a UPnP answer), CrackIgdUrl (root description and
-// control URLs an IGD names), CPageWanNote (a status page that shows the WAN address) and the
-// diagnosis built from them. Everything else of the UPnP and NAT-PMP answers is parsed by
-// libminiupnpc and libnatpmp.
+// control URLs an IGD names), the SSDP answer's LOCATION, the WAN connection of a root description,
+// the SOAP answer, the NAT-PMP datagram, CPageWanNote (a status page that shows the WAN address)
+// and the diagnosis built from them.
 //
 // Input: bytes 0-3 are the router's LAN address, bytes 4-7 a public address (big-endian); the rest
-// is the text, read as an answer, as a URL and as a page.
+// is the text, read as an answer, as a URL, as a datagram and as a page.
 //
 // Invariants: an address text passes exactly when the C library's inet_pton takes it (white space
 // around it aside), or it is empty; its value is 0 only for no address, and it prints back as it
 // stood. A URL passes only when it is "http://" and a dotted address of a usable host, plainly
-// printable and short; the host it gives is that address. A page note is an address the page
-// shows, the provider's (DS-Lite, shared) or private, and never a private one of the router's own
-// /24. A diagnosis names the WAN
-// address it explains, and is empty only for a public WAN address that is the public one.
+// printable and short; the host it gives is that address. A WAN connection's service type is a
+// WAN IP or PPP connection's, of letters, digits and ":.-_" only; an address a SOAP answer holds
+// stood in it. A NAT-PMP datagram counts only with version 0 and opcode 128, and gives an address
+// only with result 0 and twelve bytes. A page note is an address the page shows, the provider's
+// (DS-Lite, shared) or private, and never a private one of the router's own /24. A diagnosis names
+// the WAN address it explains, and is empty only for a public WAN address that is the public one.
 
 #include <arpa/inet.h>
 
 #include "FuzzCheck.h"
 #include "core/gateway/Gateway.h"
+#include "core/gateway/NatPmp.h"
+#include "core/gateway/UpnpIgd.h"
 #include "core/gateway/WanAddress.h"
 
 namespace {
@@ -67,6 +71,36 @@ void CheckUrl(std::string_view url) {
     FUZZ_CHECK(after.empty() || after.front() == ':' || after.front() == '/');
 }
 
+void CheckAnswers(std::string_view text) {
+    if (const std::optional<std::string> location = SsdpLocation(text)) {
+        FUZZ_CHECK(text.find(*location) != std::string_view::npos);
+    }
+    if (const std::optional<WanConnection> wan = FindWanConnection(text, "http://192.0.2.1/")) {
+        const std::string& type = wan->serviceType;
+        FUZZ_CHECK(type.starts_with("urn:schemas-upnp-org:service:WANIPConnection:") ||
+                   type.starts_with("urn:schemas-upnp-org:service:WANPPPConnection:"));
+        for (const char c : type) {
+            FUZZ_CHECK((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == ':' || c == '.' || c == '-' || c == '_');
+        }
+    }
+    for (const long status : {200L, 500L}) {
+        const SoapReply reply = ParseSoapReply(status, text);
+        FUZZ_CHECK(reply.kind != SoapReply::Kind::Address ||
+                   (status == 200 && text.find(reply.text) != std::string_view::npos));
+        FUZZ_CHECK(reply.code >= 0);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const NatPmpReply reply = ParseNatPmpReply(bytes, text.size());
+    if (reply.kind != NatPmpReply::Kind::Malformed) {
+        FUZZ_CHECK(text.size() >= 8 && bytes[0] == 0 && bytes[1] == 128);
+    }
+    if (reply.kind == NatPmpReply::Kind::Address) {
+        FUZZ_CHECK(text.size() >= 12 && bytes[2] == 0 && bytes[3] == 0);
+        FUZZ_CHECK(reply.address == ReadHost(bytes + 8));
+    }
+}
+
 void CheckNote(std::uint32_t router, std::string_view page, std::uint32_t publicAddress) {
     CPageWanNote note;
     note.Clear(router);
@@ -104,6 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text = AsText(data + 8, size - 8);
     CheckAddressText(text);
     CheckUrl(text);
+    CheckAnswers(text);
     CheckNote(router, text, publicAddress);
     CheckDiagnosis(router, publicAddress);
     return 0;

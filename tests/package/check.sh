@@ -76,7 +76,7 @@ check "the binaries are stripped" not_stripped
 missing_depends() {
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    for library in libcurl4 libqt6widgets6 libqt6dbus6 libqt6keychain1 libminiupnpc17 libnatpmp1; do
+    for library in libcurl4 libqt6widgets6 libqt6dbus6 libqt6keychain1; do
         [[ "$depends" == *"$library "* ]] || echo "Depends lacks $library: $depends"
     done
     [[ "$depends" == *"libcurl4 (>= 7.87)"* ]] || echo "Depends allows a libcurl before 7.87: $depends"

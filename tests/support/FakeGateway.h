@@ -29,9 +29,7 @@ public:
         const std::lock_guard lock(m_mutex);
         if (abort.IsSet()) {
             ++m_nAbandoned;
-            GatewayAnswer cancelled;
-            cancelled.why = "cancelled";
-            return cancelled;
+            return GatewayAnswer::Failure({}, GatewayError::Cancelled, "cancelled");
         }
         return method == GatewayMethod::UpnpIgd ? m_upnp : m_natpmp;
     }

@@ -148,8 +148,16 @@ std::string CGatewayNamespace::MakeNamespaces(const std::string& wan) {
     return {};
 }
 
-std::string CGatewayNamespace::StartWithoutDaemon() {
-    return MakeNamespaces("203.0.113.2/24");
+std::unique_ptr<CHostileGateway> CGatewayNamespace::StartHostileRouter(std::string& why) {
+    why = MakeNamespaces("203.0.113.2/24");
+    std::unique_ptr<CHostileGateway> router;
+    if (why.empty()) {
+        InRouter([&] { router = std::make_unique<CHostileGateway>(kRouter); });
+    }
+    if (!router && why.empty()) {
+        why = Fail("no gateway in the router's namespace");
+    }
+    return router;
 }
 
 std::string CGatewayNamespace::Start(const std::string& wan) {

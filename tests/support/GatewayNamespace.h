@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/HostileRouter.h"
+
+class CHostileGateway;
 
 // A home router in a network namespace of its own: Debian's miniupnpd, its LAN on a veth pair
 // (192.168.77.1; this side 192.168.77.2, with the default route through it, and 192.168.77.3 for
@@ -34,15 +37,16 @@ public:
     // why not, for the test to end with: a skip when miniupnpd is not installed or the machine
     // refuses a namespace (EPERM), any other failure is one of the test's.
     std::string Start(const std::string& wan);
-    // The namespaces without the daemon, for a gateway of the test's own made through InRouter.
-    std::string StartWithoutDaemon();
+    // The namespaces without the daemon, the router played by a gateway of the test's own; null,
+    // with `why` as Start gives it, when they cannot be made.
+    std::unique_ptr<CHostileGateway> StartHostileRouter(std::string& why);
     // Stops the daemon (SIGSTOP): a gateway that takes every request and answers none.
     void Freeze();
+
+private:
     // Runs `make` with the calling thread in the router's namespace, then brings it back: the
     // sockets `make` opens are the router's, whichever thread serves them.
     void InRouter(const std::function<void()>& make);
-
-private:
     std::string Fail(const std::string& why);
     std::string MakeNamespaces(const std::string& wan);
 
@@ -55,7 +59,7 @@ private:
 };
 
 // A gateway of the tests' own on `address` of the namespace it is made in: the router's (made
-// through CGatewayNamespace::InRouter, on 192.168.77.1) or the LAN side's, another device
+// by CGatewayNamespace::StartHostileRouter, on 192.168.77.1) or the LAN side's, another device
 // (192.168.77.3). It answers the SSDP search with its root description URL, serves HTTP on port
 // 5000 through `http`, and answers each NAT-PMP request on port 5351 with the datagrams given,
 // nothing by default. Its thread ends with it.

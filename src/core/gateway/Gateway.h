@@ -1,8 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,51 +13,74 @@
 
 // Asking the router itself for its WAN address: UPnP IGD (GetExternalIPAddress, the IGD found by
 // an SSDP search or given by its root description URL) and NAT-PMP (the public address request to
-// port 5351 of a given gateway or the default route's). IPv4 only.
+// port 5351 of a given gateway or the default route's). IPv4 only. The protocols are our own small
+// exchanges (UpnpIgd.h, NatPmp.h), each read bounded in bytes and in time, on the calling thread.
 
 enum class GatewayMethod { UpnpIgd, NatPmp };
+
+// Why a gateway gave no usable answer. Callers branch on the code; the sentence that goes with it
+// is for people.
+enum class GatewayError {
+    None,
+    OnThisMachine,    // the router is reached over loopback: no gateway to ask
+    NoRoute,          // no default route, or no local address toward the router
+    NotIgdUrl,        // the IGD URL given is no http URL on an IPv4 address
+    Cancelled,        // the abort signal was set
+    TimedOut,         // no answer within the limit
+    Refused,          // the gateway refused the connection or the port (ECONNREFUSED)
+    CouldNotConnect,  // the network or the host unreachable, or another failed connect
+    Dropped,          // the connection ended without a whole answer
+    NotFound,         // the router did not answer the search
+    NoWanService,     // the IGD names no WAN connection on its own address
+    TooLarge,         // an answer past its byte limit
+    Malformed,        // an answer that is not understood: no address, wrong version or opcode…
+    ErrorAnswer,      // the gateway answered with an error of its protocol
+    BadAddress,       // the answer names an address no router's WAN side can hold
+    Failed,           // anything else: no socket, no memory
+};
 
 struct GatewayAnswer {
     enum class Kind {
         Address,   // the gateway's external address
         None,      // the gateway answered that it has none (its WAN side is shared or private)
-        NoAnswer,  // nothing usable came back; `why` says what happened
+        NoAnswer,  // nothing usable came back; `error` and `why` say what happened
     };
     Kind kind = Kind::NoAnswer;
     std::uint32_t address = 0;  // host order, Kind::Address
     // What was asked, for people: "UPnP IGD http://192.168.1.1:5000/rootDesc.xml",
     // "UPnP IGD search", "NAT-PMP 192.168.1.1", "NAT-PMP".
     std::string source;
-    std::string why;
+    GatewayError error = GatewayError::None;  // Kind::NoAnswer
+    std::string why;                          // the sentence for `error`
 
     bool Answered() const { return kind != Kind::NoAnswer; }
+    static GatewayAnswer Failure(std::string source, GatewayError error, std::string why);
 };
 
-// Each step is bounded: the SSDP search listens for `search` (the library listens for at least
-// 1 s, and for as long again after each late answer, so the step is cut off 500 ms after that),
-// and each request (reading the root description, the SOAP call, the NAT-PMP exchange) gets
-// `request`.
+// Each step is bounded in time: the SSDP search listens for `search` (and ends at the router's
+// first answer), each request (the root description, the SOAP call, the NAT-PMP exchange) gets
+// `request`, its connection included.
 struct GatewayLimits {
     std::chrono::milliseconds search{2000};
     std::chrono::milliseconds request{5000};
 };
 
+// And in bytes: a longer root description or SOAP answer is given up as too large. Routers send a
+// few KiB of either.
+inline constexpr std::size_t kMaxIgdDescriptionBytes = 64u * 1024u;
+inline constexpr std::size_t kMaxSoapAnswerBytes = 16u * 1024u;
+
 struct GatewayTarget {
-    std::string igdUrl;               // root description URL; empty: an SSDP search
-    std::string searchFrom;           // local dotted address the search goes out from; empty:
-                                      // the system's multicast interface
-    std::uint32_t igdHost = 0;        // host order; not 0: only an IGD on this address counts
+    std::string igdUrl;               // root description URL, on any address; empty: a search
+    std::uint32_t igdHost = 0;        // host order: the router, the only device whose search
+                                      // answer counts; 0: natpmpGateway, else the default route's
     std::uint32_t natpmpGateway = 0;  // host order; 0: the default route's gateway
     bool bOnThisMachine = false;      // a router reached over loopback: nothing to ask
 };
 
-// The gateway of the router a crawl reads (host order): the IGD and the NAT-PMP server on the
-// router's own address, searched for from the interface that leads to it.
-GatewayTarget GatewayTargetOfRouter(std::uint32_t router);
-
-// True for "http://A.B.C.D[:PORT][/PATH]" of at most 255 bytes with no space, control or non-ASCII
-// byte (the library puts it on a request line as it stands); `host` gets A.B.C.D in host order.
-bool CrackIgdUrl(std::string_view url, std::uint32_t* host = nullptr);
+// What the gateway met on the way, for people (--verbose): each HTTP exchange, a device other than
+// the router that answered the search, a packet that was not understood.
+using GatewayNotes = std::function<void(const std::string& note)>;
 
 // The seam both front ends ask through; tests put in one that answers as they like.
 class IGateway {
@@ -67,37 +91,40 @@ public:
                               const CAbortSignal& abort) = 0;
 };
 
+// The gateway through the network. Every read ends with the call that started it: nothing of a
+// request outlives Ask, and Asks from several threads do not wait for one another.
+class CGateway final : public IGateway {
+public:
+    explicit CGateway(GatewayLimits limits = {}, GatewayNotes notes = {});
+
+    GatewayAnswer Ask(GatewayMethod method, const GatewayTarget& target,
+                      const CAbortSignal& abort) override;
+
+private:
+    GatewayLimits m_limits;
+    GatewayNotes m_notes;
+};
+
+// True for "http://A.B.C.D[:PORT][/PATH]" of at most 255 bytes with no space, control or non-ASCII
+// byte (it goes on a request line as it stands); `host` gets A.B.C.D in host order.
+bool CrackIgdUrl(std::string_view url, std::uint32_t* host = nullptr);
+
+// The policy (GatewayPolicy.cpp): whom to ask, in what order, and what the answers mean.
+
+// The gateway of the router a crawl reads (host order): the IGD and the NAT-PMP server on the
+// router's own address.
+GatewayTarget GatewayTargetOfRouter(std::uint32_t router);
+
 // UPnP IGD, then NAT-PMP unless UPnP gave an address; every answer, in the order asked.
 std::vector<GatewayAnswer> AskGatewayInTurn(IGateway& gateway, const GatewayTarget& target,
                                             const CAbortSignal& abort);
 // The first address among `answers`, else the first "none", else the first.
 const GatewayAnswer& BestGatewayAnswer(const std::vector<GatewayAnswer>& answers);
 
+// An address that no router's WAN side can hold (WanKind::Unusable) is a bad answer, not an
+// address: `answer` made a failure, BadAddress. Other answers pass unchanged.
+GatewayAnswer JudgedGatewayAnswer(GatewayAnswer answer);
+
 // The WAN side as the gateway's answer tells it, else as a page showed it (`pageAddress`, from
 // CPageWanNote; 0: none).
 RouterWan RouterWanOf(const GatewayAnswer& answer, std::uint32_t pageAddress);
-
-// The gateway through libminiupnpc and libnatpmp.
-//
-// Never more than one request by each method is in flight. The library's UPnP calls cannot be
-// interrupted, so they run on a helper thread while Ask waits for them within its limits and its
-// abort flag; an abandoned call keeps its helper until the library returns (its own socket
-// time-outs end it). A later UPnP Ask first waits for that helper within its own first limit and
-// abort flag, and answers "an earlier request to the gateway is still running" when it is still
-// busy; NAT-PMP, asked on the calling thread within its own limit, does not wait for it. A
-// gateway destroyed while its helper runs lets the helper finish on its own: the helper owns all
-// it uses. One Ask runs at a time; a second caller waits for the first.
-class CGateway final : public IGateway {
-public:
-    explicit CGateway(GatewayLimits limits = {});
-    ~CGateway() override;
-    CGateway(const CGateway&) = delete;
-    CGateway& operator=(const CGateway&) = delete;
-
-    GatewayAnswer Ask(GatewayMethod method, const GatewayTarget& target,
-                      const CAbortSignal& abort) override;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
-};

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <memory>
 #include <thread>
 
 #include "core/gateway/Gateway.h"
 #include "core/gateway/WanAddress.h"
 #include "support/FakeIgd.h"
+#include "support/GatewayNamespace.h"
 #include "support/HostileRouter.h"
 #include "support/Wait.h"
 
@@ -155,80 +158,120 @@ TEST(WanAddressTest, OnlyPlainAddressesAndIpv4HttpUrlsPass) {
     const GatewayAnswer answer = gateway.Ask(GatewayMethod::NatPmp, target, CAbortSignal());
     EXPECT_EQ(answer.kind, GatewayAnswer::Kind::NoAnswer);
     EXPECT_EQ(answer.source, "NAT-PMP 127.0.0.1");
-    EXPECT_EQ(answer.why, "the router is on this machine: no gateway to ask");
+    EXPECT_EQ(answer.error, GatewayError::OnThisMachine);
 }
 
-// GetExternalIPAddress against a fake IGD on loopback: the well-formed answers, and malformed ones
-// that end in a reason, never a crash or an address that was not sent.
+// What an answer says, for the tables: the address, "none", or the name of its code.
+std::string Outcome(const GatewayAnswer& answer) {
+    switch (answer.kind) {
+        case GatewayAnswer::Kind::Address:
+            return DottedAddress(answer.address);
+        case GatewayAnswer::Kind::None:
+            return "none";
+        case GatewayAnswer::Kind::NoAnswer:
+            break;
+    }
+    constexpr const char* kNames[] = {
+        "None",      "OnThisMachine",   "NoRoute",    "NotIgdUrl", "Cancelled",    "TimedOut",
+        "Refused",   "CouldNotConnect", "Dropped",    "NotFound",  "NoWanService", "TooLarge",
+        "Malformed", "ErrorAnswer",     "BadAddress", "Failed"};
+    return kNames[static_cast<int>(answer.error)];
+}
+
+// GetExternalIPAddress against a fake IGD on loopback: the well-formed answers, and hostile or
+// malformed ones that end in their code, never a crash, a read past its bound or an address that
+// was not sent.
 TEST(GatewayTest, FakeIgdAnswersWellOrBadly) {
-    using Kind = GatewayAnswer::Kind;
-    const std::string huge = "<a>" + std::string(1 << 20, 'x');
+    using Hostile = CHostileRouter;
+    const Hostile::Answer kIgd = Hostile::Page(IgdDescription());
+    const auto soap = [](const char* address) {
+        return Hostile::Page(ExternalAddressAnswer(address));
+    };
+    const Hostile::Answer kAddress = soap("203.0.113.45");
+    const auto describing = [](const std::string& from, const std::string& to) {
+        std::string description = IgdDescription();
+        description.replace(description.find(from), from.size(), to);
+        return Hostile::Page(description);
+    };
     const struct {
-        CHostileRouter::Answer answer;
-        Kind kind;
-        const char* said;  // the address, or a piece of the reason
+        Hostile::Answer description;
+        Hostile::Answer control;
+        const char* outcome;
+        std::size_t requests = 2;  // the description, then the SOAP call
     } rows[] = {
-        {CHostileRouter::Page(ExternalAddressAnswer("203.0.113.45")), Kind::Address,
-         "203.0.113.45"},
-        {CHostileRouter::Page(ExternalAddressAnswer(" 100.64.12.7 ")), Kind::Address,
-         "100.64.12.7"},
-        {CHostileRouter::Page(ExternalAddressAnswer("")), Kind::None, ""},
-        {CHostileRouter::Page(ExternalAddressAnswer("0.0.0.0")), Kind::None, ""},
-        {CHostileRouter::Page(ExternalAddressAnswer("203.0.113.456")), Kind::NoAnswer,
-         "holds no IPv4 address"},
-        {CHostileRouter::Page(ExternalAddressAnswer("\x1b[2J203.0.113.45")), Kind::NoAnswer,
-         "holds no IPv4 address"},
-        {CHostileRouter::Page(ExternalAddressAnswer("203.0.113.45 and more text")), Kind::NoAnswer,
-         "holds no IPv4 address"},
-        {CHostileRouter::Page(SoapAnswer("")), Kind::NoAnswer, ""},
-        {CHostileRouter::Page("<s:Envelope><NewExternalIPAddress>203.0.113.45"), Kind::NoAnswer,
-         ""},
-        {CHostileRouter::Page("not XML at all \x01\x02\xff"), Kind::NoAnswer, ""},
-        {CHostileRouter::Page(huge), Kind::NoAnswer, ""},
-        {CHostileRouter::Page(SoapAnswer("<UPnPError><errorCode>501</errorCode></UPnPError>"), 500),
-         Kind::NoAnswer, "UPnP error 501"},
-        // The library takes a body cut short for what it holds: the address was sent.
-        {CHostileRouter::ShortBody(ExternalAddressAnswer("203.0.113.45"), 4000), Kind::Address,
-         "203.0.113.45"},
-        {CHostileRouter::Http09("garbage"), Kind::NoAnswer, ""},
+        {kIgd, kAddress, "203.0.113.45"},
+        {kIgd, soap(" 100.64.12.7 "), "100.64.12.7"},
+        {kIgd, soap("192.0.0.2"), "192.0.0.2"},
+        {kIgd, soap(""), "none"},
+        {kIgd, soap("0.0.0.0"), "none"},
+        // Addresses no router's WAN side holds: a bad answer, not an address.
+        {kIgd, soap("255.255.255.255"), "BadAddress"},
+        {kIgd, soap("127.0.0.1"), "BadAddress"},
+        {kIgd, soap("224.0.0.1"), "BadAddress"},
+        {kIgd, soap("0.1.2.3"), "BadAddress"},
+        {kIgd, soap("169.254.1.1"), "BadAddress"},
+        {kIgd, soap("203.0.113.456"), "Malformed"},
+        {kIgd, soap("\x1b[2J203.0.113.45"), "Malformed"},
+        {kIgd, soap("203.0.113.45 and more text"), "Malformed"},
+        {kIgd, Hostile::Page(SoapAnswer("")), "Malformed"},
+        {kIgd, Hostile::Page("<s:Envelope><NewExternalIPAddress>203.0.113.45"), "Malformed"},
+        {kIgd, Hostile::Page("not XML at all \x01\x02\xff"), "Malformed"},
+        {kIgd, Hostile::Http09("garbage"), "Malformed"},
+        {kIgd, Hostile::Page(SoapAnswer("<UPnPError><errorCode>501</errorCode></UPnPError>"), 500),
+         "ErrorAnswer"},
+        // A body cut short of its announced length holds what was sent: the address.
+        {kIgd, Hostile::ShortBody(ExternalAddressAnswer("203.0.113.45"), 4000), "203.0.113.45"},
+        // Reads end at kMaxSoapAnswerBytes and kMaxIgdDescriptionBytes.
+        {kIgd, Hostile::Page("<a>" + std::string(kMaxSoapAnswerBytes, 'x')), "TooLarge"},
+        {kIgd, Hostile::EndlessBody(), "TooLarge"},
+        {kIgd, Hostile::Huge(100'000'000), "TooLarge"},
+        {Hostile::EndlessBody(), kAddress, "TooLarge", 1},
+        {Hostile::Huge(100'000'000), kAddress, "TooLarge", 1},
+        {Hostile::Page(IgdDescription() + std::string(kMaxIgdDescriptionBytes, ' ')), kAddress,
+         "TooLarge", 1},
+        // The WAN connection service: a PPP one will do; one whose type would carry a header
+        // line, or whose control URL is on another host, is none.
+        {describing("WANIPConnection", "WANPPPConnection"), kAddress, "203.0.113.45"},
+        {describing("WANIPConnection:1<", "WANIPConnection:1\r\nX-Injected: 1<"), kAddress,
+         "NoWanService", 1},
+        {describing("/ctl", "http://127.0.0.2:9/ctl"), kAddress, "NoWanService", 1},
     };
     CGateway gateway;
+    const std::vector<std::string> targets{"/rootDesc.xml", "/ctl"};
     for (const auto& row : rows) {
         CHostileRouter igd;
-        igd.Serve("/rootDesc.xml", CHostileRouter::Page(IgdDescription()));
-        igd.Serve("/ctl", row.answer);
+        igd.Serve("/rootDesc.xml", row.description);
+        igd.Serve("/ctl", row.control);
         GatewayTarget target;
         target.igdUrl = igd.Url("/rootDesc.xml");
         const GatewayAnswer answer = gateway.Ask(GatewayMethod::UpnpIgd, target, CAbortSignal());
-        const std::string said =
-            answer.kind == Kind::Address ? DottedAddress(answer.address) : answer.why;
-        EXPECT_EQ(answer.kind, row.kind) << said;
-        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        EXPECT_EQ(Outcome(answer), row.outcome) << answer.why;
         EXPECT_EQ(answer.source, "UPnP IGD " + target.igdUrl);
-        EXPECT_EQ(igd.RequestedTargets(), (std::vector<std::string>{"/rootDesc.xml", "/ctl"}));
+        EXPECT_EQ(igd.RequestedTargets(),
+                  std::vector<std::string>(targets.begin(), targets.begin() + row.requests))
+            << row.outcome;
     }
-
-    // A control URL on another host is not followed.
-    CHostileRouter igd;
-    std::string description = IgdDescription();
-    description.replace(description.find("/ctl"), 4, "http://127.0.0.2:9/ctl");
-    igd.Serve("/rootDesc.xml", CHostileRouter::Page(description));
-    GatewayTarget target;
-    target.igdUrl = igd.Url("/rootDesc.xml");
-    const GatewayAnswer elsewhere = gateway.Ask(GatewayMethod::UpnpIgd, target, CAbortSignal());
-    EXPECT_EQ(elsewhere.why, "the IGD names no WAN connection on its own address");
 }
 
-// The library cannot be interrupted: its call goes on on a helper thread (here until its own 3 s
-// socket time-out), while the request returns within its limit, or at once when abandoned, and no
-// other UPnP request starts until the helper has let go. NAT-PMP needs no helper: a device that
-// takes the connection and never answers keeps it from being asked no longer than UPnP's limit.
-TEST(GatewayTest, RequestIsBoundedCancellableAndAlone) {
+std::size_t ThreadCount() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("Threads:")) {
+            return std::stoul(line.substr(8));
+        }
+    }
+    return 0;
+}
+
+// A device that takes the connection and never answers: the request ends at its limit, or at once
+// when abandoned, and leaves nothing of itself behind, so the next one goes out at once.
+TEST(GatewayTest, RequestIsBoundedAndCancellable) {
     CHostileRouter igd;
     igd.Serve("/rootDesc.xml", CHostileRouter::Silent());
     GatewayTarget target;
     target.igdUrl = igd.Url("/rootDesc.xml");
     CGateway gateway({milliseconds(1000), milliseconds(1500)});
+    const std::size_t threads = ThreadCount();
 
     std::atomic<bool> abandon{false};
     GatewayAnswer first;
@@ -241,32 +284,144 @@ TEST(GatewayTest, RequestIsBoundedCancellableAndAlone) {
     const Clock::time_point abandoned = Clock::now();
     abandon = true;
     asking.join();
-    EXPECT_EQ(first.why, "cancelled");
+    EXPECT_EQ(first.error, GatewayError::Cancelled);
     EXPECT_LT(returned - abandoned, milliseconds(1000)) << "promised: 100 ms";
+    // The server's side of the connection ends once ours has closed.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads; }));
 
-    // The helper is still inside the library: no UPnP request is sent, but NAT-PMP is asked
-    // (nothing listens for it on loopback).
-    target.natpmpGateway = Address("127.0.0.1");
-    const GatewayAnswer busy = gateway.Ask(GatewayMethod::UpnpIgd, target, CAbortSignal());
-    EXPECT_EQ(busy.why, "an earlier request to the gateway is still running");
-    EXPECT_EQ(gateway.Ask(GatewayMethod::NatPmp, target, CAbortSignal()).why, "refused");
-    EXPECT_EQ(igd.RequestedTargets().size(), 1u);
-
-    // Once it has let go, the next turn goes out: UPnP ends at its own limit, then NAT-PMP is
-    // asked within its own.
-    std::vector<GatewayAnswer> turn;
-    Clock::duration took{};
-    ASSERT_TRUE(WaitUntil([&] {
-        const Clock::time_point start = Clock::now();
-        turn = AskGatewayInTurn(gateway, target, CAbortSignal());
-        took = Clock::now() - start;
-        return turn.front().why != busy.why;
-    }));
-    ASSERT_EQ(turn.size(), 2u);
-    EXPECT_EQ(turn[0].why, "timed out");
-    EXPECT_EQ(turn[1].why, "refused");
+    const Clock::time_point start = Clock::now();
+    const GatewayAnswer second = gateway.Ask(GatewayMethod::UpnpIgd, target, CAbortSignal());
+    const Clock::duration took = Clock::now() - start;
+    EXPECT_EQ(second.error, GatewayError::TimedOut);
+    EXPECT_GE(took, milliseconds(1500));
     EXPECT_LT(took, milliseconds(1500 + 1000));
     EXPECT_EQ(igd.RequestedTargets().size(), 2u);
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads; }));
+}
+
+// The namespace fixture's router played by a gateway of the test's own, beside another device on
+// the LAN that answers the search for a WAN address of its own (100.64.9.9): what each answer
+// means, method by method, asked as the command line asks (the default route's gateway).
+TEST(GatewayTest, HostileGatewayOnTheLan) {
+    CGatewayNamespace lan;
+    std::string why;
+    const std::unique_ptr<CHostileGateway> router = lan.StartHostileRouter(why);
+    if (!router) {
+        GTEST_SKIP() << why;
+    }
+    router->http.Serve("/rootDesc.xml", CHostileRouter::Page(IgdDescription()));
+    CHostileGateway other(CGatewayNamespace::kOtherDevice);
+    other.http.Serve("/rootDesc.xml", CHostileRouter::Page(IgdDescription()));
+    other.http.Serve("/ctl", CHostileRouter::Page(ExternalAddressAnswer("100.64.9.9")));
+
+    const auto pmp = [](const char* address, int result = 0) {
+        return CHostileGateway::NatPmpAnswer(address, result);
+    };
+    const std::string good = pmp("203.0.113.7");
+    const auto changed = [&good](std::size_t at, char byte, char result = 0) {
+        std::string packet = good;
+        packet[at] = byte;
+        packet[3] = result;
+        return packet;
+    };
+    const std::string cut = good.substr(0, 5);
+    constexpr auto kNatPmp = GatewayMethod::NatPmp;
+    constexpr auto kUpnp = GatewayMethod::UpnpIgd;
+    const struct {
+        GatewayMethod method;
+        std::vector<std::string> natpmp;  // the router's answer to each NAT-PMP request
+        const char* soap;                 // the address text of its SOAP answer
+        const char* searched;  // who answers the search: "router", "other", "both", or "named":
+                               // the router, naming the other device's root description
+        const char* given;     // the NAT-PMP server or IGD URL to ask instead
+        const char* outcome;
+    } rows[] = {
+        {kNatPmp, {good}, "", "", "", "203.0.113.7"},
+        {kNatPmp, {pmp("0.0.0.0")}, "", "", "", "none"},
+        {kNatPmp, {pmp("0.0.0.0", 3).substr(0, 8)}, "", "", "", "none"},
+        // Malformed answers count for nothing, however many come, and never as "none".
+        {kNatPmp, {changed(1, '\x81')}, "", "", "", "Malformed"},
+        {kNatPmp, {changed(1, '\x81', 3)}, "", "", "", "Malformed"},
+        {kNatPmp, {changed(0, 1)}, "", "", "", "Malformed"},
+        {kNatPmp, {cut}, "", "", "", "Malformed"},
+        {kNatPmp, {good.substr(0, 10)}, "", "", "", "Malformed"},
+        {kNatPmp, std::vector<std::string>(2000, cut), "", "", "", "Malformed"},
+        {kNatPmp, {cut, good}, "", "", "", "203.0.113.7"},
+        {kNatPmp, {pmp("0.0.0.0", 2)}, "", "", "", "ErrorAnswer"},
+        {kNatPmp, {}, "", "", "", "TimedOut"},
+        {kNatPmp, {pmp("255.255.255.255")}, "", "", "", "BadAddress"},
+        {kNatPmp, {pmp("127.0.0.1")}, "", "", "", "BadAddress"},
+        {kNatPmp, {pmp("224.0.0.1")}, "", "", "", "BadAddress"},
+        {kNatPmp, {pmp("0.1.2.3")}, "", "", "", "BadAddress"},
+        {kNatPmp, {}, "", "", "127.0.0.1", "Refused"},  // nothing listens there
+        {kNatPmp, {}, "", "", CGatewayNamespace::kUnreachable, "CouldNotConnect"},
+        {kUpnp, {}, "203.0.113.7", "router", "", "203.0.113.7"},
+        {kUpnp, {}, "255.255.255.255", "router", "", "BadAddress"},
+        // Only the router's answer to the search counts; an IGD given counts wherever it is.
+        {kUpnp, {}, "203.0.113.7", "both", "", "203.0.113.7"},
+        {kUpnp, {}, "203.0.113.7", "other", "", "NotFound"},
+        {kUpnp, {}, "203.0.113.7", "named", "", "Malformed"},
+        {kUpnp, {}, "", "", "http://192.168.77.3:5000/rootDesc.xml", "100.64.9.9"},
+        {kUpnp, {}, "", "", "http://127.0.0.1:9/", "Refused"},
+        {kUpnp, {}, "", "", "http://192.0.2.1:5000/", "CouldNotConnect"},
+    };
+    for (const auto& row : rows) {
+        router->AnswerNatPmp(row.natpmp);
+        router->http.Serve("/ctl", CHostileRouter::Page(ExternalAddressAnswer(row.soap)));
+        const std::string searched = row.searched;
+        router->bAnswerSearch = searched == "router" || searched == "both" || searched == "named";
+        router->NameInSearch(searched == "named" ? other.RootUrl() : "");
+        other.bAnswerSearch = searched == "other" || searched == "both";
+        const std::string given = row.given;
+        GatewayTarget target;
+        if (given.starts_with("http://")) {
+            target.igdUrl = given;
+        } else if (!given.empty()) {
+            target.natpmpGateway = Address(row.given);
+        }
+        std::vector<std::string> notes;
+        const std::string outcome = row.outcome;
+        // Rows that end at a limit get a short one; the others end at once.
+        const bool bWaits =
+            outcome == "TimedOut" || outcome == "NotFound" || outcome == "Malformed";
+        const milliseconds limit(bWaits ? 500 : 3000);
+        CGateway gateway({limit, limit}, [&](const std::string& note) { notes.push_back(note); });
+        const Clock::time_point start = Clock::now();
+        const GatewayAnswer answer = gateway.Ask(row.method, target, CAbortSignal());
+        EXPECT_LT(Clock::now() - start, limit + milliseconds(1000)) << outcome;
+        EXPECT_EQ(Outcome(answer), outcome) << answer.source << ": " << answer.why;
+        if (searched == "other") {
+            EXPECT_NE(std::find(notes.begin(), notes.end(),
+                                "UPnP IGD search: ignored the answer of 192.168.77.3, which is not "
+                                "the router 192.168.77.1"),
+                      notes.end());
+        }
+    }
+}
+
+// NAT-PMP asked of a router that never answers gives up within 100 ms of being abandoned, long
+// before its limit.
+TEST(GatewayTest, NatPmpHonoursCancel) {
+    CGatewayNamespace lan;
+    std::string why;
+    const std::unique_ptr<CHostileGateway> router = lan.StartHostileRouter(why);
+    if (!router) {
+        GTEST_SKIP() << why;
+    }
+    CGateway gateway({milliseconds(20000), milliseconds(20000)});
+    std::atomic<bool> abandon{false};
+    GatewayAnswer answer;
+    Clock::time_point returned;
+    std::thread asking([&] {
+        answer = gateway.Ask(GatewayMethod::NatPmp, GatewayTarget(), CAbortSignal(&abandon));
+        returned = Clock::now();
+    });
+    EXPECT_TRUE(WaitUntil([&] { return router->NatPmpRequests() >= 1; }));
+    const Clock::time_point abandoned = Clock::now();
+    abandon = true;
+    asking.join();
+    EXPECT_EQ(answer.error, GatewayError::Cancelled);
+    EXPECT_LT(returned - abandoned, milliseconds(1000)) << "promised: 100 ms";
 }
 
 }  // namespace
