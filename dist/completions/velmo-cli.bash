@@ -24,7 +24,7 @@ _velmo_cli() {
         probe) options="--login --password-stdin --password-file --allow-reserved --exclude --connect-timeout --max-time --verbose --help" ;;
         poll) options="--login --password-stdin --password-file --exclude --interval --count --on-change --gateway --igd --natpmp --state --quiet --connect-timeout --max-time --verbose --help" ;;
         detect) options="--allow-reserved --detect-url --each --gateway-check --igd --natpmp --connect-timeout --max-time --verbose --help" ;;
-        gateway) options="--igd --natpmp --each --help" ;;
+        gateway) options="--igd --natpmp --each --verbose --help" ;;
     esac
     case $prev in
         --password-file | --report | --state)

@@ -23,6 +23,8 @@ end
 for command in spider probe poll detect
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l connect-timeout -x -d 'give up a request not connected within SECONDS (10)'
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l max-time -x -d 'give up a request that takes longer than SECONDS (60)'
+end
+for command in spider probe poll detect gateway
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s V -l verbose -d 'print each request on standard error'
 end
 for command in probe detect

@@ -490,6 +490,7 @@ private:
         gateway->add_flag("--each", m_line.bEach,
                           "ask by each method once; print what was asked, the address, none or "
                           "why no answer, and time taken");
+        Verbose(gateway);
         TestGatewayLimits(gateway);
     }
 

@@ -299,7 +299,7 @@ int PollGateway(const CommandLine& line) {
             "poll --gateway reads no page: it takes no HOST, PATH, login, password "
             "or exclusions"};
     }
-    CGateway gateway(line.gatewayLimits);
+    CGateway gateway = GatewayOf(line);
     const GatewayTarget target = GatewayTargetOf(line);
     return PollEachInterval(line, "gateway", [&](std::string& result, std::string& why) {
         return ReadGatewayAddress(gateway, target, result, why);

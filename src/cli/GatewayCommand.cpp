@@ -57,6 +57,16 @@ int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
 
 }  // namespace
 
+CGateway GatewayOf(const CommandLine& line) {
+    GatewayNotes notes;
+    if (line.bVerbose) {
+        notes = [](const std::string& note) {
+            Say(Priority::Debug, "gateway: " + EscapeControls(note));
+        };
+    }
+    return CGateway(line.gatewayLimits, std::move(notes));
+}
+
 GatewayTarget GatewayTargetOf(const CommandLine& line) {
     GatewayTarget target;
     target.igdUrl = line.igdUrl;
@@ -65,7 +75,7 @@ GatewayTarget GatewayTargetOf(const CommandLine& line) {
 }
 
 int Gateway(const CommandLine& line) {
-    CGateway gateway(line.gatewayLimits);
+    CGateway gateway = GatewayOf(line);
     const GatewayTarget target = GatewayTargetOf(line);
     if (line.bEach) {
         return GatewayEach(gateway, target);
@@ -109,7 +119,7 @@ bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::str
 
 bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
                          const CPageWanNote& note) {
-    CGateway gateway(line.gatewayLimits);
+    CGateway gateway = GatewayOf(line);
     const std::vector<GatewayAnswer> answers =
         AskGatewayInTurn(gateway, GatewayTargetOfRouter(router), Abort());
     if (Interrupted()) {
@@ -124,7 +134,7 @@ bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uin
 }
 
 void CheckGateway(const CommandLine& line, std::uint32_t publicAddress) {
-    CGateway gateway(line.gatewayLimits);
+    CGateway gateway = GatewayOf(line);
     const std::vector<GatewayAnswer> answers =
         AskGatewayInTurn(gateway, GatewayTargetOf(line), Abort());
     if (Interrupted()) {

@@ -7,9 +7,14 @@
 #include "cli/CommandLine.h"
 #include "core/gateway/Gateway.h"
 
-// The gateway of the command line: the IGD of --igd, else one found by a search; the NAT-PMP
-// server of --natpmp, else the default route's gateway.
+// The gateway of the command line: the IGD of --igd, else the one found by a search that only the
+// router answers; the NAT-PMP server of --natpmp, else the default route's gateway. The router is
+// the address of --natpmp, else the default route's gateway.
 GatewayTarget GatewayTargetOf(const CommandLine& line);
+
+// The gateway within the command line's limits; with --verbose what it meets goes to standard
+// error.
+CGateway GatewayOf(const CommandLine& line);
 
 // velmo-cli gateway: 0 an address, 1 the router has none of its own, 2 no answer, 3 interrupted.
 int Gateway(const CommandLine& line);

@@ -1,6 +1,7 @@
 // velmo-cli asking the router itself: Debian's miniupnpd in a network namespace of the test's own
 // (UPnP by search and by root URL, NAT-PMP by default route and by address, carrier-grade NAT, a
-// gateway that never answers), and fake IGDs on loopback.
+// gateway that never answers), a hostile router and another device on that LAN, and fake IGDs on
+// loopback.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "support/FakeIgd.h"
@@ -195,6 +197,122 @@ TEST_F(GatewayCliTest, PollGatewayRunsTheCommandOncePerChange) {
     EXPECT_NE(silent.err.find("velmo-cli: gateway: UPnP IGD http://127.0.0.1:1/rootDesc.xml: "),
               std::string::npos)
         << silent.err;
+}
+
+// The child's peak resident set starts at this test's own at the fork; sanitizers multiply it.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VELMO_TEST_UNDER_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || \
+    defined(VELMO_TEST_UNDER_SANITIZER)
+constexpr long kMaxRssMiB = 0;  // not checked
+#else
+constexpr long kMaxRssMiB = 24;
+#endif
+
+// The router of the namespace played by a gateway of the test's own, beside another device on the
+// LAN (192.168.77.3) that answers the search for a WAN address of its own, 100.64.9.9: every read
+// bounded in bytes, and only a well-formed answer from the router itself believed and explained.
+TEST_F(GatewayCliTest, HostileRouterOnTheLan) {
+    std::string why;
+    const std::unique_ptr<CHostileGateway> router = gateway.StartHostileRouter(why);
+    if (!router) {
+        GTEST_SKIP() << why;
+    }
+    CHostileGateway other(CGatewayNamespace::kOtherDevice);
+    other.http.Serve("/rootDesc.xml", CHostileRouter::Page(IgdDescription()));
+    other.http.Serve("/ctl", CHostileRouter::Page(ExternalAddressAnswer("100.64.9.9")));
+
+    using Hostile = CHostileRouter;
+    using Datagrams = std::vector<std::string>;
+    const Hostile::Answer kIgd = Hostile::Page(IgdDescription());
+    const auto soap = [](const char* address) {
+        return Hostile::Page(ExternalAddressAnswer(address));
+    };
+    const Hostile::Answer kAddress = soap("203.0.113.9");
+    const Hostile::Answer kEndless = Hostile::EndlessBody();
+    const Hostile::Answer kHuge = Hostile::Huge(100'000'000);
+    const auto pmp = [](const char* address) {
+        return Datagrams{CHostileGateway::NatPmpAnswer(address)};
+    };
+    const Datagrams kGood = pmp("203.0.113.9");
+    const Datagrams kNone;
+    const Datagrams kWrongOpcode = {std::string{0, '\x81', 0, 3, 0, 0, 0, 1}};
+    const Datagrams kFlood(500, std::string{0, '\x80', 0, 0, 0});
+    const Lines kPoll = {"poll", "--gateway", "--count", "100", "--test-interval", "1"};
+    const Lines kPollTwice = {"poll", "--gateway", "--count", "2", "--test-interval", "1"};
+    const Lines kEach = {"gateway", "--each"};
+    const Lines kGateway = {"gateway"};
+    const Lines kVerbose = {"gateway", "--verbose"};
+    const Lines kNoRoute = {"gateway",  "--each",   "--igd", "http://192.0.2.1:5000/",
+                            "--natpmp", "192.0.2.1"};
+    const char* const kIgnored =
+        "velmo-cli: gateway: UPnP IGD search: ignored the answer of 192.168.77.3, which is not the "
+        "router 192.168.77.1\n";
+    const char* const kBad = "no router's WAN side can hold";
+    const char* const kNotUnderstood = "NAT-PMP 192.168.77.1: no answer understood";
+    const struct {
+        Lines args;
+        Hostile::Answer description;  // the router's
+        Hostile::Answer control;
+        Datagrams natpmp;
+        bool bRouterSearch;  // the router answers the search; the other device always does
+        int status;
+        std::size_t lines;    // of standard output,
+        const char* each;     // each holding this
+        const char* err;      // in standard error ("": none)
+        const char* notErr;   // never in it
+        bool bWaits = false;  // ends at its limits, kept short
+    } rows[] = {
+        // Endless and 100 MB answers: memory flat over 100 readings.
+        {kPoll, kEndless, kAddress, kGood, true, 0, 100, " - 203.0.113.9", "", ""},
+        {kPoll, kHuge, kAddress, kGood, true, 0, 100, " - 203.0.113.9", "", ""},
+        {kPoll, kIgd, kEndless, kGood, true, 0, 100, " - 203.0.113.9", "", ""},
+        {kPoll, kIgd, kHuge, kGood, true, 0, 100, " - 203.0.113.9", "", ""},
+        {kEach, kEndless, kAddress, kGood, true, 0, 2, "\t", "", ""},
+        {kEach, kIgd, kHuge, kGood, true, 0, 2, "\t", "", ""},
+        // Another device's answer is ignored, and named with --verbose.
+        {kVerbose, kIgd, kAddress, kNone, false, 2, 0, "", kIgnored, "100.64.9.9", true},
+        // Addresses no router holds and malformed answers: no address, no diagnosis.
+        {kGateway, kIgd, soap("255.255.255.255"), pmp("127.0.0.1"), true, 2, 0, "", kBad, "Your"},
+        {kPollTwice, kIgd, soap("224.0.0.1"), pmp("0.1.2.3"), true, 0, 2, " - n/a", kBad, ""},
+        {kGateway, kIgd, kAddress, kWrongOpcode, false, 2, 0, "", kNotUnderstood, "Your", true},
+        {kGateway, kIgd, kAddress, kFlood, false, 2, 0, "", kNotUnderstood, "Your", true},
+        {kGateway, kIgd, soap("192.0.0.2"), kNone, true, 0, 1,
+         "192.0.0.2 (UPnP IGD http://192.168.77.1:5000/rootDesc.xml)", "a DS-Lite address", ""},
+        // Could not connect is no refusal.
+        {kNoRoute, kIgd, kIgd, kNone, true, 2, 2, "could not connect (", "", ""},
+    };
+    for (const auto& row : rows) {
+        router->http.Serve("/rootDesc.xml", row.description);
+        router->http.Serve("/ctl", row.control);
+        router->AnswerNatPmp(row.natpmp);
+        router->bAnswerSearch = row.bRouterSearch;
+        Lines args = row.args;
+        args.push_back(row.bWaits ? "--test-gateway-limits=500,500"
+                                  : "--test-gateway-limits=2000,3000");
+        const ProcessResult run = RunCli(args);
+        const std::string said = args.front() + ' ' + args[1] + ": " + run.out + run.err;
+        EXPECT_EQ(run.status, row.status) << said;
+        const Lines lines = run.Lines();
+        EXPECT_EQ(lines.size(), row.lines) << said;
+        for (const std::string& line : lines) {
+            EXPECT_NE(line.find(row.each), std::string::npos) << said;
+        }
+        if (std::string(row.err).empty()) {
+            EXPECT_EQ(run.err, "") << said;
+        } else {
+            EXPECT_NE(run.err.find(row.err), std::string::npos) << said;
+        }
+        if (!std::string(row.notErr).empty()) {
+            EXPECT_EQ((run.out + run.err).find(row.notErr), std::string::npos) << said;
+        }
+        if (kMaxRssMiB > 0) {
+            EXPECT_LE(run.peakRssKiB, kMaxRssMiB * 1024) << said;
+        }
+    }
 }
 
 // A router on this machine has no gateway to ask, but its status page shows the shared WAN
