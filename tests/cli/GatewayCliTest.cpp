@@ -127,7 +127,7 @@ TEST_F(GatewayCliTest, SilentGatewayEndsWithinItsLimits) {
         GTEST_SKIP() << why;
     }
     gateway.Freeze();
-    // Search 1 s (cut off 0.5 s later), each request 0.5 s.
+    // Search 1 s, each request 0.5 s.
     const std::vector<std::vector<std::string>> runs = {
         {"gateway", "--test-gateway-limits=1000,500"},
         {"gateway", "--igd", CGatewayNamespace::kRootUrl, "--natpmp", "192.168.77.1",

@@ -1,5 +1,6 @@
 // The router's WAN address: classification, diagnosis, the page note, the answers of a fake IGD on
-// loopback (malformed ones included), and the bounds of a request to the gateway.
+// loopback (malformed and endless ones included), the bounds of a request to the gateway, and a
+// hostile router and another device on the LAN of the namespace fixture.
 #include <gtest/gtest.h>
 
 #include <atomic>
