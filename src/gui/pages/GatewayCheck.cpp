@@ -1,47 +1,23 @@
 #include "gui/pages/GatewayCheck.h"
 
-#include <QMetaObject>
-
+#include <atomic>
 #include <vector>
 
 CGatewayCheck::CGatewayCheck(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("gatewayCheck"));
 }
 
-CGatewayCheck::~CGatewayCheck() {
-    Abandon();
-}
-
-void CGatewayCheck::Abandon() {
-    if (m_thread.joinable()) {
-        m_bAbandon = true;
-        m_thread.join();
-    }
-    ++m_nQuestion;
-}
+CGatewayCheck::~CGatewayCheck() = default;
 
 bool CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
                           std::uint32_t pageAddress) {
-    Abandon();
-    m_bAbandon = false;
-    try {
-        m_thread = std::thread([this, question = m_nQuestion, router, publicAddress, pageAddress] {
-            const std::vector<GatewayAnswer> answers = AskGatewayInTurn(
-                *m_pGateway, GatewayTargetOfRouter(router), CAbortSignal(&m_bAbandon));
-            const QString diagnosis = QString::fromStdString(DiagnoseRouterWan(
+    return m_worker.Run(
+        [gateway = m_pGateway, router, publicAddress,
+         pageAddress](const std::atomic<bool>& abandoned) {
+            const std::vector<GatewayAnswer> answers =
+                AskGatewayInTurn(*gateway, GatewayTargetOfRouter(router), CAbortSignal(&abandoned));
+            return QString::fromStdString(DiagnoseRouterWan(
                 RouterWanOf(BestGatewayAnswer(answers), pageAddress), publicAddress));
-            // Queued to this object: should the check be gone by then, the answer goes with it.
-            QMetaObject::invokeMethod(
-                this,
-                [this, question, diagnosis] {
-                    if (question == m_nQuestion) {
-                        Q_EMIT answered(diagnosis);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        return false;  // no thread, no question
-    }
-    return true;
+        },
+        [this](const QString& diagnosis) { Q_EMIT answered(diagnosis); });
 }

@@ -3,11 +3,10 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "core/gateway/Gateway.h"
+#include "gui/pages/Worker.h"
 
 // Asks the router itself, on a thread of its own, why a run found no status page. The question is
 // bounded by the gateway's limits; a new question or the check's end abandons the one in flight,
@@ -26,7 +25,7 @@ public:
     // address a page showed, 0: none), against `publicAddress`. All three are host order. False
     // when no question could be asked: then nothing is answered.
     bool Start(std::uint32_t router, std::uint32_t publicAddress, std::uint32_t pageAddress);
-    void Abandon();
+    void Abandon() { m_worker.Abandon(); }
 
 Q_SIGNALS:
     // The question is answered: `diagnosis` is empty when the router's WAN side explains nothing.
@@ -35,7 +34,5 @@ Q_SIGNALS:
 private:
     CGateway m_gateway;
     IGateway* m_pGateway = &m_gateway;
-    std::thread m_thread;
-    std::atomic<bool> m_bAbandon{false};
-    unsigned m_nQuestion = 0;  // answers to an older question are dropped
+    CWorker m_worker;  // asks one of the gateways above, so it goes first
 };

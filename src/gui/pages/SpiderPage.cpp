@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <system_error>
+#include <atomic>
 #include <utility>
 
 #include "core/address/AddressScan.h"
@@ -106,10 +106,7 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
 }
 
 CSpiderPage::~CSpiderPage() {
-    m_bStopReport.store(true);
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();
-    }
+    m_reportWriter.Abandon();  // before the file goes: it would rename its own over it
     m_run.Shutdown();
     if (!m_strReportFile.isEmpty()) {
         QFile::remove(m_strReportFile);
@@ -130,7 +127,7 @@ bool CSpiderPage::OnSetActive() {
 
 void CSpiderPage::EnableRun(bool bEnable) {
     m_bRunAllowed = bEnable;
-    m_btnRun.setEnabled(m_bRunAllowed && !m_bWritingReport);
+    m_btnRun.setEnabled(m_bRunAllowed && !IsWritingReport());
 }
 
 void CSpiderPage::SetPollingPath(const QString& path) {
@@ -138,7 +135,7 @@ void CSpiderPage::SetPollingPath(const QString& path) {
 }
 
 void CSpiderPage::OnRun() {
-    if (m_bWritingReport) {
+    if (IsWritingReport()) {
         return;  // a new run would empty the list the report is being written from
     }
     if (m_bRunning) {
@@ -245,7 +242,7 @@ void CSpiderPage::OnListDblClick() {
 }
 
 void CSpiderPage::OnViewParsedPages() {
-    if (m_bWritingReport || m_bRunning) {
+    if (IsWritingReport() || m_bRunning) {
         return;
     }
     if (m_strReportFile.isEmpty()) {
@@ -255,24 +252,16 @@ void CSpiderPage::OnViewParsedPages() {
             return;
         }
     }
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();  // the last report's thread, which has ended
-    }
-    m_bStopReport.store(false);
-    try {
-        // Written anew beside the file and renamed over it: the file stays ours and private, and
-        // a link planted in its place is replaced, not followed.
-        m_reportWriter =
-            std::thread([this, path = QFile::encodeName(m_strReportFile).toStdString()] {
-                std::string error;
-                const bool bWritten =
-                    WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &m_bStopReport);
-                // The page joins this thread before it goes; a result still queued then goes
-                // with the page instead of reaching a closed window.
-                QMetaObject::invokeMethod(
-                    this, [this, bWritten] { OnReportWritten(bWritten); }, Qt::QueuedConnection);
-            });
-    } catch (const std::system_error&) {
+    // Written anew beside the file and renamed over it: the file stays ours and private, and a
+    // link planted in its place is replaced, not followed.
+    const bool bStarted = m_reportWriter.Run(
+        [this, path = QFile::encodeName(m_strReportFile).toStdString()](
+            const std::atomic<bool>& abandoned) {
+            std::string error;
+            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned);
+        },
+        [this](bool bWritten) { OnReportWritten(bWritten); });
+    if (!bStarted) {
         m_desktop.Beep();
         return;
     }
@@ -280,9 +269,6 @@ void CSpiderPage::OnViewParsedPages() {
 }
 
 void CSpiderPage::OnReportWritten(bool bWritten) {
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();
-    }
     SetWritingReport(false);
     if (!bWritten) {
         m_desktop.Beep();
@@ -292,7 +278,6 @@ void CSpiderPage::OnReportWritten(bool bWritten) {
 }
 
 void CSpiderPage::SetWritingReport(bool bWriting) {
-    m_bWritingReport = bWriting;
     m_linkReport.setEnabled(!bWriting);
     EnableRun(m_bRunAllowed);
 }
