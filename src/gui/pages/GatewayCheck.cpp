@@ -1,7 +1,7 @@
 #include "gui/pages/GatewayCheck.h"
 
 #include <atomic>
-#include <vector>
+#include <utility>
 
 CGatewayCheck::CGatewayCheck(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("gatewayCheck"));
@@ -9,15 +9,43 @@ CGatewayCheck::CGatewayCheck(QObject* parent) : QObject(parent) {
 
 CGatewayCheck::~CGatewayCheck() = default;
 
-bool CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
-                          std::uint32_t pageAddress) {
+void CGatewayCheck::Abandon() {
+    m_worker.Abandon();
+    m_answers.reset();
+    m_bConcluding = false;
+}
+
+bool CGatewayCheck::Ask(std::uint32_t router) {
+    Abandon();
     return m_worker.Run(
-        [gateway = m_pGateway, router, publicAddress,
-         pageAddress](const std::atomic<bool>& abandoned) {
-            const std::vector<GatewayAnswer> answers =
-                AskGatewayInTurn(*gateway, GatewayTargetOfRouter(router), CAbortSignal(&abandoned));
-            return QString::fromStdString(DiagnoseRouterWan(
-                RouterWanOf(BestGatewayAnswer(answers), pageAddress), publicAddress));
+        [gateway = m_pGateway, router](const std::atomic<bool>& abandoned) {
+            return AskGatewayInTurn(*gateway, GatewayTargetOfRouter(router),
+                                    CAbortSignal(&abandoned));
         },
-        [this](const QString& diagnosis) { Q_EMIT answered(diagnosis); });
+        [this](std::vector<GatewayAnswer> answers) {
+            m_answers = std::move(answers);
+            if (m_bConcluding) {
+                Answer();
+            }
+        });
+}
+
+bool CGatewayCheck::Conclude(std::uint32_t publicAddress, std::uint32_t pageAddress) {
+    if (!m_answers && !m_worker.IsBusy()) {
+        return false;
+    }
+    m_nPublicAddress = publicAddress;
+    m_nPageAddress = pageAddress;
+    m_bConcluding = true;
+    if (m_answers) {
+        Answer();
+    }
+    return true;
+}
+
+void CGatewayCheck::Answer() {
+    m_bConcluding = false;
+    const std::vector<GatewayAnswer> answers = *std::exchange(m_answers, std::nullopt);
+    Q_EMIT answered(QString::fromStdString(DiagnoseRouterWan(
+        RouterWanOf(BestGatewayAnswer(answers), m_nPageAddress), m_nPublicAddress)));
 }

@@ -97,11 +97,16 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     // A second box after "Unable to identify the status page": why, when the router's WAN side
     // explains it, else the deeper search when it may help.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
-        if (const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false); !diagnosis.isEmpty()) {
+        const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
+        if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
+            return;
+        }
+        if (!diagnosis.isEmpty()) {
             m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
         } else if (bOfferDeeper) {
             OfferDeeperSearch();
         }
+        FocusAfterRun();
     });
 }
 
@@ -156,9 +161,19 @@ void CSpiderPage::OnRun() {
     m_staticCount.setText(QStringLiteral("0"));
     m_gatewayCheck.Abandon();
     m_bOfferDeeper = false;
+    m_bFollowUpDue = false;
     m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
+    }
+    // Asked while the run goes on, the router's own answer is in by the time the run has ended
+    // and found nothing, so whatever follows the outcome's box comes at once.
+    m_gatewayCheck.Ask(m_router.Address());
+    // The controls a run disables may hold the focus, which would fall to Close: it goes to Run,
+    // now Cancel.
+    if (QWidget* focus = window()->focusWidget();
+        focus == &m_listPages || focus == &m_linkReport || focus == &m_chkDeep) {
+        m_btnRun.setFocus(Qt::OtherFocusReason);
     }
     m_btnRun.setText(LoadText(IDS_CANCEL));
     m_bRunning = true;
@@ -195,6 +210,11 @@ void CSpiderPage::OnSpiderDone() {
     const int outcome = m_run.Outcome(address, m_found.Size());
     const long start = m_run.StartStatus();
     const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && IsLoginRefused(start);
+    if (outcome != IDS_NO_STATUS_PAGE) {
+        m_gatewayCheck.Abandon();
+    }
+    // Where the next step is, before the box: closing it gives the focus back there.
+    FocusAfterRun();
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
@@ -204,16 +224,39 @@ void CSpiderPage::OnSpiderDone() {
                       : QString());
     m_router.EnableControls(true);
     if (outcome == IDS_NO_STATUS_PAGE) {
-        // Pages were read, so searching their scripts may reach what their links do not; unless
-        // the login was refused or a page showed a shared or private WAN address, which no page
-        // can get past. The gateway may tell of such an address too, so the offer waits for it.
+        // A refused login is all there is to say: no page and no gateway gets past it. Else pages
+        // were read, so searching their scripts may reach what their links do not; unless a page
+        // showed a shared or private WAN address, which no page can get past. The gateway may
+        // tell of such an address too, so the offer waits for its answer.
+        m_bFollowUpDue = !bLoginRefused;
         m_bOfferDeeper =
             !m_run.IsDeep() && m_nParsedPages > 0 && m_wanNote.Address() == 0 && !bLoginRefused;
-        if (!m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address()) &&
-            std::exchange(m_bOfferDeeper, false)) {
-            OfferDeeperSearch();
+        if (!m_gatewayCheck.Conclude(address, m_wanNote.Address())) {
+            m_bFollowUpDue = false;
+            if (std::exchange(m_bOfferDeeper, false)) {
+                OfferDeeperSearch();
+            }
         }
     }
+    FocusAfterRun();
+}
+
+// After a run the keyboard is where the next step is: on the pages found, else on Run; never on
+// Close, which the next Enter would press. A run that ends behind another tab leaves its focus.
+void CSpiderPage::FocusAfterRun() {
+    if (!isVisible()) {
+        return;
+    }
+    if (m_listPages.GetItemCount() == 0) {
+        m_btnRun.setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // Current, so that Enter hands it over, but not selected: only a choice hands a path over.
+    if (!m_listPages.currentIndex().isValid()) {
+        m_listPages.selectionModel()->setCurrentIndex(m_listPages.model()->index(0, 0),
+                                                      QItemSelectionModel::NoUpdate);
+    }
+    m_listPages.setFocus(Qt::OtherFocusReason);
 }
 
 void CSpiderPage::OfferDeeperSearch() {

@@ -73,6 +73,7 @@ Q_SIGNALS:
 private:
     // After a failed run, when searching scripts may help.
     void OfferDeeperSearch();
+    void FocusAfterRun();
     void OnReportWritten(bool bWritten);
     void SetWritingReport(bool bWriting);
 
@@ -94,6 +95,7 @@ private:
     CPageWanNote m_wanNote;  // written by the worker during a run
     CGatewayCheck m_gatewayCheck;
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
+    bool m_bFollowUpDue = false;  // a box after the outcome's, once the gateway has answered
     CSpiderRun m_run;
     CWorker m_reportWriter;  // reads the run's parsed pages, so it goes first
 };
