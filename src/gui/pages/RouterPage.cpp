@@ -131,7 +131,10 @@ bool CRouterPage::ValidateAndSave() {
     UpdateData(true);
     m_strLogin = QString::fromStdString(
         RouterLogin(CredentialBytes(m_strLogin), CredentialBytes(m_strPassword)));
-    if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
+    // A port beyond the TCP range is refused as port 0 is, as velmo-cli refuses it: its low 16
+    // bits would name another port.
+    const bool bTcpPort = m_nPort >= 1 && m_nPort <= 65535;
+    if (const int refusal = CheckRouterTarget(m_nAddress, bTcpPort ? m_nPort : 0); refusal != 0) {
         Q_EMIT activationRequested();
         m_desktop.ShowMessage(this, LoadText(refusal), MessageIcon::Exclamation);
         if (refusal == IDS_INVALID_ADDRESS) {
