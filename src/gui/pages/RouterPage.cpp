@@ -73,11 +73,15 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
 
     m_chkRemember.setObjectName(QStringLiteral("rememberPassword"));
     m_chkRemember.setText(QStringLiteral("Remember password in the &keyring"));
+    m_staticKeyring.setObjectName(QStringLiteral("keyringReason"));
+    m_staticKeyring.setWordWrap(true);
+    m_staticKeyring.setVisible(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(authentication);
     layout->addWidget(addressing);
     layout->addWidget(&m_chkRemember);
+    layout->addWidget(&m_staticKeyring);
     layout->addWidget(hint);
     layout->addStretch();
 
@@ -230,6 +234,9 @@ void CRouterPage::WhenPasswordLoaded(std::function<void(bool bLoaded)> then) {
 
 void CRouterPage::ShowKeyringFailure(const QString& why) {
     m_chkRemember.setToolTip(why);
+    m_chkRemember.setAccessibleDescription(why);
+    m_staticKeyring.setText(why);
+    m_staticKeyring.setVisible(true);
     if (!m_bKeyringUsable) {
         m_chkRemember.setEnabled(false);
     }

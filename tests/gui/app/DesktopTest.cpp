@@ -9,6 +9,7 @@
 #include <QDBusVariant>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -344,6 +345,8 @@ private Q_SLOTS:
         }
         QCOMPARE(Remember()->isEnabled(), !service.isEmpty());
         QCOMPARE(Remember()->toolTip().isEmpty(), !service.isEmpty());
+        CRouterPage& page = fixture->Sheet().RouterPage();
+        QCOMPARE(page.findChild<QLabel*>("keyringReason")->isVisibleTo(&page), service.isEmpty());
         if (service == QLatin1String("org.freedesktop.secrets")) {
             Remember()->click();
             QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
