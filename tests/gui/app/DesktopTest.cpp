@@ -55,6 +55,7 @@ private:
         return fixture->Sheet().RouterPage().findChild<QCheckBox*>("rememberPassword");
     }
     QString RouterKey() { return "127.0.0.1:" + QString::number(router->Port()); }
+    QString ItemName() { return "Velmo router password for " + RouterKey(); }
     QStringList LogLines() { return fixture->LogLines(); }
 
     // The tray item's menu, as the desktop's tray host finds it.
@@ -262,6 +263,7 @@ private Q_SLOTS:
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringSecret(RouterKey()).value_or(""),
                                   std::string("s3cr3t pa55"), 20000);
+        QCOMPARE(m_session.KeyringItems(RouterKey()), QStringList{ItemName()});
         QVERIFY(fixture->SettingsText().contains("RememberPassword=1"));
 
         fixture->CloseSheet();
@@ -284,7 +286,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_session.KeyringSecret(RouterKey()), 20000);
         // Unticked, a test stores nothing; a read queued after it shows that it is done.
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
-        QKeychain::ReadPasswordJob read(QStringLiteral("Velmo"));
+        QKeychain::ReadPasswordJob read(ItemName());
         read.setAutoDelete(false);
         read.setKey(RouterKey());
         QSignalSpy done(&read, &QKeychain::Job::finished);
@@ -296,6 +298,38 @@ private Q_SLOTS:
         QVERIFY(!Remember()->isChecked());
         QCOMPARE(Password()->text(), QString());
         QVERIFY(!fixture->SettingsText().contains("pa55"));
+        QVERIFY(fixture->boxes.empty());
+    }
+
+    // A password stored by earlier versions, under the program's name alone, is still found and
+    // moved to the item named for its router, or removed with the box unticked.
+    void aPasswordUnderTheOldNameIsMovedOrRemoved_data() {
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("remembered") << true;
+        QTest::newRow("unticked") << false;
+    }
+    void aPasswordUnderTheOldNameIsMovedOrRemoved() {
+        QFETCH(bool, remembered);
+        QKeychain::WritePasswordJob old(QStringLiteral("Velmo"));
+        old.setAutoDelete(false);
+        old.setKey(RouterKey());
+        old.setTextData(QStringLiteral("0ld pa55"));
+        QSignalSpy stored(&old, &QKeychain::Job::finished);
+        old.start();
+        QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 1, 20000);
+        QCOMPARE(m_session.KeyringItems(RouterKey()), QStringList{"Velmo"});
+        fixture->Settings().WriteProfileInt("Router", "RememberPassword", remembered ? 1 : 0);
+        fixture->OpenSheet();
+        if (remembered) {
+            QTRY_COMPARE_WITH_TIMEOUT(Password()->text(), QStringLiteral("0ld pa55"), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringItems(RouterKey()), QStringList{ItemName()},
+                                      20000);
+            QCOMPARE(m_session.KeyringSecret(RouterKey()).value_or(""), std::string("0ld pa55"));
+        } else {
+            Remember()->click();
+        }
+        Remember()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringItems(RouterKey()), QStringList(), 20000);
         QVERIFY(fixture->boxes.empty());
     }
 
