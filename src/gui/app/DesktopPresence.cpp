@@ -52,7 +52,7 @@ CDesktopPresence::CDesktopPresence(QDialog& window, CRouterPage& router, CSpider
 
 CDesktopPresence::~CDesktopPresence() = default;
 
-void CDesktopPresence::OnAddressRead(const QString& result, qint64 started) {
+void CDesktopPresence::OnAddressRead(const QString& result, qint64 started, const QString& why) {
     if (m_tray) {
         m_tray->SetLastRead(result, static_cast<std::time_t>(started));
     }
@@ -64,10 +64,10 @@ void CDesktopPresence::OnAddressRead(const QString& result, qint64 started) {
                                  .arg(FromBytes(m_watch.Address()), FromBytes(m_watch.Previous())));
             break;
         case AddressEvent::Lost:
+            // A router that is down or refuses the login is not one whose page lost the address.
             ShowNotification(
                 QStringLiteral("No public address"),
-                QStringLiteral("The router's page shows no address; the last one was %1.")
-                    .arg(FromBytes(m_watch.Address())));
+                QStringLiteral("%1; the last one was %2.").arg(why, FromBytes(m_watch.Address())));
             break;
         case AddressEvent::Back:
             ShowNotification(

@@ -47,7 +47,7 @@ Q_SIGNALS:
     void pollingToggleRequested();
 
 private:
-    void OnAddressRead(const QString& result, qint64 started);
+    void OnAddressRead(const QString& result, qint64 started, const QString& why);
     void OnPollingChanged(bool bPolling);
     // While Velmo starts at login, whether polling is to resume at the next start.
     void SaveResume();

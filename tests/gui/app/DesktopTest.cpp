@@ -170,6 +170,41 @@ private Q_SLOTS:
                  "Velmo\n198.51.100.3, read " + last.left(24).trimmed());
     }
 
+    // The notice of a loss says why the read found no address.
+    void lossNoticeSaysWhy_data() {
+        QTest::addColumn<int>("status");  // of the second read; 0: the router is gone
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no address") << 200 << "The router's page shows no address";
+        QTest::newRow("401") << 401 << "The router refused the login (HTTP 401)";
+        QTest::newRow("403") << 403 << "The router refused the login (HTTP 403)";
+        QTest::newRow("404") << 404 << "The router answers HTTP 404";
+        QTest::newRow("no answer") << 0 << "The router does not answer (refused)";
+    }
+    void lossNoticeSaysWhy() {
+        QFETCH(int, status);
+        QFETCH(QString, why);
+        std::atomic<int> reads{0};
+        router->ServeOthers([&](const std::string&) {
+            CLoopbackServer::Page page;
+            const bool bFirst = reads++ == 0;
+            page.status = bFirst ? 200 : status;
+            page.body = bFirst ? "WAN 198.51.100.1" : "LAN only";
+            return page;
+        });
+        fixture->OpenSheet();
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(PollOnce(Polling()));
+        if (status == 0) {
+            router.reset();
+        }
+        QVERIFY(PollOnce(Polling()));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        SyncNotices();
+        QCOMPARE(m_session.Notices().size(), 1);
+        QCOMPARE(m_session.Notices()[0].body, why + "; the last one was 198.51.100.1.");
+    }
+
     // A start counts afresh: its first address is the baseline again.
     void aNewPollingSessionHasANewBaseline() {
         std::atomic<bool> changed{false};
