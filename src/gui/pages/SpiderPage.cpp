@@ -98,6 +98,7 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     // explains it, else the deeper search when it may help.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
         const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
+        // Quit while the outcome's box was up leaves nothing more to say.
         if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
             return;
         }
@@ -233,7 +234,7 @@ void CSpiderPage::OnSpiderDone() {
             !m_run.IsDeep() && m_nParsedPages > 0 && m_wanNote.Address() == 0 && !bLoginRefused;
         if (!m_gatewayCheck.Conclude(address, m_wanNote.Address())) {
             m_bFollowUpDue = false;
-            if (std::exchange(m_bOfferDeeper, false)) {
+            if (std::exchange(m_bOfferDeeper, false) && window()->isVisible()) {
                 OfferDeeperSearch();
             }
         }

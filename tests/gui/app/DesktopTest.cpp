@@ -10,10 +10,12 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -29,7 +31,7 @@ namespace {
 
 struct MenuItem {
     int id;
-    QString label;
+    QString label;  // "-" for a separator
     bool bEnabled;
 };
 
@@ -66,6 +68,7 @@ private:
         const QVariant menu = m_session.Call(get).arguments().value(0);
         return menu.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
     }
+    // The items shown, as the tray host shows them, mnemonics marked "_".
     QList<MenuItem> TrayMenu(const QString& item) {
         QDBusMessage layout = QDBusMessage::createMethodCall(item, MenuPath(item),
                                                              "com.canonical.dbusmenu", "GetLayout");
@@ -85,12 +88,24 @@ private:
             entry.beginStructure();
             entry >> id >> properties;
             entry.endStructure();
-            items.push_back({id, properties.value("label").toString(),
-                             properties.value("enabled", true).toBool()});
+            if (properties.value("visible", true).toBool()) {
+                items.push_back({id,
+                                 properties.value("type") == "separator"
+                                     ? QStringLiteral("-")
+                                     : properties.value("label").toString(),
+                                 properties.value("enabled", true).toBool()});
+            }
         }
         root.endArray();
         root.endStructure();
         return items;
+    }
+    QStringList TrayLabels(const QString& item) {
+        QStringList labels;
+        for (const MenuItem& entry : TrayMenu(item)) {
+            labels << entry.label;
+        }
+        return labels;
     }
     void ClickTrayMenu(const QString& item, const QString& label) {
         const QList<MenuItem> items = TrayMenu(item);
@@ -233,15 +248,12 @@ private Q_SLOTS:
         CTestSheet& sheet = fixture->OpenSheet();
         QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
         const QString item = m_session.TrayItems().last();
-        QList<MenuItem> menu = TrayMenu(item);
-        QCOMPARE(menu.size(), 3);
-        QCOMPARE(menu[0].label, QStringLiteral("Show Velmo"));
-        QCOMPARE(menu[1].label, QStringLiteral("Poll"));
-        QCOMPARE(menu[2].label, QStringLiteral("Quit"));
+        // With the window in sight there is nothing to show.
+        QCOMPARE(TrayLabels(item), QStringList({"_Poll", "-", "_Quit"}));
 
-        ClickTrayMenu(item, "Poll");
+        ClickTrayMenu(item, "_Poll");
         QTRY_VERIFY(Polling().IsPolling());
-        QTRY_COMPARE(TrayMenu(item).value(1).label, QStringLiteral("Stop polling"));
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("S_top polling"));
 
         QSignalSpy finished(&sheet, &QDialog::finished);
         QPushButton* close = sheet.findChild<QPushButton*>("close");
@@ -251,17 +263,68 @@ private Q_SLOTS:
         QTRY_COMPARE(m_session.Notices().size(), 1);
         QCOMPARE(m_session.Notices()[0].summary, QStringLiteral("Velmo keeps polling"));
         QVERIFY(PollOnce(Polling()));
+        QTRY_COMPARE(TrayLabels(item), QStringList({"_Show Velmo", "S_top polling", "-", "_Quit"}));
 
-        ClickTrayMenu(item, "Show Velmo");
+        ClickTrayMenu(item, "_Show Velmo");
         QTRY_VERIFY(sheet.isVisible());
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("S_top polling"));
+        sheet.showMinimized();
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("_Show Velmo"));
+        ClickTrayMenu(item, "_Show Velmo");
+        QTRY_VERIFY(!sheet.isMinimized());
         QTest::keyClick(&sheet, Qt::Key_Escape);
         QVERIFY(!sheet.isVisible());
         SyncNotices();
         QCOMPARE(m_session.Notices().size(), 1);  // told once
 
-        ClickTrayMenu(item, "Quit");
+        ClickTrayMenu(item, "_Quit");
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(fixture->boxes.size(), 0u);
+    }
+
+    // A box over the window leaves the tray's menu usable, from a tray host that shows it or
+    // from an icon that a tray embeds as a window of its own, which opens the menu itself: Quit
+    // ends Velmo, the box with it.
+    void trayMenuWorksWhileABoxIsUp_data() {
+        QTest::addColumn<bool>("embedded");
+        QTest::newRow("tray host") << false;
+        QTest::newRow("embedded icon") << true;
+    }
+    void trayMenuWorksWhileABoxIsUp() {
+        QFETCH(bool, embedded);
+        const qsizetype before = m_session.TrayItems().size();
+        CTestSheet& sheet = fixture->OpenSheet();
+        QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
+        const QString item = m_session.TrayItems().last();
+        QMenu& menu = sheet.Presence().Tray()->Menu();
+        QPushButton icon(QStringLiteral("icon"));  // as a tray that embeds the icon has it
+        connect(&icon, &QPushButton::clicked, this, [&] { menu.popup(QPoint(20, 20)); });
+        icon.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&icon));
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(QApplication::activeModalWidget() != nullptr);
+            if (!embedded) {
+                ClickTrayMenu(item, "_Quit");
+                return;
+            }
+            // Clicked as the window system delivers it, which a box may block.
+            QTest::mouseClick(icon.windowHandle(), Qt::LeftButton, {}, icon.rect().center());
+            QVERIFY(QTest::qWaitForWindowExposed(&menu));
+            QTest::mouseClick(menu.windowHandle(), Qt::LeftButton, {},
+                              menu.actionGeometry(menu.actions().last()).center());
+        });
+        bool bTimedOut = false;  // a safety net: the box goes after a while and the test fails
+        QTimer::singleShot(20000, this, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                bTimedOut = true;
+                box->close();
+            }
+        });
+        SystemDesktop().ShowMessage(&sheet, QStringLiteral("Up"), MessageIcon::Information);
+        QVERIFY(!bTimedOut);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!sheet.isVisible());
     }
 
     // Poll from the tray is unavailable during a spider run, as on the Polling tab; and while not
@@ -275,7 +338,7 @@ private Q_SLOTS:
         fixture->ClickTab("Status");
         QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
                           Qt::LeftButton);
-        QTRY_VERIFY(!TrayMenu(item).value(1).bEnabled);
+        QTRY_VERIFY(!TrayMenu(item).value(0).bEnabled);  // Poll
         QSignalSpy finished(&fixture->Sheet(), &QDialog::finished);
         QTest::mouseClick(fixture->Sheet().findChild<QPushButton*>("close"), Qt::LeftButton);
         QCOMPARE(finished.count(), 1);

@@ -309,26 +309,31 @@ private Q_SLOTS:
 
     // The box after the outcome's comes in the same turn of the window as that one, so no key
     // meant for it reaches the window: the gateway, asked while the run went on, has answered by
-    // then. After a refused login nothing follows the refusal, whatever the gateway says.
+    // then. After a refused login nothing follows the refusal, whatever the gateway says, and
+    // after Quit at the outcome's box nothing at all.
     void followUpComesAtOnceAndNeverContradictsTheRefusal_data() {
         QTest::addColumn<int>("status");      // of the router's only page
         QTest::addColumn<bool>("shared");     // the gateway has no address of its own
         QTest::addColumn<QString>("second");  // the box after the outcome's; empty: none
+        QTest::addColumn<bool>("quit");       // Quit while the outcome's box is up
+        const QString shared = QStringLiteral(
+            "Your router has no internet address of its own: your provider's carrier-grade NAT or "
+            "another router stands in front of it, so no page of this router can show your public "
+            "address 203.0.113.45.");
         QTest::newRow("deeper search") << 200 << false
                                        << "A deeper search may find it: select \"Search scripts "
-                                          "too\" and click Run again.";
-        QTest::newRow("gateway explains")
-            << 200 << true
-            << "Your router has no internet address of its own: your provider's carrier-grade NAT "
-               "or another router stands in front of it, so no page of this router can show your "
-               "public address 203.0.113.45.";
-        QTest::newRow("401") << 401 << true << "";
-        QTest::newRow("403") << 403 << true << "";
+                                          "too\" and click Run again."
+                                       << false;
+        QTest::newRow("gateway explains") << 200 << true << shared << false;
+        QTest::newRow("401") << 401 << true << "" << false;
+        QTest::newRow("403") << 403 << true << "" << false;
+        QTest::newRow("quit") << 200 << true << "" << true;
     }
     void followUpComesAtOnceAndNeverContradictsTheRefusal() {
         QFETCH(int, status);
         QFETCH(bool, shared);
         QFETCH(QString, second);
+        QFETCH(bool, quit);
         std::atomic<bool> release{false};  // the page waits until the gateway has answered
         router->ServeOthers([&](const std::string&) {
             WaitUntil([&] { return release.load(); });
@@ -341,6 +346,9 @@ private Q_SLOTS:
             fixture->gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::None);
         }
         OpenOnStatusTab();
+        if (quit) {
+            fixture->whileBoxIsUp = [&] { fixture->Sheet().Presence().Quit(); };
+        }
         auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
         QTest::mouseClick(Run(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(check->HasAnswer(), 20000);
