@@ -214,8 +214,6 @@ void CSpiderPage::OnSpiderDone() {
     if (outcome != IDS_NO_STATUS_PAGE) {
         m_gatewayCheck.Abandon();
     }
-    // Where the next step is, before the box: closing it gives the focus back there.
-    FocusAfterRun();
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
