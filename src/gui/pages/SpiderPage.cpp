@@ -211,9 +211,6 @@ void CSpiderPage::OnSpiderDone() {
     const int outcome = m_run.Outcome(address, m_found.Size());
     const long start = m_run.StartStatus();
     const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && IsLoginRefused(start);
-    if (outcome != IDS_NO_STATUS_PAGE) {
-        m_gatewayCheck.Abandon();
-    }
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
