@@ -301,12 +301,25 @@ QDBusMessage CDesktopSession::Call(const QDBusMessage& call) {
 }
 
 std::optional<std::string> CDesktopSession::KeyringSecret(const QString& key) const {
-    const ProcessResult lookup = RunProgram(
-        {"/usr/bin/secret-tool", "lookup", "server", "Velmo", "user", key.toStdString()});
+    const ProcessResult lookup =
+        RunProgram({"/usr/bin/secret-tool", "lookup", "server",
+                    "Velmo router password for " + key.toStdString(), "user", key.toStdString()});
     if (lookup.status != 0) {
         return std::nullopt;
     }
     return lookup.out;
+}
+
+QStringList CDesktopSession::KeyringItems(const QString& key) const {
+    const ProcessResult search =
+        RunProgram({"/usr/bin/secret-tool", "search", "--all", "user", key.toStdString()});
+    QStringList labels;
+    for (const std::string& line : search.Lines()) {
+        if (line.rfind("label = ", 0) == 0) {
+            labels << QString::fromStdString(line.substr(8));
+        }
+    }
+    return labels;
 }
 
 #include "DesktopSession.moc"

@@ -55,6 +55,8 @@ public:
 
     // What the keyring holds for Velmo under `key`, read by secret-tool, a program of its own.
     std::optional<std::string> KeyringSecret(const QString& key) const;
+    // The names of the keyring's items for `key`, whichever program stored them.
+    QStringList KeyringItems(const QString& key) const;
 
 private:
     QTemporaryDir m_dir;

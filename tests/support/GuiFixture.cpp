@@ -71,6 +71,9 @@ void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon i
                               const QString& detail) {
     boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
                      m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr, detail});
+    if (whileBoxIsUp) {
+        whileBoxIsUp();
+    }
 }
 
 void CGuiFixture::DetectSlowly() {

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -67,6 +68,7 @@ public:
     CFakeGateway gateway;  // no test asks a real one
 
     std::vector<Box> boxes;
+    std::function<void()> whileBoxIsUp;  // runs as each box is recorded
     QStringList opened;
     int beeps = 0;
     bool bOpenSucceeds = true;

@@ -36,6 +36,8 @@ CDesktopPresence::CDesktopPresence(QDialog& window, CRouterPage& router, CSpider
         connect(m_tray.get(), &CTray::quitRequested, this, &CDesktopPresence::Quit);
         connect(&status, &CSpiderPage::runningChanged, m_tray.get(),
                 [this](bool bRunning) { m_tray->SetPollAvailable(!bRunning); });
+        m_tray->SetWindowShown(false);
+        m_window.installEventFilter(this);
     }
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &m_window);
     connect(quit, &QShortcut::activated, this, &CDesktopPresence::Quit);
@@ -52,7 +54,16 @@ CDesktopPresence::CDesktopPresence(QDialog& window, CRouterPage& router, CSpider
 
 CDesktopPresence::~CDesktopPresence() = default;
 
-void CDesktopPresence::OnAddressRead(const QString& result, qint64 started) {
+bool CDesktopPresence::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == &m_window &&
+        (type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange)) {
+        m_tray->SetWindowShown(m_window.isVisible() && !m_window.isMinimized());
+    }
+    return false;
+}
+
+void CDesktopPresence::OnAddressRead(const QString& result, qint64 started, const QString& why) {
     if (m_tray) {
         m_tray->SetLastRead(result, static_cast<std::time_t>(started));
     }
@@ -64,10 +75,10 @@ void CDesktopPresence::OnAddressRead(const QString& result, qint64 started) {
                                  .arg(FromBytes(m_watch.Address()), FromBytes(m_watch.Previous())));
             break;
         case AddressEvent::Lost:
+            // A router that is down or refuses the login is not one whose page lost the address.
             ShowNotification(
                 QStringLiteral("No public address"),
-                QStringLiteral("The router's page shows no address; the last one was %1.")
-                    .arg(FromBytes(m_watch.Address())));
+                QStringLiteral("%1; the last one was %2.").arg(why, FromBytes(m_watch.Address())));
             break;
         case AddressEvent::Back:
             ShowNotification(
@@ -125,6 +136,10 @@ void CDesktopPresence::ShowWindow() {
 
 void CDesktopPresence::Quit() {
     m_window.done(QDialog::Accepted);
+    // A box still up would hold the program until it is closed.
+    for (QDialog* box : m_window.findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+        box->reject();
+    }
 }
 
 void CDesktopPresence::Start(bool bBackground) {

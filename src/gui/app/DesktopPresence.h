@@ -46,8 +46,12 @@ Q_SIGNALS:
     // Poll or Stop polling from the tray, or polling resumed at a start in the background.
     void pollingToggleRequested();
 
+protected:
+    // Follows the window in and out of sight for the tray's menu.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    void OnAddressRead(const QString& result, qint64 started);
+    void OnAddressRead(const QString& result, qint64 started, const QString& why);
     void OnPollingChanged(bool bPolling);
     // While Velmo starts at login, whether polling is to resume at the next start.
     void SaveResume();

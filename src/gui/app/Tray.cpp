@@ -8,10 +8,12 @@
 
 CTray::CTray(const QIcon& icon, QObject* parent)
     : QObject(parent),
-      m_pShow(m_menu.addAction(QStringLiteral("Show Velmo"))),
-      m_pPoll(m_menu.addAction(QStringLiteral("Poll"))),
-      m_pQuit(m_menu.addAction(QStringLiteral("Quit"))),
+      m_pShow(m_menu.addAction(QStringLiteral("&Show Velmo"))),
+      m_pPoll(m_menu.addAction(QStringLiteral("&Poll"))),
+      m_pQuit(nullptr),
       m_icon(icon) {
+    m_menu.addSeparator();
+    m_pQuit = m_menu.addAction(QStringLiteral("&Quit"));
     m_menu.setObjectName(QStringLiteral("trayMenu"));
     m_pShow->setObjectName(QStringLiteral("trayShow"));
     m_pPoll->setObjectName(QStringLiteral("trayPoll"));
@@ -32,7 +34,11 @@ CTray::CTray(const QIcon& icon, QObject* parent)
 }
 
 void CTray::SetPolling(bool bPolling) {
-    m_pPoll->setText(bPolling ? QStringLiteral("Stop polling") : QStringLiteral("Poll"));
+    m_pPoll->setText(bPolling ? QStringLiteral("S&top polling") : QStringLiteral("&Poll"));
+}
+
+void CTray::SetWindowShown(bool bShown) {
+    m_pShow->setVisible(!bShown);
 }
 
 void CTray::SetPollAvailable(bool bAvailable) {

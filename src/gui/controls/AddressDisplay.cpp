@@ -7,12 +7,14 @@
 CAddressDisplay::CAddressDisplay(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    setFocusPolicy(Qt::StrongFocus);
+    // Blank, there is nothing to read or copy: a stop there would be one the user cannot see.
+    setFocusPolicy(Qt::NoFocus);
 }
 
 void CAddressDisplay::SetAddress(std::uint32_t address) {
     m_nAddress = address;
     setText(QString::fromStdString(DottedAddress(address)));
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void CAddressDisplay::focusInEvent(QFocusEvent* event) {

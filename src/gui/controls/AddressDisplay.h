@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-// An address shown as a result: text to read, select and copy, a stop in the tab order, never an
-// input. Blank until an address is set; a blank display reads 0.
+// An address shown as a result: text to read, select and copy, a stop in the tab order once it
+// shows one, never an input. Blank until an address is set; a blank display reads 0.
 class CAddressDisplay : public QLabel {
     Q_OBJECT
 

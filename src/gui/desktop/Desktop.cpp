@@ -22,6 +22,8 @@ public:
         box.setInformativeText(detail);
         if (window != nullptr) {
             box.setWindowIcon(window->windowIcon());
+            // Modal to its window only: the tray's menu stays usable while the box is up.
+            box.setWindowModality(Qt::WindowModal);
         }
         box.exec();
     }

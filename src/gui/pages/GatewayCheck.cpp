@@ -1,47 +1,51 @@
 #include "gui/pages/GatewayCheck.h"
 
-#include <QMetaObject>
-
-#include <vector>
+#include <atomic>
+#include <utility>
 
 CGatewayCheck::CGatewayCheck(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("gatewayCheck"));
 }
 
-CGatewayCheck::~CGatewayCheck() {
-    Abandon();
-}
+CGatewayCheck::~CGatewayCheck() = default;
 
 void CGatewayCheck::Abandon() {
-    if (m_thread.joinable()) {
-        m_bAbandon = true;
-        m_thread.join();
-    }
-    ++m_nQuestion;
+    m_worker.Abandon();
+    m_answers.reset();
+    m_bConcluding = false;
 }
 
-bool CGatewayCheck::Start(std::uint32_t router, std::uint32_t publicAddress,
-                          std::uint32_t pageAddress) {
+bool CGatewayCheck::Ask(std::uint32_t router) {
     Abandon();
-    m_bAbandon = false;
-    try {
-        m_thread = std::thread([this, question = m_nQuestion, router, publicAddress, pageAddress] {
-            const std::vector<GatewayAnswer> answers = AskGatewayInTurn(
-                *m_pGateway, GatewayTargetOfRouter(router), CAbortSignal(&m_bAbandon));
-            const QString diagnosis = QString::fromStdString(DiagnoseRouterWan(
-                RouterWanOf(BestGatewayAnswer(answers), pageAddress), publicAddress));
-            // Queued to this object: should the check be gone by then, the answer goes with it.
-            QMetaObject::invokeMethod(
-                this,
-                [this, question, diagnosis] {
-                    if (question == m_nQuestion) {
-                        Q_EMIT answered(diagnosis);
-                    }
-                },
-                Qt::QueuedConnection);
+    return m_worker.Run(
+        [gateway = m_pGateway, router](const std::atomic<bool>& abandoned) {
+            return AskGatewayInTurn(*gateway, GatewayTargetOfRouter(router),
+                                    CAbortSignal(&abandoned));
+        },
+        [this](std::vector<GatewayAnswer> answers) {
+            m_answers = std::move(answers);
+            if (m_bConcluding) {
+                Answer();
+            }
         });
-    } catch (const std::system_error&) {
-        return false;  // no thread, no question
+}
+
+bool CGatewayCheck::Conclude(std::uint32_t publicAddress, std::uint32_t pageAddress) {
+    if (!m_answers && !m_worker.IsBusy()) {
+        return false;
+    }
+    m_nPublicAddress = publicAddress;
+    m_nPageAddress = pageAddress;
+    m_bConcluding = true;
+    if (m_answers) {
+        Answer();
     }
     return true;
+}
+
+void CGatewayCheck::Answer() {
+    m_bConcluding = false;
+    const std::vector<GatewayAnswer> answers = *std::exchange(m_answers, std::nullopt);
+    Q_EMIT answered(QString::fromStdString(DiagnoseRouterWan(
+        RouterWanOf(BestGatewayAnswer(answers), m_nPageAddress), m_nPublicAddress)));
 }

@@ -6,11 +6,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/address/AddressProbe.h"
 #include "core/address/Exclusions.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
+#include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/settings/SettingsStore.h"
@@ -35,6 +37,36 @@ QString Normalized(const QString& exclusions) {
     NormalizeExclusions(text);
     return FromBytes(text);
 }
+
+// Why a read gave no address: a refused login first, since its page may hold anything.
+QString ReadFailure(const ProbeFailure& failure) {
+    if (IsLoginRefused(failure.status)) {
+        return QStringLiteral("The router refused the login (HTTP %1)").arg(failure.status);
+    }
+    if (failure.status == 0) {
+        // "timed out (nothing received for 10000 ms)": the library's detail is for --verbose.
+        const std::string why = failure.why.substr(0, failure.why.find(" ("));
+        return QStringLiteral("The router does not answer (%1)").arg(FromBytes(why));
+    }
+    if (failure.status >= 400) {
+        return QStringLiteral("The router answers HTTP %1").arg(failure.status);
+    }
+    return QStringLiteral("The router's page shows no address");
+}
+
+// The router is read straight, never through a proxy of the environment.
+FetchOptions RouterFetchOptions(const HttpTimeouts& timeouts, const std::atomic<bool>& abort) {
+    FetchOptions options{timeouts, CAbortSignal(abort)};
+    options.bDirect = true;
+    return options;
+}
+
+// What one read found: the address text or "n/a", and why not.
+struct PollRead {
+    std::string result = "n/a";
+    bool bFound = false;
+    ProbeFailure failure;
+};
 
 }  // namespace
 
@@ -99,9 +131,7 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     connect(&m_chkStartAtLogin, &QCheckBox::toggled, this, &CPollingPage::OnStartAtLoginToggled);
 }
 
-CPollingPage::~CPollingPage() {
-    AbandonRead();
-}
+CPollingPage::~CPollingPage() = default;
 
 bool CPollingPage::DoDataExchange(bool bSaveAndValidate) {
     if (bSaveAndValidate) {
@@ -186,7 +216,7 @@ void CPollingPage::SetPollingState(bool bPolling) {
         m_btnPoll.setText(LoadText(IDS_STOP));
     } else {
         m_timer.stop();
-        AbandonRead();
+        m_reader.Abandon();
         m_btnPoll.setText(LoadText(IDS_POLL));
     }
     m_editPath.setEnabled(!bPolling);
@@ -196,45 +226,26 @@ void CPollingPage::SetPollingState(bool bPolling) {
     m_editLog.setReadOnly(bPolling);
 }
 
-namespace {
-// The router is read straight, never through a proxy of the environment.
-FetchOptions RouterFetchOptions(const HttpTimeouts& timeouts, const std::atomic<bool>* abort) {
-    FetchOptions options{timeouts, CAbortSignal(abort)};
-    options.bDirect = true;
-    return options;
-}
-}  // namespace
-
 void CPollingPage::OnTimer() {
-    if (m_bReading) {
+    if (m_reader.IsBusy()) {
         return;  // the read of an earlier tick still runs; one at a time
     }
     const std::time_t now = std::time(nullptr);
-    if (m_reader.joinable()) {
-        m_reader.join();
-    }
-    m_bAbortRead.store(false);
-    m_bReading = true;
-    const unsigned serial = ++m_nReadSerial;
-    m_reader = std::thread([this, serial, now, url = m_url, login = m_router.LoginBytes(),
-                            password = m_router.PasswordBytes(), excludes = ToBytes(m_strExcludes),
-                            options = RouterFetchOptions(ReadTimeouts(m_polling), &m_bAbortRead)] {
-        std::string result = "n/a";
-        ProbeAddress(url, login, password, false, excludes, result, options);
-        // The page outlives this thread (it joins it), so posting to it is safe; the event goes
-        // with the page if the page is destroyed first.
-        QMetaObject::invokeMethod(
-            this, [this, serial, now, result] { OnReadDone(serial, now, result); },
-            Qt::QueuedConnection);
-    });
+    m_reader.Run(
+        [url = m_url, login = m_router.LoginBytes(), password = m_router.PasswordBytes(),
+         excludes = ToBytes(m_strExcludes),
+         timeouts = ReadTimeouts(m_polling)](const std::atomic<bool>& abandoned) {
+            PollRead read;
+            read.bFound = ProbeAddress(url, login, password, false, excludes, read.result,
+                                       RouterFetchOptions(timeouts, abandoned), &read.failure);
+            return read;
+        },
+        [this, now](const PollRead& read) {
+            OnReadDone(now, read.result, read.bFound ? QString() : ReadFailure(read.failure));
+        });
 }
 
-void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::string& result) {
-    if (!m_bReading || serial != m_nReadSerial) {
-        return;
-    }
-    m_bReading = false;
-    m_reader.join();
+void CPollingPage::OnReadDone(std::time_t started, const std::string& result, const QString& why) {
     QScrollBar* scroll = m_editLog.verticalScrollBar();
     const bool bFollow = scroll->value() == scroll->maximum();
     // The line ends as a paragraph of the log; appending keeps a tick's cost independent of how
@@ -245,16 +256,7 @@ void CPollingPage::OnReadDone(unsigned serial, std::time_t started, const std::s
     if (bFollow) {
         scroll->setValue(scroll->maximum());
     }
-    Q_EMIT addressRead(FromBytes(result), static_cast<qint64>(started));
-}
-
-void CPollingPage::AbandonRead() {
-    m_bAbortRead.store(true);
-    if (m_reader.joinable()) {
-        m_reader.join();
-    }
-    m_bReading = false;
-    ++m_nReadSerial;
+    Q_EMIT addressRead(FromBytes(result), static_cast<qint64>(started), why);
 }
 
 bool CPollingPage::ComposeUrl() {

@@ -6,16 +6,15 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "core/net/HttpFetch.h"
 #include "gui/pages/PropertyPage.h"
 #include "gui/pages/RouterTarget.h"
+#include "gui/pages/Worker.h"
 #include "gui/settings/Autostart.h"
 
 class CDesktop;
@@ -38,7 +37,7 @@ public:
     // `isSpiderRunning` tells whether Poll must wait for a spider run to end.
     CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDesktop& desktop,
                  std::function<bool()> isSpiderRunning, PollingSettings polling = {});
-    ~CPollingPage() override;  // abandons the read in flight and waits for its thread
+    ~CPollingPage() override;
 
     bool OnSetActive() override;
 
@@ -52,15 +51,17 @@ public:
     void OnSpiderRunChanged(bool bRunning);
 
     bool IsPolling() const { return m_bPolling != 0; }
-    bool IsReading() const { return m_bReading; }
+    bool IsReading() const { return m_reader.IsBusy(); }
     const QString& Path() const { return m_strPath; }
     void SetPath(const QString& path) { m_strPath = path; }
     bool StartsAtLogin() const { return m_chkStartAtLogin.isChecked(); }
 
 Q_SIGNALS:
     void pollingChanged(bool bPolling);
-    // Each read as it is logged: the address text or "n/a", and when the read started.
-    void addressRead(const QString& result, qint64 started);
+    // Each read as it is logged: the address text or "n/a", when the read started and, for "n/a",
+    // why: "The router does not answer (timed out)", "The router refused the login (HTTP 401)",
+    // "The router answers HTTP 404" or "The router's page shows no address".
+    void addressRead(const QString& result, qint64 started, const QString& why);
     void startAtLoginChanged(bool bOn);
 
 protected:
@@ -68,8 +69,7 @@ protected:
 
 private:
     bool ComposeUrl();  // the page URL from the router's address and port and the path
-    void OnReadDone(unsigned serial, std::time_t started, const std::string& result);
-    void AbandonRead();
+    void OnReadDone(std::time_t started, const std::string& result, const QString& why);
     void OnStartAtLoginToggled(bool bOn);
 
     CSettingsStore& m_settings;
@@ -90,11 +90,5 @@ private:
     CAutostart m_autostart;
     QTimer m_timer;
     bool m_bActivatedBefore = false;
-
-    // The read in flight: its thread, its abort flag and its number. A result whose number is not
-    // the current one belongs to a read that was abandoned and is dropped.
-    std::thread m_reader;
-    std::atomic<bool> m_bAbortRead{false};
-    bool m_bReading = false;
-    unsigned m_nReadSerial = 0;
+    CWorker m_reader;  // the read in flight; Stop and closing abandon it
 };

@@ -73,11 +73,15 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
 
     m_chkRemember.setObjectName(QStringLiteral("rememberPassword"));
     m_chkRemember.setText(QStringLiteral("Remember password in the &keyring"));
+    m_staticKeyring.setObjectName(QStringLiteral("keyringReason"));
+    m_staticKeyring.setWordWrap(true);
+    m_staticKeyring.setVisible(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(authentication);
     layout->addWidget(addressing);
     layout->addWidget(&m_chkRemember);
+    layout->addWidget(&m_staticKeyring);
     layout->addWidget(hint);
     layout->addStretch();
 
@@ -131,7 +135,10 @@ bool CRouterPage::ValidateAndSave() {
     UpdateData(true);
     m_strLogin = QString::fromStdString(
         RouterLogin(CredentialBytes(m_strLogin), CredentialBytes(m_strPassword)));
-    if (const int refusal = CheckRouterTarget(m_nAddress, m_nPort); refusal != 0) {
+    // A port beyond the TCP range is refused as port 0 is, as velmo-cli refuses it: its low 16
+    // bits would name another port.
+    const bool bTcpPort = m_nPort >= 1 && m_nPort <= 65535;
+    if (const int refusal = CheckRouterTarget(m_nAddress, bTcpPort ? m_nPort : 0); refusal != 0) {
         Q_EMIT activationRequested();
         m_desktop.ShowMessage(this, LoadText(refusal), MessageIcon::Exclamation);
         if (refusal == IDS_INVALID_ADDRESS) {
@@ -227,6 +234,9 @@ void CRouterPage::WhenPasswordLoaded(std::function<void(bool bLoaded)> then) {
 
 void CRouterPage::ShowKeyringFailure(const QString& why) {
     m_chkRemember.setToolTip(why);
+    m_chkRemember.setAccessibleDescription(why);
+    m_staticKeyring.setText(why);
+    m_staticKeyring.setVisible(true);
     if (!m_bKeyringUsable) {
         m_chkRemember.setEnabled(false);
     }

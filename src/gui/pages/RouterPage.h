@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <cstdint>
@@ -53,6 +54,7 @@ private:
     CIPAddressCtrl m_ctrlAddress;
     QLineEdit m_editPort;
     QCheckBox m_chkRemember;
+    QLabel m_staticKeyring;  // why the keyring cannot be used, for those without a mouse too
     QString m_strLogin;
     QString m_strPassword;
     std::uint32_t m_nAddress = 0x7F000001;  // 127.0.0.1

@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <system_error>
+#include <atomic>
 #include <utility>
 
 #include "core/address/AddressScan.h"
@@ -97,19 +97,22 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     // A second box after "Unable to identify the status page": why, when the router's WAN side
     // explains it, else the deeper search when it may help.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
-        if (const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false); !diagnosis.isEmpty()) {
+        const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
+        // Quit while the outcome's box was up leaves nothing more to say.
+        if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
+            return;
+        }
+        if (!diagnosis.isEmpty()) {
             m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
         } else if (bOfferDeeper) {
             OfferDeeperSearch();
         }
+        FocusAfterRun();
     });
 }
 
 CSpiderPage::~CSpiderPage() {
-    m_bStopReport.store(true);
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();
-    }
+    m_reportWriter.Abandon();  // before the file goes: it would rename its own over it
     m_run.Shutdown();
     if (!m_strReportFile.isEmpty()) {
         QFile::remove(m_strReportFile);
@@ -130,7 +133,7 @@ bool CSpiderPage::OnSetActive() {
 
 void CSpiderPage::EnableRun(bool bEnable) {
     m_bRunAllowed = bEnable;
-    m_btnRun.setEnabled(m_bRunAllowed && !m_bWritingReport);
+    m_btnRun.setEnabled(m_bRunAllowed && !IsWritingReport());
 }
 
 void CSpiderPage::SetPollingPath(const QString& path) {
@@ -138,7 +141,7 @@ void CSpiderPage::SetPollingPath(const QString& path) {
 }
 
 void CSpiderPage::OnRun() {
-    if (m_bWritingReport) {
+    if (IsWritingReport()) {
         return;  // a new run would empty the list the report is being written from
     }
     if (m_bRunning) {
@@ -159,9 +162,19 @@ void CSpiderPage::OnRun() {
     m_staticCount.setText(QStringLiteral("0"));
     m_gatewayCheck.Abandon();
     m_bOfferDeeper = false;
+    m_bFollowUpDue = false;
     m_wanNote.Clear(m_router.Address());
     if (!m_run.Start()) {
         return;
+    }
+    // Asked while the run goes on, the router's own answer is in by the time the run has ended
+    // and found nothing, so whatever follows the outcome's box comes at once.
+    m_gatewayCheck.Ask(m_router.Address());
+    // The controls a run disables may hold the focus, which would fall to Close: it goes to Run,
+    // now Cancel.
+    if (QWidget* focus = window()->focusWidget();
+        focus == &m_listPages || focus == &m_linkReport || focus == &m_chkDeep) {
+        m_btnRun.setFocus(Qt::OtherFocusReason);
     }
     m_btnRun.setText(LoadText(IDS_CANCEL));
     m_bRunning = true;
@@ -207,16 +220,39 @@ void CSpiderPage::OnSpiderDone() {
                       : QString());
     m_router.EnableControls(true);
     if (outcome == IDS_NO_STATUS_PAGE) {
-        // Pages were read, so searching their scripts may reach what their links do not; unless
-        // the login was refused or a page showed a shared or private WAN address, which no page
-        // can get past. The gateway may tell of such an address too, so the offer waits for it.
+        // A refused login is all there is to say: no page and no gateway gets past it. Else pages
+        // were read, so searching their scripts may reach what their links do not; unless a page
+        // showed a shared or private WAN address, which no page can get past. The gateway may
+        // tell of such an address too, so the offer waits for its answer.
+        m_bFollowUpDue = !bLoginRefused;
         m_bOfferDeeper =
             !m_run.IsDeep() && m_nParsedPages > 0 && m_wanNote.Address() == 0 && !bLoginRefused;
-        if (!m_gatewayCheck.Start(m_run.Params().nRouterAddress, address, m_wanNote.Address()) &&
-            std::exchange(m_bOfferDeeper, false)) {
-            OfferDeeperSearch();
+        if (!m_gatewayCheck.Conclude(address, m_wanNote.Address())) {
+            m_bFollowUpDue = false;
+            if (std::exchange(m_bOfferDeeper, false) && window()->isVisible()) {
+                OfferDeeperSearch();
+            }
         }
     }
+    FocusAfterRun();
+}
+
+// After a run the keyboard is where the next step is: on the pages found, else on Run; never on
+// Close, which the next Enter would press. A run that ends behind another tab leaves its focus.
+void CSpiderPage::FocusAfterRun() {
+    if (!isVisible()) {
+        return;
+    }
+    if (m_listPages.GetItemCount() == 0) {
+        m_btnRun.setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // Current, so that Enter hands it over, but not selected: only a choice hands a path over.
+    if (!m_listPages.currentIndex().isValid()) {
+        m_listPages.selectionModel()->setCurrentIndex(m_listPages.model()->index(0, 0),
+                                                      QItemSelectionModel::NoUpdate);
+    }
+    m_listPages.setFocus(Qt::OtherFocusReason);
 }
 
 void CSpiderPage::OfferDeeperSearch() {
@@ -245,7 +281,7 @@ void CSpiderPage::OnListDblClick() {
 }
 
 void CSpiderPage::OnViewParsedPages() {
-    if (m_bWritingReport || m_bRunning) {
+    if (IsWritingReport() || m_bRunning) {
         return;
     }
     if (m_strReportFile.isEmpty()) {
@@ -255,24 +291,16 @@ void CSpiderPage::OnViewParsedPages() {
             return;
         }
     }
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();  // the last report's thread, which has ended
-    }
-    m_bStopReport.store(false);
-    try {
-        // Written anew beside the file and renamed over it: the file stays ours and private, and
-        // a link planted in its place is replaced, not followed.
-        m_reportWriter =
-            std::thread([this, path = QFile::encodeName(m_strReportFile).toStdString()] {
-                std::string error;
-                const bool bWritten =
-                    WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &m_bStopReport);
-                // The page joins this thread before it goes; a result still queued then goes
-                // with the page instead of reaching a closed window.
-                QMetaObject::invokeMethod(
-                    this, [this, bWritten] { OnReportWritten(bWritten); }, Qt::QueuedConnection);
-            });
-    } catch (const std::system_error&) {
+    // Written anew beside the file and renamed over it: the file stays ours and private, and a
+    // link planted in its place is replaced, not followed.
+    const bool bStarted = m_reportWriter.Run(
+        [this, path = QFile::encodeName(m_strReportFile).toStdString()](
+            const std::atomic<bool>& abandoned) {
+            std::string error;
+            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned);
+        },
+        [this](bool bWritten) { OnReportWritten(bWritten); });
+    if (!bStarted) {
         m_desktop.Beep();
         return;
     }
@@ -280,9 +308,6 @@ void CSpiderPage::OnViewParsedPages() {
 }
 
 void CSpiderPage::OnReportWritten(bool bWritten) {
-    if (m_reportWriter.joinable()) {
-        m_reportWriter.join();
-    }
     SetWritingReport(false);
     if (!bWritten) {
         m_desktop.Beep();
@@ -292,7 +317,6 @@ void CSpiderPage::OnReportWritten(bool bWritten) {
 }
 
 void CSpiderPage::SetWritingReport(bool bWriting) {
-    m_bWritingReport = bWriting;
     m_linkReport.setEnabled(!bWriting);
     EnableRun(m_bRunAllowed);
 }

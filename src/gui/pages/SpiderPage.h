@@ -4,9 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <atomic>
 #include <functional>
-#include <thread>
 
 #include "core/gateway/WanAddress.h"
 #include "core/spider/SpiderRules.h"
@@ -17,6 +15,7 @@
 #include "gui/pages/GatewayCheck.h"
 #include "gui/pages/PropertyPage.h"
 #include "gui/pages/RouterTarget.h"
+#include "gui/pages/Worker.h"
 
 class CDesktop;
 class CSettingsStore;
@@ -56,7 +55,7 @@ public:
     void SetPollingPath(const QString& path);
 
     bool IsRunning() const { return m_bRunning; }
-    bool IsWritingReport() const { return m_bWritingReport; }
+    bool IsWritingReport() const { return m_reportWriter.IsBusy(); }
     // The report file, made at the first "View parsed pages"; empty until then.
     const QString& ReportFile() const { return m_strReportFile; }
     const CParsedPageList& ParsedPages() const { return m_run.ParsedPages(); }
@@ -74,6 +73,7 @@ Q_SIGNALS:
 private:
     // After a failed run, when searching scripts may help.
     void OfferDeeperSearch();
+    void FocusAfterRun();
     void OnReportWritten(bool bWritten);
     void SetWritingReport(bool bWriting);
 
@@ -95,10 +95,7 @@ private:
     CPageWanNote m_wanNote;  // written by the worker during a run
     CGatewayCheck m_gatewayCheck;
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
+    bool m_bFollowUpDue = false;  // a box after the outcome's, once the gateway has answered
     CSpiderRun m_run;
-
-    // The report being written: its thread and its stop flag.
-    std::thread m_reportWriter;
-    std::atomic<bool> m_bStopReport{false};
-    bool m_bWritingReport = false;
+    CWorker m_reportWriter;  // reads the run's parsed pages, so it goes first
 };

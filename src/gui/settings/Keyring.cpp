@@ -43,6 +43,11 @@ QString CKeyring::RouterKey(std::uint32_t address, std::uint16_t port) {
     return QStringLiteral("%1:%2").arg(QString::fromStdString(DottedAddress(address))).arg(port);
 }
 
+// The Secret Service names an item after the service it is stored for, so the service is the name.
+QString CKeyring::ItemName(const QString& key) {
+    return LoadText(IDS_APP_TITLE) + QStringLiteral(" router password for ") + key;
+}
+
 namespace {
 
 // Runs `job`, which deletes itself when done, and answers `done` in `context` if it still exists.
@@ -67,15 +72,45 @@ void Start(QKeychain::Job* job, const QString& key, QObject* context, CKeyring::
 }  // namespace
 
 void CKeyring::Read(const QString& key, Done done) {
-    Start(new QKeychain::ReadPasswordJob(LoadText(IDS_APP_TITLE)), key, this, std::move(done));
+    Start(new QKeychain::ReadPasswordJob(ItemName(key)), key, this,
+          [this, key, done = std::move(done)](Result result, const QString& text) {
+              if (result != Result::NotFound) {
+                  done(result, text);
+                  return;
+              }
+              Start(new QKeychain::ReadPasswordJob(LoadText(IDS_APP_TITLE)), key, this,
+                    [this, key, done](Result legacy, const QString& password) {
+                        if (legacy == Result::Ok) {
+                            Write(key, password, [this, key](Result written, const QString&) {
+                                if (written == Result::Ok) {
+                                    Start(new QKeychain::DeletePasswordJob(LoadText(IDS_APP_TITLE)),
+                                          key, this, [](Result, const QString&) {});
+                                }
+                            });
+                        }
+                        done(legacy, password);
+                    });
+          });
 }
 
 void CKeyring::Write(const QString& key, const QString& password, Done done) {
-    auto* job = new QKeychain::WritePasswordJob(LoadText(IDS_APP_TITLE));
+    auto* job = new QKeychain::WritePasswordJob(ItemName(key));
     job->setTextData(password);
     Start(job, key, this, std::move(done));
 }
 
 void CKeyring::Remove(const QString& key, Done done) {
-    Start(new QKeychain::DeletePasswordJob(LoadText(IDS_APP_TITLE)), key, this, std::move(done));
+    Start(new QKeychain::DeletePasswordJob(ItemName(key)), key, this,
+          [this, key, done = std::move(done)](Result result, const QString& why) {
+              Start(new QKeychain::DeletePasswordJob(LoadText(IDS_APP_TITLE)), key, this,
+                    [done, result, why](Result legacy, const QString& legacyWhy) {
+                        if (result == Result::Failed || legacy == Result::Failed) {
+                            done(Result::Failed, result == Result::Failed ? why : legacyWhy);
+                        } else {
+                            done(result == Result::Ok || legacy == Result::Ok ? Result::Ok
+                                                                              : Result::NotFound,
+                                 QString());
+                        }
+                    });
+          });
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -55,8 +56,13 @@ private Q_SLOTS:
         auto* remember = fixture->Sheet().RouterPage().findChild<QCheckBox*>("rememberPassword");
         QCOMPARE(remember->text(), QStringLiteral("Remember password in the &keyring"));
         QVERIFY(!remember->isChecked() && !remember->isEnabled());
-        QCOMPARE(remember->toolTip(),
-                 QStringLiteral("No desktop keyring is available: there is no session bus."));
+        const QString why =
+            QStringLiteral("No desktop keyring is available: there is no session bus.");
+        QCOMPARE(remember->toolTip(), why);
+        // Readable without pointing at the box too.
+        auto* reason = fixture->Sheet().RouterPage().findChild<QLabel*>("keyringReason");
+        QVERIFY(reason->isVisibleTo(&fixture->Sheet().RouterPage()));
+        QCOMPARE(reason->text(), why);
         QVERIFY(!QFile::exists(Entry()));
     }
 

@@ -9,10 +9,13 @@
 #include <QDBusVariant>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -28,7 +31,7 @@ namespace {
 
 struct MenuItem {
     int id;
-    QString label;
+    QString label;  // "-" for a separator
     bool bEnabled;
 };
 
@@ -54,6 +57,7 @@ private:
         return fixture->Sheet().RouterPage().findChild<QCheckBox*>("rememberPassword");
     }
     QString RouterKey() { return "127.0.0.1:" + QString::number(router->Port()); }
+    QString ItemName() { return "Velmo router password for " + RouterKey(); }
     QStringList LogLines() { return fixture->LogLines(); }
 
     // The tray item's menu, as the desktop's tray host finds it.
@@ -64,6 +68,7 @@ private:
         const QVariant menu = m_session.Call(get).arguments().value(0);
         return menu.value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
     }
+    // The items shown, as the tray host shows them, mnemonics marked "_".
     QList<MenuItem> TrayMenu(const QString& item) {
         QDBusMessage layout = QDBusMessage::createMethodCall(item, MenuPath(item),
                                                              "com.canonical.dbusmenu", "GetLayout");
@@ -83,12 +88,24 @@ private:
             entry.beginStructure();
             entry >> id >> properties;
             entry.endStructure();
-            items.push_back({id, properties.value("label").toString(),
-                             properties.value("enabled", true).toBool()});
+            if (properties.value("visible", true).toBool()) {
+                items.push_back({id,
+                                 properties.value("type") == "separator"
+                                     ? QStringLiteral("-")
+                                     : properties.value("label").toString(),
+                                 properties.value("enabled", true).toBool()});
+            }
         }
         root.endArray();
         root.endStructure();
         return items;
+    }
+    QStringList TrayLabels(const QString& item) {
+        QStringList labels;
+        for (const MenuItem& entry : TrayMenu(item)) {
+            labels << entry.label;
+        }
+        return labels;
     }
     void ClickTrayMenu(const QString& item, const QString& label) {
         const QList<MenuItem> items = TrayMenu(item);
@@ -168,6 +185,41 @@ private Q_SLOTS:
                  "Velmo\n198.51.100.3, read " + last.left(24).trimmed());
     }
 
+    // The notice of a loss says why the read found no address.
+    void lossNoticeSaysWhy_data() {
+        QTest::addColumn<int>("status");  // of the second read; 0: the router is gone
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no address") << 200 << "The router's page shows no address";
+        QTest::newRow("401") << 401 << "The router refused the login (HTTP 401)";
+        QTest::newRow("403") << 403 << "The router refused the login (HTTP 403)";
+        QTest::newRow("404") << 404 << "The router answers HTTP 404";
+        QTest::newRow("no answer") << 0 << "The router does not answer (refused)";
+    }
+    void lossNoticeSaysWhy() {
+        QFETCH(int, status);
+        QFETCH(QString, why);
+        std::atomic<int> reads{0};
+        router->ServeOthers([&](const std::string&) {
+            CLoopbackServer::Page page;
+            const bool bFirst = reads++ == 0;
+            page.status = bFirst ? 200 : status;
+            page.body = bFirst ? "WAN 198.51.100.1" : "LAN only";
+            return page;
+        });
+        fixture->OpenSheet();
+        fixture->ClickTab("Polling");
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(PollOnce(Polling()));
+        if (status == 0) {
+            router.reset();
+        }
+        QVERIFY(PollOnce(Polling()));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        SyncNotices();
+        QCOMPARE(m_session.Notices().size(), 1);
+        QCOMPARE(m_session.Notices()[0].body, why + "; the last one was 198.51.100.1.");
+    }
+
     // A start counts afresh: its first address is the baseline again.
     void aNewPollingSessionHasANewBaseline() {
         std::atomic<bool> changed{false};
@@ -196,15 +248,12 @@ private Q_SLOTS:
         CTestSheet& sheet = fixture->OpenSheet();
         QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
         const QString item = m_session.TrayItems().last();
-        QList<MenuItem> menu = TrayMenu(item);
-        QCOMPARE(menu.size(), 3);
-        QCOMPARE(menu[0].label, QStringLiteral("Show Velmo"));
-        QCOMPARE(menu[1].label, QStringLiteral("Poll"));
-        QCOMPARE(menu[2].label, QStringLiteral("Quit"));
+        // With the window in sight there is nothing to show.
+        QCOMPARE(TrayLabels(item), QStringList({"_Poll", "-", "_Quit"}));
 
-        ClickTrayMenu(item, "Poll");
+        ClickTrayMenu(item, "_Poll");
         QTRY_VERIFY(Polling().IsPolling());
-        QTRY_COMPARE(TrayMenu(item).value(1).label, QStringLiteral("Stop polling"));
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("S_top polling"));
 
         QSignalSpy finished(&sheet, &QDialog::finished);
         QPushButton* close = sheet.findChild<QPushButton*>("close");
@@ -214,17 +263,68 @@ private Q_SLOTS:
         QTRY_COMPARE(m_session.Notices().size(), 1);
         QCOMPARE(m_session.Notices()[0].summary, QStringLiteral("Velmo keeps polling"));
         QVERIFY(PollOnce(Polling()));
+        QTRY_COMPARE(TrayLabels(item), QStringList({"_Show Velmo", "S_top polling", "-", "_Quit"}));
 
-        ClickTrayMenu(item, "Show Velmo");
+        ClickTrayMenu(item, "_Show Velmo");
         QTRY_VERIFY(sheet.isVisible());
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("S_top polling"));
+        sheet.showMinimized();
+        QTRY_COMPARE(TrayLabels(item).value(0), QStringLiteral("_Show Velmo"));
+        ClickTrayMenu(item, "_Show Velmo");
+        QTRY_VERIFY(!sheet.isMinimized());
         QTest::keyClick(&sheet, Qt::Key_Escape);
         QVERIFY(!sheet.isVisible());
         SyncNotices();
         QCOMPARE(m_session.Notices().size(), 1);  // told once
 
-        ClickTrayMenu(item, "Quit");
+        ClickTrayMenu(item, "_Quit");
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(fixture->boxes.size(), 0u);
+    }
+
+    // A box over the window leaves the tray's menu usable, from a tray host that shows it or
+    // from an icon that a tray embeds as a window of its own, which opens the menu itself: Quit
+    // ends Velmo, the box with it.
+    void trayMenuWorksWhileABoxIsUp_data() {
+        QTest::addColumn<bool>("embedded");
+        QTest::newRow("tray host") << false;
+        QTest::newRow("embedded icon") << true;
+    }
+    void trayMenuWorksWhileABoxIsUp() {
+        QFETCH(bool, embedded);
+        const qsizetype before = m_session.TrayItems().size();
+        CTestSheet& sheet = fixture->OpenSheet();
+        QTRY_VERIFY_WITH_TIMEOUT(m_session.TrayItems().size() > before, 20000);
+        const QString item = m_session.TrayItems().last();
+        QMenu& menu = sheet.Presence().Tray()->Menu();
+        QPushButton icon(QStringLiteral("icon"));  // as a tray that embeds the icon has it
+        connect(&icon, &QPushButton::clicked, this, [&] { menu.popup(QPoint(20, 20)); });
+        icon.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&icon));
+        QSignalSpy finished(&sheet, &QDialog::finished);
+        QTimer::singleShot(0, this, [&] {
+            QVERIFY(QApplication::activeModalWidget() != nullptr);
+            if (!embedded) {
+                ClickTrayMenu(item, "_Quit");
+                return;
+            }
+            // Clicked as the window system delivers it, which a box may block.
+            QTest::mouseClick(icon.windowHandle(), Qt::LeftButton, {}, icon.rect().center());
+            QVERIFY(QTest::qWaitForWindowExposed(&menu));
+            QTest::mouseClick(menu.windowHandle(), Qt::LeftButton, {},
+                              menu.actionGeometry(menu.actions().last()).center());
+        });
+        bool bTimedOut = false;  // a safety net: the box goes after a while and the test fails
+        QTimer::singleShot(20000, this, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                bTimedOut = true;
+                box->close();
+            }
+        });
+        SystemDesktop().ShowMessage(&sheet, QStringLiteral("Up"), MessageIcon::Information);
+        QVERIFY(!bTimedOut);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!sheet.isVisible());
     }
 
     // Poll from the tray is unavailable during a spider run, as on the Polling tab; and while not
@@ -238,7 +338,7 @@ private Q_SLOTS:
         fixture->ClickTab("Status");
         QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
                           Qt::LeftButton);
-        QTRY_VERIFY(!TrayMenu(item).value(1).bEnabled);
+        QTRY_VERIFY(!TrayMenu(item).value(0).bEnabled);  // Poll
         QSignalSpy finished(&fixture->Sheet(), &QDialog::finished);
         QTest::mouseClick(fixture->Sheet().findChild<QPushButton*>("close"), Qt::LeftButton);
         QCOMPARE(finished.count(), 1);
@@ -261,6 +361,7 @@ private Q_SLOTS:
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
         QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringSecret(RouterKey()).value_or(""),
                                   std::string("s3cr3t pa55"), 20000);
+        QCOMPARE(m_session.KeyringItems(RouterKey()), QStringList{ItemName()});
         QVERIFY(fixture->SettingsText().contains("RememberPassword=1"));
 
         fixture->CloseSheet();
@@ -283,7 +384,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_session.KeyringSecret(RouterKey()), 20000);
         // Unticked, a test stores nothing; a read queued after it shows that it is done.
         QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
-        QKeychain::ReadPasswordJob read(QStringLiteral("Velmo"));
+        QKeychain::ReadPasswordJob read(ItemName());
         read.setAutoDelete(false);
         read.setKey(RouterKey());
         QSignalSpy done(&read, &QKeychain::Job::finished);
@@ -295,6 +396,38 @@ private Q_SLOTS:
         QVERIFY(!Remember()->isChecked());
         QCOMPARE(Password()->text(), QString());
         QVERIFY(!fixture->SettingsText().contains("pa55"));
+        QVERIFY(fixture->boxes.empty());
+    }
+
+    // A password stored by earlier versions, under the program's name alone, is still found and
+    // moved to the item named for its router, or removed with the box unticked.
+    void aPasswordUnderTheOldNameIsMovedOrRemoved_data() {
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("remembered") << true;
+        QTest::newRow("unticked") << false;
+    }
+    void aPasswordUnderTheOldNameIsMovedOrRemoved() {
+        QFETCH(bool, remembered);
+        QKeychain::WritePasswordJob old(QStringLiteral("Velmo"));
+        old.setAutoDelete(false);
+        old.setKey(RouterKey());
+        old.setTextData(QStringLiteral("0ld pa55"));
+        QSignalSpy stored(&old, &QKeychain::Job::finished);
+        old.start();
+        QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 1, 20000);
+        QCOMPARE(m_session.KeyringItems(RouterKey()), QStringList{"Velmo"});
+        fixture->Settings().WriteProfileInt("Router", "RememberPassword", remembered ? 1 : 0);
+        fixture->OpenSheet();
+        if (remembered) {
+            QTRY_COMPARE_WITH_TIMEOUT(Password()->text(), QStringLiteral("0ld pa55"), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringItems(RouterKey()), QStringList{ItemName()},
+                                      20000);
+            QCOMPARE(m_session.KeyringSecret(RouterKey()).value_or(""), std::string("0ld pa55"));
+        } else {
+            Remember()->click();
+        }
+        Remember()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.KeyringItems(RouterKey()), QStringList(), 20000);
         QVERIFY(fixture->boxes.empty());
     }
 
@@ -344,6 +477,8 @@ private Q_SLOTS:
         }
         QCOMPARE(Remember()->isEnabled(), !service.isEmpty());
         QCOMPARE(Remember()->toolTip().isEmpty(), !service.isEmpty());
+        CRouterPage& page = fixture->Sheet().RouterPage();
+        QCOMPARE(page.findChild<QLabel*>("keyringReason")->isVisibleTo(&page), service.isEmpty());
         if (service == QLatin1String("org.freedesktop.secrets")) {
             Remember()->click();
             QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());

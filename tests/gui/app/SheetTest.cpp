@@ -101,8 +101,9 @@ private Q_SLOTS:
         QCOMPARE(watch.uninitialisedShows, QStringList());
     }
 
-    // Tab goes from the tab bar through the page in front to Close and round again; Ctrl+Tab,
-    // Ctrl+PgDn and their reverses turn the tabs from any of those stops.
+    // Tab goes from the tab bar through the page in front to Close and round again, stopping at
+    // nothing the user cannot see; Ctrl+Tab, Ctrl+PgDn and their reverses turn the tabs from any
+    // of those stops.
     void keyboardGoesThroughEachPageAndTurnsTabsFromAnywhere() {
         CTestSheet& sheet = fixture->OpenSheet();
         QApplication::setActiveWindow(&sheet);
@@ -110,7 +111,7 @@ private Q_SLOTS:
         const QList<QStringList> stops = {
             // The keyring box is disabled here: the tests' session has no bus.
             {"loginEdit", "passwordEdit", "routerAddress", "portEdit"},
-            {"detectedAddress", "runButton", "reportLink", "pageList", "deepCheck"},
+            {"runButton", "reportLink", "pageList", "deepCheck"},  // no address to stop at yet
             {"pathEdit", "excludesEdit", "logEdit",
              "startAtLogin"},  // Open and Poll wait for a path
             {"siteLink"}};
@@ -196,11 +197,12 @@ private Q_SLOTS:
 
         QAccessibleInterface* detected = byName.value("detectedAddress");
         QCOMPARE(detected->role(), QAccessible::StaticText);
-        QVERIFY(detected->state().focusable && !detected->state().disabled);
+        QVERIFY(!detected->state().focusable && !detected->state().disabled);  // blank yet
         QCOMPARE(detected->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
                  QStringLiteral("Detected IP address:"));
         sheet.StatusPage().OnAddressDetected("203.0.113.45");
         QCOMPARE(detected->text(QAccessible::Name), QStringLiteral("203.0.113.45"));
+        QVERIFY(detected->state().focusable);
 
         const struct {
             const char* id;

@@ -401,11 +401,32 @@ private Q_SLOTS:
         QVERIFY2(!QFile::exists(fixture->SettingsPath()), "nothing is saved at exit");
     }
 
-    void portsAboveTheTcpRangeAreKeptWhole() {
+    // Within the TCP range only, as velmo-cli takes it: the low 16 bits of 80808081 are 2193.
+    void portsOutsideTheTcpRangeAreRefused_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("1") << "1" << true;
+        QTest::newRow("65535") << "65535" << true;
+        QTest::newRow("0") << "0" << false;
+        QTest::newRow("65536") << "65536" << false;
+        QTest::newRow("80808081") << "80808081" << false;
+    }
+    void portsOutsideTheTcpRangeAreRefused() {
+        QFETCH(QString, port);
+        QFETCH(bool, accepted);
         fixture->OpenSheet();
-        ReplaceText(Edit("portEdit"), "65616");
-        QVERIFY(fixture->Sheet().RouterPage().ValidateAndSave());
-        QCOMPARE(fixture->Sheet().RouterPage().Port(), 65616);
+        QApplication::setActiveWindow(&fixture->Sheet());
+        ReplaceText(Edit("portEdit"), port);
+        QCOMPARE(fixture->Sheet().RouterPage().ValidateAndSave(), accepted);
+        if (accepted) {
+            QCOMPARE(fixture->Sheet().RouterPage().Port(), port.toInt());
+            QVERIFY(fixture->SettingsText().contains("Port=" + port));
+        } else {
+            QCOMPARE(fixture->boxes.size(), 1u);
+            QCOMPARE(fixture->boxes[0].text, kInvalidPort);
+            QCOMPARE(QApplication::focusWidget(), Edit("portEdit"));
+            QVERIFY(!QFile::exists(fixture->SettingsPath()));
+        }
     }
 
     void passwordAloneBecomesLogin20AndThePasswordIsNeverStored() {

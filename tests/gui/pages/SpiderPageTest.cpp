@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -28,6 +29,7 @@
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
+#include "support/Wait.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -303,6 +305,103 @@ private Q_SLOTS:
         fixture->CloseSheet();  // returns once the question is abandoned; a hang fails the test
         QCOMPARE(gateway.Abandoned(), 1);
         QCOMPARE(fixture->boxes.size(), 8u);
+    }
+
+    // The box after the outcome's comes in the same turn of the window as that one, so no key
+    // meant for it reaches the window: the gateway, asked while the run went on, has answered by
+    // then. After a refused login nothing follows the refusal, whatever the gateway says, and
+    // after Quit at the outcome's box nothing at all.
+    void followUpComesAtOnceAndNeverContradictsTheRefusal_data() {
+        QTest::addColumn<int>("status");      // of the router's only page
+        QTest::addColumn<bool>("shared");     // the gateway has no address of its own
+        QTest::addColumn<QString>("second");  // the box after the outcome's; empty: none
+        QTest::addColumn<bool>("quit");       // Quit while the outcome's box is up
+        const QString shared = QStringLiteral(
+            "Your router has no internet address of its own: your provider's carrier-grade NAT or "
+            "another router stands in front of it, so no page of this router can show your public "
+            "address 203.0.113.45.");
+        QTest::newRow("deeper search") << 200 << false
+                                       << "A deeper search may find it: select \"Search scripts "
+                                          "too\" and click Run again."
+                                       << false;
+        QTest::newRow("gateway explains") << 200 << true << shared << false;
+        QTest::newRow("401") << 401 << true << "" << false;
+        QTest::newRow("403") << 403 << true << "" << false;
+        QTest::newRow("quit") << 200 << true << "" << true;
+    }
+    void followUpComesAtOnceAndNeverContradictsTheRefusal() {
+        QFETCH(int, status);
+        QFETCH(bool, shared);
+        QFETCH(QString, second);
+        QFETCH(bool, quit);
+        std::atomic<bool> release{false};  // the page waits until the gateway has answered
+        router->ServeOthers([&](const std::string&) {
+            WaitUntil([&] { return release.load(); });
+            CLoopbackServer::Page page;
+            page.status = status;
+            page.body = "nothing to see";
+            return page;
+        });
+        if (shared) {
+            fixture->gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::None);
+        }
+        OpenOnStatusTab();
+        if (quit) {
+            fixture->whileBoxIsUp = [&] { fixture->Sheet().Presence().Quit(); };
+        }
+        auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
+        QTest::mouseClick(Run(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(check->HasAnswer(), 20000);
+        QVERIFY(Page().IsRunning());
+        std::size_t boxesAtOnce = 0;
+        connect(&Page(), &CSpiderPage::runningChanged, this, [&](bool bRunning) {
+            QMetaObject::invokeMethod(
+                this, [&] { boxesAtOnce = fixture->boxes.size(); }, Qt::QueuedConnection);
+            QVERIFY(!bRunning);
+        });
+        release = true;
+        QTRY_VERIFY_WITH_TIMEOUT(boxesAtOnce > 0, 20000);
+        QCoreApplication::processEvents();
+        QCOMPARE(boxesAtOnce, fixture->boxes.size());
+        QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes[0].detail.contains(QString::number(status)), status != 200);
+        QCOMPARE(fixture->boxes.size(), second.isEmpty() ? 1u : 2u);
+        QCOMPARE(fixture->boxes.back().text, second.isEmpty() ? fixture->boxes[0].text : second);
+    }
+
+    // A run leaves the keyboard where the next step is, whatever had the focus when it started
+    // (Alt+R leaves it there): on Cancel while it runs, then on the pages found, else on Run, so
+    // that Enter, twice, never closes the window.
+    void focusAfterARunIsOnTheNextStep_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("start");  // the control with the focus at Run
+        QTest::addColumn<QString>("focus");  // after the run
+        for (const QString& start : {QStringLiteral("pageList"), QStringLiteral("deepCheck")}) {
+            QTest::addRow("found, from %s", qPrintable(start))
+                << "WAN 203.0.113.45" << start << "pageList";
+            QTest::addRow("not found, from %s", qPrintable(start)) << "LAN" << start << "runButton";
+        }
+    }
+    void focusAfterARunIsOnTheNextStep() {
+        QFETCH(QString, page);
+        QFETCH(QString, start);
+        QFETCH(QString, focus);
+        router->Serve("/", 200, page.toStdString());
+        OpenOnStatusTab();
+        QApplication::setActiveWindow(&fixture->Sheet());
+        Page().findChild<QWidget*>(start)->setFocus();
+        Run()->click();
+        QCOMPARE(QApplication::focusWidget(), Run());
+        QTRY_VERIFY_WITH_TIMEOUT(!Page().IsRunning(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!fixture->boxes.empty(), 20000);
+        QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+        for (int enter = 0; enter < 2; ++enter) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QVERIFY(fixture->Sheet().isVisible());
+        }
+        if (focus == "pageList") {
+            QCOMPARE(fixture->Sheet().PollingPage().Path(), QStringLiteral("/"));
+        }
     }
 
     void failedDetectionShowsNoAddress() {
