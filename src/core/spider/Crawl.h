@@ -9,7 +9,9 @@
 
 #include "core/net/AbortSignal.h"
 #include "core/net/RouterUrl.h"
+#include "core/spider/ParsedPageList.h"
 #include "core/spider/SpiderParams.h"
+#include "core/spider/SpiderSink.h"
 
 // What the walk holds at once besides the parsed-page list, for tests and benchmarks.
 struct CrawlFootprint {

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include "core/address/AddressScan.h"
-#include "core/text/Ascii.h"
 #include "core/text/StringTable.h"
 
 std::string RouterLogin(std::string_view login, std::string_view password) {
@@ -28,8 +27,4 @@ int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t fo
         return IDS_NO_EXTERNAL_ADDRESS;
     }
     return foundPages == 0 ? IDS_NO_STATUS_PAGE : IDS_STATUS_PAGE_FOUND;
-}
-
-bool CFoundPages::Add(const std::string& path) {
-    return m_keys.insert(AsciiLowered(path)).second;
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 // Rules both front ends apply to a spider run, the window and velmo-cli alike.
 
@@ -24,15 +23,3 @@ constexpr bool IsLoginRefused(long status) {
 // The message that ends a run: cancelled, else no external address, else no page found, else
 // found.
 int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t foundPages);
-
-// The pages a run found, each listed once: a path met again in other letter case is the same page.
-class CFoundPages {
-public:
-    // True when `path` is new, and then it is kept.
-    bool Add(const std::string& path);
-    std::size_t Size() const { return m_keys.size(); }
-    void Clear() { m_keys.clear(); }
-
-private:
-    std::unordered_set<std::string> m_keys;
-};

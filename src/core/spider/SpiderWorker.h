@@ -6,7 +6,9 @@
 #include "core/net/HttpFetch.h"
 #include "core/net/RouterUrl.h"
 #include "core/spider/Crawl.h"
+#include "core/spider/ParsedPageList.h"
 #include "core/spider/SpiderParams.h"
+#include "core/spider/SpiderSink.h"
 
 class CDetectScript;
 

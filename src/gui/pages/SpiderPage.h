@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/gateway/WanAddress.h"
+#include "core/spider/FoundPages.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "gui/controls/AddressDisplay.h"

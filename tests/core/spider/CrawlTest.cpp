@@ -10,7 +10,7 @@
 
 #include "core/net/HttpFetch.h"
 #include "core/net/ScriptScan.h"
-#include "core/spider/SpiderRules.h"
+#include "core/spider/FoundPages.h"
 #include "support/CrawlOnce.h"
 #include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
