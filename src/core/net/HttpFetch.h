@@ -67,8 +67,8 @@ using RequestHook = std::function<void(const RequestTrace& trace)>;
 // cancel flag lets it finish when it does within timeouts.cancelGrace, so that a page nearly read
 // still counts.
 struct FetchOptions {
-    HttpTimeouts timeouts;
-    CAbortSignal abort;
+    HttpTimeouts timeouts{};
+    CAbortSignal abort{};
     // "name:port:address[,address…]" entries answered without the resolver, so that tests can
     // give a name both an IPv6 and an IPv4 loopback address.
     std::vector<std::string> pinnedAddresses{};

@@ -1,19 +1,14 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-class CInternetHandle;
+#include "core/net/RouterAccess.h"
 
-// The parameters of one crawl step; the crawl copies it for every page it follows.
+// One step of the crawl: a page of the router, by its path.
 struct SpiderParams {
-    std::string strExternalAddress;
-    std::string strHeaders;
-    std::string strPath;
-    std::uint32_t nRouterAddress = 0;  // host order
-    std::uint16_t nRouterPort = 0;
-    CInternetHandle* pInternet = nullptr;  // owned by the worker, never by a copy
+    const RouterAccess& router;  // the run's
+    std::string strPath{};
 
     // The request URL of this step, or the empty text when it cannot be composed.
-    std::string GetUrl() const;
+    std::string GetUrl() const { return router.Url(strPath); }
 };

@@ -96,6 +96,7 @@ private:
     CPageWanNote m_wanNote;  // written by the worker during a run
     CGatewayCheck m_gatewayCheck;
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
+    SpiderSettings m_spider;  // what each run starts from; Run adds the router and the deep flag
     CSpiderRun m_run;
 
     // The report being written: its thread and its stop flag.
