@@ -15,7 +15,8 @@ enum class PageOrigin : std::uint8_t { Link, Script, ScriptNotRequested };
 // " (script, not requested)".
 std::string_view OriginMark(PageOrigin origin);
 
-// Every path the crawl decided to fetch, in the order first met; also its set of visited paths.
+// Every path the crawl listed, in the order first met: those it decided to fetch, and those deep
+// discovery found but left unrequested (PageOrigin); also its set of visited paths.
 //
 // Paths are stored once each, by id, and each shares the start it has in common with a nearby
 // path (the page it was found on, the link before it), so that the list stays small however long
