@@ -130,15 +130,31 @@ TEST(CSpiderRun, PrepareStartsAfreshAfterAnAbandonedRun) {
     EXPECT_FALSE(run.IsCancelled());
     EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /", "PARSED", "DONE"}));
 
-    // Nor the answer to an earlier login: a refusal is told by the run's own start page.
+    // Nor the answer to an earlier login: a refusal, a 401 or a 403, is told by the run's own
+    // start page, whatever later pages answer.
     router.RequireAuthorization("Basic YTpi");  // a:b
-    for (const auto& [password, status] : {std::pair{"", 401L}, std::pair{"b", 200L}}) {
+    const struct {
+        const char* password;
+        int root;  // the status of "/" once the login is let in, and of the page it links to
+        int next;
+        long start;
+        bool bRefused;
+    } logins[] = {
+        {"", 200, 200, 401, true},
+        {"b", 200, 200, 200, false},
+        {"b", 403, 200, 403, true},
+        {"b", 200, 401, 200, false},
+    };
+    for (const auto& login : logins) {
+        router.Serve("/", login.root, "<a href=next.htm>");
+        router.Serve("/next.htm", login.next, "next");
         SpiderSettings settings = Loopback(router.Port());
-        settings.router = RouterAccessFor("a", password, 0x7F000001, router.Port());
+        settings.router = RouterAccessFor("a", login.password, 0x7F000001, router.Port());
         settings.strExternalAddress = "203.0.113.45";
         run.Prepare(settings);
         run.Run();
-        EXPECT_EQ(run.StartStatus(), status);
+        EXPECT_EQ(run.StartStatus(), login.start) << login.root << ' ' << login.next;
+        EXPECT_EQ(IsLoginRefused(run.StartStatus()), login.bRefused) << login.root;
     }
 }
 
