@@ -149,6 +149,9 @@ int Spider(const CommandLine& line) {
                                                 : DetectionServersInForce(line));
     CPrintingSink sink;
     SpiderSettings settings;
+    settings.router = RouterAccessFor(line.login, password, router.address, router.port);
+    settings.strExternalAddress = line.externalAddress.value_or(std::string());
+    settings.bDeep = line.bDeep;
     settings.timeouts = line.timeouts;
     settings.lookup = HostLookupInForce();
     settings.onRequest = Tracing(line);
@@ -159,19 +162,15 @@ int Spider(const CommandLine& line) {
     wanNote.Clear(router.address);
     settings.pageText = [&wanNote](std::string_view text) { wanNote.Look(text); };
     // A stop request abandons the run: detection and the transfer in flight end at once.
-    CSpiderRun run(sink, detector, settings, &InterruptFlag());
-    run.Prepare(line.login, password, router.address, router.port);
-    if (line.externalAddress) {
-        run.SetExternalAddress(*line.externalAddress);
-    }
-    run.SetDeep(line.bDeep);
+    CSpiderRun run(sink, detector, &InterruptFlag());
+    run.Prepare(settings);
     run.Run();
 
     const bool bLoginRefused = IsLoginRefused(run.StartStatus());
     if (bLoginRefused) {
         Say(Priority::Error, RouterReason({{}, run.StartStatus()}));
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
-        Say(Priority::Error, "no page could be read from " + run.Params().GetUrl() + ": " +
+        Say(Priority::Error, "no page could be read from " + settings.router.Url("/") + ": " +
                                  EscapeControls(sink.FirstFailure()));
     }
     if (sink.SkippedNames() > 0) {

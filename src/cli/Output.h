@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/spider/SpiderParams.h"
-#include "core/spider/SpiderRules.h"
+#include "core/spider/FoundPages.h"
+#include "core/spider/SpiderSink.h"
 
 // How much a line matters, as the journal ranks it (syslog priorities).
 enum class Priority {

@@ -14,15 +14,14 @@
 inline void CrawlLoopbackRouter(std::uint16_t port, const std::string& externalAddress,
                                 CParsedPageList& parsed, CRecordingSink& sink, bool bDeep = false) {
     InternetHandle internet = OpenInternetHandle();
-    SpiderParams params;
-    params.strExternalAddress = externalAddress;
-    params.strPath.assign(1, '/');
-    params.nRouterAddress = 0x7F000001;
-    params.nRouterPort = port;
-    params.pInternet = internet.get();
     std::atomic<bool> cancel{false};
-    const HostLookup lookup = TestHostLookup();
-    CrawlContext context{parsed, sink, cancel, lookup};
-    context.bDeep = bDeep;
-    CrawlPage(params, context);
+    CrawlState state{.internet = *internet,
+                     .externalAddress = externalAddress,
+                     .parsed = parsed,
+                     .sink = sink,
+                     .cancel = cancel};
+    CrawlPage({.router = {.nAddress = 0x7F000001, .nPort = port},
+               .bDeep = bDeep,
+               .lookup = TestHostLookup()},
+              state);
 }

@@ -105,7 +105,7 @@ CTestSheet& CGuiFixture::OpenOnTab(const QString& caption) {
 CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
-        m_settings, SheetEnvironment{detectionServers, SpiderSettings{{}, TestHostLookup()},
+        m_settings, SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()},
                                      polling, this, &gateway});
     return *m_sheet;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/spider/SpiderParams.h"
+#include "core/spider/SpiderSink.h"
 
 // Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE",
 // and "SKIPPED n" for host names skipped unresolved.

@@ -16,14 +16,16 @@
 //
 // An Internet handle is one reusable connection cache: every page requested on it may reuse the
 // kept-alive connection of the page before. A page request carries the finished transfer; its
-// body is read with ReadWholeResponse. The status code is never looked at: a 401 or 404 body is
-// page text like any other, and so is an HTTP/0.9 answer or a body cut short of its announced
-// length. Paths go out exactly as given, dot segments included; everything goes over IPv4.
+// body is read with ReadWholeResponse. The status code never decides what is a page: a 401 or
+// 404 body is page text like any other, and so is an HTTP/0.9 answer or a body cut short of its
+// announced length; LastResponseStatus tells it to those who judge the answer (a refused login).
+// Paths go out exactly as given, dot segments included; everything goes over IPv4.
 //
 // Redirects (301, 302, 303, 307 and 308; at most kMaxRedirects, http only) are followed here
-// rather than by the library, so that the header text goes with every hop to the same host,
-// whatever its port, and never to another host: the router's password must not reach a third
-// party. Any other answer, a 300 or 304 with a Location included, is the page itself.
+// rather than by the library, so that the header text goes with every hop to the host of the
+// first request, whatever its port, and never to another host, however often the chain comes back
+// to it: the router's password must not reach a third party. Any other answer, a 300 or 304 with a
+// Location included, is the page itself.
 
 inline constexpr const char* kUserAgent = "Velmo/1.0";
 inline constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
@@ -68,8 +70,8 @@ using RequestHook = std::function<void(const RequestTrace& trace)>;
 // cancel flag lets it finish when it does within timeouts.cancelGrace, so that a page nearly read
 // still counts.
 struct FetchOptions {
-    HttpTimeouts timeouts;
-    CAbortSignal abort;
+    HttpTimeouts timeouts{};
+    CAbortSignal abort{};
     // "name:port:address[,address…]" entries answered without the resolver, so that tests can
     // give a name both an IPv6 and an IPv4 loopback address.
     std::vector<std::string> pinnedAddresses{};

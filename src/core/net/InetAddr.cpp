@@ -2,6 +2,51 @@
 
 #include <arpa/inet.h>
 
+#include "core/text/Ascii.h"
+
+namespace {
+
+// Four parts of one to three decimal digits, dots between, from `at` on; each part as written.
+// `at` is left past the last digit.
+std::optional<std::array<std::uint32_t, 4>> ReadQuadParts(std::string_view text, std::size_t& at,
+                                                          bool bLeadingZeros) {
+    std::array<std::uint32_t, 4> parts{};
+    for (std::size_t part = 0; part < parts.size(); ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.') {
+                return std::nullopt;
+            }
+            ++at;
+        }
+        const std::size_t start = at;
+        while (at < text.size() && IsAsciiDigit(text[at]) && at - start < 3) {
+            parts[part] = parts[part] * 10 + static_cast<std::uint32_t>(text[at++] - '0');
+        }
+        if (at == start || (!bLeadingZeros && at - start > 1 && text[start] == '0')) {
+            return std::nullopt;
+        }
+    }
+    return parts;
+}
+
+std::optional<std::uint32_t> ParseWholeQuad(std::string_view text, bool bLeadingZeros) {
+    std::size_t at = 0;
+    const auto parts = ReadQuadParts(text, at, bLeadingZeros);
+    if (!parts || at != text.size()) {
+        return std::nullopt;
+    }
+    std::uint32_t address = 0;
+    for (const std::uint32_t part : *parts) {
+        if (part > 255) {
+            return std::nullopt;
+        }
+        address = (address << 8) | part;
+    }
+    return address;
+}
+
+}  // namespace
+
 std::uint32_t ClassicInetAddr(std::string_view text) {
     std::uint64_t parts[4] = {};
     int count = 0;
@@ -59,6 +104,31 @@ std::uint32_t ClassicInetAddr(std::string_view text) {
             break;
     }
     return htonl(static_cast<std::uint32_t>(host));
+}
+
+std::optional<std::uint32_t> ParseStrictDottedQuad(std::string_view text) {
+    return ParseWholeQuad(text, false);
+}
+
+std::optional<std::uint32_t> ParsePaddedDottedQuad(std::string_view text) {
+    return ParseWholeQuad(text, true);
+}
+
+std::optional<std::array<std::uint32_t, 4>> FindDottedQuad(std::string_view text) {
+    const auto digitAt = [&](std::size_t at) { return at < text.size() && IsAsciiDigit(text[at]); };
+    for (std::size_t start = 0; start < text.size(); ++start) {
+        if (!digitAt(start) || (start > 0 && (digitAt(start - 1) || text[start - 1] == '.'))) {
+            continue;
+        }
+        std::size_t end = start;
+        const auto parts = ReadQuadParts(text, end, true);
+        // A digit, or a dot and a digit, right after it make it part of some longer number.
+        if (parts && !digitAt(end) &&
+            !(end < text.size() && text[end] == '.' && digitAt(end + 1))) {
+            return parts;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string DottedAddress(std::uint32_t hostOrder) {

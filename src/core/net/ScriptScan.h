@@ -40,7 +40,8 @@ bool IsScriptPath(std::string_view path);
 
 // Whether the last segment of `path`, its query included, holds a word of an action that changes
 // the router: logout, logoff, reboot, restart, reset, factory, upgrade, firmware, restore, erase,
-// format (ASCII, any case). Deep discovery never requests such a name.
+// format (ASCII, any case), %-decoded as the router reads it. Deep discovery lists such a name but
+// never requests it; only a link leading there does.
 bool NamesAnAction(std::string_view path);
 
 // Answers whether an absolute http:// URL names the router (its address and port).

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/spider/SpiderParams.h"
+#include "core/spider/ParsedPageList.h"
 
 // The HTML report of every parsed page: title, heading, one line per path, the legal notice. It is
 // made of a head, one line per path and a foot, so that a list of any length can stream through.

@@ -88,17 +88,18 @@ struct Child {
     std::uint8_t ways;
 };
 
-void ReportFetchFailure(const SpiderParams& params, CrawlContext& context) {
-    const std::string why = LastFetchFailure(*params.pInternet);
-    context.sink.FetchFailed(params.strPath, why.empty() ? "empty page" : why);
+void ReportFetchFailure(const std::string& path, CrawlState& state) {
+    const std::string why = LastFetchFailure(state.internet);
+    state.sink.FetchFailed(path, why.empty() ? "empty page" : why);
 }
 
 class CWalk {
 public:
-    CWalk(const SpiderParams& params, CrawlContext& context)
-        : m_step(params),
-          m_context(context),
-          m_names(context.lookup, context.lookupLimit, context.lookupBudget, context.cancel),
+    CWalk(const SpiderSettings& settings, CrawlState& state)
+        : m_settings(settings),
+          m_state(state),
+          m_step{.router = settings.router, .strPath = "/"},
+          m_names(settings.lookup, settings.lookupLimit, settings.lookupBudget, state.cancel),
           m_lookup([this](const std::string& name, std::uint32_t& address) {
               return m_names.Lookup(name, address);
           }),
@@ -119,8 +120,9 @@ private:
     bool IsRouter(const std::string& url);
     void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes = 0);
 
-    SpiderParams m_step;  // the params of the page in hand; only the path changes
-    CrawlContext& m_context;
+    const SpiderSettings& m_settings;
+    CrawlState& m_state;
+    SpiderParams m_step;  // the page in hand
     CHostNames m_names;
     HostLookup m_lookup;
     RouterCheck m_isRouter;
@@ -136,7 +138,7 @@ private:
 
 void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes) {
     m_asideBytes = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(m_asideBytes) + asideBytes);
-    if (CrawlFootprint* footprint = m_context.footprint) {
+    if (CrawlFootprint* footprint = m_state.footprint) {
         footprint->asideBytes = m_asideBytes;
         footprint->peakAsideBytes = std::max(footprint->peakAsideBytes, m_asideBytes);
         footprint->links =
@@ -151,29 +153,29 @@ void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t
 // Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address, unless it
 // was read before.
 std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
-    if (m_context.cancel.IsSet()) {
+    if (m_state.cancel.IsSet()) {
         return std::nullopt;
     }
     if (page != kNoPath) {
-        m_step.strPath = m_context.parsed.Text(page);
+        m_step.strPath = m_state.parsed.Text(page);
     }
-    m_context.sink.Fetching(m_step.strPath);
-    PageRequest request = OpenPage(*m_step.pInternet, m_step.GetUrl(), m_step.strHeaders);
+    m_state.sink.Fetching(m_step.strPath);
+    PageRequest request = OpenPage(m_state.internet, m_step.GetUrl(), m_settings.router.strHeaders);
     if (!request) {
-        ReportFetchFailure(m_step, m_context);
+        ReportFetchFailure(m_step.strPath, m_state);
         return std::nullopt;
     }
-    m_context.sink.Answered(m_step.strPath, LastResponseStatus(*m_step.pInternet));
+    m_state.sink.Answered(m_step.strPath, LastResponseStatus(m_state.internet));
     std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
     if (!text) {
-        ReportFetchFailure(m_step, m_context);
+        ReportFetchFailure(m_step.strPath, m_state);
     }
-    if (text && m_context.pageText) {
-        m_context.pageText(*text);
+    if (text && m_settings.pageText) {
+        m_settings.pageText(*text);
     }
-    if (text && !bReread && text->find(m_step.strExternalAddress) != std::string::npos) {
-        m_context.sink.Post(WM_SPIDER_FOUND, m_step.strPath);
+    if (text && !bReread && text->find(m_state.externalAddress) != std::string::npos) {
+        m_state.sink.Post(WM_SPIDER_FOUND, m_step.strPath);
     }
     return text;
 }
@@ -216,9 +218,9 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
                 continue;
             }
             if (!bPage) {
-                const PathId known = m_context.parsed.Find(path);
-                const bool bLinked = known != kNoPath && m_context.parsed.IsListed(known) &&
-                                     m_context.parsed.Origin(known) == PageOrigin::Link;
+                const PathId known = m_state.parsed.Find(path);
+                const bool bLinked = known != kNoPath && m_state.parsed.IsListed(known) &&
+                                     m_state.parsed.Origin(known) == PageOrigin::Link;
                 if (!bLinked && !setAside.contains(path)) {
                     bKeepAside = KeepAside(aside, {path});
                     if (bKeepAside) {
@@ -227,14 +229,14 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
                 }
                 continue;
             }
-            const PathId id = m_context.parsed.Intern(path, m_stack.back().page, previous);
+            const PathId id = m_state.parsed.Intern(path, m_stack.back().page, previous);
             previous = id;
-            if (!m_context.parsed.IsListed(id)) {
+            if (!m_state.parsed.IsListed(id)) {
                 Keep({id, {}});
-            } else if (m_context.bDeep) {
-                const PageOrigin origin = m_context.parsed.Origin(id);
+            } else if (m_settings.bDeep) {
+                const PageOrigin origin = m_state.parsed.Origin(id);
                 if (origin == PageOrigin::Script) {
-                    m_context.parsed.SetOrigin(id, PageOrigin::Link);
+                    m_state.parsed.SetOrigin(id, PageOrigin::Link);
                     if (FollowSetAside(id)) {
                         Keep({id, {}, kByLink | kReread});
                     }
@@ -256,7 +258,7 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     } else if (!aside.empty()) {
         m_setAside.emplace(m_stack.back().page, std::move(aside));
     }
-    if (m_context.bDeep) {
+    if (m_settings.bDeep) {
         TakeDeepLinks(text, bScript);
     }
     Count(0, -static_cast<std::ptrdiff_t>(text.size()));
@@ -265,16 +267,16 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
 void CWalk::TakeDeepLinks(const std::string& text, bool bScript) {
     const Frame& frame = m_stack.back();
     const std::string base =
-        frame.base == frame.page ? m_step.strPath : m_context.parsed.Text(frame.base);
+        frame.base == frame.page ? m_step.strPath : m_state.parsed.Text(frame.base);
     PathId previous = kNoPath;
     const DeepLinkVisitor take = [&](DeepLinkKind kind, std::string_view reference) {
         const std::string path = ResolveBrowserPath(base, reference, m_isRouter);
         if (path.empty()) {
             return;
         }
-        const PathId id = m_context.parsed.Intern(path, frame.page, previous);
+        const PathId id = m_state.parsed.Intern(path, frame.page, previous);
         previous = id;
-        if (m_context.parsed.IsListed(id)) {
+        if (m_state.parsed.IsListed(id)) {
             return;
         }
         std::uint8_t ways = kind == DeepLinkKind::Script ? kAsScript : 0;
@@ -298,15 +300,15 @@ bool CWalk::IsRouter(const std::string& url) {
     std::uint32_t address = 0;
     return CrackUrlHost(url, host, port) &&
            (ClassicInetAddr(host) != kAddressNone || m_names.IsKnown(host)) &&
-           ResolveHost(host, &address, m_lookup) && ntohl(address) == m_step.nRouterAddress &&
-           port == m_step.nRouterPort;
+           ResolveHost(host, &address, m_lookup) && ntohl(address) == m_settings.router.nAddress &&
+           port == m_settings.router.nPort;
 }
 
 // Keeps one more link of a script that deep discovery alone loaded, and answers true, while the
 // links kept so stay within the limit.
 bool CWalk::KeepAside(AsideList& aside, AsideLink link) {
     const std::ptrdiff_t bytes = AsideBytes(link);
-    if (m_asideBytes + static_cast<std::size_t>(bytes) > m_context.asideLimit) {
+    if (m_asideBytes + static_cast<std::size_t>(bytes) > m_state.asideLimit) {
         return false;
     }
     aside.push_back(std::move(link));
@@ -330,7 +332,7 @@ bool CWalk::FollowSetAside(PathId script) {
     for (AsideLink& link : links) {
         Count(0, 0, -AsideBytes(link));
         if (link.bPath) {
-            previous = m_context.parsed.Intern(link.text, script, previous);
+            previous = m_state.parsed.Intern(link.text, script, previous);
             Keep({previous, {}});
         } else {
             Keep({kNoPath, std::move(link.text)});
@@ -367,7 +369,7 @@ void CWalk::Keep(PendingLink link) {
 // has no more (or the run was cancelled).
 std::optional<Child> CWalk::NextNewPage(Frame& frame) {
     while (!frame.links.empty()) {
-        if (m_context.cancel.IsSet()) {
+        if (m_state.cancel.IsSet()) {
             return std::nullopt;
         }
         PendingLink link = std::move(frame.links.front());
@@ -381,7 +383,7 @@ std::optional<Child> CWalk::NextNewPage(Frame& frame) {
             if (path.empty()) {
                 continue;
             }
-            id = m_context.parsed.Intern(path, frame.page);
+            id = m_state.parsed.Intern(path, frame.page);
         }
         if (Take(id, link.ways)) {
             return Child{id, link.ways};
@@ -395,7 +397,7 @@ std::optional<Child> CWalk::NextNewPage(Frame& frame) {
 // link leading there later is followed still, as without deep discovery; so is a script whose
 // links were not kept aside, read again (kReread added to `ways`).
 bool CWalk::Take(PathId id, std::uint8_t& ways) {
-    CParsedPageList& parsed = m_context.parsed;
+    CParsedPageList& parsed = m_state.parsed;
     const bool bByLink = (ways & kByLink) != 0;
     if (!parsed.IsListed(id)) {
         if (!bByLink && (ways & kAction) != 0) {
@@ -405,7 +407,7 @@ bool CWalk::Take(PathId id, std::uint8_t& ways) {
         parsed.CheckParsedPage(id, bByLink ? PageOrigin::Link : PageOrigin::Script);
         return true;
     }
-    if (bByLink && m_context.bDeep) {
+    if (bByLink && m_settings.bDeep) {
         const PageOrigin origin = parsed.Origin(id);
         parsed.SetOrigin(id, PageOrigin::Link);
         if (origin == PageOrigin::Script && FollowSetAside(id)) {
@@ -421,7 +423,7 @@ bool CWalk::Take(PathId id, std::uint8_t& ways) {
 void CWalk::Enter(PathId page, std::uint8_t ways, const std::string& text) {
     bool bScript = false;
     PathId base = page;
-    if (m_context.bDeep && !m_stack.empty() &&
+    if (m_settings.bDeep && !m_stack.empty() &&
         ((ways & kAsScript) != 0 || IsScriptPath(m_step.strPath))) {
         bScript = true;
         base = m_stack.back().base;
@@ -435,7 +437,7 @@ void CWalk::Run() {
     if (!text) {
         return;
     }
-    Enter(m_context.parsed.Intern(m_step.strPath), kByLink, *text);
+    Enter(m_state.parsed.Intern(m_step.strPath), kByLink, *text);
     text.reset();
     while (!m_stack.empty()) {
         if (const std::optional<Child> child = NextNewPage(m_stack.back())) {
@@ -450,10 +452,10 @@ void CWalk::Run() {
             m_waiting.erase(left.path);
         }
         m_stack.pop_back();
-        m_context.sink.Post(WM_SPIDER_PARSED, {});
+        m_state.sink.Post(WM_SPIDER_PARSED, {});
     }
     if (m_names.Skipped() > 0) {
-        m_context.sink.NamesSkipped(m_names.Skipped());
+        m_state.sink.NamesSkipped(m_names.Skipped());
     }
 }
 
@@ -475,7 +477,7 @@ std::string ResolveLinkPath(const SpiderParams& params, std::string value,
         std::uint16_t port = 0;
         std::uint32_t address = 0;
         if (!CrackUrlHost(value, host, port) || !ResolveHost(host, &address, lookup) ||
-            ntohl(address) != params.nRouterAddress || port != params.nRouterPort) {
+            ntohl(address) != params.router.nAddress || port != params.router.nPort) {
             return {};
         }
         const std::size_t slash = value.size() > 7 ? value.find('/', 7) : std::string::npos;
@@ -493,6 +495,6 @@ std::string ResolveLinkPath(const SpiderParams& params, std::string value,
     return NormalizePath(path);
 }
 
-void CrawlPage(const SpiderParams& params, CrawlContext& context) {
-    CWalk(params, context).Run();
+void CrawlPage(const SpiderSettings& settings, CrawlState& state) {
+    CWalk(settings, state).Run();
 }

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/net/AbortSignal.h"
 #include "core/net/RouterUrl.h"
+#include "core/spider/ParsedPageList.h"
 #include "core/spider/SpiderParams.h"
+#include "core/spider/SpiderSettings.h"
+#include "core/spider/SpiderSink.h"
 
 // What the walk holds at once besides the parsed-page list, for tests and benchmarks.
 struct CrawlFootprint {
@@ -17,25 +17,20 @@ struct CrawlFootprint {
     std::size_t peakTextBytes = 0;
     std::size_t links = 0;  // links waiting to be followed, over all pages of the walk
     std::size_t peakLinks = 0;
-    std::size_t asideBytes = 0;  // links kept aside for scripts, see CrawlContext::asideLimit
+    std::size_t asideBytes = 0;  // links kept aside for scripts, see CrawlState::asideLimit
     std::size_t peakAsideBytes = 0;
 };
 
-// Sees the text of every page the crawl reads, on the crawl's thread.
-using PageTextHook = std::function<void(std::string_view text)>;
+class CInternetHandle;
 
-struct CrawlContext {
+// What one call of the crawl works on and changes, kept apart from the run's settings.
+struct CrawlState {
+    CInternetHandle& internet;           // the run's, for every page
+    std::string_view externalAddress{};  // what pages are searched for: given or detected
     CParsedPageList& parsed;
     ISpiderSink& sink;
-    CAbortSignal cancel;       // the run's cancel flag, and a flag that abandons it from outside
-    const HostLookup& lookup;  // names in links; empty: the system resolver
-    std::chrono::milliseconds lookupLimit{5000};    // one name lookup gives up after this long
-    std::chrono::milliseconds lookupBudget{15000};  // all lookups of the call together
+    CAbortSignal cancel;  // the run's cancel flag, and a flag that abandons it from outside
     CrawlFootprint* footprint = nullptr;
-    PageTextHook pageText{};
-    // Also follows what deep discovery finds: frames, scripts and refresh targets, and the page
-    // names in script text.
-    bool bDeep = false;
     // What the links kept aside for scripts that deep discovery alone loaded may hold in all, each
     // counted as kAsideLinkBytes and its text: far more than the links router scripts write. The
     // links of a script past it are not kept.
@@ -44,12 +39,12 @@ struct CrawlContext {
 
 inline constexpr std::size_t kAsideLinkBytes = 64;
 
-// Crawls the page at params' path and, depth-first, every new page linked from it that stays on
-// the router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
+// Crawls the router from "/" and, depth-first, every new page linked from it that stays on the
+// router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
 // WM_SPIDER_PARSED once every page followed from it is done (post-order). Each name in a link is
-// looked up once per call, within lookupLimit, and the cancel flag ends the wait; once the lookups
-// have taken lookupBudget in all, names not known yet are skipped, and their number goes to the
-// sink's NamesSkipped at the end.
+// looked up once per call, within the settings' lookupLimit, and the cancel flag ends the wait;
+// once the lookups have taken lookupBudget in all, names not known yet are skipped, and their
+// number goes to the sink's NamesSkipped at the end.
 //
 // The walk keeps its own stack, so a chain of any depth costs heap, not thread stack, and it holds
 // no page text once the page's links are taken out of it: for each page on the way down only the
@@ -66,10 +61,10 @@ inline constexpr std::size_t kAsideLinkBytes = 64;
 // segment suggests an action (NamesAnAction) is listed but never requested, unless a link leads
 // there too; absolute URLs in what deep discovery finds are followed only to a router named by its
 // address or by a name the run has looked up already for a link.
-void CrawlPage(const SpiderParams& params, CrawlContext& context);
+void CrawlPage(const SpiderSettings& settings, CrawlState& state);
 
-// The path a link value leads to from the page at `pagePath`, or the empty text when the link is
-// not followed (empty, "#...", javascript:, another host or port, no path).
+// The path a link value leads to from the page at params' path, or the empty text when the link
+// is not followed (empty, "#...", javascript:, another host or port, no path).
 std::string ResolveLinkPath(const SpiderParams& params, std::string value,
                             const HostLookup& lookup);
 

@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 
 #include "core/address/AddressScan.h"
-#include "core/text/Ascii.h"
+#include "core/net/HttpFetch.h"
 #include "core/text/StringTable.h"
 
 std::string RouterLogin(std::string_view login, std::string_view password) {
@@ -11,6 +11,13 @@ std::string RouterLogin(std::string_view login, std::string_view password) {
         return "%20";
     }
     return std::string(login);
+}
+
+RouterAccess RouterAccessFor(std::string_view login, std::string_view password,
+                             std::uint32_t address, std::int32_t port) {
+    return {.nAddress = address,
+            .nPort = static_cast<std::uint16_t>(port & 0xFFFF),
+            .strHeaders = BuildAuthorizationHeader(RouterLogin(login, password), password)};
 }
 
 int CheckRouterTarget(std::uint32_t address, std::int32_t port) {
@@ -28,8 +35,4 @@ int SpiderOutcome(bool bCancelled, std::uint32_t externalAddress, std::size_t fo
         return IDS_NO_EXTERNAL_ADDRESS;
     }
     return foundPages == 0 ? IDS_NO_STATUS_PAGE : IDS_STATUS_PAGE_FOUND;
-}
-
-bool CFoundPages::Add(const std::string& path) {
-    return m_keys.insert(AsciiLowered(path)).second;
 }

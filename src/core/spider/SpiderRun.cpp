@@ -1,13 +1,12 @@
 #include "core/spider/SpiderRun.h"
 
 #include <system_error>
+#include <utility>
 
-#include "core/net/HttpFetch.h"
 #include "core/spider/SpiderRules.h"
 
-CSpiderRun::CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings,
-                       const std::atomic<bool>* abandon)
-    : m_sink(sink), m_detector(detector), m_settings(std::move(settings)), m_pAbandon(abandon) {}
+CSpiderRun::CSpiderRun(ISpiderSink& sink, CDetectScript& detector, const std::atomic<bool>* abandon)
+    : m_sink(sink), m_detector(detector), m_pAbandon(abandon) {}
 
 CSpiderRun::~CSpiderRun() {
     Shutdown();
@@ -35,40 +34,11 @@ void CSpiderRun::CStartNotingSink::NamesSkipped(std::size_t count) {
     m_next.NamesSkipped(count);
 }
 
-void CSpiderRun::Prepare(std::string_view login, std::string_view password, std::uint32_t address,
-                         std::int32_t port) {
-    m_params.strPath.assign(1, '/');  // gcc 12 warns falsely (-Wrestrict) on = "/"
-    m_params.nRouterAddress = address;
-    m_params.nRouterPort = static_cast<std::uint16_t>(port & 0xFFFF);
-    m_params.strHeaders = BuildAuthorizationHeader(RouterLogin(login, password), password);
-    m_params.strExternalAddress.clear();
-    m_params.pInternet = nullptr;
-    m_bDetect = true;
-    m_bDeep = false;
+void CSpiderRun::Prepare(SpiderSettings settings) {
+    m_settings = std::move(settings);
     m_bCancel = false;
     m_bShutdown = false;
     m_sink.Clear();
-}
-
-void CSpiderRun::SetExternalAddress(std::string address) {
-    m_params.strExternalAddress = std::move(address);
-    m_bDetect = false;
-}
-
-SpiderRunContext CSpiderRun::Context() {
-    return {m_sink,
-            m_bDetect ? &m_detector : nullptr,
-            m_parsed,
-            m_bCancel,
-            m_bShutdown,
-            m_settings.timeouts,
-            m_settings.lookup,
-            m_settings.lookupLimit,
-            m_settings.lookupBudget,
-            m_settings.pageText,
-            m_bDeep,
-            m_settings.onRequest,
-            m_pAbandon};
 }
 
 bool CSpiderRun::Start() {
@@ -88,8 +58,13 @@ void CSpiderRun::Run() {
 }
 
 void CSpiderRun::Execute() {
-    SpiderRunContext context = Context();
-    SpiderThreadProc(m_params, context);
+    SpiderRunState state{.sink = m_sink,
+                         .detector = m_detector,
+                         .parsed = m_parsed,
+                         .cancel = m_bCancel,
+                         .shutdown = m_bShutdown,
+                         .abandon = m_pAbandon};
+    SpiderThreadProc(m_settings, state);
 }
 
 void CSpiderRun::Shutdown() {

@@ -1,53 +1,38 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <thread>
 
+#include "core/spider/ParsedPageList.h"
+#include "core/spider/SpiderSettings.h"
+#include "core/spider/SpiderSink.h"
 #include "core/spider/SpiderWorker.h"
 
 class CDetectScript;
 
-// What a run needs from its surroundings besides the router target. The program keeps the
-// defaults; tests shorten the time-outs and keep name lookups off the network.
-struct SpiderSettings {
-    HttpTimeouts timeouts;
-    HostLookup lookup;                            // names in links; empty: the system resolver
-    std::chrono::milliseconds lookupLimit{5000};  // one name lookup gives up after this long
-    // All name lookups of a run together; names met after it is spent are skipped unresolved.
-    std::chrono::milliseconds lookupBudget{15000};
-    PageTextHook pageText{};  // sees every page the crawl reads
-    RequestHook onRequest{};  // sees every request, detection's included
-};
-
-// One spider run: its params, its parsed-page list, its cancel flag and its worker thread. Each
+// One spider run: its settings, its parsed-page list, its cancel flag and its worker thread. Each
 // front end holds its own; nothing of a run is shared with another.
 class CSpiderRun {
 public:
-    // `detector` learns the external address unless one is given with SetExternalAddress; its
-    // rotation carries over from run to run. A set `abandon` (a flag that may be set from a
-    // signal handler) abandons the run as Abandon does: the run watches it wherever it watches its
-    // own flags, and never clears it.
-    CSpiderRun(ISpiderSink& sink, CDetectScript& detector, SpiderSettings settings = {},
+    // `detector` learns the external address unless the settings give one; its rotation carries
+    // over from run to run. A set `abandon` (a flag that may be set from a signal handler) abandons
+    // the run as Abandon does: the run watches it wherever it watches its own flags, and never
+    // clears it.
+    CSpiderRun(ISpiderSink& sink, CDetectScript& detector,
                const std::atomic<bool>* abandon = nullptr);
     ~CSpiderRun();  // abandons a run in progress and waits for its thread
     CSpiderRun(const CSpiderRun&) = delete;
     CSpiderRun& operator=(const CSpiderRun&) = delete;
 
-    // Sets the params from the router target (the "%20" login rule applied, path "/", the low 16
-    // bits of the port) and clears the cancel and abandon flags, any given external address and
-    // deep discovery: nothing of an earlier run, ended or never started, carries over. Not while a
-    // run is in progress.
-    void Prepare(std::string_view login, std::string_view password, std::uint32_t address,
-                 std::int32_t port);
-    // The crawl looks for this address instead of asking the detector.
-    void SetExternalAddress(std::string address);
-    // The crawl also follows what deep discovery finds in pages and scripts (CrawlContext::bDeep).
-    void SetDeep(bool bDeep) { m_bDeep = bDeep; }
-    bool IsDeep() const { return m_bDeep; }
+    // Takes the settings of the next run, which replace the last run's whole, and clears the
+    // cancel and abandon flags and the start status: nothing of an earlier run, ended or never
+    // started, carries over. Not while a run is in progress.
+    void Prepare(SpiderSettings settings);
+    // What the last Prepare gave; read in place by the run.
+    const SpiderSettings& Settings() const { return m_settings; }
 
     // Runs on a new worker thread; false when the thread cannot be created.
     bool Start();
@@ -68,7 +53,6 @@ public:
     bool IsCancelled() const {
         return m_bCancel.load() || (m_pAbandon != nullptr && m_pAbandon->load());
     }
-    const SpiderParams& Params() const { return m_params; }
     // Read only while no run is in progress.
     const CParsedPageList& ParsedPages() const { return m_parsed; }
     // The outcome message of the run that has ended, by its cancel flag and what it found.
@@ -97,17 +81,13 @@ private:
         std::atomic<long> m_nStartStatus{-1};
     };
 
-    SpiderRunContext Context();
     // The worker body on the calling thread.
     void Execute();
 
     CStartNotingSink m_sink;
     CDetectScript& m_detector;
-    SpiderSettings m_settings;
     const std::atomic<bool>* m_pAbandon;
-    SpiderParams m_params;
-    bool m_bDetect = true;
-    bool m_bDeep = false;
+    SpiderSettings m_settings;
     CParsedPageList m_parsed;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bShutdown{false};

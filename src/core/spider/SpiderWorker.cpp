@@ -1,41 +1,43 @@
 #include "core/spider/SpiderWorker.h"
 
+#include <string>
+
 #include "core/address/DetectScript.h"
 #include "core/spider/Crawl.h"
 
-void SpiderMain(SpiderParams& params, SpiderRunContext& context) {
-    context.parsed.Clear();
-    FetchOptions detection{context.timeouts, CAbortSignal(&context.shutdown, context.abandon)};
-    detection.onRequest = context.onRequest;
-    if (context.detector != nullptr &&
-        !context.detector->Detect(false, params.strExternalAddress, detection)) {
+void SpiderMain(const SpiderSettings& settings, SpiderRunState& state) {
+    state.parsed.Clear();
+    const CAbortSignal shutdown(&state.shutdown, state.abandon);
+    std::string address = settings.strExternalAddress;
+    if (address.empty() &&
+        !state.detector.Detect(
+            false, address,
+            {.timeouts = settings.timeouts, .abort = shutdown, .onRequest = settings.onRequest})) {
         return;
     }
-    context.sink.Post(WM_SPIDER_ADDRESS, params.strExternalAddress);
-    const CAbortSignal cancel(&context.cancel, context.abandon);
+    state.sink.Post(WM_SPIDER_ADDRESS, address);
+    const CAbortSignal cancel(&state.cancel, state.abandon);
     if (cancel.IsSet()) {
         return;
     }
     // Cancel lets the page in flight finish if it does soon, so that it is read and counted.
-    FetchOptions router{
-        context.timeouts, CAbortSignal(&context.shutdown, context.abandon), {}, &context.cancel};
-    router.bDirect = true;
-    router.onRequest = context.onRequest;
-    InternetHandle internet = OpenInternetHandle(router);
+    InternetHandle internet = OpenInternetHandle({.timeouts = settings.timeouts,
+                                                  .abort = shutdown,
+                                                  .cancel = &state.cancel,
+                                                  .bDirect = true,
+                                                  .onRequest = settings.onRequest});
     if (!internet) {
         return;
     }
-    params.pInternet = internet.get();
-    CrawlContext crawl{context.parsed, context.sink, cancel, context.lookup};
-    crawl.lookupLimit = context.lookupLimit;
-    crawl.lookupBudget = context.lookupBudget;
-    crawl.pageText = context.pageText;
-    crawl.bDeep = context.bDeep;
-    CrawlPage(params, crawl);
-    params.pInternet = nullptr;
+    CrawlState crawl{.internet = *internet,
+                     .externalAddress = address,
+                     .parsed = state.parsed,
+                     .sink = state.sink,
+                     .cancel = cancel};
+    CrawlPage(settings, crawl);
 }
 
-void SpiderThreadProc(SpiderParams& params, SpiderRunContext& context) {
-    SpiderMain(params, context);
-    context.sink.Post(WM_SPIDER_DONE, {});
+void SpiderThreadProc(const SpiderSettings& settings, SpiderRunState& state) {
+    SpiderMain(settings, state);
+    state.sink.Post(WM_SPIDER_DONE, {});
 }

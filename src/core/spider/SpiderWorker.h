@@ -1,35 +1,26 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 
-#include "core/net/HttpFetch.h"
-#include "core/net/RouterUrl.h"
-#include "core/spider/Crawl.h"
-#include "core/spider/SpiderParams.h"
+#include "core/spider/ParsedPageList.h"
+#include "core/spider/SpiderSettings.h"
+#include "core/spider/SpiderSink.h"
 
 class CDetectScript;
 
-// Everything one run works on besides its params.
-struct SpiderRunContext {
+// What one run works on and changes as it goes, kept apart from its settings.
+struct SpiderRunState {
     ISpiderSink& sink;
-    CDetectScript* detector;  // null: params already hold the external address
+    CDetectScript& detector;  // asked unless the settings give the external address
     CParsedPageList& parsed;
     const std::atomic<bool>& cancel;
     const std::atomic<bool>& shutdown;  // abandons transfers, detection included
-    HttpTimeouts timeouts;
-    HostLookup lookup;  // names in links; empty: the system resolver
-    std::chrono::milliseconds lookupLimit{5000};
-    std::chrono::milliseconds lookupBudget{15000};
-    PageTextHook pageText{};
-    bool bDeep = false;  // the crawl also follows what deep discovery finds
-    RequestHook onRequest{};
     // Set from outside (a signal handler may set it), abandons the run as `shutdown` does.
     const std::atomic<bool>* abandon = nullptr;
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.
-void SpiderMain(SpiderParams& params, SpiderRunContext& context);
+void SpiderMain(const SpiderSettings& settings, SpiderRunState& state);
 
 // SpiderMain, then WM_SPIDER_DONE whatever happened.
-void SpiderThreadProc(SpiderParams& params, SpiderRunContext& context);
+void SpiderThreadProc(const SpiderSettings& settings, SpiderRunState& state);

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/net/InetAddr.h"
 #include "core/text/Ascii.h"
 #include "gui/desktop/Desktop.h"
 
@@ -183,19 +184,19 @@ int CIPAddressCtrl::TypeDigit(int index, QChar digit) {
 }
 
 void CIPAddressCtrl::Paste(int index, QClipboard::Mode mode) {
-    // The first dotted address in the text, wherever it stands: after "http://", before ":80" or
-    // among words. Digits or dots running on at either end make it some other number.
-    static const QRegularExpression dotted(QStringLiteral(
-        "(?<![0-9.])([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})(?![0-9]|\\.[0-9])"));
-    const QRegularExpressionMatch match = dotted.match(QGuiApplication::clipboard()->text(mode));
-    if (!match.hasMatch()) {
+    // The first dotted address in the text, wherever it stands; a part over 255 is clamped as a
+    // typed one is. UTF-8 holds no digit or dot but the ASCII ones, so the bytes tell as the
+    // characters would.
+    const auto parts =
+        FindDottedQuad(QGuiApplication::clipboard()->text(mode).toUtf8().toStdString());
+    if (!parts) {
         m_desktop.Beep();
         return;
     }
     Texts before;
     for (int i = 0; i < 4; ++i) {
         before[i] = m_fields[i]->text();
-        m_fields[i]->setText(QString::number(match.captured(i + 1).toUInt()));
+        m_fields[i]->setText(QString::number((*parts)[static_cast<std::size_t>(i)]));
         ClampField(i);
     }
     m_beforePaste = before;

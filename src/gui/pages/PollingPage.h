@@ -80,7 +80,7 @@ private:
     QLineEdit m_editPath;
     QPlainTextEdit m_editLog;
     QPushButton m_btnPoll;
-    int m_bPolling = 0;
+    bool m_bPolling = false;
     std::string m_url;
     QString m_strPath;
     QLineEdit m_editExcludes;

@@ -55,7 +55,8 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
       m_staticCount(QStringLiteral("0")),
       m_chkDeep(QStringLiteral("Search &scripts too")),
       m_gatewayCheck(this),
-      m_run(sink, detector, NotingWanAddresses(std::move(spider), m_wanNote)) {
+      m_spider(NotingWanAddresses(std::move(spider), m_wanNote)),
+      m_run(sink, detector) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
     m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
@@ -153,9 +154,11 @@ void CSpiderPage::OnRun() {
     }
     m_settings.WriteProfileInt(kSection, kSearchScripts, m_chkDeep.isChecked() ? 1 : 0);
     m_displayAddress.SetAddress(0);
-    m_run.Prepare(m_router.LoginBytes(), m_router.PasswordBytes(), m_router.Address(),
-                  m_router.Port());
-    m_run.SetDeep(m_chkDeep.isChecked());
+    SpiderSettings run = m_spider;
+    run.router = RouterAccessFor(m_router.LoginBytes(), m_router.PasswordBytes(),
+                                 m_router.Address(), m_router.Port());
+    run.bDeep = m_chkDeep.isChecked();
+    m_run.Prepare(std::move(run));
     m_listPages.DeleteAllItems();
     m_found.Clear();
     m_nParsedPages = 0;
@@ -225,8 +228,8 @@ void CSpiderPage::OnSpiderDone() {
         // showed a shared or private WAN address, which no page can get past. The gateway may
         // tell of such an address too, so the offer waits for its answer.
         m_bFollowUpDue = !bLoginRefused;
-        m_bOfferDeeper =
-            !m_run.IsDeep() && m_nParsedPages > 0 && m_wanNote.Address() == 0 && !bLoginRefused;
+        m_bOfferDeeper = !m_run.Settings().bDeep && m_nParsedPages > 0 &&
+                         m_wanNote.Address() == 0 && !bLoginRefused;
         if (!m_gatewayCheck.Conclude(address, m_wanNote.Address())) {
             m_bFollowUpDue = false;
             if (std::exchange(m_bOfferDeeper, false) && window()->isVisible()) {

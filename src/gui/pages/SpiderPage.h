@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "core/gateway/WanAddress.h"
+#include "core/spider/FoundPages.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "gui/controls/AddressDisplay.h"
@@ -96,6 +97,7 @@ private:
     CGatewayCheck m_gatewayCheck;
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
     bool m_bFollowUpDue = false;  // a box after the outcome's, once the gateway has answered
+    SpiderSettings m_spider;  // what each run starts from; Run adds the router and the deep flag
     CSpiderRun m_run;
     CWorker m_reportWriter;  // reads the run's parsed pages, so it goes first
 };

@@ -64,14 +64,60 @@ TEST(ClassicInetAddr, FollowsThePartLimitsOfEachForm) {
     EXPECT_EQ(ntohl(ClassicInetAddr("0")), 0u);
 }
 
+// Each reading of address text, by what it accepts; null where it refuses the text.
+TEST(InetAddr, EachVariantAcceptsWhatItsNameSays) {
+    const struct {
+        const char* text;
+        const char* classic;  // ClassicInetAddr
+        const char* strict;   // ParseStrictDottedQuad
+        const char* padded;   // ParsePaddedDottedQuad
+        const char* found;    // FindDottedQuad, its parts joined
+    } rows[] = {
+        {"192.168.1.1", "192.168.1.1", "192.168.1.1", "192.168.1.1", "192.168.1.1"},
+        {"0.0.0.0", "0.0.0.0", "0.0.0.0", "0.0.0.0", "0.0.0.0"},
+        {"010.000.000.001", "8.0.0.1", nullptr, "10.0.0.1", "10.0.0.1"},
+        {"08.1.1.1", nullptr, nullptr, "8.1.1.1", "8.1.1.1"},
+        {"1.2.3.04", "1.2.3.4", nullptr, "1.2.3.4", "1.2.3.4"},
+        {"1.2.3", "1.2.0.3", nullptr, nullptr, nullptr},
+        {"256.1.1.1", nullptr, nullptr, nullptr, "256.1.1.1"},
+        {"1.2.3.0256", "1.2.3.174", nullptr, nullptr, nullptr},
+        {"1.2.3.4.5", nullptr, nullptr, nullptr, nullptr},
+        {"1234.1.1.1", nullptr, nullptr, nullptr, nullptr},
+        {" 1.2.3.4", nullptr, nullptr, nullptr, "1.2.3.4"},
+        {"http://192.168.1.1:80/", nullptr, nullptr, nullptr, "192.168.1.1"},
+        {"v1.2.3.4.5 or 10.0.0.138.", nullptr, nullptr, nullptr, "10.0.0.138"},
+        {"", nullptr, nullptr, nullptr, nullptr},
+    };
+    const auto shown = [](std::optional<std::uint32_t> host) {
+        return host ? DottedAddress(*host) : "-";
+    };
+    for (const auto& row : rows) {
+        const std::uint32_t classic = ClassicInetAddr(row.text);
+        EXPECT_EQ(classic == kAddressNone ? "-" : DottedAddress(ntohl(classic)),
+                  row.classic ? row.classic : "-")
+            << row.text;
+        EXPECT_EQ(shown(ParseStrictDottedQuad(row.text)), row.strict ? row.strict : "-")
+            << row.text;
+        EXPECT_EQ(shown(ParsePaddedDottedQuad(row.text)), row.padded ? row.padded : "-")
+            << row.text;
+        const auto parts = FindDottedQuad(row.text);
+        EXPECT_EQ(parts ? std::to_string((*parts)[0]) + '.' + std::to_string((*parts)[1]) + '.' +
+                              std::to_string((*parts)[2]) + '.' + std::to_string((*parts)[3])
+                        : "-",
+                  row.found ? row.found : "-")
+            << row.text;
+    }
+}
+
 TEST(IsReservedAddress, CoversExactlyTheSixBlocks) {
-    const char* reserved[] = {"0.0.0.0",        "0.255.255.255",  "10.0.0.0",
-                              "10.255.255.255", "127.0.0.1",      "172.16.0.0",
-                              "172.31.255.255", "192.168.0.0",    "192.168.255.255",
-                              "255.0.0.0",      "255.255.255.255"};
-    const char* open[] = {"172.15.255.255", "172.32.0.0",    "169.254.1.1",    "100.64.0.1",
-                          "1.0.0.0",        "9.255.255.255", "11.0.0.0",       "192.167.255.255",
-                          "192.169.0.0",    "224.0.0.1",     "254.255.255.255"};
+    const char* reserved[] = {
+        "0.0.0.0",         "0.255.255.255",   "10.0.0.0",       "10.255.255.255", "127.0.0.0",
+        "127.0.0.1",       "127.255.255.255", "172.16.0.0",     "172.31.255.255", "192.168.0.0",
+        "192.168.255.255", "255.0.0.0",       "255.255.255.255"};
+    const char* open[] = {"172.15.255.255", "172.32.0.0",    "169.254.1.1",     "100.64.0.1",
+                          "1.0.0.0",        "9.255.255.255", "11.0.0.0",        "192.167.255.255",
+                          "192.169.0.0",    "224.0.0.1",     "254.255.255.255", "126.255.255.255",
+                          "128.0.0.0"};
     for (const char* text : reserved) {
         EXPECT_TRUE(IsReservedAddress(htonl(Host(text)))) << text;
     }

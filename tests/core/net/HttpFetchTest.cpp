@@ -336,39 +336,62 @@ TEST(HostileRouter, PathsGoOutAsListedDotSegmentsIncluded) {
     EXPECT_EQ(router.RequestedTargets(), paths);
 }
 
+// Each row a redirect chain through the router (0), the router on another port (1) and two other
+// hosts (2, 3): whether each hop carries the credentials given for the first. Hop n's target names
+// the hops still to come.
 TEST(HostileRouter, CredentialsFollowRedirectsOnTheRoutersHostOnly) {
     CHostileRouter router;
     CHostileRouter routerOtherPort;
     CHostileRouter elsewhere("127.0.0.2");
     CHostileRouter third("127.0.0.3");
-    router.Serve("/port", CHostileRouter::Redirect(routerOtherPort.Url("/landing")));
-    router.Serve("/two-hops", CHostileRouter::Redirect(routerOtherPort.Url("/onward")));
-    routerOtherPort.Serve("/onward", CHostileRouter::Redirect(third.Url("/landing")));
-    third.Serve("/landing", CHostileRouter::Page("third host"));
-    router.Serve("/away", CHostileRouter::Redirect(elsewhere.Url("/landing")));
+    CHostileRouter* const hosts[] = {&router, &routerOtherPort, &elsewhere, &third};
+    for (CHostileRouter* host : hosts) {
+        host->ServeOthers([&hosts](const std::string& target) {
+            const std::string rest = target.substr(3);  // "/c/…"
+            return rest.empty() ? CHostileRouter::Page("end")
+                                : CHostileRouter::Redirect(
+                                      hosts[rest[0] - '0']->Url("/c/" + rest.substr(1)));
+        });
+    }
     router.Serve("/https", CHostileRouter::Redirect("https://127.0.0.1:1/"));
-    elsewhere.Serve("/back", CHostileRouter::Redirect(router.Url("/home")));
-    routerOtherPort.Serve("/landing", CHostileRouter::Page("other port"));
-    elsewhere.Serve("/landing", CHostileRouter::Page("third party"));
-    router.Serve("/home", CHostileRouter::Page("home"));
-    const std::string header = BuildAuthorizationHeader("admin", "secret");
-    const std::string sent = "Basic YWRtaW46c2VjcmV0";
-    InternetHandle internet = OpenInternetHandle();
-    const auto fetch = [&](const std::string& url) {
-        PageRequest request = OpenPage(*internet, url, header);
-        return request ? ReadWholeResponse(*request) : std::nullopt;
+    const struct {
+        const char* way;
+        int start;
+        std::string next;  // the hosts the redirects lead to, in order
+        std::vector<bool> sent;
+    } chains[] = {
+        {"the router on another port", 0, "1", {true, true}},
+        {"another host", 0, "2", {true, false}},
+        {"credentials given for another host stay there", 2, "0", {true, false}},
+        {"the second hop leaves the router", 0, "13", {true, true, false}},
+        {"a host met again", 0, "22", {true, false, false}},
+        {"two other hosts by turns", 0, "2323", {true, false, false, false, false}},
+        {"back and forth on another port first",
+         0,
+         "12323",
+         {true, true, false, false, false, false}},
     };
-    EXPECT_EQ(fetch(router.Url("/port")), "other port");
-    EXPECT_EQ(routerOtherPort.Header(0, "Authorization"), sent);
-    EXPECT_EQ(fetch(router.Url("/away")), "third party");
-    EXPECT_EQ(elsewhere.Header(0, "Authorization"), "<none>");
-    EXPECT_EQ(fetch(elsewhere.Url("/back")), "home");
-    EXPECT_EQ(router.Header(2, "Authorization"), "<none>") << "not the router's own credentials";
-    EXPECT_EQ(fetch(router.Url("/https")), std::nullopt);
-    EXPECT_EQ(router.Header(0, "Authorization"), sent);
-    EXPECT_EQ(fetch(router.Url("/two-hops")), "third host");
-    EXPECT_EQ(routerOtherPort.Header(1, "Authorization"), sent);
-    EXPECT_EQ(third.Header(0, "Authorization"), "<none>") << "the second hop left the router";
+    const std::string header = BuildAuthorizationHeader("admin", "secret");
+    InternetHandle internet = OpenInternetHandle();
+    for (const auto& chain : chains) {
+        std::size_t before[4];
+        for (std::size_t i = 0; i < 4; ++i) {
+            before[i] = hosts[i]->RequestCount();
+        }
+        PageRequest request =
+            OpenPage(*internet, hosts[chain.start]->Url("/c/" + chain.next), header);
+        ASSERT_TRUE(request) << chain.way;
+        EXPECT_EQ(ReadWholeResponse(*request), "end") << chain.way;
+        const std::string hops = std::to_string(chain.start) + chain.next;
+        for (std::size_t hop = 0; hop < hops.size(); ++hop) {
+            const std::size_t host = static_cast<std::size_t>(hops[hop] - '0');
+            EXPECT_EQ(hosts[host]->Header(before[host]++, "Authorization"),
+                      chain.sent[hop] ? "Basic YWRtaW46c2VjcmV0" : "<none>")
+                << chain.way << ", hop " << hop;
+        }
+    }
+    EXPECT_EQ(OpenPage(*internet, router.Url("/https"), header), nullptr);
+    EXPECT_EQ(router.Header(router.RequestCount() - 1, "Authorization"), "Basic YWRtaW46c2VjcmV0");
 }
 
 TEST(HostileRouter, NamesWithAnIPv6AddressAreAskedOverIPv4) {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/spider/SpiderParams.h"
+#include "core/spider/ParsedPageList.h"
 
 namespace {
 

@@ -7,10 +7,11 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "core/net/HttpFetch.h"
 #include "core/net/ScriptScan.h"
-#include "core/spider/SpiderRules.h"
+#include "core/spider/FoundPages.h"
 #include "support/CrawlOnce.h"
 #include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
@@ -24,24 +25,29 @@ using Lines = std::vector<std::string>;
 
 class CrawlTest : public testing::Test {
 protected:
-    CrawlTest() {
-        params.strExternalAddress = "203.0.113.45";
-        params.strPath = "/";
-        params.nRouterAddress = 0x7F000001;
-        params.nRouterPort = server.Port();
-        params.pInternet = internet.get();
-    }
-
     void Crawl() {
-        CrawlContext context{parsed,       sink,       cancel, lookup, lookupLimit,
-                             lookupBudget, &footprint, {},     bDeep};
-        CrawlPage(params, context);
+        CrawlState state{.internet = *pInternet,
+                         .externalAddress = "203.0.113.45",
+                         .parsed = parsed,
+                         .sink = sink,
+                         .cancel = cancel,
+                         .footprint = &footprint};
+        if (asideLimit) {
+            state.asideLimit = *asideLimit;
+        }
+        CrawlPage({.router = {.nAddress = 0x7F000001, .nPort = nRouterPort},
+                   .bDeep = bDeep,
+                   .lookup = lookup,
+                   .lookupLimit = lookupLimit,
+                   .lookupBudget = lookupBudget},
+                  state);
     }
 
     CLoopbackServer server;
     std::atomic<bool> cancel{false};
-    InternetHandle internet = OpenInternetHandle({{}, {}, {}, &cancel});  // as a run opens it
-    SpiderParams params;
+    InternetHandle internet = OpenInternetHandle({.cancel = &cancel});  // as a run opens it
+    CInternetHandle* pInternet = internet.get();
+    std::uint16_t nRouterPort = server.Port();
     CParsedPageList parsed;
     CRecordingSink sink;
     HostLookup lookup = TestHostLookup();
@@ -49,6 +55,7 @@ protected:
     std::chrono::milliseconds lookupBudget{15000};
     CrawlFootprint footprint;
     bool bDeep = false;
+    std::optional<std::size_t> asideLimit;
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -132,9 +139,9 @@ TEST_F(CrawlTest, CancelStopsNewRequestsButCountsEveryPageRead) {
             return page;
         });
         // Gone before its server, which would wait for the kept-alive connection.
-        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
-        params.pInternet = handle.get();
-        params.nRouterPort = chain.Port();
+        const InternetHandle handle = OpenInternetHandle({.cancel = &cancel});
+        pInternet = handle.get();
+        nRouterPort = chain.Port();
         bDeep = bDeepChain;
         cancel = false;
         sink.Clear();
@@ -159,9 +166,9 @@ TEST_F(CrawlTest, CancelAbandonsAPageStillUnreadASecondLater) {
             cancel = true;
             return CLoopbackServer::Stalling();
         });
-        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
-        params.pInternet = handle.get();
-        params.nRouterPort = router.Port();
+        const InternetHandle handle = OpenInternetHandle({.cancel = &cancel});
+        pInternet = handle.get();
+        nRouterPort = router.Port();
         bDeep = bDeepRoot;
         cancel = false;
         sink.Clear();
@@ -270,6 +277,20 @@ TEST(CrawlDeepDiscovery, FollowsEachWayScriptsNavigate) {
           "/logout.asp (script, not requested)", "/sys/REBOOT.cgi (script, not requested)",
           "/FactoryDefault.asp (script, not requested)", "/st.asp (script)"},
          "/st.asp"},
+        {"each word of an action, in names a script alone gives",
+         {{"/",
+           "<script>var menu = ['logout.asp', 'logoff.asp', 'reboot.asp', 'restart.asp', "
+           "'reset.asp', 'factory.asp', 'upgrade.asp', 'firmware.asp', 'restore.asp', "
+           "'erase.asp', 'format.asp', 'st.asp'];</script>"},
+          {"/st.asp", kWan}},
+         {"/", "/st.asp"},
+         {"/logout.asp (script, not requested)", "/logoff.asp (script, not requested)",
+          "/reboot.asp (script, not requested)", "/restart.asp (script, not requested)",
+          "/reset.asp (script, not requested)", "/factory.asp (script, not requested)",
+          "/upgrade.asp (script, not requested)", "/firmware.asp (script, not requested)",
+          "/restore.asp (script, not requested)", "/erase.asp (script, not requested)",
+          "/format.asp (script, not requested)", "/st.asp (script)"},
+         "/st.asp"},
         {"a script a link leads to as well: its links are followed, as without deep discovery",
          {{"/", "<a href=\"a.htm\"> <a href=\"c.htm\">"},
           {"/a.htm", "<script src=\"m.asp\"></script>"},
@@ -353,7 +374,7 @@ TEST_F(CrawlTest, DeepChainHoldsOnePageTextAndEachWaitingLinkOnce) {
             body.resize(kPageBytes, 'x');
             return CHostileRouter::Page(std::move(body));
         });
-        params.nRouterPort = router.Port();
+        nRouterPort = router.Port();
         bDeep = bScriptNames;
         parsed.Clear();
         sink.Clear();
@@ -391,7 +412,7 @@ TEST_F(CrawlTest, BigScriptsAreReadOnceEachAndOneAtATime) {
         }
         return CHostileRouter::Page(std::move(script));
     });
-    params.nRouterPort = router.Port();
+    nRouterPort = router.Port();
     bDeep = true;
     Crawl();
     EXPECT_EQ(router.RequestedTargets().size(), static_cast<std::size_t>(kScripts + 1));
@@ -424,15 +445,15 @@ TEST_F(CrawlTest, LinksOfScriptsAreKeptAsideWithinABound) {
         router.Serve("/s1.js", 200, "w('<a href=\"x.htm\"><a href=p1>'); w('<a href=p2>');");
         router.Serve("/s2.js", 200, "w('<a href=q1><a href=q2><a href=q3>'); // 203.0.113.45");
         router.Serve("/b.htm", 200, "<a href=s1.js> <a href=s2.js>");
-        const InternetHandle handle = OpenInternetHandle({{}, {}, {}, &cancel});
-        params.pInternet = handle.get();
-        params.nRouterPort = router.Port();
+        const InternetHandle handle = OpenInternetHandle({.cancel = &cancel});
+        pInternet = handle.get();
+        nRouterPort = router.Port();
         parsed.Clear();
         sink.Clear();
         footprint = {};
-        CrawlContext context{parsed,       sink,       cancel, lookup, lookupLimit,
-                             lookupBudget, &footprint, {},     true,   limit};
-        CrawlPage(params, context);
+        bDeep = true;
+        asideLimit = limit;
+        Crawl();
         EXPECT_EQ(router.RequestedTargets(), bound.requested) << bound.links;
         const Lines messages = sink.Messages();
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "FOUND /s2.js"), 1) << bound.links;
@@ -579,9 +600,8 @@ TEST(CParsedPageList, LongPathsOfADeepSiteCostLittleAndComeBackWhole) {
 
 // A link as the crawl resolves it, and the same text found by deep discovery, as a browser does.
 TEST(ResolveLinkPath, ResolvesRelativeLinksAgainstThePagesDirectory) {
-    SpiderParams params;
-    params.nRouterAddress = 0x7F000001;
-    params.nRouterPort = 80;
+    const RouterAccess router{.nAddress = 0x7F000001, .nPort = 80};
+    SpiderParams params{.router = router};
     const RouterCheck isRouter = [](const std::string& url) {
         std::string host;
         std::uint16_t port = 0;

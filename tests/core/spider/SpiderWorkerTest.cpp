@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/address/DetectScript.h"
+#include "core/spider/SpiderRules.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingSink.h"
 #include "support/TestHostLookup.h"
@@ -16,24 +17,30 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+// The settings of a run on the loopback router at `port`, with no password and no name lookups.
+SpiderSettings Loopback(std::uint16_t port) {
+    return {.router = {.nAddress = 0x7F000001, .nPort = port}, .lookup = TestHostLookup()};
+}
+
 class SpiderWorkerTest : public testing::Test {
 protected:
-    SpiderWorkerTest() : detector({detection.Url("/")}) {
+    SpiderWorkerTest() : detector({detection.Url("/")}), settings(Loopback(router.Port())) {
         detection.Serve("/", 200, "Current IP Address: 203.0.113.45");
-        params.strPath = "/";
-        params.nRouterAddress = 0x7F000001;
-        params.nRouterPort = router.Port();
     }
 
     void Run() {
-        SpiderRunContext context{sink, &detector, parsed, cancel, shutdown, {}, TestHostLookup()};
-        SpiderThreadProc(params, context);
+        SpiderRunState state{.sink = sink,
+                             .detector = detector,
+                             .parsed = parsed,
+                             .cancel = cancel,
+                             .shutdown = shutdown};
+        SpiderThreadProc(settings, state);
     }
 
     CLoopbackServer router;
     CLoopbackServer detection;
     CDetectScript detector;
-    SpiderParams params;
+    SpiderSettings settings;
     CParsedPageList parsed;
     CRecordingSink sink;
     std::atomic<bool> cancel{false};
@@ -48,7 +55,6 @@ TEST_F(SpiderWorkerTest, DetectsThenCrawlsAndEndsWithDone) {
     EXPECT_EQ(sink.Messages(),
               (Lines{"ADDRESS 203.0.113.45", "FOUND /status.htm", "PARSED", "PARSED", "DONE"}));
     EXPECT_EQ(parsed.Paths(), Lines{"/status.htm"});
-    EXPECT_EQ(params.pInternet, nullptr);
 }
 
 TEST_F(SpiderWorkerTest, FailedDetectionPostsOnlyDone) {
@@ -84,9 +90,8 @@ TEST_F(SpiderWorkerTest, CancelLetsThePageInFlightFinishAndCountsIt) {
 
 TEST_F(SpiderWorkerTest, KnownAddressSkipsDetection) {
     router.Serve("/", 200, "WAN 198.51.100.7");
-    params.strExternalAddress = "198.51.100.7";
-    SpiderRunContext context{sink, nullptr, parsed, cancel, shutdown, {}, TestHostLookup()};
-    SpiderThreadProc(params, context);
+    settings.strExternalAddress = "198.51.100.7";
+    Run();
     EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 198.51.100.7", "FOUND /", "PARSED", "DONE"}));
     EXPECT_TRUE(detection.Requests().empty());
 }
@@ -98,11 +103,10 @@ TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
     CDetectScript detector({router.Url("/detect")});
-    auto run = std::make_unique<CSpiderRun>(
-        sink, detector,
-        SpiderSettings{.timeouts = {.cancelGrace = std::chrono::hours(1)},
-                       .lookup = TestHostLookup()});
-    run->Prepare("", "", 0x7F000001, router.Port());
+    auto run = std::make_unique<CSpiderRun>(sink, detector);
+    SpiderSettings settings = Loopback(router.Port());
+    settings.timeouts.cancelGrace = std::chrono::hours(1);
+    run->Prepare(settings);
     ASSERT_TRUE(run->Start());
     ASSERT_TRUE(WaitUntil([&] { return router.Requests().size() >= 2; }))
         << "the crawl never reached the stalling page";
@@ -118,21 +122,39 @@ TEST(CSpiderRun, PrepareStartsAfreshAfterAnAbandonedRun) {
     router.Serve("/detect", 200, "203.0.113.45");
     CRecordingSink sink;
     CDetectScript detector({router.Url("/detect")});
-    CSpiderRun run(sink, detector, {{}, TestHostLookup()});
-    run.Prepare("", "", 0x7F000001, router.Port());
+    CSpiderRun run(sink, detector);
+    run.Prepare(Loopback(router.Port()));
     run.Abandon();  // before it ever ran
-    run.Prepare("", "", 0x7F000001, router.Port());
+    run.Prepare(Loopback(router.Port()));
     run.Run();
     EXPECT_FALSE(run.IsCancelled());
     EXPECT_EQ(sink.Messages(), (Lines{"ADDRESS 203.0.113.45", "FOUND /", "PARSED", "DONE"}));
 
-    // Nor the answer to an earlier login: a refusal is told by the run's own start page.
+    // Nor the answer to an earlier login: a refusal, a 401 or a 403, is told by the run's own
+    // start page, whatever later pages answer.
     router.RequireAuthorization("Basic YTpi");  // a:b
-    for (const auto& [password, status] : {std::pair{"", 401L}, std::pair{"b", 200L}}) {
-        run.Prepare("a", password, 0x7F000001, router.Port());
-        run.SetExternalAddress("203.0.113.45");
+    const struct {
+        const char* password;
+        int root;  // the status of "/" once the login is let in, and of the page it links to
+        int next;
+        long start;
+        bool bRefused;
+    } logins[] = {
+        {"", 200, 200, 401, true},
+        {"b", 200, 200, 200, false},
+        {"b", 403, 200, 403, true},
+        {"b", 200, 401, 200, false},
+    };
+    for (const auto& login : logins) {
+        router.Serve("/", login.root, "<a href=next.htm>");
+        router.Serve("/next.htm", login.next, "next");
+        SpiderSettings settings = Loopback(router.Port());
+        settings.router = RouterAccessFor("a", login.password, 0x7F000001, router.Port());
+        settings.strExternalAddress = "203.0.113.45";
+        run.Prepare(settings);
         run.Run();
-        EXPECT_EQ(run.StartStatus(), status);
+        EXPECT_EQ(run.StartStatus(), login.start) << login.root << ' ' << login.next;
+        EXPECT_EQ(IsLoginRefused(run.StartStatus()), login.bRefused) << login.root;
     }
 }
 
@@ -159,9 +181,12 @@ TEST(CSpiderRun, NameLookupsStopAtTheRunsLimits) {
          {"ADDRESS 203.0.113.45", "PARSED", "SKIPPED 1", "DONE"}}};
     for (const auto& c : cases) {
         CRecordingSink sink;
-        CSpiderRun run(sink, detector, {{}, silent, c.limit, c.budget});
-        run.Prepare("", "", 0x7F000001, router.Port());
-        run.SetExternalAddress("203.0.113.45");
+        CSpiderRun run(sink, detector);
+        run.Prepare({.router = {.nAddress = 0x7F000001, .nPort = router.Port()},
+                     .strExternalAddress = "203.0.113.45",
+                     .lookup = silent,
+                     .lookupLimit = c.limit,
+                     .lookupBudget = c.budget});
         ASSERT_TRUE(run.Start());
         // Far below the defaults (5 s a name, 15 s in all) a lost setting would fall back to.
         EXPECT_TRUE(
@@ -184,12 +209,13 @@ TEST(CSpiderRun, TwoRunsShareNeitherPagesNorCancelFlag) {
     CDetectScript detector(std::vector<std::string>{});
     CRecordingSink firstSink;
     CRecordingSink secondSink;
-    CSpiderRun firstRun(firstSink, detector, {{}, TestHostLookup()});
-    CSpiderRun secondRun(secondSink, detector, {{}, TestHostLookup()});
-    firstRun.Prepare("", "", 0x7F000001, first.Port());
-    firstRun.SetExternalAddress("203.0.113.45");
-    secondRun.Prepare("", "", 0x7F000001, second.Port());
-    secondRun.SetExternalAddress("203.0.113.45");
+    CSpiderRun firstRun(firstSink, detector);
+    CSpiderRun secondRun(secondSink, detector);
+    SpiderSettings settings = Loopback(first.Port());
+    settings.strExternalAddress = "203.0.113.45";
+    firstRun.Prepare(settings);
+    settings.router.nPort = second.Port();
+    secondRun.Prepare(settings);
 
     ASSERT_TRUE(firstRun.Start());
     ASSERT_TRUE(WaitUntil([&] { return first.Requests().size() >= 2; }));

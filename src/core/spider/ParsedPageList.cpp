@@ -1,16 +1,8 @@
-#include "core/spider/SpiderParams.h"
+#include "core/spider/ParsedPageList.h"
 
 #include <algorithm>
 #include <functional>
 #include <utility>
-
-#include "core/net/RouterUrl.h"
-
-std::string SpiderParams::GetUrl() const {
-    std::string url;
-    ComposeRouterUrl(nRouterAddress, nRouterPort, strPath, url);
-    return url;
-}
 
 std::string_view OriginMark(PageOrigin origin) {
     switch (origin) {

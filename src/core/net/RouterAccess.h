@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// How requests reach the router and are let in: all that a request to it carries besides the
+// path of the page. A run's is built once, before the run starts, and every request of the run
+// reads it in place.
+struct RouterAccess {
+    std::uint32_t nAddress = 0;  // host order
+    std::uint16_t nPort = 0;
+    std::string strHeaders{};  // complete header lines sent with each request: the authorization
+
+    // The URL of `path` on the router (see ComposeRouterUrl), or the empty text when it would be
+    // too long.
+    std::string Url(std::string_view path) const;
+};
