@@ -15,7 +15,7 @@ inline constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output
 // that a command returns Fail(...) or Usage(...) as it is.
 struct Exit {
     int status;
-    operator int() const { return status; }  // NOLINT(google-explicit-constructor)
+    operator int() const { return status; }
 };
 
 // The one way a command ends early: `text`, unless empty, said as an error line.
@@ -35,8 +35,8 @@ inline Exit Usage(std::string_view text) {
 template <class T>
 class OrExit {
 public:
-    OrExit(T value) : m_value(std::move(value)) {}  // NOLINT(google-explicit-constructor)
-    OrExit(Exit exit) : m_status(exit.status) {}    // NOLINT(google-explicit-constructor)
+    OrExit(T value) : m_value(std::move(value)) {}
+    OrExit(Exit exit) : m_status(exit.status) {}
 
     explicit operator bool() const { return m_value.has_value(); }
     const T& operator*() const { return *m_value; }
