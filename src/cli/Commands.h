@@ -1,6 +1,16 @@
 #pragma once
 
-#include "cli/CommandLine.h"
+#include <memory>
+#include <vector>
 
-// Runs the command and answers its exit status. Throws UsageError for a value it refuses.
-int RunCommand(const CommandLine& line);
+#include "cli/Command.h"
+
+// velmo-cli's commands, in the order --help lists them.
+std::vector<std::unique_ptr<CCommand>> MakeCommands();
+
+// Each command's unit makes its own.
+std::unique_ptr<CCommand> NewSpiderCommand();   // SpiderCommand.cpp
+std::unique_ptr<CCommand> NewProbeCommand();    // ProbeCommand.cpp
+std::unique_ptr<CCommand> NewPollCommand();     // PollCommand.cpp
+std::unique_ptr<CCommand> NewDetectCommand();   // DetectCommand.cpp
+std::unique_ptr<CCommand> NewGatewayCommand();  // GatewayCommand.cpp

@@ -4,7 +4,12 @@
 #include <iostream>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
+#include "cli/Commands.h"
+#include "cli/Exit.h"
 #include "cli/Interrupt.h"
+#include "cli/Options.h"
 #include "cli/Output.h"
 
 namespace {
@@ -55,48 +60,69 @@ int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
     return status;
 }
 
+// velmo-cli gateway: 0 an address, 1 the router has none of its own, 2 no answer, 3 interrupted.
+class CGatewayCommand final : public CCommand {
+public:
+    CGatewayCommand()
+        : CCommand("gateway", "",
+                   "print the router's WAN address, as the router tells it\n"
+                   "Asks the router by UPnP IGD, then by NAT-PMP, and prints its WAN address and "
+                   "where it came from.\nExit status: 0 an address, 1 the router has none of its "
+                   "own, 2 no answer, 3 interrupted.") {}
+
+    void Define(CLI::App& app) override {
+        m_target.Add(app);
+        app.add_flag("--each", m_bEach,
+                     "ask by each method once; print what was asked, the address, none or why no "
+                     "answer, and time taken");
+        AddVerbose(app, m_bVerbose);
+    }
+
+    int Run() override {
+        CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
+        const GatewayTarget target = m_target.Target();
+        if (m_bEach) {
+            return GatewayEach(gateway, target);
+        }
+        const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
+        if (Interrupted()) {
+            return kExitInterrupted;
+        }
+        const GatewayAnswer& best = BestGatewayAnswer(answers);
+        if (!best.Answered()) {
+            for (const GatewayAnswer& answer : answers) {
+                Say(Priority::Error, answer.source + ": " + answer.why);
+            }
+            return 2;
+        }
+        std::cout << Said(best) << " (" << best.source << ')' << std::endl;
+        const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
+        if (!diagnosis.empty()) {
+            SayBare(Priority::Warning, diagnosis);
+        }
+        return best.kind == GatewayAnswer::Kind::Address ? 0 : 1;
+    }
+
+private:
+    GatewayTargetOptions m_target;
+    bool m_bEach = false;
+    bool m_bVerbose = false;
+};
+
 }  // namespace
 
-CGateway GatewayOf(const CommandLine& line) {
+CGateway GatewayOf(const GatewayLimits& limits, bool bVerbose) {
     GatewayNotes notes;
-    if (line.bVerbose) {
+    if (bVerbose) {
         notes = [](const std::string& note) {
             Say(Priority::Debug, "gateway: " + EscapeControls(note));
         };
     }
-    return CGateway(line.gatewayLimits, std::move(notes));
+    return CGateway(limits, std::move(notes));
 }
 
-GatewayTarget GatewayTargetOf(const CommandLine& line) {
-    GatewayTarget target;
-    target.igdUrl = line.igdUrl;
-    target.natpmpGateway = ParseDottedQuad(line.natpmpGateway).value_or(0);
-    return target;
-}
-
-int Gateway(const CommandLine& line) {
-    CGateway gateway = GatewayOf(line);
-    const GatewayTarget target = GatewayTargetOf(line);
-    if (line.bEach) {
-        return GatewayEach(gateway, target);
-    }
-    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
-    if (Interrupted()) {
-        return kExitInterrupted;
-    }
-    const GatewayAnswer& best = BestGatewayAnswer(answers);
-    if (!best.Answered()) {
-        for (const GatewayAnswer& answer : answers) {
-            Say(Priority::Error, answer.source + ": " + answer.why);
-        }
-        return 2;
-    }
-    std::cout << Said(best) << " (" << best.source << ')' << std::endl;
-    const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
-    if (!diagnosis.empty()) {
-        SayBare(Priority::Warning, diagnosis);
-    }
-    return best.kind == GatewayAnswer::Kind::Address ? 0 : 1;
+std::unique_ptr<CCommand> NewGatewayCommand() {
+    return std::make_unique<CGatewayCommand>();
 }
 
 bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
@@ -117,9 +143,8 @@ bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::str
     return false;
 }
 
-bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uint32_t publicAddress,
+bool ExplainNoStatusPage(IGateway& gateway, std::uint32_t router, std::uint32_t publicAddress,
                          const CPageWanNote& note) {
-    CGateway gateway = GatewayOf(line);
     const std::vector<GatewayAnswer> answers =
         AskGatewayInTurn(gateway, GatewayTargetOfRouter(router), Abort());
     if (Interrupted()) {
@@ -133,10 +158,8 @@ bool ExplainNoStatusPage(const CommandLine& line, std::uint32_t router, std::uin
     return !diagnosis.empty();
 }
 
-void CheckGateway(const CommandLine& line, std::uint32_t publicAddress) {
-    CGateway gateway = GatewayOf(line);
-    const std::vector<GatewayAnswer> answers =
-        AskGatewayInTurn(gateway, GatewayTargetOf(line), Abort());
+void CheckGateway(IGateway& gateway, const GatewayTarget& target, std::uint32_t publicAddress) {
+    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
     if (Interrupted()) {
         return;
     }

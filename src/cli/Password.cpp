@@ -10,7 +10,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "cli/CommandLine.h"
+#include "cli/Exit.h"
 #include "cli/Interrupt.h"
 #include "core/text/ShownText.h"
 
@@ -62,9 +62,9 @@ private:
     termios m_saved{};
 };
 
-}  // namespace
-
-std::string ReadPasswordLine(int fd, const std::string& source) {
+// Reads the first line of `fd` into `password` (see Password.h); answers why it was refused, or
+// the empty text.
+std::string ReadLine(int fd, const std::string& source, std::string& password) {
     // Room for the longest password and a CR LF after it.
     std::array<char, kMaxPasswordBytes + 2> buffer{};
     std::size_t size = 0;
@@ -78,8 +78,7 @@ std::string ReadPasswordLine(int fd, const std::string& source) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
-            throw UsageError{"cannot read the password from " + source + ": " +
-                             std::strerror(errno)};
+            return "cannot read the password from " + source + ": " + std::strerror(errno);
         }
         if (n == 0) {
             break;
@@ -96,49 +95,70 @@ std::string ReadPasswordLine(int fd, const std::string& source) {
         line.pop_back();
     }
     if (line.size() > kMaxPasswordBytes) {
-        throw UsageError{"the password from " + source + " is longer than 4096 bytes"};
+        return "the password from " + source + " is longer than 4096 bytes";
     }
     if (line.find('\0') != std::string::npos) {
-        throw UsageError{"the password from " + source + " holds a NUL byte"};
+        return "the password from " + source + " holds a NUL byte";
     }
-    return line;
+    password = std::move(line);
+    return {};
 }
 
-std::string ReadPasswordFile(const std::string& path) {
+// The line of ReadLine, or a usage error that says why it was refused.
+OrExit<std::string> PasswordLine(int fd, const std::string& source) {
+    std::string password;
+    if (const std::string refused = ReadLine(fd, source, password); !refused.empty()) {
+        return Usage(refused);
+    }
+    return password;
+}
+
+}  // namespace
+
+OrExit<std::string> ReadPasswordFile(const std::string& path) {
     const std::string shown = EscapeUnsafeText(path);
     // O_NONBLOCK: opening a FIFO must not wait for a writer before the type check refuses it.
     const CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0) {
-        throw UsageError{"cannot open the password file " + shown + ": " + std::strerror(errno)};
+        return Usage("cannot open the password file " + shown + ": " + std::strerror(errno));
     }
     struct stat status = {};
     if (fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        throw UsageError{"the password file " + shown + " is not a regular file"};
+        return Usage("the password file " + shown + " is not a regular file");
     }
     if (status.st_uid != geteuid()) {
-        throw UsageError{"the password file " + shown + " belongs to another user"};
+        return Usage("the password file " + shown + " belongs to another user");
     }
     if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        throw UsageError{"the password file " + shown +
-                         " can be read by others; make it private with chmod 600"};
+        return Usage("the password file " + shown +
+                     " can be read by others; make it private with chmod 600");
     }
     // Whoever may write it may swap the password for one that sends the router's login elsewhere.
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        throw UsageError{"the password file " + shown +
-                         " can be changed by others; make it private with chmod 600"};
+        return Usage("the password file " + shown +
+                     " can be changed by others; make it private with chmod 600");
     }
-    return ReadPasswordLine(file.Get(), shown);
+    return PasswordLine(file.Get(), shown);
 }
 
-std::string ReadPasswordFromStdin(const std::string& prompt) {
+OrExit<std::string> ReadPasswordFromStdin(const std::string& prompt) {
     if (isatty(STDIN_FILENO) == 0) {
-        return ReadPasswordLine(STDIN_FILENO, "standard input");
+        return PasswordLine(STDIN_FILENO, "standard input");
     }
-    // The line end typed is not echoed either: the line after the prompt is ours to end.
-    struct CLineEnd {
-        ~CLineEnd() { std::cerr << std::endl; }
-    } lineEnd;
-    const CEchoOff echoOff(STDIN_FILENO);
-    std::cerr << prompt << std::flush;
-    return ReadPasswordLine(STDIN_FILENO, "the terminal");
+    std::string password;
+    std::string refused;
+    {
+        // The line end typed is not echoed either: the line after the prompt is ours to end,
+        // before anything else is said.
+        struct CLineEnd {
+            ~CLineEnd() { std::cerr << std::endl; }
+        } lineEnd;
+        const CEchoOff echoOff(STDIN_FILENO);
+        std::cerr << prompt << std::flush;
+        refused = ReadLine(STDIN_FILENO, "the terminal", password);
+    }
+    if (!refused.empty()) {
+        return Usage(refused);
+    }
+    return password;
 }

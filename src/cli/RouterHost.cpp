@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
-#include <thread>
 
-#include "cli/CommandLine.h"
 #include "cli/Interrupt.h"
 #include "core/net/HostNames.h"
 #include "core/spider/SpiderRules.h"
@@ -19,6 +17,11 @@ namespace {
 bool IsNameCharacter(char c) {
     return IsAsciiDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '-' ||
            c == '.' || c == '_';
+}
+
+bool IsDotted(const std::string& host) {
+    return std::all_of(host.begin(), host.end(),
+                       [](char c) { return IsAsciiDigit(c) || c == '.'; });
 }
 
 }  // namespace
@@ -43,9 +46,7 @@ std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text) {
     return at == text.size() ? std::optional(address) : std::nullopt;
 }
 
-RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
-                           std::chrono::milliseconds limit) {
-    RouterTarget target;
+std::string ParseRouter(const std::string& text, RouterTarget& target) {
     const std::size_t colon = text.find(':');
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {
@@ -54,13 +55,11 @@ RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
                              std::all_of(port.begin(), port.end(), IsAsciiDigit);
         const long value = bDigits ? std::strtol(port.c_str(), nullptr, 10) : 0;
         if (value < 1 || value > 65535) {
-            throw UsageError{LoadString(IDS_INVALID_PORT)};
+            return LoadString(IDS_INVALID_PORT);
         }
         target.port = static_cast<std::int32_t>(value);
     }
     const std::string& host = target.host;
-    const bool bDotted =
-        std::all_of(host.begin(), host.end(), [](char c) { return IsAsciiDigit(c) || c == '.'; });
     // A last label like 0x7f or 1 is no name (no top-level domain is numeric): the resolver would
     // take the text for an address in the classic forms, octal and hexadecimal included.
     const std::string last = host.substr(host.rfind('.') + 1);
@@ -71,57 +70,38 @@ RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
                                      AsciiLower(c) == 'x';
                           });
     if (host.empty() || !std::all_of(host.begin(), host.end(), IsNameCharacter) ||
-        (!bDotted && bNumeric)) {
-        throw UsageError{LoadString(IDS_INVALID_ADDRESS)};
+        (!IsDotted(host) && bNumeric)) {
+        return LoadString(IDS_INVALID_ADDRESS);
     }
-    if (bDotted) {
-        target.address = ParseDecimalQuad(host).value_or(0);
-    } else {
-        CHostNames names(lookup, limit, limit, CAbortSignal(&InterruptFlag()));
-        std::uint32_t address = 0;
-        const bool bFound = names.Lookup(host, address);
-        if (Interrupted()) {
-            throw CommandError{kExitInterrupted, {}};
-        }
-        if (!bFound) {
-            std::ostringstream why;
-            why << host << ": no IPv4 address for this name (not found, or no answer within "
-                << std::chrono::duration<double>(limit).count() << " s)";
-            throw CommandError{kExitNoHost, why.str()};
-        }
-        target.address = ntohl(address);
+    if (!IsDotted(host)) {
+        return {};  // looked up by ResolveRouter
     }
-    if (const int refusal = CheckRouterTarget(target.address, target.port); refusal != 0) {
-        throw UsageError{LoadString(refusal)};
-    }
-    return target;
+    target.address = ParseDecimalQuad(host).value_or(0);
+    const int refusal = CheckRouterTarget(target.address, target.port);
+    return refusal != 0 ? LoadString(refusal) : std::string();
 }
 
-HostLookup HostLookupInForce() {
-#ifdef VELMO_TEST_SEAMS
-    if (const char* hosts = std::getenv("VELMO_TEST_HOSTS")) {
-        return [entries = std::string(hosts)](const std::string& name, std::uint32_t& address) {
-            if (name == "localhost") {
-                return SystemHostLookup(name, address);
-            }
-            std::istringstream in(entries);
-            for (std::string entry; std::getline(in, entry, ',');) {
-                const std::size_t equals = entry.find('=');
-                if (entry.substr(0, equals) != name || equals == std::string::npos) {
-                    continue;
-                }
-                const std::string value = entry.substr(equals + 1);
-                if (value == "stall") {
-                    std::this_thread::sleep_for(std::chrono::hours(1));
-                    return false;
-                }
-                const std::optional<std::uint32_t> found = ParseDecimalQuad(value);
-                address = htonl(found.value_or(0));
-                return found.has_value();
-            }
-            return false;
-        };
+OrExit<RouterTarget> ResolveRouter(const RouterTarget& target, const HostLookup& lookup,
+                                   std::chrono::milliseconds limit) {
+    if (IsDotted(target.host)) {
+        return target;
     }
-#endif
-    return {};
+    CHostNames names(lookup, limit, limit, CAbortSignal(&InterruptFlag()));
+    std::uint32_t address = 0;
+    const bool bFound = names.Lookup(target.host, address);
+    if (Interrupted()) {
+        return Fail(kExitInterrupted, {});
+    }
+    if (!bFound) {
+        std::ostringstream why;
+        why << target.host << ": no IPv4 address for this name (not found, or no answer within "
+            << std::chrono::duration<double>(limit).count() << " s)";
+        return Fail(kExitNoHost, why.str());
+    }
+    RouterTarget resolved = target;
+    resolved.address = ntohl(address);
+    if (const int refusal = CheckRouterTarget(resolved.address, resolved.port); refusal != 0) {
+        return Usage(LoadString(refusal));
+    }
+    return resolved;
 }

@@ -6,13 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "cli/Exit.h"
 #include "core/net/RouterUrl.h"
-
-inline constexpr int kExitNoHost = 68;  // sysexits' "host name unknown"
 
 // The router as HOST[:PORT] named it.
 struct RouterTarget {
-    std::uint32_t address = 0;  // host order
+    std::uint32_t address = 0;  // host order; 0 while HOST is a name not yet looked up
     std::int32_t port = 80;
     std::string host;  // as written, without the port
 };
@@ -21,15 +20,15 @@ struct RouterTarget {
 // window's address box: 192.168.000.010 is 192.168.0.10. Host order.
 std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text);
 
-// HOST[:PORT] as users write it: HOST is dotted decimal or a host name, which is looked up once,
-// over IPv4, giving up after `limit` (a stop request ends the wait); PORT is 1 to 65535, 80 when
-// absent. The address must be a local one, as the Router tab requires. Throws UsageError with the
-// Router tab's texts, or CommandError: kExitNoHost when the name gave no address, 3 when stopped.
-RouterTarget ResolveRouter(const std::string& text, const HostLookup& lookup,
-                           std::chrono::milliseconds limit);
+// HOST[:PORT] as users write it, checked as the Router tab checks it before any name is looked up:
+// HOST is dotted decimal, which must be a local address, or a host name; PORT is 1 to 65535, 80
+// when absent. Fills `target` and answers the empty text, or the Router tab's text of what is
+// wrong.
+std::string ParseRouter(const std::string& text, RouterTarget& target);
 
-// Where names are looked up: the system resolver. A build with tests answers from
-// VELMO_TEST_HOSTS instead when it is set ("NAME=A.B.C.D,NAME=stall,…": "stall" never answers;
-// "localhost" goes to the system resolver, which answers it from the hosts file; every other name
-// is not found), so that no test sends a name to a name server.
-HostLookup HostLookupInForce();
+// `target`, of ParseRouter, with its host name looked up once, over IPv4, giving up after `limit`
+// (a stop request ends the wait); the address it gives must be a local one too. Ends the command
+// with kExitNoHost when the name gave no address, with the Router tab's text when it is not local,
+// and with kExitInterrupted when stopped.
+OrExit<RouterTarget> ResolveRouter(const RouterTarget& target, const HostLookup& lookup,
+                                   std::chrono::milliseconds limit);

@@ -209,6 +209,7 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"poll", Router(), "/s", "--interval", "nan"},
         {"poll", Router(), "/s", "--count=0"},
         {"spider", Router(), "extra"},
+        {"spider", Router(), "--external-address", "198.51.100.256"},
         {"spider", "--bogus", Router()},
         {"detect", "--test-timeouts", "1,2"},
         {"gateway", "--igd", "https://192.168.1.1/rootDesc.xml"},

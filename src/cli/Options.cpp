@@ -1,0 +1,188 @@
+#include "cli/Options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+#include "cli/Interrupt.h"
+#include "cli/Password.h"
+#include "core/address/DetectScript.h"
+#include "core/address/DetectionServers.h"
+#include "core/address/Exclusions.h"
+#include "core/gateway/WanAddress.h"
+#include "core/spider/SpiderRules.h"
+
+namespace {
+
+std::chrono::milliseconds Milliseconds(const std::string& seconds) {
+    return std::chrono::ceil<std::chrono::milliseconds>(
+        std::chrono::duration<double>(std::strtod(seconds.c_str(), nullptr)));
+}
+
+// "Password for admin@192.168.1.1: "
+std::string PasswordPrompt(const std::string& login, const std::string& host) {
+    return "Password for " + EscapeControls(login.empty() ? host : login + '@' + host) + ": ";
+}
+
+}  // namespace
+
+std::function<std::string(const std::string&)> SecondsFrom(double low) {
+    return [low](const std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < low || value > 86400) {
+            std::ostringstream range;
+            range << "takes a number of seconds from " << low << " to 86400";
+            return range.str();
+        }
+        return std::string();
+    };
+}
+
+std::optional<long> WholeNumber(std::string_view text) {
+    long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void LoginOptions::Add(CCommand& command, CLI::App& app, const std::string& what) {
+    app.add_option("--login", login, "the login name for " + what)->type_name("LOGIN");
+    app.add_flag("--password-stdin", bPasswordStdin,
+                 "the password is the first line of standard input");
+    app.add_option_function<std::string>(
+           "--password-file", [this](const std::string& path) { passwordFile = path; },
+           "the first line of FILE, your own file that only you can read and write, is the "
+           "password")
+        ->type_name("FILE");
+    command.Rule([this] {
+        return bPasswordStdin && passwordFile
+                   ? "--password-file and --password-stdin exclude each other"
+                   : "";
+    });
+}
+
+OrExit<std::string> LoginOptions::Password(const std::string& host) const {
+    if (passwordFile) {
+        return ReadPasswordFile(*passwordFile);
+    }
+    return bPasswordStdin ? ReadPasswordFromStdin(PasswordPrompt(login, host))
+                          : OrExit<std::string>(std::string());
+}
+
+void GatewayTargetOptions::Add(CLI::App& app) {
+    app.add_option("--igd", igdUrl,
+                   "ask the UPnP IGD whose root description is at URL instead of searching for "
+                   "one")
+        ->type_name("URL")
+        ->check([](const std::string& url) {
+            return CrackIgdUrl(url) ? std::string() : url + " is not http://A.B.C.D[:PORT][/PATH]";
+        });
+    app.add_option("--natpmp", natpmpGateway,
+                   "ask NAT-PMP of ADDRESS instead of the default route's gateway")
+        ->type_name("ADDRESS")
+        ->check([](const std::string& address) {
+            return ParseDottedQuad(address).value_or(0) != 0
+                       ? std::string()
+                       : address + " is not an address A.B.C.D";
+        });
+}
+
+GatewayTarget GatewayTargetOptions::Target() const {
+    GatewayTarget target;
+    target.igdUrl = igdUrl;
+    target.natpmpGateway = ParseDottedQuad(natpmpGateway).value_or(0);
+    return target;
+}
+
+void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts) {
+    app.add_option_function<std::string>(
+           "--connect-timeout",
+           [&timeouts](const std::string& seconds) { timeouts.connect = Milliseconds(seconds); },
+           "give up a request whose connection (name lookup included) is not made within "
+           "SECONDS (10)")
+        ->type_name("SECONDS")
+        ->check(SecondsFrom(0.001));
+    app.add_option_function<std::string>(
+           "--max-time",
+           [&timeouts](const std::string& seconds) { timeouts.total = Milliseconds(seconds); },
+           "give up a request, redirects included, that takes longer than SECONDS (60)")
+        ->type_name("SECONDS")
+        ->check(SecondsFrom(0.001));
+}
+
+void AddVerbose(CLI::App& app, bool& bVerbose) {
+    app.add_flag("-V,--verbose", bVerbose,
+                 "print each request on standard error: method, URL, status, bytes and time "
+                 "taken");
+}
+
+void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls) {
+    app.add_option("--detect-url", urls,
+                   "ask URL instead of the detection servers in force (repeatable)")
+        ->type_name("URL")
+        ->allow_extra_args(false)
+        ->check([](const std::string& url) {
+            return IsDetectionServerUrl(url) ? std::string()
+                                             : url + " is not http://HOST[:PORT][/PATH]";
+        });
+}
+
+void AddExclude(CLI::App& app, std::string& exclude) {
+    app.add_option("--exclude", exclude,
+                   "addresses that are not the public one: A.B.C.D, A.B.*.*, LOW - HIGH")
+        ->type_name("TEXT");
+}
+
+void AddAllowReserved(CLI::App& app, bool& bAllowReserved) {
+    app.add_flag("--allow-reserved", bAllowReserved,
+                 "accept private, loopback and other reserved addresses too");
+}
+
+RequestHook Tracing(bool bVerbose) {
+    if (!bVerbose) {
+        return {};
+    }
+    return [](const RequestTrace& trace) {
+        Say(Priority::Debug,
+            "GET " + EscapeControls(trace.url) + ": " +
+                (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
+                ", " + std::to_string(trace.bytes) + " bytes, " +
+                std::to_string(trace.took.count()) + " ms");
+    };
+}
+
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter) {
+    FetchOptions options{timeouts, CAbortSignal(&InterruptFlag())};
+    options.bDirect = bRouter;
+    options.onRequest = Tracing(bVerbose);
+    return options;
+}
+
+std::vector<std::string> DetectionServersInForce(const std::vector<std::string>& urls) {
+    if (!urls.empty()) {
+        return urls;
+    }
+    DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
+    for (const std::string& warning : file.warnings) {
+        Say(Priority::Warning, warning);
+    }
+    return file.servers.empty() ? CDetectScript().Servers() : std::move(file.servers);
+}
+
+std::string NormalizedExclusions(std::string exclude) {
+    NormalizeExclusions(exclude);
+    return exclude;
+}
+
+std::string RouterReason(const ProbeFailure& failure) {
+    if (IsLoginRefused(failure.status)) {
+        return "the router refused the login (HTTP " + std::to_string(failure.status) +
+               "): check --login and the password";
+    }
+    return failure.why;
+}

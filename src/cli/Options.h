@@ -1,0 +1,73 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Command.h"
+#include "cli/Exit.h"
+#include "core/address/AddressProbe.h"
+#include "core/gateway/Gateway.h"
+#include "core/net/HttpFetch.h"
+
+// The options more than one command takes, each with its help text and its check, and what the
+// commands make of them.
+
+// --login, --password-stdin and --password-file, which exclude each other.
+struct LoginOptions {
+    std::string login;
+    bool bPasswordStdin = false;
+    std::optional<std::string> passwordFile;
+
+    // `what` is what the login is for, as in "the router's pages".
+    void Add(CCommand& command, CLI::App& app, const std::string& what);
+    // Whether any of them was given.
+    bool Given() const { return !login.empty() || bPasswordStdin || passwordFile; }
+    // The password: the first line of the file, or of standard input (asked for at a terminal,
+    // "Password for LOGIN@HOST: "), or none. A stop request at the prompt answers what was read.
+    OrExit<std::string> Password(const std::string& host) const;
+};
+
+// --igd and --natpmp: the gateway to ask instead of the one found on the network.
+struct GatewayTargetOptions {
+    std::string igdUrl;         // empty: an SSDP search
+    std::string natpmpGateway;  // empty: the default route's gateway
+
+    void Add(CLI::App& app);
+    bool Given() const { return !igdUrl.empty() || !natpmpGateway.empty(); }
+    GatewayTarget Target() const;
+};
+
+// --connect-timeout and --max-time, into `timeouts`.
+void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts);
+// -V, --verbose.
+void AddVerbose(CLI::App& app, bool& bVerbose);
+// --detect-url, repeatable.
+void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls);
+// --exclude.
+void AddExclude(CLI::App& app, std::string& exclude);
+// --allow-reserved.
+void AddAllowReserved(CLI::App& app, bool& bAllowReserved);
+
+// How requests go: within `timeouts`, each said on standard error with --verbose, and ended by a
+// stop request. Detection servers honour http_proxy; `bRouter` goes straight to the router.
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter);
+// --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it.
+RequestHook Tracing(bool bVerbose);
+
+// `urls` of --detect-url, else the usable entries of the user's list (each unusable one said as a
+// warning), else the built-in servers.
+std::vector<std::string> DetectionServersInForce(const std::vector<std::string>& urls);
+
+// --exclude as the probe takes it.
+std::string NormalizedExclusions(std::string exclude);
+
+// Why a router page gave no address: a refused login first, since its page may hold anything.
+std::string RouterReason(const ProbeFailure& failure);
+
+// A check of CLI11 for a number of seconds, fractions allowed, from `low` to a day.
+std::function<std::string(const std::string&)> SecondsFrom(double low);
+
+// `text` as a whole number in decimal, or nullopt.
+std::optional<long> WholeNumber(std::string_view text);
