@@ -12,6 +12,7 @@
 #include "core/address/DetectionServers.h"
 #include "core/address/Exclusions.h"
 #include "core/gateway/WanAddress.h"
+#include "core/net/InetAddr.h"
 #include "core/spider/SpiderRules.h"
 
 namespace {
@@ -86,7 +87,7 @@ void GatewayTargetOptions::Add(CLI::App& app) {
                    "ask NAT-PMP of ADDRESS instead of the default route's gateway")
         ->type_name("ADDRESS")
         ->check([](const std::string& address) {
-            return ParseDottedQuad(address).value_or(0) != 0
+            return ParseStrictDottedQuad(address).value_or(0) != 0
                        ? std::string()
                        : address + " is not an address A.B.C.D";
         });
@@ -95,7 +96,7 @@ void GatewayTargetOptions::Add(CLI::App& app) {
 GatewayTarget GatewayTargetOptions::Target() const {
     GatewayTarget target;
     target.igdUrl = igdUrl;
-    target.natpmpGateway = ParseDottedQuad(natpmpGateway).value_or(0);
+    target.natpmpGateway = ParseStrictDottedQuad(natpmpGateway).value_or(0);
     return target;
 }
 

@@ -9,6 +9,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 #include "core/gateway/WanAddress.h"
+#include "core/net/InetAddr.h"
 #include "core/report/ReportFile.h"
 
 namespace {
@@ -36,7 +37,7 @@ std::optional<std::string> LoadPollState(const std::string& path) {
     if (text.ends_with('\n')) {
         text.pop_back();
     }
-    if (ParseDottedQuad(text)) {
+    if (ParseStrictDottedQuad(text)) {
         return text;
     }
     Say(Priority::Warning,

@@ -8,6 +8,7 @@
 
 #include "cli/Interrupt.h"
 #include "core/net/HostNames.h"
+#include "core/net/InetAddr.h"
 #include "core/spider/SpiderRules.h"
 #include "core/text/Ascii.h"
 #include "core/text/StringTable.h"
@@ -25,26 +26,6 @@ bool IsDotted(const std::string& host) {
 }
 
 }  // namespace
-
-std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text) {
-    std::uint32_t address = 0;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && (at >= text.size() || text[at++] != '.')) {
-            return std::nullopt;
-        }
-        const std::size_t start = at;
-        std::uint32_t value = 0;
-        while (at < text.size() && IsAsciiDigit(text[at]) && at - start < 3) {
-            value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
-        }
-        if (at == start || value > 255) {
-            return std::nullopt;
-        }
-        address = (address << 8) | value;
-    }
-    return at == text.size() ? std::optional(address) : std::nullopt;
-}
 
 std::string ParseRouter(const std::string& text, RouterTarget& target) {
     const std::size_t colon = text.find(':');
@@ -76,7 +57,7 @@ std::string ParseRouter(const std::string& text, RouterTarget& target) {
     if (!IsDotted(host)) {
         return {};  // looked up by ResolveRouter
     }
-    target.address = ParseDecimalQuad(host).value_or(0);
+    target.address = ParsePaddedDottedQuad(host).value_or(0);
     const int refusal = CheckRouterTarget(target.address, target.port);
     return refusal != 0 ? LoadString(refusal) : std::string();
 }

@@ -16,10 +16,6 @@ struct RouterTarget {
     std::string host;  // as written, without the port
 };
 
-// Four decimal parts of one to three digits, 0 to 255 each; a leading zero is decimal, as in the
-// window's address box: 192.168.000.010 is 192.168.0.10. Host order.
-std::optional<std::uint32_t> ParseDecimalQuad(std::string_view text);
-
 // HOST[:PORT] as users write it, checked as the Router tab checks it before any name is looked up:
 // HOST is dotted decimal, which must be a local address, or a host name; PORT is 1 to 65535, 80
 // when absent. Fills `target` and answers the empty text, or the Router tab's text of what is

@@ -13,6 +13,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Options.h"
 #include "cli/RouterHost.h"
+#include "core/net/InetAddr.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ HostLookup TableLookup(std::string entries) {
                 std::this_thread::sleep_for(std::chrono::hours(1));
                 return false;
             }
-            const std::optional<std::uint32_t> found = ParseDecimalQuad(value);
+            const std::optional<std::uint32_t> found = ParsePaddedDottedQuad(value);
             address = htonl(found.value_or(0));
             return found.has_value();
         }

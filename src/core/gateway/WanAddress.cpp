@@ -62,33 +62,6 @@ void ReplaceAll(std::string& text, std::string_view name, const std::string& val
 
 }  // namespace
 
-std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
-    std::uint32_t address = 0;
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (at >= text.size() || text[at] != '.') {
-                return std::nullopt;
-            }
-            ++at;
-        }
-        const std::size_t start = at;
-        std::uint32_t value = 0;
-        while (at < text.size() && IsAsciiDigit(text[at]) && at - start < 3) {
-            value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
-        }
-        const std::size_t digits = at - start;
-        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) {
-            return std::nullopt;
-        }
-        address = (address << 8) | value;
-    }
-    if (at != text.size()) {
-        return std::nullopt;
-    }
-    return address;
-}
-
 WanKind ClassifyWanAddress(std::uint32_t address) {
     if (address >= 0xE0000000u) {
         return WanKind::Unusable;  // multicast, reserved and broadcast
@@ -108,7 +81,7 @@ std::optional<std::uint32_t> ParseExternalAddressText(std::string_view text) {
     if (text.empty()) {
         return 0;
     }
-    return ParseDottedQuad(text);
+    return ParseStrictDottedQuad(text);
 }
 
 std::string DiagnoseRouterWan(const RouterWan& wan, std::uint32_t publicAddress) {
@@ -158,7 +131,7 @@ void CPageWanNote::Look(std::string_view text) {
             continue;
         }
         run = run.substr(first, run.find_last_not_of('.') + 1 - first);
-        const std::optional<std::uint32_t> address = ParseDottedQuad(run);
+        const std::optional<std::uint32_t> address = ParseStrictDottedQuad(run);
         if (!address) {
             continue;
         }

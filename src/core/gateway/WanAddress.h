@@ -20,9 +20,6 @@ enum class WanKind {
 
 WanKind ClassifyWanAddress(std::uint32_t address);
 
-// Four decimal parts of 0 to 255 without leading zeros, and nothing else.
-std::optional<std::uint32_t> ParseDottedQuad(std::string_view text);
-
 // A dotted quad as a gateway writes its external address: four decimal parts of 0 to 255 without
 // leading zeros, white space around it allowed. 0 for the text of no address (empty or 0.0.0.0);
 // nullopt for anything else.

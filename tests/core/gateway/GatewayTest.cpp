@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 std::uint32_t Address(const char* dotted) {
-    return ParseDottedQuad(dotted).value();
+    return ParseStrictDottedQuad(dotted).value();
 }
 
 TEST(WanAddressTest, ClassifiesTheRouterWanAddress) {
