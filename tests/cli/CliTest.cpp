@@ -23,6 +23,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "cli/Journal.h"
 #include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
@@ -1010,3 +1011,22 @@ TEST_F(CliTest, RouterIsNeverReachedThroughAProxy) {
 }
 
 }  // namespace
+
+// The user's service a process is in, as its cgroup path tells: only a service of a user manager.
+TEST(JournalTest, UserServiceOfCgroup) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"/user.slice/user-1000.slice/user@1000.service/app.slice/velmo-poll@home.service",
+         "velmo-poll@home.service"},
+        {"/user.slice/user-1000.slice/user@1000.service/app.slice/app-velmo\\x2dpoll.slice/"
+         "velmo-poll@home.service/child",
+         "velmo-poll@home.service"},
+        {"/user.slice/user-1000.slice/user@1000.service/app.slice/app-term-1.scope", nullptr},
+        {"/user.slice/user-1000.slice/session-2.scope", nullptr},
+        {"/system.slice/velmo.service", nullptr},
+        {"/", nullptr},
+    };
+    for (const auto& [cgroup, unit] : rows) {
+        EXPECT_EQ(UserUnitOfCgroup(cgroup), unit ? std::optional<std::string>(unit) : std::nullopt)
+            << cgroup;
+    }
+}
