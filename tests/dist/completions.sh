@@ -125,21 +125,34 @@ zpty -w shell 'compadd() {
     local -a hits; builtin compadd -O hits "$@"; (( ! $#hits )) || print -rl -- $hits >> $out
     builtin compadd "$@"
 }'
+# Tab completes, then notes that it has: nothing more is typed while it runs.
+zpty -w shell 'complete-and-note() { zle expand-or-complete; print -r -- "=== completed" >> $out }'
+zpty -w shell 'zle -N complete-and-note; bindkey "^I" complete-and-note'
 zpty -w shell 'print READY'
 zpty -r -m shell setup '*READY*READY*'
+out=$2
 tty=$2.tty
 shift 2
+zmodload zsh/zselect
 for ((n = 1; n <= $#; n++)); do
     zpty -w shell "print -r -- '=== $n' >> \$out"
-    zpty -w -n shell "${@[n]}"$'\t\C-e\C-u'
-    zpty -w shell "print DONE$n"
-    zpty -r -m shell typed "*DONE$n*DONE$n*"
+    zpty -w -n shell "${@[n]}"$'\t'
+    for ((wait = 0; wait < 3000; wait++)); do
+        [[ $(<$out) == *"=== $n"*"=== completed" ]] && break
+        zselect -t 1
+    done
+    # The line's end: a mark the shell prints, which its echo of the command cannot show.
+    zpty -w shell $'\C-e\C-u'"print DONE\$(($n))"
+    zpty -r -m shell typed "*DONE${n}[[:space:]]*"
     print -r -- "=== $n ${typed//[[:cntrl:]]/ }" >>$tty
 done
+zpty -w shell 'print -r -- "=== end" >> $out; print ENDED$((1))'
+zpty -r -m shell rest '*ENDED1*'
 zpty -d shell
 EOF
 touch "$work/zsh.out" "$work/zsh.out.tty"
 zsh -f "$work/drive.zsh" "$dir" "$work/zsh.out" "${lines[@]}"
+grep -q -x "=== end" "$work/zsh.out" || fail "zsh did not complete every line"
 for ((n = 1; n <= ${#lines[@]}; n++)); do
     offer=$(awk -v n="$n" '/^=== / { on = ($2 == n); next } on' "$work/zsh.out")
     errors=$(grep -a "^=== $n " "$work/zsh.out.tty" | grep -a -o -i -E '[^ ]*[ a-z]*error.{0,30}' || true)
