@@ -62,10 +62,9 @@ as_user() {
         env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$runtime" LC_ALL=C "$@"
 }
 
-# The system's folders of systemd and the journal, this namespace's own.
-mount -t tmpfs tmpfs /run/systemd
+# The system's folders of systemd and the journal, this namespace's own: a /run of its own.
+mount -t tmpfs -o mode=755 tmpfs /run
 mkdir -p /run/systemd/system /run/systemd/journal /run/log
-mount -t tmpfs tmpfs /run/log
 [ ! -d /var/log/journal ] || mount -t tmpfs tmpfs /var/log/journal
 SYSTEMD_LOG_TARGET=console /lib/systemd/systemd-journald >"$work/journald.log" 2>&1 &
 journald=$!
