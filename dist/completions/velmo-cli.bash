@@ -1,34 +1,61 @@
-# bash completion for velmo-cli: its commands, each command's options, and files where a file is
-# asked for. tests/dist/completions.sh holds it against velmo-cli --help.
+# bash completion for velmo-cli: its commands, each command's options, and file names, spaces and
+# all, where a file is asked for; --option=value as well as --option value. It uses the helpers of
+# bash-completion where they are loaded, as they are for the completions it installs, and plain
+# compgen otherwise. tests/dist/completions.sh drives it through bash.
 _velmo_cli() {
-    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local cur prev words cword split=false
+    if declare -F _init_completion >/dev/null; then
+        _init_completion -s || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+        words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
+        if [[ $prev == = && $cword -ge 2 ]]; then
+            prev=${COMP_WORDS[COMP_CWORD - 2]}
+        elif [[ $cur == = ]]; then
+            prev=${COMP_WORDS[COMP_CWORD - 1]} cur=""
+        fi
+    fi
     local command="" i options
-    for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
             spider | probe | poll | detect | gateway | help)
-                command=${COMP_WORDS[i]}
+                command=${words[i]}
                 break
                 ;;
         esac
     done
+    local common="-V --verbose --connect-timeout --max-time -h --help"
+    local login="--login --password-stdin --password-file"
     case $command in
         "")
-            COMPREPLY=($(compgen -W "spider probe poll detect gateway help --help --version" -- "$cur"))
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-h --help --version" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "spider probe poll detect gateway help" -- "$cur"))
+            fi
             return
             ;;
         help)
             COMPREPLY=($(compgen -W "spider probe poll detect gateway" -- "$cur"))
             return
             ;;
-        spider) options="--login --password-stdin --password-file --external-address --list-parsed --deep --report --detect-url --connect-timeout --max-time --verbose --help" ;;
-        probe) options="--login --password-stdin --password-file --allow-reserved --exclude --connect-timeout --max-time --verbose --help" ;;
-        poll) options="--login --password-stdin --password-file --exclude --interval --count --on-change --gateway --igd --natpmp --state --quiet --connect-timeout --max-time --verbose --help" ;;
-        detect) options="--allow-reserved --detect-url --each --gateway-check --igd --natpmp --connect-timeout --max-time --verbose --help" ;;
-        gateway) options="--igd --natpmp --each --verbose --help" ;;
+        spider) options="$login $common --external-address --list-parsed --deep --report --detect-url" ;;
+        probe) options="$login $common --allow-reserved --exclude" ;;
+        poll) options="$login $common --exclude --interval --count --on-change --gateway --igd --natpmp --state -q --quiet" ;;
+        detect) options="$common --allow-reserved --detect-url --each --gateway-check --igd --natpmp" ;;
+        gateway) options="-h --help -V --verbose --igd --natpmp --each" ;;
     esac
     case $prev in
         --password-file | --report | --state)
-            COMPREPLY=($(compgen -f -- "$cur"))
+            if declare -F _filedir >/dev/null; then
+                _filedir
+            else
+                # As typed, less its escapes: "my\ f" is "my f", "a\\b" is "a\b".
+                local IFS=$'\n' typed=${cur//\\\\/$'\x01'}
+                typed=${typed//\\/}
+                COMPREPLY=($(compgen -f -- "${typed//$'\x01'/\\}"))
+                compopt -o filenames 2>/dev/null
+            fi
             return
             ;;
         --login | --external-address | --detect-url | --exclude | --interval | --count | \

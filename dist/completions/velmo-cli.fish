@@ -1,5 +1,5 @@
-# fish completion for velmo-cli: its commands and each command's options.
-# tests/dist/completions.sh holds them against velmo-cli --help.
+# fish completion for velmo-cli: its commands, each command's options, and file names where a file
+# is asked for. tests/dist/completions.sh drives it through fish.
 set -l commands spider probe poll detect gateway help
 complete -c velmo-cli -f
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a spider -d 'find the router pages that show the public address'

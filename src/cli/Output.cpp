@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "cli/Journal.h"
 #include "core/text/ShownText.h"
 
 namespace {
@@ -40,16 +41,14 @@ bool IsJournalStream(int fd) {
 }
 
 void Say(Priority priority, std::string_view text) {
-    if (Shown(priority)) {
-        // One write for the whole line, so that lines of the command and of its children never
-        // interleave within a line.
-        std::cerr << (PriorityPrefix(STDERR_FILENO, priority) + "velmo-cli: ").append(text) + '\n'
-                  << std::flush;
-    }
+    SayBare(priority, std::string("velmo-cli: ").append(text));
 }
 
 void SayBare(Priority priority, std::string_view text) {
-    if (Shown(priority)) {
+    // A service's messages go to the journal as entries of their own, which keep their unit.
+    if (Shown(priority) && !SendToJournal(static_cast<int>(priority), text)) {
+        // One write for the whole line, so that lines of the command and of its children never
+        // interleave within a line.
         std::cerr << PriorityPrefix(STDERR_FILENO, priority).append(text) + '\n' << std::flush;
     }
 }

@@ -21,7 +21,8 @@ void SetQuiet(bool bQuiet);
 
 // One message line on standard error, "velmo-cli: TEXT". When standard error is the journal's
 // stream (JOURNAL_STREAM names its device and inode, as systemd sets it for a service) the line
-// starts with the priority, "<3>" for an error, so that journalctl -p err finds every failure.
+// starts with the priority, "<3>" for an error, so that journalctl -p err finds every failure; in
+// a user's service it goes to the journal as an entry of its unit instead (cli/Journal.h).
 void Say(Priority priority, std::string_view text);
 // The same without the program's name, for lines that explain an outcome.
 void SayBare(Priority priority, std::string_view text);

@@ -136,21 +136,24 @@ TEST_F(GatewayCliTest, SilentGatewayEndsWithinItsLimits) {
     for (const std::vector<std::string>& args : runs) {
         const auto start = Clock::now();
         const ProcessResult silent = RunCli(args);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000)) << args.size();
+        // Some 2 s of limits and room for a loaded machine; ignored, the program's own limits
+        // would take 7 s or more.
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000)) << args.size();
         EXPECT_EQ(silent.status, 2);
         EXPECT_EQ(silent.out, "");
         EXPECT_NE(silent.err.find("timed out"), std::string::npos) << silent.err;
     }
 
     // Ctrl-C ends the wait at once, well before the 5 s of a request.
-    const auto start = Clock::now();
+    Clock::time_point stopped;
     const ProcessResult interrupted =
-        RunCli({"gateway", "--igd", CGatewayNamespace::kRootUrl}, [](pid_t pid) {
+        RunCli({"gateway", "--igd", CGatewayNamespace::kRootUrl}, [&](pid_t pid) {
             EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); }));
             kill(pid, SIGINT);
+            stopped = Clock::now();
         });
     EXPECT_EQ(interrupted.status, 3);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_LT(Clock::now() - stopped, std::chrono::milliseconds(3000));
 }
 
 // poll --gateway against a fake IGD on loopback whose answer changes: A, A, B.

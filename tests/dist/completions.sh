@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The bash, zsh and fish completions offer exactly the commands that velmo-cli --help lists and,
-# for each command, exactly the long options that velmo-cli COMMAND --help shows. Each shell's
-# own code runs: bash's function fills COMPREPLY, fish answers complete -C, and zsh's function
-# runs with its completion helpers replaced by printers of what they are given.
-#   usage: completions.sh VELMO_CLI COMPLETIONS_DIR   (exit 77, skipped, without zsh or fish)
+# The bash, zsh and fish completions, each driven through its own shell's completion: bash calls
+# the function with COMP_WORDS as readline splits a line, with bash-completion loaded and without;
+# zsh completes in a real
+# line editor on a pseudo-terminal (zpty) with compinit, recording what compadd is given; fish
+# answers complete -C. Every row is a command line and what the shell must offer for its last
+# word: the commands and each command's options as velmo-cli --help shows them, file names with
+# spaces, a value left to the user; no shell may print an error.
+#   usage: completions.sh VELMO_CLI COMPLETIONS_DIR
+#   (exit 77, skipped, without bash-completion, zsh or fish)
 set -euo pipefail
 cli=$1
 dir=$(realpath "$2")
@@ -13,58 +17,150 @@ fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
 }
-long_options() { grep -o -- '--[a-z][a-z0-9-]*' | sort -u || true; }
-# same SHELL WHAT EXPECTED OFFERED: the offer, one word a line, is the expected list.
-same() {
-    local offered
-    offered=$(sort -u <<<"$4" | sed '/^$/d')
-    [ "$offered" = "$3" ] || fail "$1 $2: offers [$(tr '\n' ' ' <<<"$offered")], --help shows [$(tr '\n' ' ' <<<"$3")]"
-}
 
+# What --help shows: the commands, and each command's options, short and long.
+options_of() { "$cli" "$@" --help | sed -n '/^Options:/,$p' | awk '/^  -/ { print $1 }' | tr , '\n' | sort -u; }
 commands=$("$cli" --help | grep -E '^  [a-z]' | awk '{ print $1 }' | sort -u)
-top=$(printf '%s\n' $commands help --help --version | sort -u)
-declare -A options=()
+declare -A expected=()
+expected["velmo-cli "]=$(printf '%s\n' $commands help | sort -u)
+expected["velmo-cli -"]=$(options_of)
+expected["velmo-cli help "]=$commands
 for command in $commands; do
-    options[$command]=$("$cli" "$command" --help | long_options)
+    expected["velmo-cli $command -"]=$(options_of "$command")
+done
+# File names, typed plainly, escaped or after =; a value that is the user's own.
+files=$'my file.txt\nmy folder'
+expected["velmo-cli poll --state my"]=$files
+expected["velmo-cli poll --state my\\ f"]=$files
+expected["velmo-cli spider --report=my"]=$files
+expected["velmo-cli probe --password-file my\\ fi"]="my file.txt"
+expected["velmo-cli poll --interval "]=""
+# Where only the absence of an error is asked: the router's address, whose message holds a colon.
+lenient=("velmo-cli spider " "velmo-cli poll --gateway --igd=http://x/ ")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/files" "$work/files/my folder"
+touch "$work/files/my file.txt" "$work/files/other"
+cd "$work/files"
+
+# The offer, one candidate a line, as a user would see it inserted: escapes and a folder's slash
+# left out, and a value given after = without its option.
+normal() { sed -e 's/\\\(.\)/\1/g' -e 's|/$||' -e 's/^--[a-z-]*=//' | sed '/^$/d' | sort -u; }
+# check SHELL LINE OFFER ERRORS
+check() {
+    local offered
+    offered=$(normal <<<"$3")
+    if [ -n "$4" ]; then
+        fail "$1 \"$2\": $4"
+    elif [ -n "${expected[$2]+set}" ] && [ "$offered" != "${expected[$2]}" ]; then
+        fail "$1 \"$2\": offers [$(tr '\n' '|' <<<"$offered")] instead of [$(tr '\n' '|' <<<"${expected[$2]}")]"
+    fi
+}
+lines=("${!expected[@]}" "${lenient[@]}")
+
+# bash: COMP_WORDS split as readline splits them, at unescaped blanks and at = and :.
+bash_offer() {
+    bash --norc --noprofile -c '
+        [ "$0" = plain ] || source /usr/share/bash-completion/bash_completion
+        source "$1"
+        COMP_LINE=$2 COMP_POINT=${#2} COMP_WORDS=() word=""
+        for ((i = 0; i < ${#2}; i++)); do
+            c=${2:i:1}
+            case $c in
+                \\) word+=$c${2:i+1:1}; i=$((i + 1)) ;;
+                " ") [ -z "$word" ] || COMP_WORDS+=("$word"); word="" ;;
+                = | :) [ -z "$word" ] || COMP_WORDS+=("$word"); COMP_WORDS+=("$c"); word="" ;;
+                *) word+=$c ;;
+            esac
+        done
+        COMP_WORDS+=("$word")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        _velmo_cli velmo-cli "$word" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}"' "$1" "$dir/velmo-cli.bash" "$2"
+}
+modes=(plain)
+missing=()
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+    modes+=(bash-completion)
+else
+    missing+=(bash-completion)
+fi
+for mode in "${modes[@]}"; do
+    for line in "${lines[@]}"; do
+        # bash-completion leaves the escapes of a word to readline's own dequoting, which only a
+        # completion readline runs has.
+        [[ $mode == plain || $line != *\\* ]] || continue
+        errors=$(bash_offer "$mode" "$line" 2>&1 >/dev/null) || true
+        check "bash ($mode)" "$line" "$(bash_offer "$mode" "$line" 2>/dev/null)" "$errors"
+    done
 done
 
-# bash
-bash_offer() { bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _velmo_cli; printf "%s\n" "${COMPREPLY[@]}"' "$dir/velmo-cli.bash" "$@"; }
-same bash commands "$top" "$(bash_offer velmo-cli '')"
-for command in $commands; do
-    same bash "$command" "${options[$command]}" "$(bash_offer velmo-cli "$command" --)"
-done
-
-if ! command -v zsh >/dev/null || ! command -v fish >/dev/null; then
-    echo "SKIP: zsh or fish is not installed (Debian packages zsh, fish)"
+command -v zsh >/dev/null || missing+=(zsh)
+command -v fish >/dev/null || missing+=(fish)
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "SKIP: not installed: ${missing[*]} (the Debian packages of the same names)"
     [ "$failures" -eq 0 ] && exit 77
     exit 1
 fi
 
 # fish
-fish_offer() { fish --no-config -c "source $dir/velmo-cli.fish; complete -C'$1'" | cut -f1; }
-same fish commands "$top" "$(fish_offer 'velmo-cli ' | grep -v '^-' ; fish_offer 'velmo-cli --')"
-for command in $commands; do
-    same fish "$command" "${options[$command]}" "$(fish_offer "velmo-cli $command --")"
+for line in "${lines[@]}"; do
+    errors=$(fish --no-config -c 'source $argv[1]; complete -C $argv[2]' "$dir/velmo-cli.fish" \
+        "$line" 2>&1 >/dev/null) || true
+    offer=$(fish --no-config -c 'source $argv[1]; complete -C $argv[2]' "$dir/velmo-cli.fish" \
+        "$line" 2>/dev/null | cut -f1)
+    check fish "$line" "$offer" "$errors"
 done
 
-# zsh: the long options and commands that _arguments and _values are given.
-zsh_offer() {
-    zsh -f -c 'function _arguments { print -rl -- "$@" }
-               function _values { print -rl -- "${@:2}" }
-               function _files _hosts { }
-               source "$0" 2>/dev/null
-               words=(velmo-cli "$@"); CURRENT=$#words; _velmo-cli' "$dir/_velmo-cli" "$@" |
-        grep -oE -- '^[^[]*' | grep -oE -- '(^|[}),*])--[a-z][a-z0-9-]*|^[a-z]+$' |
-        sed 's/^[}),*]//' | sort -u
-}
-same zsh commands "$top" "$(zsh_offer '')"
-for command in $commands; do
-    same zsh "$command" "${options[$command]}" "$(zsh_offer "$command" '')"
+# zsh: each line typed into an interactive zsh, then Tab; compadd notes the candidates it is given
+# in a file, one block per line, and the terminal shows any error.
+cat >"$work/drive.zsh" <<'EOF'
+zmodload zsh/zpty
+zpty -b shell zsh -f -i
+zpty -w shell "PS1=''; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D; out=$2"
+zpty -w shell "unsetopt auto_list list_beep; zstyle ':completion:*' list-prompt ''"
+zpty -w shell 'compadd() {
+    if (( ${@[(I)-[OAD]]} )); then builtin compadd "$@"; return; fi
+    local -a hits; builtin compadd -O hits "$@"; (( ! $#hits )) || print -rl -- $hits >> $out
+    builtin compadd "$@"
+}'
+# Tab completes, then notes that it has: nothing more is typed while it runs.
+zpty -w shell 'complete-and-note() { zle expand-or-complete; print -r -- "=== completed" >> $out }'
+zpty -w shell 'zle -N complete-and-note; bindkey "^I" complete-and-note'
+zpty -w shell 'print READY'
+zpty -r -m shell setup '*READY*READY*'
+out=$2
+tty=$2.tty
+shift 2
+zmodload zsh/zselect
+for ((n = 1; n <= $#; n++)); do
+    zpty -w shell "print -r -- '=== $n' >> \$out"
+    zpty -w -n shell "${@[n]}"$'\t'
+    for ((wait = 0; wait < 3000; wait++)); do
+        [[ $(<$out) == *"=== $n"*"=== completed" ]] && break
+        zselect -t 1
+    done
+    # The line's end: a mark the shell prints, which its echo of the command cannot show.
+    zpty -w shell $'\C-e\C-u'"print DONE\$(($n))"
+    zpty -r -m shell typed "*DONE${n}[[:space:]]*"
+    print -r -- "=== $n ${typed//[[:cntrl:]]/ }" >>$tty
+done
+zpty -w shell 'print -r -- "=== end" >> $out; print ENDED$((1))'
+zpty -r -m shell rest '*ENDED1*'
+zpty -d shell
+EOF
+touch "$work/zsh.out" "$work/zsh.out.tty"
+zsh -f "$work/drive.zsh" "$dir" "$work/zsh.out" "${lines[@]}"
+grep -q -x "=== end" "$work/zsh.out" || fail "zsh did not complete every line"
+for ((n = 1; n <= ${#lines[@]}; n++)); do
+    offer=$(awk -v n="$n" '/^=== / { on = ($2 == n); next } on' "$work/zsh.out")
+    errors=$(grep -a "^=== $n " "$work/zsh.out.tty" | grep -a -o -i -E '[^ ]*[ a-z]*error.{0,30}' || true)
+    check zsh "${lines[n - 1]}" "$offer" "$errors"
 done
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failed"
     exit 1
 fi
-echo "completions match --help: $(wc -w <<<"$commands") commands in bash, zsh and fish"
+echo "completions: ${#lines[@]} lines in bash (with bash-completion and without), zsh and fish"

@@ -101,7 +101,8 @@ TEST_F(DetectScriptTest, AbortEndsTheProbeInFlightAndTheRotation) {
     const auto start = std::chrono::steady_clock::now();
     abort = true;
     EXPECT_FALSE(detection.get());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // At once, long before the stall limit of 10 s would end it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(RequestCounts(), (std::vector<std::size_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(detector->NextServerIndex(), 1) << "the rotation went on past the abort";
     EXPECT_EQ(address, "unchanged");

@@ -173,7 +173,8 @@ TEST_F(CrawlTest, CancelAbandonsAPageStillUnreadASecondLater) {
         cancel = false;
         sink.Clear();
         Crawl();
-        EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2)) << root;
+        // The grace of 1 s and room for a loaded machine; the stall limit of 10 s is far later.
+        EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(5)) << root;
         EXPECT_EQ(sink.Messages(), Lines{"PARSED"}) << root;
     }
 }
@@ -538,7 +539,7 @@ TEST_F(CrawlLookupTest, NamesMetOnceTheRunsLookupTimeIsSpentAreSkippedAndCounted
     lookupBudget = std::chrono::milliseconds(100);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(CrawlEnds()) << "the lookups held the crawl past the run's budget";
-    EXPECT_LT(std::chrono::steady_clock::now() - start, lookupBudget + std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, lookupBudget + std::chrono::seconds(5));
     EXPECT_EQ(asked->load(), 1) << "only silent1 is looked up";
     EXPECT_EQ(sink.Messages(), (Lines{"PARSED", "SKIPPED 2"})) << "localhost and silent2";
 }

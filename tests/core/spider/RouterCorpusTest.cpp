@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <sstream>
 
@@ -63,13 +64,26 @@ std::string Decode(const std::string& text) {
     return out;
 }
 
+// The corpus lives beside the checkout, not in it.
+fs::path Folder(const Router& router) {
+    return fs::path(VELMO_ROUTER_CORPUS) / router.folder;
+}
+
+// The row's name in ctest's list says where its folder is, or that it is missing, so that a
+// skipped row says why wherever it is listed.
+void PrintTo(const Router& router, std::ostream* out) {
+    const fs::path folder = Folder(router);
+    *out << folder.string() << (fs::is_directory(folder) ? "" : " (missing)");
+}
+
 class RouterCorpusTest : public testing::TestWithParam<Router> {};
 
 TEST_P(RouterCorpusTest, FindsTheStatusPageWhereItIsReachable) {
     const Router& router = GetParam();
-    const fs::path folder = fs::path(VELMO_ROUTER_CORPUS) / router.folder;
+    const fs::path folder = Folder(router);
     if (!fs::is_directory(folder)) {
-        GTEST_SKIP() << "router corpus not present at " << folder;
+        GTEST_SKIP() << "no saved router interface at " << folder.string()
+                     << ": configure with -DVELMO_ROUTER_CORPUS=FOLDER to crawl it";
     }
     struct Crawled {
         std::vector<std::string> found;

@@ -112,7 +112,8 @@ TEST(CSpiderRun, ShutdownAbandonsARunInProgress) {
         << "the crawl never reached the stalling page";
     const auto start = std::chrono::steady_clock::now();
     run.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // At once: its cancel grace of an hour would hold it far longer.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(sink.Messages().back(), "DONE");
 }
 
