@@ -69,11 +69,23 @@ CGuiFixture::~CGuiFixture() {
 
 void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                               const QString& detail) {
-    boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
-                     m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr, detail});
+    boxes.push_back({text,
+                     icon,
+                     m_sheet ? ActiveTab() : QString(),
+                     m_sheet ? ShownPage() : QString(),
+                     owner ? owner->window() : nullptr,
+                     detail,
+                     {}});
     if (whileBoxIsUp) {
         whileBoxIsUp();
     }
+}
+
+bool CGuiFixture::ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                             const QString& action) {
+    ShowMessage(owner, text, icon);
+    boxes.back().action = action;
+    return bPressAction;
 }
 
 void CGuiFixture::DetectSlowly() {

@@ -33,6 +33,7 @@ public:
         QString shownPage;  // the caption of the page visible then
         QWidget* window;    // the window the box belongs to
         QString detail;     // the note below the text
+        QString action;     // the caption of its second button; empty: OK alone
     };
 
     // Builds the sheet, as start-up does, and shows it.
@@ -75,6 +76,9 @@ public:
 
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                      const QString& detail = {}) override;
+    bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                    const QString& action) override;
+    bool bPressAction = false;  // a box's second button rather than OK
     bool Open(const QString& target) override;
     void Beep() override { ++beeps; }
 
