@@ -118,7 +118,7 @@ CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
         m_settings, SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()},
-                                     polling, this, &gateway});
+                                     polling, this, bRealGateway ? nullptr : &gateway});
     return *m_sheet;
 }
 

@@ -188,6 +188,7 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
 
     if (environment.gateway != nullptr) {
         m_statusPage.SetGateway(*environment.gateway);
+        m_pollingPage.SetGateway(*environment.gateway);
     }
     m_routerPage.EnsureInitialized();
     m_routerPage.OnSetActive();

@@ -164,8 +164,9 @@ private Q_SLOTS:
             QCOMPARE(line.indexOf(" - "), 24);
             results << line.mid(27);
         }
-        QCOMPARE(results, QStringList({"198.51.100.1", "010.020.030.040", "n/a", "n/a",
-                                       "8.16.24.32", "198.51.100.3"}));
+        QCOMPARE(results,
+                 QStringList({"198.51.100.1", "010.020.030.040", "n/a: no address in the page",
+                              "n/a: no address in the page", "8.16.24.32", "198.51.100.3"}));
         SyncNotices();
         QStringList told;
         for (const CDesktopSession::Notice& notice : m_session.Notices()) {
