@@ -209,6 +209,13 @@ void CPollingPage::OnSpiderRunChanged(bool bRunning) {
     }
 }
 
+void CPollingPage::SetPath(const QString& path) {
+    m_strPath = path;
+    if (!IsPolling()) {
+        SetAsksRouter(false);
+    }
+}
+
 void CPollingPage::SetAsksRouter(bool bRouter) {
     (bRouter ? m_radioRouter : m_radioPage).setChecked(true);
 }
@@ -243,7 +250,8 @@ void CPollingPage::TogglePolling() {
         if (!m_router.ValidateAndSave() || !ApplyPollingSettings()) {
             return;
         }
-        if (AsksRouter()) {
+        m_bPollsRouter = AsksRouter();
+        if (m_bPollsRouter) {
             // Only the router's own word counts: the search answer of another device is not it.
             m_target = GatewayTargetOfRouter(m_router.Address());
         } else if (!ComposeUrl()) {
@@ -284,7 +292,7 @@ void CPollingPage::OnTimer() {
         return;  // the read of an earlier tick still runs; one at a time
     }
     const std::time_t now = std::time(nullptr);
-    const bool bRouter = AsksRouter();
+    const bool bRouter = m_bPollsRouter;
     const auto done = [this, now, bRouter](const PollReading& reading) {
         OnReadDone(now, reading, bRouter);
     };

@@ -69,7 +69,9 @@ public:
     bool IsPolling() const { return m_bPolling != 0; }
     bool IsReading() const { return m_reader.IsBusy(); }
     const QString& Path() const { return m_strPath; }
-    void SetPath(const QString& path) { m_strPath = path; }
+    // A page handed over from the Status tab: the page is what is to be polled, unless polling
+    // runs, which keeps what it reads until it stops.
+    void SetPath(const QString& path);
     bool StartsAtLogin() const { return m_chkStartAtLogin.isChecked(); }
 
 Q_SIGNALS:
@@ -99,7 +101,8 @@ private:
     PollingSettings m_polling;
     CGateway m_gateway;
     IGateway* m_pGateway = &m_gateway;
-    GatewayTarget m_target;  // the router's gateway, set when polling starts
+    GatewayTarget m_target;       // the router's gateway, set when polling starts
+    bool m_bPollsRouter = false;  // the choice polling started with
     QLineEdit m_editPath;
     QPlainTextEdit m_editLog;
     QPushButton m_btnPoll;

@@ -365,9 +365,11 @@ private Q_SLOTS:
         QVERIFY(!Page().IsPolling());
     }
 
+    // The page double-clicked is polled, though the router's own answer was chosen.
     void doubleClickInTheStatusListStartsAndStopsPolling() {
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab();
+        Page().SetAsksRouter(true);
         fixture->ClickTab("Status");
         CSpiderPage& status = fixture->Sheet().StatusPage();
         status.OnPageFound("/status.htm");
@@ -375,8 +377,10 @@ private Q_SLOTS:
         const QPoint cell = list->visualRect(list->model()->index(0, 0)).center();
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
-        QVERIFY(Page().IsPolling());
+        QVERIFY(Page().IsPolling() && !Page().AsksRouter());
         QCOMPARE(PathBox()->text(), QStringLiteral("/status.htm"));
+        QVERIFY(PollOnce(Page()));
+        QCOMPARE(router->Requests().size(), 1u);
         fixture->ClickTab("Status");
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QVERIFY(!Page().IsPolling());
