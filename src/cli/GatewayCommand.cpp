@@ -11,6 +11,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
+#include "core/polling/PollReading.h"
 
 namespace {
 
@@ -127,20 +128,13 @@ std::unique_ptr<CCommand> NewGatewayCommand() {
 
 bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
                         std::string& why) {
-    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
-    const GatewayAnswer& best = BestGatewayAnswer(answers);
-    switch (best.kind) {
-        case GatewayAnswer::Kind::Address:
-            result = DottedAddress(best.address);
-            return true;
-        case GatewayAnswer::Kind::None:
-            why = best.source + ": the router has no internet address of its own";
-            return false;
-        case GatewayAnswer::Kind::NoAnswer:
-            why = Reasons(answers);
-            return false;
+    const PollReading reading = ReadRouterAnswer(gateway, target, Abort());
+    if (reading.Found()) {
+        result = reading.result;
+    } else {
+        why = reading.reason;
     }
-    return false;
+    return reading.Found();
 }
 
 bool ExplainNoStatusPage(IGateway& gateway, std::uint32_t router, std::uint32_t publicAddress,
