@@ -57,8 +57,8 @@ inline constexpr std::size_t kAsideLinkBytes = 64;
 // most once. A script loaded that way is searched for the address and for names; its links are
 // followed only if a link leads to the script too; should they not fit within asideLimit, the
 // script is then read again for them, the only case of a path requested twice. Names in a script
-// are resolved against the page that loaded it, as a browser does. A name found only so whose last
-// segment suggests an action (NamesAnAction) is listed but never requested, unless a link leads
+// are resolved against the page that loaded it, as a browser does. A name found only so with a part
+// that suggests an action (NamesAnAction) is listed but never requested, unless a link leads
 // there too; absolute URLs in what deep discovery finds are followed only to a router named by its
 // address or by a name the run has looked up already for a link.
 void CrawlPage(const SpiderSettings& settings, CrawlState& state);
