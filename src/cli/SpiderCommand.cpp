@@ -17,6 +17,7 @@
 #include "core/address/DetectScript.h"
 #include "core/net/InetAddr.h"
 #include "core/report/ReportFile.h"
+#include "core/spider/Crawl.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
 #include "core/text/StringTable.h"
@@ -205,6 +206,12 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
                                    (sink.SkippedNames() == 1 ? " host name" : " host names") +
                                    " in links left unresolved: the run's " + spent.str() +
                                    " s for name lookups was spent");
+    }
+    if (sink.PagesGivenUp() > 0) {
+        Say(Priority::Warning,
+            std::to_string(sink.PagesGivenUp()) + (sink.PagesGivenUp() == 1 ? " page" : " pages") +
+                " left some links unfollowed: the run's " + std::to_string(kWaitingLimit >> 20) +
+                " MiB for links waiting to be followed was spent");
     }
     return bLoginRefused;
 }

@@ -35,6 +35,9 @@ protected:
         if (asideLimit) {
             state.asideLimit = *asideLimit;
         }
+        if (waitingLimit) {
+            state.waitingLimit = *waitingLimit;
+        }
         CrawlPage({.router = {.nAddress = 0x7F000001, .nPort = nRouterPort},
                    .bDeep = bDeep,
                    .lookup = lookup,
@@ -56,6 +59,7 @@ protected:
     CrawlFootprint footprint;
     bool bDeep = false;
     std::optional<std::size_t> asideLimit;
+    std::optional<std::size_t> waitingLimit;
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -481,6 +485,44 @@ TEST_F(CrawlTest, LinksOfScriptsAreKeptAsideWithinABound) {
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "FOUND /s2.js"), 1) << bound.links;
         EXPECT_LE(footprint.peakAsideBytes, limit);
         EXPECT_EQ(footprint.asideBytes, 0u);
+    }
+}
+
+// The links waiting to be followed stay within their bound: a page that meets it gives up the rest
+// of its links, and the pages that did are counted. Those kept are followed in their order.
+TEST_F(CrawlTest, LinksPastTheBoundOfThoseWaitingAreGivenUpAndCounted) {
+    const struct {
+        bool bDeep;
+        const char* root;
+        const char* a;
+        Lines requested;
+    } rows[] = {
+        {false,
+         "<a href=a.htm> <a href=b.htm> <a href=c.htm> <a href=d.htm>",
+         "<a href=e.htm> <a href=f.htm> <a href=g.htm>",
+         {"/", "/a.htm", "/e.htm", "/b.htm", "/c.htm", "/d.htm"}},
+        {true,
+         "<script>go('a.htm'); go('b.htm'); go('c.htm'); go('d.htm')</script>",
+         "<script>go('e.htm'); go('f.htm')</script> <a href=g.htm>",
+         {"/", "/a.htm", "/g.htm", "/b.htm", "/c.htm", "/d.htm"}},
+    };
+    for (const auto& row : rows) {
+        CLoopbackServer router;
+        router.Serve("/", 200, row.root);
+        router.Serve("/a.htm", 200, row.a);
+        const InternetHandle handle = OpenInternetHandle({.cancel = &cancel});
+        pInternet = handle.get();
+        nRouterPort = router.Port();
+        bDeep = row.bDeep;
+        parsed.Clear();
+        sink.Clear();
+        footprint = {};
+        waitingLimit = 4 * (kWaitingLinkBytes + 6);  // four paths of six bytes
+        Crawl();
+        EXPECT_EQ(router.RequestedTargets(), row.requested) << row.bDeep;
+        EXPECT_EQ(sink.Messages().back(), "GAVE UP 1") << row.bDeep;
+        EXPECT_LE(footprint.peakWaitingBytes, *waitingLimit);
+        EXPECT_EQ(footprint.waitingBytes, 0u);
     }
 }
 
