@@ -150,6 +150,12 @@ SpiderSettings CSpiderCommand::Settings(const RouterTarget& router, const std::s
 }
 
 int CSpiderCommand::Run() {
+    // Before the password is asked for: a list that cannot be used ends the command.
+    const OrExit<std::vector<std::string>> servers =
+        m_externalAddress ? std::vector<std::string>() : DetectionServersInForce(m_detectUrls);
+    if (!servers) {
+        return servers.Status();
+    }
     const OrExit<RouterTarget> router =
         ResolveRouter(m_target, m_limits.lookup, m_limits.lookupLimit);
     if (!router) {
@@ -163,8 +169,7 @@ int CSpiderCommand::Run() {
         std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
-    CDetectScript detector(m_externalAddress ? std::vector<std::string>()
-                                             : DetectionServersInForce(m_detectUrls));
+    CDetectScript detector(*servers);
     CPrintingSink sink;
     CPageWanNote wanNote;
     wanNote.Clear(router->address);

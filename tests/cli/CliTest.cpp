@@ -615,6 +615,18 @@ TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
     other.Serve("/", 200, "198.51.100.2");
     EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
     EXPECT_EQ(detection.Requests().size(), 1u);
+
+    // A list with nothing usable in it ends the run before anything is asked.
+    WriteFile(folder / "config/velmo/servers", detection.Url("/") + "#mine\n");
+    const ProcessResult spider = RunCli({"spider", Router(), "--password-stdin"}, "s3cr3t\n");
+    EXPECT_EQ(spider.status, 64);
+    EXPECT_EQ(spider.out, "");
+    EXPECT_NE(spider.err.find((folder / "config/velmo/servers").string() +
+                              ": no usable detection server in it; correct it, or remove it"),
+              std::string::npos)
+        << spider.err;
+    EXPECT_EQ(detection.Requests().size(), 1u);
+    EXPECT_TRUE(router.Requests().empty());
 }
 
 TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {

@@ -105,8 +105,9 @@ CTestSheet& CGuiFixture::OpenOnTab(const QString& caption) {
 CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
-        m_settings, SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()},
-                                     polling, this, &gateway});
+        m_settings,
+        SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()}, polling,
+                         this, &gateway, unusableServersFile, unusableServersWhy});
     return *m_sheet;
 }
 
