@@ -1,6 +1,7 @@
 // velmo-cli spider: the Status tab's run, for scripts.
 #include <arpa/inet.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -20,6 +21,7 @@
 #include "core/spider/Crawl.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
+#include "core/text/ShownText.h"
 #include "core/text/StringTable.h"
 
 namespace {
@@ -224,10 +226,18 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (m_bListParsed) {
-        run.ParsedPages().ForEachPath([](const std::string& path, PageOrigin origin) {
-            std::cout << "Parsed: " << EscapeControls(path) << OriginMark(origin) << '\n';
-            return true;
+        // Through a buffer of its own, after what stands in the stream's, and no further once
+        // standard output is gone (a pipe to head).
+        std::cout.flush();
+        CReportWriter out(STDOUT_FILENO);
+        std::string line;
+        run.ParsedPages().ForEachPath([&](const std::string& path, PageOrigin origin) {
+            line.assign("Parsed: ");
+            AppendEscapedUnsafeText(line, path);
+            line.append(OriginMark(origin)).append("\n");
+            return out.Write(line);
         });
+        out.Flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages());
 }

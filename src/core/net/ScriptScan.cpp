@@ -247,16 +247,10 @@ private:
     // Where the next quote or slash stands at or after `from`, or the end: eight bytes at a time,
     // since most of a script is code that only needs stepping over.
     std::size_t NextQuoteOrSlash(std::size_t from) const {
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHighs = 0x8080808080808080u;
-        const auto holds = [](std::uint64_t word, unsigned char c) {
-            const std::uint64_t diff = word ^ (kOnes * c);
-            return (diff - kOnes) & ~diff & kHighs;
-        };
         while (from + 8 <= m_text.size()) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, m_text.data() + from, sizeof word);
-            if ((holds(word, '"') | holds(word, '\'') | holds(word, '`') | holds(word, '/')) != 0) {
+            const std::uint64_t word = WordAt(m_text.data() + from);
+            if (AnyByteIs(word, '"') || AnyByteIs(word, '\'') || AnyByteIs(word, '`') ||
+                AnyByteIs(word, '/')) {
                 break;
             }
             from += 8;
