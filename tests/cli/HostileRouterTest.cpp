@@ -72,6 +72,8 @@ constexpr std::size_t kTreePages = kRssScale == 1 ? 12000 : 1000;
 constexpr int kWideDepth = kRssScale == 1 ? kChainDepth : 8;
 
 const std::string kPage = "<html>WAN 203.0.113.45</html>";
+const std::string kWideWarning =
+    "pages left some links unfollowed: the run's 64 MiB for links waiting to be followed was spent";
 const std::string kCredentials = "Basic YWRtaW46czNjcjN0";  // admin:s3cr3t
 
 struct Case {
@@ -162,8 +164,7 @@ const Case kCases[] = {
      {"spider", "{wide}", "--external-address", "203.0.113.45"},
      3,
      {"Detected IP address: 203.0.113.45", "Found: /end", "*", "The test was cancelled"},
-     "pages left some links unfollowed: the run's 64 MiB for links waiting to be followed was "
-     "spent",
+     kWideWarning,
      200,
      kWideDepth + 2,
      false,
@@ -172,8 +173,7 @@ const Case kCases[] = {
      {"spider", "{wide-scripts}", "--external-address", "203.0.113.45", "--deep"},
      3,
      {"Detected IP address: 203.0.113.45", "Found: /end.js", "*", "The test was cancelled"},
-     "pages left some links unfollowed: the run's 64 MiB for links waiting to be followed was "
-     "spent",
+     kWideWarning,
      200,
      kWideDepth + 2,
      false,
