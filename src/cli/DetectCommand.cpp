@@ -51,11 +51,14 @@ public:
     }
 
     int Run() override {
-        const std::vector<std::string> servers = DetectionServersInForce(m_detectUrls);
-        if (m_bEach) {
-            return DetectEach(servers);
+        const OrExit<std::vector<std::string>> servers = DetectionServersInForce(m_detectUrls);
+        if (!servers) {
+            return servers.Status();
         }
-        CDetectScript detector(servers);
+        if (m_bEach) {
+            return DetectEach(*servers);
+        }
+        CDetectScript detector(*servers);
         std::string address;
         std::vector<std::string> reasons;
         const bool bFound = detector.Detect(

@@ -164,13 +164,18 @@ FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter)
     return options;
 }
 
-std::vector<std::string> DetectionServersInForce(const std::vector<std::string>& urls) {
+OrExit<std::vector<std::string>> DetectionServersInForce(const std::vector<std::string>& urls) {
     if (!urls.empty()) {
         return urls;
     }
-    DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
+    const std::string path = DetectionServersFilePath();
+    DetectionServersFile file = ReadDetectionServers(path);
     for (const std::string& warning : file.warnings) {
         Say(Priority::Warning, warning);
+    }
+    if (!file.unusable.empty()) {
+        return Usage(EscapeControls(path) + ": " + file.unusable +
+                     "; correct it, or remove it to use the built-in servers");
     }
     return file.servers.empty() ? CDetectScript().Servers() : std::move(file.servers);
 }

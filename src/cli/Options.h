@@ -56,9 +56,10 @@ FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter)
 // --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it.
 RequestHook Tracing(bool bVerbose);
 
-// `urls` of --detect-url, else the usable entries of the user's list (each unusable one said as a
-// warning), else the built-in servers.
-std::vector<std::string> DetectionServersInForce(const std::vector<std::string>& urls);
+// `urls` of --detect-url, else the usable entries of the user's list (the lines skipped said as
+// warnings), else, when there is no list, the built-in servers. A list that is there but gives no
+// server ends the command (exit 64, the file named).
+OrExit<std::vector<std::string>> DetectionServersInForce(const std::vector<std::string>& urls);
 
 // --exclude as the probe takes it.
 std::string NormalizedExclusions(std::string exclude);

@@ -49,6 +49,7 @@ public:
     void Fetching(const std::string& path) override;
     void FetchFailed(const std::string& path, const std::string& why) override;
     void NamesSkipped(std::size_t count) override { m_nSkippedNames = count; }
+    void LinksGivenUp(std::size_t pages) override { m_nPagesGivenUp = pages; }
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
@@ -57,6 +58,8 @@ public:
     const std::string& FirstFailure() const { return m_strFirstFailure; }
     // Host names in links left unresolved once the run's lookup time was spent.
     std::size_t SkippedNames() const { return m_nSkippedNames; }
+    // Pages that gave up the rest of their links once the links waiting filled their bound.
+    std::size_t PagesGivenUp() const { return m_nPagesGivenUp; }
 
 private:
     void ShowProgress();
@@ -69,4 +72,5 @@ private:
     std::string m_strFirstFailure;
     int m_nParsed = 0;
     std::size_t m_nSkippedNames = 0;
+    std::size_t m_nPagesGivenUp = 0;
 };

@@ -1,6 +1,7 @@
 // velmo-cli spider: the Status tab's run, for scripts.
 #include <arpa/inet.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -17,8 +18,10 @@
 #include "core/address/DetectScript.h"
 #include "core/net/InetAddr.h"
 #include "core/report/ReportFile.h"
+#include "core/spider/Crawl.h"
 #include "core/spider/SpiderRules.h"
 #include "core/spider/SpiderRun.h"
+#include "core/text/ShownText.h"
 #include "core/text/StringTable.h"
 
 namespace {
@@ -149,6 +152,12 @@ SpiderSettings CSpiderCommand::Settings(const RouterTarget& router, const std::s
 }
 
 int CSpiderCommand::Run() {
+    // Before the password is asked for: a list that cannot be used ends the command.
+    const OrExit<std::vector<std::string>> servers =
+        m_externalAddress ? std::vector<std::string>() : DetectionServersInForce(m_detectUrls);
+    if (!servers) {
+        return servers.Status();
+    }
     const OrExit<RouterTarget> router =
         ResolveRouter(m_target, m_limits.lookup, m_limits.lookupLimit);
     if (!router) {
@@ -162,8 +171,7 @@ int CSpiderCommand::Run() {
         std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
-    CDetectScript detector(m_externalAddress ? std::vector<std::string>()
-                                             : DetectionServersInForce(m_detectUrls));
+    CDetectScript detector(*servers);
     CPrintingSink sink;
     CPageWanNote wanNote;
     wanNote.Clear(router->address);
@@ -206,16 +214,30 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
                                    " in links left unresolved: the run's " + spent.str() +
                                    " s for name lookups was spent");
     }
+    if (sink.PagesGivenUp() > 0) {
+        Say(Priority::Warning,
+            std::to_string(sink.PagesGivenUp()) + (sink.PagesGivenUp() == 1 ? " page" : " pages") +
+                " left some links unfollowed: the run's " + std::to_string(kWaitingLimit >> 20) +
+                " MiB for links waiting to be followed was spent");
+    }
     return bLoginRefused;
 }
 
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
     if (m_bListParsed) {
-        run.ParsedPages().ForEachPath([](const std::string& path, PageOrigin origin) {
-            std::cout << "Parsed: " << EscapeControls(path) << OriginMark(origin) << '\n';
-            return true;
+        // Through a buffer of its own, after what stands in the stream's, and no further once
+        // standard output is gone (a pipe to head).
+        std::cout.flush();
+        CReportWriter out(STDOUT_FILENO);
+        std::string line;
+        run.ParsedPages().ForEachPath([&](const std::string& path, PageOrigin origin) {
+            line.assign("Parsed: ");
+            AppendEscapedUnsafeText(line, path);
+            line.append(OriginMark(origin)).append("\n");
+            return out.Write(line);
         });
+        out.Flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages());
 }

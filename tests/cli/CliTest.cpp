@@ -337,12 +337,14 @@ TEST_F(CliTest, ReportIsWrittenEscaped) {
         << "a temporary file was left behind";
 }
 
-// Whatever stands at the path and is not a regular file stays as it is, and a report that is not
-// written makes the run fail.
+// Whatever stands at the path and is not a regular file stays as it is, and so does a link that
+// leads through /proc as /dev/stdout does, for a report (the run fails) and for --state alike.
 TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
     router.Serve("/", 200, "WAN 203.0.113.45");
-    const std::filesystem::path fifo = folder / "fifo", device = folder / "null";
+    const std::filesystem::path fifo = folder / "fifo", device = folder / "null",
+                                program = folder / "program";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/proc/self/exe", program);
     const bool bDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // as root
     const struct {
         std::filesystem::path path;
@@ -352,6 +354,7 @@ TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
         {fifo, "is not a regular file (a FIFO)"},
         {device, "is not a regular file (a device)"},
         {folder / "missing/report.htm", ": No such file or directory"},
+        {program, ": a link into /proc, not to a regular file"},
     };
     for (const auto& [path, why] : cases) {
         if (path == device && !bDevice) {
@@ -366,6 +369,14 @@ TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
         EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
         EXPECT_EQ(std::filesystem::symlink_status(path).type(), type) << path;
     }
+    router.Serve("/s", 200, "WAN 198.51.100.1");
+    const ProcessResult poll =
+        RunCli({"poll", Router(), "/s", "--count", "1", "--state", program.string()});
+    EXPECT_NE(poll.err.find("state file " + program.string() +
+                            ": a link into /proc, not to a regular file"),
+              std::string::npos)
+        << poll.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(program));
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -626,6 +637,18 @@ TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
     other.Serve("/", 200, "198.51.100.2");
     EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
     EXPECT_EQ(detection.Requests().size(), 1u);
+
+    // A list with nothing usable in it ends the run before anything is asked.
+    WriteFile(folder / "config/velmo/servers", detection.Url("/") + "#mine\n");
+    const ProcessResult spider = RunCli({"spider", Router(), "--password-stdin"}, "s3cr3t\n");
+    EXPECT_EQ(spider.status, 64);
+    EXPECT_EQ(spider.out, "");
+    EXPECT_NE(spider.err.find((folder / "config/velmo/servers").string() +
+                              ": no usable detection server in it; correct it, or remove it"),
+              std::string::npos)
+        << spider.err;
+    EXPECT_EQ(detection.Requests().size(), 1u);
+    EXPECT_TRUE(router.Requests().empty());
 }
 
 TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {

@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,6 +41,8 @@ constexpr auto kDeadline = 120s;
 constexpr int kChainDepth = 40;
 constexpr std::size_t kChainPageBytes = 8u << 20;
 constexpr int kLinkScripts = 6;  // of kChainPageBytes, each writing the same links
+// Pages of its own that each page or script of a wide chain names.
+constexpr int kWideNames = 200000;
 
 // The child's peak resident set starts at this test's own at the fork, some 12 MiB. Under
 // AddressSanitizer the shadow multiplies it for the same work, and freed blocks wait in a
@@ -66,15 +71,18 @@ constexpr long kQuarantineMiB = 0;
 // once the tree is deep, would take some 100 MB expanded all at once. Sanitizers read far more
 // slowly and bound memory loosely anyway.
 constexpr std::size_t kTreePages = kRssScale == 1 ? 12000 : 1000;
+// Pages or scripts of kChainPageBytes in a wide chain, for the same reasons.
+constexpr int kWideDepth = kRssScale == 1 ? kChainDepth : 8;
 
 const std::string kPage = "<html>WAN 203.0.113.45</html>";
+const std::string kWideWarning =
+    "pages left some links unfollowed: the run's 64 MiB for links waiting to be followed was spent";
 const std::string kCredentials = "Basic YWRtaW46czNjcjN0";  // admin:s3cr3t
 
 struct Case {
     const char* name;
-    // "{url}", "{host}", "{chain}", "{tree}", "{scripts}" at the start of an argument name the
-    // routers,
-    // "{report}" a report file
+    // "{url}", "{host}", "{chain}", "{tree}", "{scripts}", "{wide}", "{wide-scripts}" at the start
+    // of an argument name the routers, "{report}" a report file
     Lines args;
     int status;  // exit status
     // Standard output; a line "*TEXT" is any line ending with TEXT, a line "..." any lines at all.
@@ -82,8 +90,9 @@ struct Case {
     std::string why;               // in standard error; empty: nothing there
     const char* limits = nullptr;  // kStallOnly, kTotalOnly; null: the program's own
     long maxRssMiB = 40;
-    std::size_t stopAfter = 0;  // above 0: SIGINT once the tree has answered this many requests
+    std::size_t stopAfter = 0;  // above 0: SIGINT once the row's router has answered this many
     bool bStopAgain = false;    // and SIGTERM, which ends it at once, while it writes the report
+    std::chrono::milliseconds stopWithin{0};  // above 0: the most SIGINT may take to end the run
 };
 
 const Case kCases[] = {
@@ -168,6 +177,28 @@ const Case kCases[] = {
      nullptr,
      2 * 16 + 50,
      kTreePages},
+    // However many pages each page or script of a chain names, the links waiting to be followed
+    // stay within their bound: the pages past it give theirs up and say so. A stop ends it at once.
+    {"WideChainOfBigPages",
+     {"spider", "{wide}", "--external-address", "203.0.113.45"},
+     3,
+     {"Detected IP address: 203.0.113.45", "Found: /end", "*", "The test was cancelled"},
+     kWideWarning,
+     nullptr,
+     200,
+     kWideDepth + 2,
+     false,
+     2s},
+    {"WideChainOfBigScripts",
+     {"spider", "{wide-scripts}", "--external-address", "203.0.113.45", "--deep"},
+     3,
+     {"Detected IP address: 203.0.113.45", "Found: /end.js", "*", "The test was cancelled"},
+     kWideWarning,
+     nullptr,
+     200,
+     kWideDepth + 2,
+     false,
+     2s},
     // A second stop ends it at once, and takes the report's temporary file with it.
     {"EndlessTreeStoppedAgainWhileReporting",
      {"spider", "{tree}", "--external-address", "203.0.113.45", "--report", "{report}"},
@@ -248,13 +279,70 @@ protected:
         });
         tree.KeepNoRequests();
         tree.ServeOthers([](const std::string&) { return Hostile::EndlessTreePage(); });
+        // Step n of a wide chain (n from 1, its two digits in each name, the last "end") names the
+        // next and kWideNames pages of its own, which are not there. Made from one text at the
+        // first request, which only the wide rows make, each step a copy with its number put in.
+        for (const bool bScripts : {false, true}) {
+            Hostile& steps = bScripts ? wideScripts : wide;
+            steps.KeepNoRequests();
+            auto made = std::make_shared<std::pair<std::once_flag, std::string>>();
+            steps.ServeOthers([bScripts, made](const std::string& target) {
+                const auto name = [bScripts](int n) {
+                    const std::string number = std::to_string(100 + n).substr(1);
+                    return (n == kWideDepth ? "end" : (bScripts ? "s" : "c") + number) +
+                           (bScripts ? ".js" : "");
+                };
+                if (bScripts && target == "/") {
+                    return Hostile::Page("<script src=\"" + name(1) + "\"></script>");
+                }
+                int n = target == "/" ? 0 : -1;
+                for (int step = 1; step <= kWideDepth; ++step) {
+                    n = target == "/" + name(step) ? step : n;
+                }
+                if (n < 0) {
+                    return Hostile::Page("none", 404);
+                }
+                // The next step's name first, then each own page's: "c" or "s", the step's two
+                // digits at `at`, "p" and six digits. Written byte by byte, which is quick enough
+                // under sanitizers too for a page to go out well within the time limit.
+                const std::string head =
+                    bScripts ? "go('" + name(n + 1) + "');" : "<a href=\"" + name(n + 1) + "\">";
+                const std::string entry =
+                    bScripts ? "'s00p000000.htm'," : "<a href=\"c00p000000.htm\">";
+                const std::size_t at = bScripts ? 2 : 10;
+                const auto digits = [](char* to, int value, int count) {
+                    for (int digit = count - 1; digit >= 0; --digit, value /= 10) {
+                        to[digit] = static_cast<char>('0' + value % 10);
+                    }
+                };
+                std::call_once(made->first, [&] {
+                    std::string& text = made->second;
+                    text.assign(kChainPageBytes, ' ');
+                    for (int m = 0; m < kWideNames; ++m) {
+                        char* own = text.data() + head.size() + m * entry.size();
+                        std::memcpy(own, entry.data(), entry.size());
+                        digits(own + at + 3, m, 6);
+                    }
+                });
+                std::string body = made->second;
+                if (n < kWideDepth) {
+                    body.replace(0, head.size(), head);
+                } else {
+                    body.replace(body.size() - 20, 16, "WAN 203.0.113.45");
+                }
+                for (int m = 0; m < kWideNames; ++m) {
+                    digits(body.data() + head.size() + m * entry.size() + at, n, 2);
+                }
+                return Hostile::Page(std::move(body));
+            });
+        }
     }
     ~HostileRouterTest() override { std::filesystem::remove(report); }
 
     // The real program; should a fault send it to the built-in detection servers, the proxy on a
-    // closed loopback port stops the request on this machine.
+    // closed loopback port stops the request on this machine. `stopped` gets when SIGINT was sent.
     ProcessResult RunCli(const Lines& args, std::size_t stopAfter, bool bStopAgain,
-                         const char* limits) const {
+                         const char* limits, std::chrono::steady_clock::time_point& stopped) const {
         Lines line = {VELMO_CLI};
         for (std::string arg : args) {
             for (const auto& [name, value] : {std::pair{"{url}", router.Url("")},
@@ -262,6 +350,8 @@ protected:
                                               {"{chain}", chain.Url("").substr(7)},
                                               {"{tree}", tree.Url("").substr(7)},
                                               {"{scripts}", scripts.Url("").substr(7)},
+                                              {"{wide}", wide.Url("").substr(7)},
+                                              {"{wide-scripts}", wideScripts.Url("").substr(7)},
                                               {"{report}", report.string()}}) {
                 if (arg.starts_with(name)) {
                     arg.replace(0, std::string(name).size(), value);
@@ -272,14 +362,22 @@ protected:
         if (limits != nullptr) {
             line.emplace_back(limits);
         }
-        const auto stop = [this, stopAfter, bStopAgain](pid_t pid) {
+        const auto stop = [this, stopAfter, bStopAgain, &stopped](pid_t pid) {
             const int watch = bStopAgain ? inotify_init1(IN_CLOEXEC) : -1;
             if (bStopAgain) {
                 EXPECT_GE(inotify_add_watch(watch, report.parent_path().c_str(), IN_CREATE), 0);
             }
             if (stopAfter > 0) {
-                EXPECT_TRUE(WaitUntil([&] { return tree.RequestCount() >= stopAfter; }, kDeadline))
-                    << "the tree was not read far enough";
+                // Only the row's router is asked.
+                EXPECT_TRUE(WaitUntil(
+                    [&] {
+                        return tree.RequestCount() + wide.RequestCount() +
+                                   wideScripts.RequestCount() >=
+                               stopAfter;
+                    },
+                    kDeadline))
+                    << "the router was not read far enough";
+                stopped = std::chrono::steady_clock::now();
                 kill(pid, SIGINT);
             }
             if (bStopAgain) {
@@ -334,6 +432,8 @@ protected:
     Hostile chain;
     Hostile tree;
     Hostile scripts;
+    Hostile wide;
+    Hostile wideScripts;
     // One per process, as the rows run side by side and clear temporaries beside their report.
     std::filesystem::path report =
         testing::TempDir() + "velmo-hostile-report-" + std::to_string(getpid()) + ".htm";
@@ -341,7 +441,9 @@ protected:
 
 TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     const Case& c = GetParam();
-    const ProcessResult run = RunCli(c.args, c.stopAfter, c.bStopAgain, c.limits);
+    std::chrono::steady_clock::time_point stopped;
+    const ProcessResult run = RunCli(c.args, c.stopAfter, c.bStopAgain, c.limits, stopped);
+    const auto stopTook = std::chrono::steady_clock::now() - stopped;
 
     ASSERT_FALSE(run.bKilled) << "still running after " << kDeadline.count() << " s";
     EXPECT_EQ(run.status, c.status) << run.err;
@@ -353,6 +455,9 @@ TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     }
     if (kRssScale > 0) {
         EXPECT_LE(run.peakRssKiB, (c.maxRssMiB * kRssScale + kQuarantineMiB) * 1024);
+    }
+    if (c.stopWithin.count() > 0 && kRssScale == 1) {  // sanitizers free far more slowly
+        EXPECT_LT(stopTook, c.stopWithin);
     }
     if (c.bStopAgain) {
         EXPECT_FALSE(std::filesystem::exists(report));

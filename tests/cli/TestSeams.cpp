@@ -112,14 +112,18 @@ void AddMilliseconds(CLI::App& command, const std::string& name, Value& value) {
 void AddListServers(CLI::App& detect) {
     const CLI::Option* urls = detect.get_option("--detect-url");
     detect
-        .add_flag_callback(
-            "--test-list-servers",
-            [urls] {
-                for (const std::string& server : DetectionServersInForce(urls->results())) {
-                    std::cout << server << '\n';
-                }
-                throw CLI::Success();
-            })
+        .add_flag_callback("--test-list-servers",
+                           [urls] {
+                               const OrExit<std::vector<std::string>> servers =
+                                   DetectionServersInForce(urls->results());
+                               if (!servers) {
+                                   std::exit(servers.Status());
+                               }
+                               for (const std::string& server : *servers) {
+                                   std::cout << server << '\n';
+                               }
+                               throw CLI::Success();
+                           })
         ->group("");
 }
 

@@ -118,7 +118,8 @@ CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
         m_settings, SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()},
-                                     polling, this, bRealGateway ? nullptr : &gateway});
+                                     polling, this, bRealGateway ? nullptr : &gateway,
+                                     unusableServersFile, unusableServersWhy});
     return *m_sheet;
 }
 

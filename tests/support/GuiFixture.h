@@ -65,6 +65,7 @@ public:
     // What OpenSheet gives the sheet. No detection server is ever one of the real ten. The poll
     // timer never fires during a test: tests give the ticks (PollOnce).
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
+    std::string unusableServersFile, unusableServersWhy;  // see SheetEnvironment
     PollingSettings polling{std::chrono::hours(1), {}, {}};
     CFakeGateway gateway;       // no test asks a real one, unless it sets this:
     bool bRealGateway = false;  // the router's own, through the network, as the program asks

@@ -7,7 +7,7 @@
 #include "core/spider/SpiderSink.h"
 
 // Keeps every message the worker posts, in order, as "FOUND /path", "PARSED", "ADDRESS a", "DONE",
-// and "SKIPPED n" for host names skipped unresolved.
+// "SKIPPED n" for host names skipped unresolved and "GAVE UP n" for pages that gave up links.
 class CRecordingSink : public ISpiderSink {
 public:
     void Post(SpiderMessage message, std::string text) override {
@@ -23,6 +23,11 @@ public:
     void NamesSkipped(std::size_t count) override {
         std::lock_guard lock(m_mutex);
         m_messages.push_back("SKIPPED " + std::to_string(count));
+    }
+
+    void LinksGivenUp(std::size_t pages) override {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back("GAVE UP " + std::to_string(pages));
     }
 
     void Clear() {

@@ -25,13 +25,14 @@ bool IsPathChar(char c) {
            c != '\\' && c != '`' && c != '{' && c != '}' && c != '|' && c != '^';
 }
 
-// The whole file, or nullopt with `why` set. One byte more than the limit is asked for, so that a
-// file exactly at the limit is read and a longer one is known to be longer.
+// The whole file, or nullopt with `why` set (empty when there is no file). One byte more than the
+// limit is asked for, so that a file exactly at the limit is read and a longer one is known to be
+// longer.
 std::optional<std::string> ReadWhole(const std::string& path, std::string& why) {
     // stat() first: it neither opens nor blocks, whatever the path names.
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        why = errno == ENOENT ? std::string() : std::strerror(errno);
+        why = errno == ENOENT ? std::string() : std::string("not read: ") + std::strerror(errno);
         return std::nullopt;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -40,7 +41,7 @@ std::optional<std::string> ReadWhole(const std::string& path, std::string& why) 
     }
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        why = std::strerror(errno);
+        why = std::string("not read: ") + std::strerror(errno);
         return std::nullopt;
     }
     std::optional<std::string> text;
@@ -55,7 +56,7 @@ std::optional<std::string> ReadWhole(const std::string& path, std::string& why) 
                 continue;
             }
             if (n < 0) {
-                why = std::strerror(errno);
+                why = std::string("not read: ") + std::strerror(errno);
                 text.reset();
                 break;
             }
@@ -137,28 +138,45 @@ DetectionServersFile ReadDetectionServers(const std::string& path) {
     std::string why;
     const std::optional<std::string> text = ReadWhole(path, why);
     if (!text) {
-        if (!why.empty()) {
-            list.warnings.push_back(path + ": not read: " + why);
-        }
+        list.unusable = why;
         return list;
     }
     std::string_view rest = *text;
     if (rest.starts_with("\xEF\xBB\xBF")) {
         rest.remove_prefix(3);
     }
+    std::size_t skipped = 0;
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
-        const std::string_view line = Trimmed(rest.substr(0, end), " \t\r");
+        std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (line.empty() || line.front() == '#') {
+        // A "#" right after a URL is its fragment, which no server takes; after white space it
+        // starts a comment.
+        for (std::size_t hash = line.find('#'); hash != std::string_view::npos;
+             hash = line.find('#', hash + 1)) {
+            if (hash == 0 || line[hash - 1] == ' ' || line[hash - 1] == '\t') {
+                line = line.substr(0, hash);
+                break;
+            }
+        }
+        line = Trimmed(line, " \t\r");
+        if (line.empty()) {
             continue;
         }
         if (IsDetectionServerUrl(line)) {
             list.servers.emplace_back(line);
-        } else {
+        } else if (++skipped <= kShownSkippedLines) {
             list.warnings.push_back(path + ": skipped detection server \"" +
                                     EscapeUnsafeText(line) + "\": not http://HOST[:PORT][/PATH]");
         }
+    }
+    if (skipped > kShownSkippedLines) {
+        const std::size_t more = skipped - kShownSkippedLines;
+        list.warnings.push_back(path + ": and " + std::to_string(more) +
+                                (more == 1 ? " more line" : " more lines") + " skipped");
+    }
+    if (list.servers.empty()) {
+        list.unusable = "no usable detection server in it";
     }
     return list;
 }

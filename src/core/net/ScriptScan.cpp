@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "core/text/Ascii.h"
 
@@ -246,16 +247,10 @@ private:
     // Where the next quote or slash stands at or after `from`, or the end: eight bytes at a time,
     // since most of a script is code that only needs stepping over.
     std::size_t NextQuoteOrSlash(std::size_t from) const {
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHighs = 0x8080808080808080u;
-        const auto holds = [](std::uint64_t word, unsigned char c) {
-            const std::uint64_t diff = word ^ (kOnes * c);
-            return (diff - kOnes) & ~diff & kHighs;
-        };
         while (from + 8 <= m_text.size()) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, m_text.data() + from, sizeof word);
-            if ((holds(word, '"') | holds(word, '\'') | holds(word, '`') | holds(word, '/')) != 0) {
+            const std::uint64_t word = WordAt(m_text.data() + from);
+            if (AnyByteIs(word, '"') || AnyByteIs(word, '\'') || AnyByteIs(word, '`') ||
+                AnyByteIs(word, '/')) {
                 break;
             }
             from += 8;
@@ -512,12 +507,17 @@ bool IsScriptPath(std::string_view path) {
 
 bool NamesAnAction(std::string_view path) {
     path = path.substr(0, path.find('#'));  // never sent
-    const std::size_t slash = path.substr(0, path.find('?')).rfind('/');
-    // Compared as the router reads it, so that "%72eboot.cgi" is "reboot.cgi" too.
-    const std::string segment = AsciiLowered(
-        PercentDecoded(slash == std::string_view::npos ? path : path.substr(slash + 1)));
+    // The whole path: a word in any segment, its ";" parameters or the query may name what runs,
+    // as "cgi-bin/reboot.cgi/status.htm" runs reboot.cgi. Compared as the router reads it, decoded
+    // until nothing more decodes, so that "%72eboot.cgi" and "%2572eboot.cgi" are "reboot.cgi"
+    // too and a "%2F" hides no segment.
+    std::string text(path);
+    for (std::string decoded; (decoded = PercentDecoded(text)) != text;) {
+        text = std::move(decoded);
+    }
+    text = AsciiLowered(std::move(text));
     for (const std::string_view word : kActionWords) {
-        if (segment.find(word) != std::string::npos) {
+        if (text.find(word) != std::string::npos) {
             return true;
         }
     }

@@ -38,10 +38,10 @@ bool IsPageName(std::string_view name);
 // Whether the path names a script, to be searched for names rather than links: .js, .jsx or .json.
 bool IsScriptPath(std::string_view path);
 
-// Whether the last segment of `path`, its query included, holds a word of an action that changes
-// the router: logout, logoff, reboot, restart, reset, factory, upgrade, firmware, restore, erase,
-// format (ASCII, any case), %-decoded as the router reads it. Deep discovery lists such a name but
-// never requests it; only a link leading there does.
+// Whether any part of `path` (a segment, its parameters, the query; not the fragment, never sent)
+// holds a word of an action that changes the router: logout, logoff, reboot, restart, reset,
+// factory, upgrade, firmware, restore, erase, format (ASCII, any case), %-decoded as the router
+// reads it. Deep discovery lists such a name but never requests it; only a link leading there does.
 bool NamesAnAction(std::string_view path);
 
 // Answers whether an absolute http:// URL names the router (its address and port).

@@ -1,31 +1,53 @@
 #include "core/report/ParsedPagesReport.h"
 
+#include "core/text/Ascii.h"
 #include "core/text/ShownText.h"
 #include "core/text/StringTable.h"
 #include "core/version/ModuleVersion.h"
 
-std::string EscapeHtml(std::string_view text) {
-    const std::string shown = EscapeUnsafeText(text);
-    std::string out;
-    out.reserve(shown.size());
-    for (const char c : shown) {
-        switch (c) {
+namespace {
+
+// Appends `text` to `out` with "&", "<", ">" and '"' as character references; the rest goes over in
+// runs.
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+    std::size_t run = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (at + 8 <= text.size()) {
+            const std::uint64_t word = WordAt(text.data() + at);
+            if (!AnyByteIs(word, '&') && !AnyByteIs(word, '<') && !AnyByteIs(word, '>') &&
+                !AnyByteIs(word, '"')) {
+                at += 7;
+                continue;
+            }
+        }
+        const char* reference = nullptr;
+        switch (text[at]) {
             case '&':
-                out += "&amp;";
+                reference = "&amp;";
                 break;
             case '<':
-                out += "&lt;";
+                reference = "&lt;";
                 break;
             case '>':
-                out += "&gt;";
+                reference = "&gt;";
                 break;
             case '"':
-                out += "&quot;";
+                reference = "&quot;";
                 break;
             default:
-                out += c;
+                continue;
         }
+        out.append(text.substr(run, at - run)).append(reference);
+        run = at + 1;
     }
+    out.append(text.substr(run));
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+    std::string out;
+    AppendHtmlEscaped(out, EscapeUnsafeText(text));
     return out;
 }
 
@@ -36,7 +58,7 @@ std::string ParsedPagesReportHead() {
 }
 
 void AppendParsedPagesReportLine(std::string& out, std::string_view path, PageOrigin origin) {
-    out += EscapeHtml(path);
+    AppendHtmlEscaped(out, EscapeUnsafeText(path));
     out += OriginMark(origin);
     out += "<br>\r\n";
 }

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +21,32 @@ namespace {
 
 constexpr int kNameAttempts = 100;
 
+// Whether the link at `path` leads on through a link of /proc, as /dev/stdout does to
+// /proc/self/fd/1. Such a link names whatever a process has open: a regular file at its end is no
+// file of the user's to replace, and the link itself must stay.
+bool LeadsIntoProc(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit on links followed
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return false;
+        }
+        const std::string folder = path.substr(0, path.rfind('/') + 1);
+        struct statfs where {};
+        if (statfs(folder.empty() ? "." : folder.c_str(), &where) == 0 &&
+            where.f_type == PROC_SUPER_MAGIC) {
+            return true;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+            return false;
+        }
+        path = target[0] == '/' ? std::string(target, static_cast<std::size_t>(length))
+                                : folder + std::string(target, static_cast<std::size_t>(length));
+    }
+    return false;
+}
+
 // Refuses what a report must not replace: anything but a regular file, a link to one, a dangling
 // link or nothing at all.
 bool MayReplace(const std::string& path, std::string& error) {
@@ -26,11 +54,16 @@ bool MayReplace(const std::string& path, std::string& error) {
     if (lstat(path.c_str(), &status) != 0) {
         return true;  // nothing there, or the folder cannot be read: creating the file tells
     }
-    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) {
+    const bool bLink = S_ISLNK(status.st_mode);
+    if (bLink && stat(path.c_str(), &status) != 0) {
         return true;  // a dangling link: replacing it destroys nothing
     }
     if (!S_ISREG(status.st_mode)) {
         error = "not a regular file";
+        return false;
+    }
+    if (bLink && LeadsIntoProc(path)) {
+        error = "a link into /proc, not to a regular file";
         return false;
     }
     return true;

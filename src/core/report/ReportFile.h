@@ -18,8 +18,9 @@ using TemporaryNameHook = void (*)(const char* name);
 // a new file beside `path`, created exclusively with `mode` less the umask, and is renamed over
 // `path` only once it is whole: a half-written report never stands, and a symbolic link planted at
 // `path` is replaced, never followed. A `path` that exists and is neither a regular file nor a
-// link to one (a device, a FIFO, a folder) is refused and left as it is. On failure `error` says
-// why and `path` is as it was.
+// link to one (a device, a FIFO, a folder) is refused and left as it is, and so is a link that
+// leads through /proc (/dev/stdout), whatever stands at its end, whoever runs it. On failure
+// `error` says why and `path` is as it was.
 bool WriteReportFile(const std::string& path, mode_t mode,
                      const std::function<bool(CReportWriter&)>& produce, std::string& error,
                      TemporaryNameHook temporaryName = nullptr);

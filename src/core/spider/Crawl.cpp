@@ -118,7 +118,10 @@ private:
     bool FollowSetAside(PathId script);
     void Enter(PathId page, std::uint8_t ways, const std::string& text);
     bool IsRouter(const std::string& url);
+    bool HasRoom(std::size_t textBytes);
+    void CountGivenUp();
     void Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes = 0);
+    void CountWaiting(const PendingLink& link, std::ptrdiff_t sign);
 
     const SpiderSettings& m_settings;
     CrawlState& m_state;
@@ -134,6 +137,9 @@ private:
     std::unordered_map<PathId, AsideList> m_setAside;
     std::unordered_set<PathId> m_unkept;
     std::size_t m_asideBytes = 0;
+    std::size_t m_waitingBytes = 0;
+    bool m_bGivingUp = false;  // the page in hand met the waiting links' bound
+    std::size_t m_nGivenUp = 0;
 };
 
 void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t asideBytes) {
@@ -147,6 +153,34 @@ void CWalk::Count(std::ptrdiff_t links, std::ptrdiff_t textBytes, std::ptrdiff_t
             static_cast<std::size_t>(static_cast<std::ptrdiff_t>(footprint->textBytes) + textBytes);
         footprint->peakLinks = std::max(footprint->peakLinks, footprint->links);
         footprint->peakTextBytes = std::max(footprint->peakTextBytes, footprint->textBytes);
+    }
+}
+
+// A link waiting to be followed holds its place in its page's list and in m_waiting, and its
+// path's entry in the parsed-page list, all counted as kWaitingLinkBytes, and its own text.
+void CWalk::CountWaiting(const PendingLink& link, std::ptrdiff_t sign) {
+    const std::size_t bytes = kWaitingLinkBytes + link.text.size() +
+                              (link.path == kNoPath ? 0 : m_state.parsed.OwnBytes(link.path));
+    m_waitingBytes = sign > 0 ? m_waitingBytes + bytes : m_waitingBytes - bytes;
+    Count(sign, 0);
+    if (CrawlFootprint* footprint = m_state.footprint) {
+        footprint->waitingBytes = m_waitingBytes;
+        footprint->peakWaitingBytes = std::max(footprint->peakWaitingBytes, m_waitingBytes);
+    }
+}
+
+// Whether one more link whose path or text is `textBytes` long may wait to be followed. Once one
+// may not, the page in hand gives up the rest of its links.
+bool CWalk::HasRoom(std::size_t textBytes) {
+    if (m_waitingBytes + kWaitingLinkBytes + textBytes > m_state.waitingLimit) {
+        m_bGivingUp = true;
+    }
+    return !m_bGivingUp;
+}
+
+void CWalk::CountGivenUp() {
+    if (std::exchange(m_bGivingUp, false)) {
+        ++m_nGivenUp;
     }
 }
 
@@ -196,7 +230,8 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     std::string value;
     for (const LinkTag& link : kLinkTags) {
         const char* cursor = text.c_str();
-        while ((bPage || bKeepAside) && FindNextLink(cursor, link.tag, link.attribute, value)) {
+        while ((bPage || bKeepAside) && !m_bGivingUp && !m_state.cancel.IsSet() &&
+               FindNextLink(cursor, link.tag, link.attribute, value)) {
             value = std::string(Trimmed(value));
             std::string host;
             std::uint16_t port = 0;
@@ -206,7 +241,9 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
                     continue;
                 }
                 if (bPage) {
-                    Keep({kNoPath, value});
+                    if (HasRoom(value.size())) {
+                        Keep({kNoPath, value});
+                    }
                 } else {
                     bKeepAside = KeepAside(aside, {value, false});
                 }
@@ -227,6 +264,9 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
                         setAside.insert(aside.back().text);
                     }
                 }
+                continue;
+            }
+            if (!HasRoom(path.size())) {
                 continue;
             }
             const PathId id = m_state.parsed.Intern(path, m_stack.back().page, previous);
@@ -258,7 +298,7 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
     } else if (!aside.empty()) {
         m_setAside.emplace(m_stack.back().page, std::move(aside));
     }
-    if (m_settings.bDeep) {
+    if (m_settings.bDeep && !m_bGivingUp) {
         TakeDeepLinks(text, bScript);
     }
     Count(0, -static_cast<std::ptrdiff_t>(text.size()));
@@ -270,8 +310,11 @@ void CWalk::TakeDeepLinks(const std::string& text, bool bScript) {
         frame.base == frame.page ? m_step.strPath : m_state.parsed.Text(frame.base);
     PathId previous = kNoPath;
     const DeepLinkVisitor take = [&](DeepLinkKind kind, std::string_view reference) {
+        if (m_bGivingUp) {
+            return;
+        }
         const std::string path = ResolveBrowserPath(base, reference, m_isRouter);
-        if (path.empty()) {
+        if (path.empty() || !HasRoom(path.size())) {
             return;
         }
         const PathId id = m_state.parsed.Intern(path, frame.page, previous);
@@ -331,6 +374,9 @@ bool CWalk::FollowSetAside(PathId script) {
     PathId previous = kNoPath;
     for (AsideLink& link : links) {
         Count(0, 0, -AsideBytes(link));
+        if (!HasRoom(link.text.size())) {
+            continue;
+        }
         if (link.bPath) {
             previous = m_state.parsed.Intern(link.text, script, previous);
             Keep({previous, {}});
@@ -345,15 +391,15 @@ void CWalk::Keep(PendingLink link) {
     const std::size_t depth = m_stack.size() - 1;
     LinkList& links = m_stack.back().links;
     if (link.path == kNoPath) {
+        CountWaiting(link, 1);
         links.push_back(std::move(link));
-        Count(1, 0);
         return;
     }
     const auto [waiting, bNew] = m_waiting.try_emplace(link.path);
     if (bNew) {
+        CountWaiting(link, 1);
         links.push_back(std::move(link));
         waiting->second = {depth, std::prev(links.end())};
-        Count(1, 0);
         return;
     }
     auto& [at, place] = waiting->second;
@@ -374,7 +420,7 @@ std::optional<Child> CWalk::NextNewPage(Frame& frame) {
         }
         PendingLink link = std::move(frame.links.front());
         frame.links.pop_front();
-        Count(-1, 0);
+        CountWaiting(link, -1);
         PathId id = link.path;
         if (id != kNoPath) {
             m_waiting.erase(id);
@@ -385,7 +431,9 @@ std::optional<Child> CWalk::NextNewPage(Frame& frame) {
             }
             id = m_state.parsed.Intern(path, frame.page);
         }
-        if (Take(id, link.ways)) {
+        const bool bTaken = Take(id, link.ways);
+        CountGivenUp();  // a script's links kept aside, which did not fit
+        if (bTaken) {
             return Child{id, link.ways};
         }
     }
@@ -430,6 +478,7 @@ void CWalk::Enter(PathId page, std::uint8_t ways, const std::string& text) {
     }
     m_stack.push_back({page, base, {}});
     TakeLinks(text, !bScript || (ways & kByLink) != 0, bScript);
+    CountGivenUp();
 }
 
 void CWalk::Run() {
@@ -447,8 +496,8 @@ void CWalk::Run() {
             }
             continue;
         }
-        Count(-static_cast<std::ptrdiff_t>(m_stack.back().links.size()), 0);
         for (const PendingLink& left : m_stack.back().links) {
+            CountWaiting(left, -1);
             m_waiting.erase(left.path);
         }
         m_stack.pop_back();
@@ -456,6 +505,9 @@ void CWalk::Run() {
     }
     if (m_names.Skipped() > 0) {
         m_state.sink.NamesSkipped(m_names.Skipped());
+    }
+    if (m_nGivenUp > 0) {
+        m_state.sink.LinksGivenUp(m_nGivenUp);
     }
 }
 

@@ -19,9 +19,16 @@ struct CrawlFootprint {
     std::size_t peakLinks = 0;
     std::size_t asideBytes = 0;  // links kept aside for scripts, see CrawlState::asideLimit
     std::size_t peakAsideBytes = 0;
+    std::size_t waitingBytes = 0;  // links waiting to be followed, see CrawlState::waitingLimit
+    std::size_t peakWaitingBytes = 0;
 };
 
 class CInternetHandle;
+
+inline constexpr std::size_t kAsideLinkBytes = 64;
+inline constexpr std::size_t kWaitingLinkBytes = 256;
+// Some 250,000 links waiting at once: far more than any router's menus hold.
+inline constexpr std::size_t kWaitingLimit = 64u << 20;
 
 // What one call of the crawl works on and changes, kept apart from the run's settings.
 struct CrawlState {
@@ -35,9 +42,10 @@ struct CrawlState {
     // counted as kAsideLinkBytes and its text: far more than the links router scripts write. The
     // links of a script past it are not kept.
     std::size_t asideLimit = 4u << 20;
+    // What the links waiting to be followed may hold in all, each counted as kWaitingLinkBytes and
+    // its own text. A page that meets the limit gives up the rest of its links.
+    std::size_t waitingLimit = kWaitingLimit;
 };
-
-inline constexpr std::size_t kAsideLinkBytes = 64;
 
 // Crawls the router from "/" and, depth-first, every new page linked from it that stays on the
 // router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
@@ -50,15 +58,17 @@ inline constexpr std::size_t kAsideLinkBytes = 64;
 // no page text once the page's links are taken out of it: for each page on the way down only the
 // links still to follow, each checked against the parsed-page list when its turn comes. A link
 // that cannot lead anywhere new by then (already listed, met earlier on the same page, or waiting
-// on a page further down, which will reach it first) is dropped as soon as it is read.
+// on a page further down, which will reach it first) is dropped as soon as it is read. Once the
+// links waiting fill the state's waitingLimit, a page gives up the rest of its own, and the number
+// of pages that did goes to the sink's LinksGivenUp at the end.
 //
 // With bDeep, each page yields after its links what deep discovery finds in it (see ScriptScan.h),
 // in document order, into the same walk: the same list, order and cancel, each path requested at
 // most once. A script loaded that way is searched for the address and for names; its links are
 // followed only if a link leads to the script too; should they not fit within asideLimit, the
 // script is then read again for them, the only case of a path requested twice. Names in a script
-// are resolved against the page that loaded it, as a browser does. A name found only so whose last
-// segment suggests an action (NamesAnAction) is listed but never requested, unless a link leads
+// are resolved against the page that loaded it, as a browser does. A name found only so with a part
+// that suggests an action (NamesAnAction) is listed but never requested, unless a link leads
 // there too; absolute URLs in what deep discovery finds are followed only to a router named by its
 // address or by a name the run has looked up already for a link.
 void CrawlPage(const SpiderSettings& settings, CrawlState& state);

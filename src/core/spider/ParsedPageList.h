@@ -52,6 +52,8 @@ public:
     PageOrigin Origin(PathId id) const { return m_entries[id].origin; }
     void SetOrigin(PathId id, PageOrigin origin) { m_entries[id].origin = origin; }
     std::string Text(PathId id) const;
+    // The bytes of its text that the list holds for `id` alone, the rest being shared.
+    std::size_t OwnBytes(PathId id) const { return m_entries[id].tailLength; }
     // Bytes held, for the memory checks of tests and benchmarks.
     std::size_t MemoryBytes() const;
 

@@ -34,6 +34,10 @@ void CSpiderRun::CStartNotingSink::NamesSkipped(std::size_t count) {
     m_next.NamesSkipped(count);
 }
 
+void CSpiderRun::CStartNotingSink::LinksGivenUp(std::size_t pages) {
+    m_next.LinksGivenUp(pages);
+}
+
 void CSpiderRun::Prepare(SpiderSettings settings) {
     m_settings = std::move(settings);
     m_bCancel = false;

@@ -73,6 +73,7 @@ private:
         void FetchFailed(const std::string& path, const std::string& why) override;
         void Answered(const std::string& path, long status) override;
         void NamesSkipped(std::size_t count) override;
+        void LinksGivenUp(std::size_t pages) override;
         void Clear() { m_nStartStatus.store(-1); }
         long StartStatus() const { return m_nStartStatus.load(); }
 

@@ -28,4 +28,7 @@ public:
     // Called on the worker at the end of a crawl whose time for name lookups ran out, with how
     // many host names in links were then skipped unresolved, for a warning.
     virtual void NamesSkipped(std::size_t /*count*/) {}
+    // Called on the worker at the end of a crawl that met the bound of the links waiting to be
+    // followed, with how many pages then gave up the rest of their links, for a warning.
+    virtual void LinksGivenUp(std::size_t /*pages*/) {}
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -49,6 +51,23 @@ constexpr std::string_view Trimmed(std::string_view text, std::string_view blank
         return {};
     }
     return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
+}
+
+// Scans eight bytes at a time, for texts that are mostly bytes to step over: a word of the text,
+// and whether any of its bytes equals `c`, or is below `limit` (128 at most).
+inline std::uint64_t WordAt(const char* at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+inline constexpr std::uint64_t kEachByte = 0x0101010101010101u;
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+constexpr bool AnyByteIs(std::uint64_t word, unsigned char c) {
+    const std::uint64_t diff = word ^ (kEachByte * c);
+    return ((diff - kEachByte) & ~diff & kHighBits) != 0;
+}
+constexpr bool AnyByteBelow(std::uint64_t word, unsigned char limit) {
+    return ((word - kEachByte * limit) & ~word & kHighBits) != 0;
 }
 
 inline std::string AsciiLowered(std::string text) {

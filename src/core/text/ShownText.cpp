@@ -57,7 +57,29 @@ bool IsUnsafeCodePoint(char32_t code) {
 std::string EscapeUnsafeText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendEscapedUnsafeText(out, text);
+    return out;
+}
+
+void AppendEscapedUnsafeText(std::string& out, std::string_view text) {
     while (!text.empty()) {
+        // Printable ASCII, nearly all that routers send, goes over in runs.
+        std::size_t plain = 0;
+        while (plain + 8 <= text.size()) {
+            const std::uint64_t word = WordAt(text.data() + plain);
+            if (AnyByteBelow(word, 0x20) || AnyByteIs(word, 0x7F) || (word & kHighBits) != 0) {
+                break;
+            }
+            plain += 8;
+        }
+        while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) {
+            ++plain;
+        }
+        out.append(text.substr(0, plain));
+        text.remove_prefix(plain);
+        if (text.empty()) {
+            return;
+        }
         char32_t code = 0;
         const std::size_t length = DecodeUtf8(text, code);
         if (length == 0 || IsUnsafeCodePoint(code)) {
@@ -71,5 +93,4 @@ std::string EscapeUnsafeText(std::string_view text) {
             text.remove_prefix(length);
         }
     }
-    return out;
 }

@@ -9,3 +9,5 @@
 // and every byte that is not part of well-formed UTF-8 (raw 0x80 to 0x9F included). Well-formed
 // UTF-8 of any other character passes unchanged.
 std::string EscapeUnsafeText(std::string_view text);
+// The same, appended to `out`.
+void AppendEscapedUnsafeText(std::string& out, std::string_view text);

@@ -24,6 +24,9 @@ constexpr StringEntry kStrings[] = {
     {IDS_STATUS_PAGE_FOUND,
      "A status page was identified. Please select a path and click the Polling tab."},
     {IDS_TEST_CANCELLED, "The test was cancelled"},
+    {IDS_UNUSABLE_SERVERS,
+     "Unable to use the detection servers listed in %s. Please correct the file, or remove it to "
+     "use the built-in servers."},
     {IDS_APP_TITLE, "Velmo"},
     {IDS_ENTER_INTEGER, "Please enter an integer."},
 };

@@ -1,6 +1,7 @@
 #include "gui/app/TestSheet.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLayout>
@@ -195,6 +196,10 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
     if (environment.gateway != nullptr) {
         m_statusPage.SetGateway(*environment.gateway);
         m_pollingPage.SetGateway(*environment.gateway);
+    }
+    if (!environment.unusableServersWhy.empty()) {
+        m_statusPage.RefuseDetection(QFile::decodeName(environment.unusableServersFile.c_str()),
+                                     FromBytes(environment.unusableServersWhy));
     }
     m_routerPage.EnsureInitialized();
     m_routerPage.OnSetActive();

@@ -24,6 +24,10 @@ struct SheetEnvironment {
     PollingSettings polling;
     CDesktop* desktop = nullptr;  // null: the system's
     IGateway* gateway = nullptr;  // null: the router's own, through the network
+    // The user's list of detection servers when it is there but gives none, and why: Run then
+    // says so rather than asking any server.
+    std::string unusableServersFile;
+    std::string unusableServersWhy;
 };
 
 // The program's window: the four tabs and one Close button. It wires the pages, which know

@@ -21,11 +21,16 @@ void CVelmoApp::SetRegistryKey(const QString& company) {
 }
 
 SheetEnvironment CVelmoApp::StartupEnvironment() {
-    DetectionServersFile file = ReadDetectionServers(DetectionServersFilePath());
+    const std::string path = DetectionServersFilePath();
+    DetectionServersFile file = ReadDetectionServers(path);
     for (const std::string& warning : file.warnings) {
         std::cerr << "velmo: " << warning << '\n';
     }
     SheetEnvironment environment;
     environment.detectionServers = std::move(file.servers);
+    if (!file.unusable.empty()) {
+        environment.unusableServersFile = path;
+        environment.unusableServersWhy = std::move(file.unusable);
+    }
     return environment;
 }

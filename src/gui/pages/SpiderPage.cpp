@@ -128,6 +128,11 @@ CSpiderPage::~CSpiderPage() {
     }
 }
 
+void CSpiderPage::RefuseDetection(const QString& file, const QString& why) {
+    m_strUnusableServers = LoadText(IDS_UNUSABLE_SERVERS).replace(QStringLiteral("%s"), file);
+    m_strUnusableWhy = why.isEmpty() ? why : why.front().toUpper() + why.mid(1) + '.';
+}
+
 bool CSpiderPage::OnInitDialog() {
     CPropertyPage::OnInitDialog();
     m_listPages.InitList();
@@ -158,6 +163,11 @@ void CSpiderPage::OnRun() {
         return;
     }
     if (!m_router.ValidateAndSave()) {
+        return;
+    }
+    if (!m_strUnusableServers.isEmpty() && m_spider.strExternalAddress.empty()) {
+        m_desktop.ShowMessage(this, m_strUnusableServers, MessageIcon::Exclamation,
+                              m_strUnusableWhy);
         return;
     }
     m_settings.WriteProfileInt(kSection, kSearchScripts, m_chkDeep.isChecked() ? 1 : 0);

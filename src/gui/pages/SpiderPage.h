@@ -64,6 +64,8 @@ public:
     void StopWorker() { m_run.Shutdown(); }
     // The gateway asked when a run identifies no page; tests put in their own.
     void SetGateway(IGateway& gateway) { m_gatewayCheck.SetGateway(gateway); }
+    // The user's list of detection servers gives none, for `why`: Run says so instead of running.
+    void RefuseDetection(const QString& file, const QString& why);
 
 Q_SIGNALS:
     void pathChosen(const QString& path);
@@ -101,6 +103,8 @@ private:
     bool m_bOfferDeeper = false;  // unless the gateway's answer explains the failed run
     bool m_bFollowUpDue = false;  // a box after the outcome's, once the gateway has answered
     SpiderSettings m_spider;  // what each run starts from; Run adds the router and the deep flag
+    QString m_strUnusableServers;  // the box Run shows instead, and its note
+    QString m_strUnusableWhy;
     CSpiderRun m_run;
     CWorker m_reportWriter;  // reads the run's parsed pages, so it goes first
 };

@@ -54,11 +54,13 @@ TEST(FindDeepLinks, TakesWhatABrowserLoadsAndRunsInDocumentOrder) {
               (Lines{"script x.js", "name j.htm", "name c.htm", "loaded x.htm", "loaded f.htm"}));
 }
 
-TEST(NamesAnAction, LooksAtTheLastSegmentAndItsQuery) {
+TEST(NamesAnAction, LooksAtEverySegmentItsParametersAndTheQuery) {
     EXPECT_TRUE(NamesAnAction("/a/Logout.asp"));
     EXPECT_TRUE(NamesAnAction("/st_FIRMWARE.htm"));
     EXPECT_TRUE(NamesAnAction("/apply.cgi?action=Reboot"));
-    EXPECT_FALSE(NamesAnAction("/logout/status.asp"));
+    EXPECT_TRUE(NamesAnAction("/logout/status.asp"));
+    EXPECT_TRUE(NamesAnAction("/cgi-bin/reboot.cgi/status.htm"));
+    EXPECT_TRUE(NamesAnAction("/erase.cgi;x=1/status.htm"));
     EXPECT_FALSE(NamesAnAction("/status.asp#reset"));
     EXPECT_FALSE(NamesAnAction("/status.asp"));
     // As the router decodes it, whatever the escapes; the path itself is requested as written.
@@ -66,7 +68,8 @@ TEST(NamesAnAction, LooksAtTheLastSegmentAndItsQuery) {
     EXPECT_TRUE(NamesAnAction("/Log%4fut.asp"));
     EXPECT_TRUE(NamesAnAction("/apply.cgi?do=%52%45SET"));
     EXPECT_TRUE(NamesAnAction("/x%2Ffactory.htm"));
-    EXPECT_FALSE(NamesAnAction("/%72eboot/status.asp"));
+    EXPECT_TRUE(NamesAnAction("/%72eboot/status.asp"));
+    EXPECT_TRUE(NamesAnAction("/%2572eboot.cgi/status.asp"));
     EXPECT_FALSE(NamesAnAction("/status.asp?x=%4"));
 }
 

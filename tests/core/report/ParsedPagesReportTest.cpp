@@ -30,6 +30,9 @@ TEST(BuildParsedPagesReport, EscapesMarkupInPathsAndNotice) {
     EXPECT_NE(report.find("/&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;<br>"),
               std::string::npos);
     EXPECT_EQ(report.find("<script>"), std::string::npos);
+    EXPECT_NE(BuildParsedPagesReport({"/abcdefghijklmnop/abcdefg&/abcdefghij\""})
+                  .find("/abcdefghijklmnop/abcdefg&amp;/abcdefghij&quot;<br>"),
+              std::string::npos);
     // The document says it is UTF-8, so bytes that are not must not reach it raw.
     EXPECT_NE(BuildParsedPagesReport({"/\x1b[2J\xe9\xc3\xa9"}).find("/%1B[2J%E9\xc3\xa9<br>"),
               std::string::npos);

@@ -1,5 +1,6 @@
 #include "core/report/ReportFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,18 +60,34 @@ TEST_F(ReportFileTest, ReplacesFilesAndLinksToFilesButNothingElse) {
     }
     EXPECT_EQ(Read(victim), "kept");
 
-    // A FIFO, a link to one and a folder stay what they are (as /dev/null would).
+    // A FIFO, a link to one or to a device, a folder, and a link that leads through /proc as
+    // /dev/stdout does, even to a regular file, stay what they are.
     ASSERT_EQ(mkfifo((m_folder / "fifo").c_str(), 0600), 0);
     fs::create_symlink(m_folder / "fifo", m_folder / "to-fifo");
+    fs::create_symlink("/dev/null", m_folder / "to-null");
     fs::create_directory(m_folder / "folder");
-    for (const char* name : {"fifo", "to-fifo", "folder"}) {
+    const int out = open(victim.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);  // as stdout to a file
+    ASSERT_GE(out, 0);
+    fs::create_symlink("/proc/self/fd/" + std::to_string(out), m_folder / "stdout");
+    const std::pair<const char*, const char*> refused[] = {
+        {"fifo", "not a regular file"},
+        {"to-fifo", "not a regular file"},
+        {"to-null", "not a regular file"},
+        {"folder", "not a regular file"},
+        {"stdout", "a link into /proc, not to a regular file"}};
+    for (const auto& [name, why] : refused) {
         error.clear();
         EXPECT_FALSE(WriteReportFile(m_folder / name, "x", 0600, error)) << name;
-        EXPECT_EQ(error, "not a regular file");
+        EXPECT_EQ(error, why);
     }
     EXPECT_TRUE(fs::is_fifo(m_folder / "fifo"));
-    EXPECT_TRUE(fs::is_symlink(m_folder / "to-fifo"));
-    ExpectOnly({"report.htm", "victim", "link.htm", "dangling.htm", "fifo", "to-fifo", "folder"});
+    for (const char* name : {"to-fifo", "to-null", "stdout"}) {
+        EXPECT_TRUE(fs::is_symlink(m_folder / name)) << name;
+    }
+    close(out);
+    EXPECT_EQ(Read(victim), "kept");
+    ExpectOnly({"report.htm", "victim", "link.htm", "dangling.htm", "fifo", "to-fifo", "to-null",
+                "folder", "stdout"});
 }
 
 TEST_F(ReportFileTest, TheKernelAppliesTheUmaskAndLongNamesFit) {

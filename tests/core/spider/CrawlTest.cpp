@@ -35,6 +35,9 @@ protected:
         if (asideLimit) {
             state.asideLimit = *asideLimit;
         }
+        if (waitingLimit) {
+            state.waitingLimit = *waitingLimit;
+        }
         CrawlPage({.router = {.nAddress = 0x7F000001, .nPort = nRouterPort},
                    .bDeep = bDeep,
                    .lookup = lookup,
@@ -56,6 +59,7 @@ protected:
     CrawlFootprint footprint;
     bool bDeep = false;
     std::optional<std::size_t> asideLimit;
+    std::optional<std::size_t> waitingLimit;
 };
 
 TEST_F(CrawlTest, VisitsDepthFirstAndReportsFoundBeforeAndParsedAfterChildren) {
@@ -292,6 +296,28 @@ TEST(CrawlDeepDiscovery, FollowsEachWayScriptsNavigate) {
           "/restore.asp (script, not requested)", "/erase.asp (script, not requested)",
           "/format.asp (script, not requested)", "/st.asp (script)"},
          "/st.asp"},
+        {"an action in any segment of a name is named by it: listed, never requested",
+         {{"/",
+           "<script>go('cgi-bin/reboot.cgi/status.htm'); go('Logout/st.asp'); "
+           "go('%72eboot.cgi/x.htm'); go('st.asp');</script>"},
+          {"/st.asp", kWan}},
+         {"/", "/st.asp"},
+         {"/cgi-bin/reboot.cgi/status.htm (script, not requested)",
+          "/Logout/st.asp (script, not requested)", "/%72eboot.cgi/x.htm (script, not requested)",
+          "/st.asp (script)"},
+         "/st.asp"},
+        {"an action behind parameters, an escaped slash or an escaped dot segment, in a loaded URL",
+         {{"/",
+           "<iframe src=\"reset.cgi;id=1/st.htm\"><iframe src=\"cgi-bin%2Fupgrade.cgi/st.htm\">"
+           "<iframe src=\"erase.cgi/%2e%2e/st.htm\"><iframe src=\"st.asp?next=/restart.cgi\">"
+           "<iframe src=\"firmware.cgi/../st.asp\">"},
+          {"/st.asp", kWan}},
+         {"/", "/st.asp"},
+         {"/reset.cgi;id=1/st.htm (script, not requested)",
+          "/cgi-bin%2Fupgrade.cgi/st.htm (script, not requested)",
+          "/erase.cgi/%2e%2e/st.htm (script, not requested)",
+          "/st.asp?next=/restart.cgi (script, not requested)", "/st.asp (script)"},
+         "/st.asp"},
         {"a script a link leads to as well: its links are followed, as without deep discovery",
          {{"/", "<a href=\"a.htm\"> <a href=\"c.htm\">"},
           {"/a.htm", "<script src=\"m.asp\"></script>"},
@@ -460,6 +486,44 @@ TEST_F(CrawlTest, LinksOfScriptsAreKeptAsideWithinABound) {
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "FOUND /s2.js"), 1) << bound.links;
         EXPECT_LE(footprint.peakAsideBytes, limit);
         EXPECT_EQ(footprint.asideBytes, 0u);
+    }
+}
+
+// The links waiting to be followed stay within their bound: a page that meets it gives up the rest
+// of its links, and the pages that did are counted. Those kept are followed in their order.
+TEST_F(CrawlTest, LinksPastTheBoundOfThoseWaitingAreGivenUpAndCounted) {
+    const struct {
+        bool bDeep;
+        const char* root;
+        const char* a;
+        Lines requested;
+    } rows[] = {
+        {false,
+         "<a href=a.htm> <a href=b.htm> <a href=c.htm> <a href=d.htm>",
+         "<a href=e.htm> <a href=f.htm> <a href=g.htm>",
+         {"/", "/a.htm", "/e.htm", "/b.htm", "/c.htm", "/d.htm"}},
+        {true,
+         "<script>go('a.htm'); go('b.htm'); go('c.htm'); go('d.htm')</script>",
+         "<script>go('e.htm'); go('f.htm')</script> <a href=g.htm>",
+         {"/", "/a.htm", "/g.htm", "/b.htm", "/c.htm", "/d.htm"}},
+    };
+    for (const auto& row : rows) {
+        CLoopbackServer router;
+        router.Serve("/", 200, row.root);
+        router.Serve("/a.htm", 200, row.a);
+        const InternetHandle handle = OpenInternetHandle({.cancel = &cancel});
+        pInternet = handle.get();
+        nRouterPort = router.Port();
+        bDeep = row.bDeep;
+        parsed.Clear();
+        sink.Clear();
+        footprint = {};
+        waitingLimit = 4 * (kWaitingLinkBytes + 6);  // four paths of six bytes
+        Crawl();
+        EXPECT_EQ(router.RequestedTargets(), row.requested) << row.bDeep;
+        EXPECT_EQ(sink.Messages().back(), "GAVE UP 1") << row.bDeep;
+        EXPECT_LE(footprint.peakWaitingBytes, *waitingLimit);
+        EXPECT_EQ(footprint.waitingBytes, 0u);
     }
 }
 

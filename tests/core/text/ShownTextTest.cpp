@@ -10,6 +10,8 @@ TEST(EscapeUnsafeText, EscapesWhatCouldSteerTheReaderAndKeepsTheRest) {
         std::string shown;
     } rows[] = {
         {"/status.htm?a=1&b=2", "/status.htm?a=1&b=2"},
+        // Far into a long text, wherever it stands in a run of eight bytes.
+        {"/abcdefghijklmno\x1b/abcdef\x7f/abcd\xe9/", "/abcdefghijklmno%1B/abcdef%7F/abcd%E9/"},
         {"/a\r\nb\x1b[2J\x7f", "/a%0D%0Ab%1B[2J%7F"},
         {std::string("/a\0b", 4), "/a%00b"},
         {"/caf\xc3\xa9/\xe2\x82\xac/\xf0\x9f\x98\x80",

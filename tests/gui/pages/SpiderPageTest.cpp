@@ -715,31 +715,47 @@ private Q_SLOTS:
 
     // The user's list, one file read alike by the window at start-up and by velmo-cli, which only
     // prints the list it would use. A [Detection] section in the window's settings is read by
-    // neither.
+    // neither. A list that is there but gives no server is an error in both, never the built-in
+    // ten: a box at Run, exit 64.
     void detectionListIsTheSameForTheWindowAndVelmoCli_data() {
         QTest::addColumn<QByteArray>("text");      // "A" and "B" stand for two loopback servers
         QTest::addColumn<QString>("kind");         // what stands at the path
-        QTest::addColumn<QStringList>("servers");  // empty: the built-in ten
+        QTest::addColumn<QStringList>("servers");  // empty: the built-in ten, or none
         QTest::addColumn<int>("warnings");
-        QTest::newRow("none") << QByteArray() << "none" << QStringList() << 0;
+        QTest::addColumn<QString>("unusable");  // why the list gives no server
+        QTest::newRow("none") << QByteArray() << "none" << QStringList() << 0 << QString();
         QTest::newRow("comments, blank lines, CR LF")
-            << QByteArray("\xEF\xBB\xBF# mine\r\n\r\n  A  \r\n\t# B\r\nBx\r\n") << "file"
-            << QStringList{"A", "Bx"} << 0;
+            << QByteArray("\xEF\xBB\xBF# mine\r\n\r\n  A  \r\n\t# B\r\nBx\t# mine too\r\n")
+            << "file" << QStringList{"A", "Bx"} << 0 << QString();
         QTest::newRow("bad entries skipped")
             << QByteArray("ftp://127.0.0.1/\nhttp://user@127.0.0.1/\nA # note\nB\nhttps://h/\n")
-            << "file" << QStringList{"B"} << 4;
+            << "file" << QStringList{"A", "B"} << 3 << QString();
+        QTest::newRow("skipped lines summarised after three")
+            << QByteArray("ftp://1/\nftp://2/\nB\nftp://3/\nftp://4/\nftp://5/\n") << "file"
+            << QStringList{"B"} << 4 << QString();
         QTest::newRow("nothing usable")
-            << QByteArray("# only\nhttp://127.0.0.1/?q\n") << "file" << QStringList() << 1;
-        QTest::newRow("1 MiB exactly") << QByteArray() << "1 MiB" << QStringList{"A"} << 0;
-        QTest::newRow("over 1 MiB, never cut") << QByteArray() << "1 MiB + 1" << QStringList() << 1;
-        QTest::newRow("FIFO") << QByteArray() << "fifo" << QStringList() << 1;
-        QTest::newRow("folder") << QByteArray() << "folder" << QStringList() << 1;
+            << QByteArray("# only\nhttp://127.0.0.1/?q\n") << "file" << QStringList() << 1
+            << "No usable detection server in it.";
+        QTest::newRow("a fragment, not a comment")
+            << QByteArray("A#mine\n") << "file" << QStringList() << 1
+            << "No usable detection server in it.";
+        QTest::newRow("empty") << QByteArray() << "file" << QStringList() << 0
+                               << "No usable detection server in it.";
+        QTest::newRow("1 MiB exactly")
+            << QByteArray() << "1 MiB" << QStringList{"A"} << 0 << QString();
+        QTest::newRow("over 1 MiB, never cut")
+            << QByteArray() << "1 MiB + 1" << QStringList() << 0 << "Larger than 1 MiB.";
+        QTest::newRow("FIFO") << QByteArray() << "fifo" << QStringList() << 0
+                              << "Not a regular file.";
+        QTest::newRow("folder") << QByteArray() << "folder" << QStringList() << 0
+                                << "Not a regular file.";
     }
     void detectionListIsTheSameForTheWindowAndVelmoCli() {
         QFETCH(QByteArray, text);
         QFETCH(QString, kind);
         QFETCH(QStringList, servers);
         QFETCH(int, warnings);
+        QFETCH(QString, unusable);
         CLoopbackServer second;
         second.Serve("/x", 200, "198.51.100.2");
         const QByteArray a = QByteArray::fromStdString(detection->Url("/")).chopped(1);
@@ -774,7 +790,7 @@ private Q_SLOTS:
         for (const QString& server : servers) {
             expected << QString::fromLatin1(spelled(server.toLatin1()));
         }
-        if (expected.isEmpty()) {
+        if (expected.isEmpty() && unusable.isEmpty()) {
             const CDetectScript builtIn;
             for (const std::string& server : builtIn.Servers()) {
                 expected << QString::fromStdString(server);
@@ -789,13 +805,28 @@ private Q_SLOTS:
             CCapturedStderr err;
             const SheetEnvironment environment = CVelmoApp::StartupEnvironment();
             fixture->detectionServers = environment.detectionServers;
+            fixture->unusableServersFile = environment.unusableServersFile;
+            fixture->unusableServersWhy = environment.unusableServersWhy;
             windowWarnings = err.Lines("velmo: ");
         }
         savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME")
                              : qputenv("XDG_CONFIG_HOME", savedConfig);
         QStringList window;
-        for (const std::string& server : fixture->OpenSheet().Detector().Servers()) {
-            window << QString::fromStdString(server);
+        OpenOnStatusTab();
+        if (unusable.isEmpty()) {
+            for (const std::string& server : fixture->Sheet().Detector().Servers()) {
+                window << QString::fromStdString(server);
+            }
+        } else {
+            QTest::mouseClick(Run(), Qt::LeftButton);
+            QVERIFY(!Page().IsRunning());
+            QCOMPARE(fixture->boxes.size(), 1u);
+            QCOMPARE(fixture->boxes[0].text,
+                     "Unable to use the detection servers listed in " + path +
+                         ". Please correct the file, or remove it to use the built-in servers.");
+            QCOMPARE(fixture->boxes[0].detail, unusable);
+            QCOMPARE(fixture->boxes[0].icon, MessageIcon::Exclamation);
+            QVERIFY(detection->Requests().empty() && router->Requests().empty());
         }
 
         const ProcessResult cli = RunProgram({VELMO_CLI, "detect", "--test-list-servers"}, {}, {},
@@ -809,6 +840,13 @@ private Q_SLOTS:
         QStringList cliWarnings = QString::fromStdString(cli.err).split('\n');
         cliWarnings.removeAll(QString());
         cliWarnings.replaceInStrings(QRegularExpression("^velmo-cli: "), QString());
+        if (!unusable.isEmpty()) {
+            QCOMPARE(cli.status, 64);
+            QVERIFY(!cliWarnings.isEmpty());
+            QCOMPARE(cliWarnings.takeLast(),
+                     path + ": " + unusable.front().toLower() + unusable.mid(1).chopped(1) +
+                         "; correct it, or remove it to use the built-in servers");
+        }
 
         QCOMPARE(window, expected);
         QCOMPARE(asked, expected);
@@ -816,6 +854,9 @@ private Q_SLOTS:
         QCOMPARE(windowWarnings.size(), warnings);
         for (const QString& warning : windowWarnings) {
             QVERIFY2(warning.startsWith(path + ": "), qPrintable(warning));
+        }
+        if (warnings > 3) {
+            QCOMPARE(windowWarnings.back(), path + ": and 2 more lines skipped");
         }
     }
 
