@@ -156,5 +156,5 @@ int RunVelmoCli(int argc, char** argv, const TestSeams& seams) {
     InstallInterruptHandlers();
     CParser parser(seams);
     const OrExit<CCommand*> command = parser.Parse(argc, argv);
-    return command ? (*command)->Run() : command.Status();
+    return FinishOutput(command ? (*command)->Run() : command.Status());
 }

@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
-#include <iostream>
 
 #include "cli/Commands.h"
 #include "cli/GatewayCommand.h"
@@ -72,7 +71,7 @@ public:
             }
             SayBare(Priority::Error, LoadString(IDS_NO_EXTERNAL_ADDRESS));
         } else {
-            std::cout << address << std::endl;
+            PrintLine(address);
         }
         if (m_bGatewayCheck) {
             CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
@@ -100,9 +99,8 @@ private:
             if (Interrupted()) {
                 return kExitInterrupted;
             }
-            std::cout << EscapeControls(url) << '\t'
-                      << EscapeControls(bFound ? address : failure.why) << '\t' << took.count()
-                      << " ms" << std::endl;
+            PrintLine(EscapeControls(url) + '\t' + EscapeControls(bFound ? address : failure.why) +
+                      '\t' + std::to_string(took.count()) + " ms");
             bAnswered = bAnswered || bFound;
         }
         return bAnswered ? 0 : 2;

@@ -1,7 +1,6 @@
 #include "cli/GatewayCommand.h"
 
 #include <chrono>
-#include <iostream>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -49,8 +48,8 @@ int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
         if (Interrupted()) {
             return kExitInterrupted;
         }
-        std::cout << answer.source << '\t' << Said(answer) << '\t' << took.count() << " ms"
-                  << std::endl;
+        PrintLine(answer.source + '\t' + Said(answer) + '\t' + std::to_string(took.count()) +
+                  " ms");
         if (answer.kind == GatewayAnswer::Kind::Address) {
             status = 0;
         } else if (answer.kind == GatewayAnswer::Kind::None && status == 2) {
@@ -95,7 +94,7 @@ public:
             }
             return 2;
         }
-        std::cout << Said(best) << " (" << best.source << ')' << std::endl;
+        PrintLine(Said(best) + " (" + best.source + ')');
         const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
         if (!diagnosis.empty()) {
             SayBare(Priority::Warning, diagnosis);

@@ -27,6 +27,16 @@ void Say(Priority priority, std::string_view text);
 // The same without the program's name, for lines that explain an outcome.
 void SayBare(Priority priority, std::string_view text);
 
+// One line on standard output, written whole in one go. When it cannot be written, nothing more is
+// written there and the command is asked to stop (RequestStop): its output is lost.
+void PrintLine(std::string_view line);
+
+// The program's exit status once its command has ended with `status`: that status, unless standard
+// output could not be written. A pipe whose reader has gone then ends the program by SIGPIPE, as it
+// ends other programs in a pipeline; any other failure (a full disk) is said, and the status is
+// kExitOutputFailed.
+int FinishOutput(int status);
+
 // One line of poll on standard output; a change carries "<5>" when standard output is the
 // journal's stream. An unchanged reading is left out with --quiet.
 void PrintPollLine(const std::string& line, bool bChange);

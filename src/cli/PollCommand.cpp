@@ -4,7 +4,6 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
-#include <iostream>
 #include <memory>
 
 #include "cli/ChangeCommand.h"

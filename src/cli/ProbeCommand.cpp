@@ -1,8 +1,6 @@
 // velmo-cli probe: the first acceptable address on one page.
 #include <CLI/CLI.hpp>
 
-#include <iostream>
-
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
@@ -51,7 +49,7 @@ public:
         if (Interrupted()) {
             return kExitInterrupted;  // the read was cut short: it tells nothing
         }
-        std::cout << result << std::endl;
+        PrintLine(result);
         if (!bFound) {
             Say(Priority::Error,
                 EscapeControls(m_url) + ": " + EscapeControls(RouterReason(failure)));

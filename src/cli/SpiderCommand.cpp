@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <iostream>
 #include <sstream>
 
 #include "cli/Commands.h"
@@ -159,7 +158,7 @@ int CSpiderCommand::Run() {
         return password.Status();
     }
     if (Interrupted()) {
-        std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
+        PrintLine(LoadString(IDS_TEST_CANCELLED));
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
     CDetectScript detector(m_externalAddress ? std::vector<std::string>()
@@ -178,7 +177,7 @@ int CSpiderCommand::Run() {
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
-    std::cout << LoadString(outcome) << std::endl;
+    PrintLine(LoadString(outcome));
     // Pages were read and nothing shows why none holds the address: their scripts may lead on.
     CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
     if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused &&
@@ -210,10 +209,10 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
 }
 
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
-    std::cout << "Parsed pages: " << sink.Parsed() << '\n';
+    PrintLine("Parsed pages: " + std::to_string(sink.Parsed()));
     if (m_bListParsed) {
         run.ParsedPages().ForEachPath([](const std::string& path, PageOrigin origin) {
-            std::cout << "Parsed: " << EscapeControls(path) << OriginMark(origin) << '\n';
+            PrintLine("Parsed: " + EscapeControls(path) + std::string(OriginMark(origin)));
             return true;
         });
     }

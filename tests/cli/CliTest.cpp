@@ -368,6 +368,55 @@ TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
     }
 }
 
+// Output that cannot be written ends the command: a pipe whose reader has gone by SIGPIPE, as it
+// ends the other programs of a pipeline, a full disk with status 74 and the reason. An --on-change
+// command still running ends with it.
+TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheCommand) {
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    router.Serve("/", 200, "WAN 203.0.113.45");
+    const std::filesystem::path started = folder / "started";
+    const std::string endless =
+        "exec >/dev/null 2>&1; sleep 1000 & echo $$ $! >> '" + started.string() + "'; wait";
+    // Should the loss go unnoticed, the count ends it, many readings later.
+    const Lines poll = {"poll", Router(),      "/s",   "--test-interval", "1", "--count",
+                        "500",  "--on-change", endless};
+    const std::string full =
+        "velmo-cli: cannot write to standard output: No space left on device\n";
+    const struct {
+        Lines args;
+        std::string output;  // standard output, as bash gives it
+        int status;
+        std::string err;
+    } rows[] = {
+        {poll, "> >(head -n 1)", 128 + SIGPIPE,
+         "velmo-cli: the --on-change command was ended by signal 15\n"},
+        {poll, "> /dev/full", 74, full},
+        {{"probe", router.Url("/s")}, "> /dev/full", 74, full},
+        {{"spider", Router(), "--external-address", "203.0.113.45"}, "> /dev/full", 74, full},
+        {{"detect", "--detect-url", detection.Url("/")}, "> /dev/full", 74, full},
+        {{"--help"}, "> /dev/full", 74, full},
+    };
+    for (const auto& [args, output, status, err] : rows) {
+        std::filesystem::remove(started);
+        const std::size_t asked = router.Requests().size();
+        Lines line = {"/bin/bash", "-c", "exec \"$0\" \"$@\" " + output, VELMO_CLI};
+        line.insert(line.end(), args.begin(), args.end());
+        const ProcessResult run =
+            RunProgram(line, {}, {}, Environment(), false, std::chrono::seconds(60));
+        EXPECT_EQ(run.status, status) << args[0] << output << ": " << run.err;
+        EXPECT_EQ(run.err, err) << args[0] << output;
+        EXPECT_LE(router.Requests().size(), asked + 2) << output << ": read on without output";
+        std::istringstream noted(ReadFile(started));
+        for (pid_t pid = 0; noted >> pid;) {
+            EXPECT_TRUE(WaitUntil([&] { return HasEnded(pid); }, std::chrono::seconds(5)))
+                << output << ": the command's group outlived velmo-cli";
+            if (!HasEnded(pid)) {
+                kill(pid, SIGKILL);
+            }
+        }
+    }
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "velmo-cli " VELMO_VERSION "\n");
     for (const char* command : {"spider", "probe", "poll", "detect", "gateway"}) {
