@@ -23,7 +23,8 @@ public:
         : CCommand("detect", "",
                    "print this machine's public address\n"
                    "Prints this machine's public address.\nExit status: 0 found (with "
-                   "--each: one server answered), 2 not, 3 interrupted.") {}
+                   "--each: one server answered), 2 not, 3 interrupted, 64 usage, 74 output not "
+                   "written.") {}
 
     void Define(CLI::App& app) override {
         AddAllowReserved(app, m_bAllowReserved);
@@ -37,6 +38,9 @@ public:
         m_gateway.Add(app);
         AddTimeLimits(app, m_limits.timeouts);
         AddVerbose(app, m_bVerbose);
+        AddQuiet(app,
+                 "say no notes or warnings, those of --gateway-check included: the address "
+                 "and errors only");
         Rule([this] {
             return !m_bGatewayCheck && m_gateway.Given()
                        ? "--igd and --natpmp go with --gateway-check"

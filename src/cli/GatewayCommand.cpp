@@ -67,7 +67,7 @@ public:
                    "print the router's WAN address, as the router tells it\n"
                    "Asks the router by UPnP IGD, then by NAT-PMP, and prints its WAN address and "
                    "where it came from.\nExit status: 0 an address, 1 the router has none of its "
-                   "own, 2 no answer, 3 interrupted.") {}
+                   "own, 2 no answer, 3 interrupted, 64 usage, 74 output not written.") {}
 
     void Define(CLI::App& app) override {
         m_target.Add(app);
@@ -75,6 +75,7 @@ public:
                      "ask by each method once; print what was asked, the address, none or why no "
                      "answer, and time taken");
         AddVerbose(app, m_bVerbose);
+        AddQuiet(app, "say nothing of what the WAN address means: the answer and errors only");
     }
 
     int Run() override {

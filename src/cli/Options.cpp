@@ -117,9 +117,14 @@ void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts) {
 }
 
 void AddVerbose(CLI::App& app, bool& bVerbose) {
-    app.add_flag("-V,--verbose", bVerbose,
+    app.add_flag("-v,--verbose", bVerbose,
                  "print each request on standard error: method, URL, status, bytes and time "
                  "taken");
+}
+
+void AddQuiet(CLI::App& app, const std::string& what) {
+    app.add_flag_callback(
+        "-q,--quiet", [] { SetQuiet(true); }, what);
 }
 
 void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls) {

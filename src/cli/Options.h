@@ -41,8 +41,11 @@ struct GatewayTargetOptions {
 
 // --connect-timeout and --max-time, into `timeouts`.
 void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts);
-// -V, --verbose.
+// -v, --verbose.
 void AddVerbose(CLI::App& app, bool& bVerbose);
+// -q, --quiet: no progress, notes or warnings on standard error (SetQuiet); `what` says what else
+// the command leaves out.
+void AddQuiet(CLI::App& app, const std::string& what);
 // --detect-url, repeatable.
 void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls);
 // --exclude.

@@ -33,6 +33,13 @@ bool Shown(Priority priority) {
            priority == Priority::Debug;
 }
 
+// Progress rewrites its line with control sequences: only on a terminal that takes them.
+bool ShowsProgress() {
+    const char* term = std::getenv("TERM");
+    return !g_bQuiet && isatty(STDERR_FILENO) != 0 && term != nullptr && *term != '\0' &&
+           std::string_view(term) != "dumb";
+}
+
 }  // namespace
 
 void SetQuiet(bool bQuiet) {
@@ -118,7 +125,7 @@ std::string EscapeControls(std::string_view text) {
     return EscapeUnsafeText(text);
 }
 
-CPrintingSink::CPrintingSink() : m_bProgress(isatty(STDERR_FILENO) != 0) {}
+CPrintingSink::CPrintingSink() : m_bProgress(ShowsProgress()) {}
 
 void CPrintingSink::Post(SpiderMessage message, std::string text) {
     switch (message) {

@@ -16,7 +16,8 @@ enum class Priority {
     Debug = 7,  // --verbose
 };
 
-// With --quiet only errors and changes are printed.
+// With --quiet no progress is shown and of the messages only errors, changes of the address and
+// what --verbose asks for are said.
 void SetQuiet(bool bQuiet);
 
 // One message line on standard error, "velmo-cli: TEXT". When standard error is the journal's
@@ -50,7 +51,8 @@ bool IsJournalStream(int fd);
 // it around.
 std::string EscapeControls(std::string_view text);
 
-// Prints the run as it goes: the address, each newly found page, progress on a terminal.
+// Prints the run as it goes: the address, each newly found page, progress on a terminal that
+// takes its control sequences (TERM names one, not "dumb").
 class CPrintingSink : public ISpiderSink {
 public:
     CPrintingSink();

@@ -38,7 +38,8 @@ public:
                    "print the address a router page shows, every interval\n"
                    "Reads the page (with --gateway: asks the router itself, as the gateway "
                    "command does) at once and then once per interval, and prints the time and "
-                   "the address, or n/a.\nExit status: 0, 3 when interrupted.") {}
+                   "the address, or n/a.\nExit status: 0, 3 when interrupted, 64 usage, 68 no "
+                   "address for HOST, 74 output not written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override { return m_bGateway ? PollGateway() : PollPage(); }
@@ -62,7 +63,6 @@ private:
     bool m_bGateway = false;                // the router itself instead of a page
     GatewayTargetOptions m_gateway;
     std::optional<std::string> m_state;  // the file that keeps the last address read
-    bool m_bQuiet = false;               // only changes and errors
     bool m_bVerbose = false;
 };
 
@@ -92,7 +92,7 @@ void CPollCommand::Define(CLI::App& app) {
            "keep the last address read in FILE, so that --on-change runs only when the address "
            "differs from the one before, across restarts")
         ->type_name("FILE");
-    app.add_flag("-q,--quiet", m_bQuiet, "print only changes of the address and errors");
+    AddQuiet(app, "print only changes of the address and errors");
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
 
@@ -113,7 +113,6 @@ void CPollCommand::Define(CLI::App& app) {
 }
 
 int CPollCommand::PollEachInterval(const std::string& source, const PollReader& readOnce) const {
-    SetQuiet(m_bQuiet);
     // The address read last, dotted: a reading is a change when it differs.
     std::optional<std::string> last = m_state ? LoadPollState(*m_state) : std::nullopt;
     std::unique_ptr<CChangeCommand> onChange;

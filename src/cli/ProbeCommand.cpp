@@ -16,7 +16,8 @@ public:
         : CCommand("probe", "URL",
                    "print the first acceptable address on one page\n"
                    "Prints the first acceptable address of the page, or n/a.\n"
-                   "Exit status: 0 found, 1 not, 3 interrupted.") {}
+                   "Exit status: 0 found, 1 not, 3 interrupted, 64 usage, 74 output not "
+                   "written.") {}
 
     void Define(CLI::App& app) override {
         app.add_option("URL", m_url);

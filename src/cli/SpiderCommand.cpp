@@ -74,7 +74,8 @@ public:
                    "public address. When none does, asks the router itself (UPnP IGD, then "
                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
                    "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
-                   "cancelled, 64 usage, 73 report not written (cannot create output).") {}
+                   "cancelled, 64 usage, 68 no address for HOST, 73 report not written, 74 "
+                   "output not written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override;
@@ -125,6 +126,7 @@ void CSpiderCommand::Define(CLI::App& app) {
     AddDetectUrls(app, m_detectUrls);
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
+    AddQuiet(app, "show no progress and say no notes or warnings: the results and errors only");
     Rule([this] {
         return m_externalAddress && !ParseIPAddress(*m_externalAddress, nullptr)
                    ? "--external-address takes an IPv4 address"

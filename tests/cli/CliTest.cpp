@@ -131,6 +131,11 @@ TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
     EXPECT_EQ(none.Lines().back(), "Unable to identify the status page");
     EXPECT_EQ(none.err, "velmo-cli: a deeper search may find it: run again with --deep\n");
     EXPECT_TRUE(detection.Requests().empty());
+    const ProcessResult quiet =
+        RunCli({"spider", Router(), "--external-address", "198.51.100.7", "-q"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, none.out);
+    EXPECT_EQ(quiet.err, "");
     const ProcessResult deepNone =
         RunCli({"spider", Router(), "--external-address", "198.51.100.7", "--deep"});
     EXPECT_EQ(deepNone.status, 1);
@@ -172,6 +177,12 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
         {"127.0.0.1:65616", 64, port},  // not port 80 by its low 16 bits
         {"127.0.0.1:", 64, port},
         {"router.invalid", 68, noName},
+        // What is taken instead of a URL or another kind of address is said.
+        {"http://127.0.0.1:8080/status.htm", 64,
+         "velmo-cli: http://127.0.0.1:8080/status.htm is a URL, not HOST[:PORT]: give the "
+         "router's IPv4 address or name, with :PORT when it is not 80 (127.0.0.1:8080 here)\n"},
+        {"[::1]:8080", 64, "velmo-cli: [::1]:8080 is an address in brackets, not HOST[:PORT]"},
+        {"fe80::1", 64, "velmo-cli: fe80::1 is an IPv6 address, not HOST[:PORT]"},
         // A name server that never answers: the lookup gives up on time.
         {"stalling.test", 68, "velmo-cli: stalling.test: no IPv4 address for this name"},
     };
@@ -218,6 +229,8 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"spider", Router(), "extra"},
         {"spider", Router(), "--external-address", "198.51.100.256"},
         {"spider", "--bogus", Router()},
+        {"probe", "http://x/", "-V"},  // the version, before any command
+        {"probe", "http://x/", "-q"},  // nothing to leave out
         {"detect", "--test-timeouts", "1,2"},
         {"gateway", "--igd", "https://192.168.1.1/rootDesc.xml"},
         {"gateway", "--igd", "http://[::1]:5000/rootDesc.xml"},
@@ -245,7 +258,7 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
     }
     // What is missing or unknown is named, with the way to the help.
     const std::pair<std::vector<std::string>, std::string> hinted[] = {
-        {{"-V"}, "velmo-cli: -V goes after a command"},
+        {{"-v"}, "velmo-cli: -v goes after a command"},
         {{"--verbose", "probe", "http://x/"}, "velmo-cli: --verbose goes after a command"},
         {{"--bogus=1"}, "velmo-cli: unknown option --bogus;"},
         {{"help", "frobnicate"}, "velmo-cli: help takes one command of velmo-cli --help"},
@@ -419,11 +432,21 @@ TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheCommand) {
 
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "velmo-cli " VELMO_VERSION "\n");
-    for (const char* command : {"spider", "probe", "poll", "detect", "gateway"}) {
+    EXPECT_EQ(RunCli({"-V"}).out, "velmo-cli " VELMO_VERSION "\n");
+    // Each command's help gives every exit status it may end with.
+    for (const auto& [command, statuses] :
+         {std::pair{"spider", Lines{"64 usage", "68 no address", "73 report", "74 output"}},
+          std::pair{"probe", Lines{"64 usage", "74 output"}},
+          std::pair{"poll", Lines{"64 usage", "68 no address", "74 output"}},
+          std::pair{"detect", Lines{"64 usage", "74 output"}},
+          std::pair{"gateway", Lines{"64 usage", "74 output"}}}) {
         const ProcessResult help = RunCli({command, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
         EXPECT_EQ(RunCli({"help", command}).out, help.out);
+        for (const std::string& status : statuses) {
+            EXPECT_NE(help.out.find(status), std::string::npos) << command << ": " << status;
+        }
     }
     EXPECT_EQ(RunCli({"--help"}).status, 0);
     EXPECT_EQ(RunCli({"help"}).out, RunCli({"--help"}).out);
@@ -670,11 +693,14 @@ TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
     EXPECT_EQ(detect.out, "203.0.113.45\n");
     EXPECT_NE(detect.err.find("skipped detection server \"ftp://skipped/\""), std::string::npos)
         << detect.err;
+    const ProcessResult quiet = RunCli({"detect", "--quiet"});
+    EXPECT_EQ(quiet.out, "203.0.113.45\n");
+    EXPECT_EQ(quiet.err, "");
 
     CLoopbackServer other;
     other.Serve("/", 200, "198.51.100.2");
     EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
-    EXPECT_EQ(detection.Requests().size(), 1u);
+    EXPECT_EQ(detection.Requests().size(), 2u);
 }
 
 TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
@@ -960,6 +986,38 @@ TEST_F(CliTest, PasswordPromptAtATerminalDoesNotEcho) {
         EXPECT_TRUE(run.bEchoAfter) << "the terminal was left without echo";
     }
     EXPECT_EQ(router.Requests().size(), 1u);
+}
+
+// Progress rewrites its line on a terminal that takes control sequences, and only there; --quiet
+// shows none.
+TEST_F(CliTest, ProgressOnlyOnATerminalThatTakesIt) {
+    router.Serve("/", 200, "<a href=a.htm>");
+    router.Serve("/a.htm", 200, "WAN 203.0.113.45");
+    const struct {
+        std::string term;
+        std::vector<std::string> more;
+        bool bProgress;
+    } rows[] = {
+        {"TERM=xterm", {}, true},
+        {"TERM=dumb", {}, false},
+        {"TERM=", {}, false},
+        {"TERM=xterm", {"-q"}, false},
+    };
+    for (const auto& [term, more, bProgress] : rows) {
+        std::vector<std::string> args = {
+            VELMO_CLI,     "spider", Router(), "--password-stdin", "--external-address",
+            "203.0.113.45"};
+        args.insert(args.end(), more.begin(), more.end());
+        std::vector<std::string> environment = Environment();
+        environment.push_back(term);
+        const TerminalRun run =
+            RunAtTerminal(args, environment, "Password for 127.0.0.1: ", "pw\r");
+        EXPECT_EQ(run.status, 0) << term << run.screen;
+        EXPECT_EQ(run.screen.find("\x1b[KParsed pages: 1  reading /a.htm") != std::string::npos,
+                  bProgress)
+            << term << ": " << run.screen;
+        EXPECT_EQ(run.screen.find('\x1b') != std::string::npos, bProgress) << term;
+    }
 }
 
 // --state keeps the last address across runs: a restart that reads it again is no change.

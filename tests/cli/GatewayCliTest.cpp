@@ -249,6 +249,7 @@ TEST_F(GatewayCliTest, HostileRouterOnTheLan) {
     const Lines kEach = {"gateway", "--each"};
     const Lines kGateway = {"gateway"};
     const Lines kVerbose = {"gateway", "--verbose"};
+    const Lines kQuiet = {"gateway", "--quiet"};
     const Lines kNoRoute = {"gateway",  "--each",   "--igd", "http://192.0.2.1:5000/",
                             "--natpmp", "192.0.2.1"};
     const char* const kIgnored =
@@ -285,6 +286,8 @@ TEST_F(GatewayCliTest, HostileRouterOnTheLan) {
         {kGateway, kIgd, kAddress, kFlood, false, 2, 0, "", kNotUnderstood, "Your", true},
         {kGateway, kIgd, soap("192.0.0.2"), kNone, true, 0, 1,
          "192.0.0.2 (UPnP IGD http://192.168.77.1:5000/rootDesc.xml)", "a DS-Lite address", ""},
+        {kQuiet, kIgd, soap("192.0.0.2"), kNone, true, 0, 1,
+         "192.0.0.2 (UPnP IGD http://192.168.77.1:5000/rootDesc.xml)", "", "DS-Lite"},
         // Could not connect is no refusal.
         {kNoRoute, kIgd, kIgd, kNone, true, 2, 2, "could not connect (", "", ""},
     };
