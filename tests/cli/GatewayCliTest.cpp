@@ -200,6 +200,11 @@ TEST_F(GatewayCliTest, PollGatewayRunsTheCommandOncePerChange) {
     EXPECT_NE(silent.err.find("velmo-cli: gateway: UPnP IGD http://127.0.0.1:1/rootDesc.xml: "),
               std::string::npos)
         << silent.err;
+    // Nothing a library says reaches standard error raw: each line is the program's own.
+    std::istringstream said(silent.err);
+    for (std::string line; std::getline(said, line);) {
+        EXPECT_EQ(line.rfind("velmo-cli: ", 0), 0u) << line;
+    }
 }
 
 // The child's peak resident set starts at this test's own at the fork; sanitizers multiply it.

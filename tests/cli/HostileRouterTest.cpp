@@ -168,11 +168,12 @@ const Case kCases[] = {
      nullptr,
      2 * 16 + 50,
      kTreePages},
-    // A second stop ends it at once, and takes the report's temporary file with it.
+    // A second stop ends it at once, and takes the report's temporary file with it; the lines
+    // before the report are out already.
     {"EndlessTreeStoppedAgainWhileReporting",
      {"spider", "{tree}", "--external-address", "203.0.113.45", "--report", "{report}"},
      130,
-     {"Detected IP address: 203.0.113.45"},
+     {"Detected IP address: 203.0.113.45", "*"},
      "",
      nullptr,
      2 * 16 + 50,
