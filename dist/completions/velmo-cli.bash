@@ -24,7 +24,7 @@ _velmo_cli() {
                 ;;
         esac
     done
-    local common="-v --verbose --connect-timeout --max-time -h --help"
+    local common="-v --verbose --connect-timeout --max-time -h --help --json"
     local login="--login --password-stdin --password-file"
     case $command in
         "")
@@ -43,7 +43,7 @@ _velmo_cli() {
         probe) options="$login $common --allow-reserved --exclude" ;;
         poll) options="$login $common --exclude --interval --count --on-change --gateway --igd --natpmp --state -q --quiet" ;;
         detect) options="$common -q --quiet --allow-reserved --detect-url --each --gateway-check --igd --natpmp" ;;
-        gateway) options="-h --help -v --verbose -q --quiet --igd --natpmp --each" ;;
+        gateway) options="-h --help -v --verbose -q --quiet --json --igd --natpmp --each" ;;
     esac
     case $prev in
         --password-file | --report | --state)

@@ -14,6 +14,7 @@ complete -c velmo-cli -n "__fish_seen_subcommand_from help" -a "spider probe pol
 
 for command in spider probe poll detect gateway
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s h -l help -d 'the options'
+    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l json -d 'one JSON object a line instead of text'
 end
 for command in spider probe poll
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l login -x -d "the login name for the router's pages"

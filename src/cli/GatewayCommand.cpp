@@ -1,6 +1,7 @@
 #include "cli/GatewayCommand.h"
 
 #include <chrono>
+#include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,8 @@
 #include "cli/Output.h"
 
 namespace {
+
+constexpr const char* kNoAddressOfItsOwn = "the router has no internet address of its own";
 
 CAbortSignal Abort() {
     return CAbortSignal(&InterruptFlag());
@@ -30,15 +33,31 @@ std::string Said(const GatewayAnswer& answer) {
     return answer.why;
 }
 
-std::string Reasons(const std::vector<GatewayAnswer>& answers) {
-    std::string reasons;
-    for (const GatewayAnswer& answer : answers) {
-        reasons += (reasons.empty() ? "" : "; ") + answer.source + ": " + answer.why;
+std::string_view Outcome(GatewayAnswer::Kind kind) {
+    switch (kind) {
+        case GatewayAnswer::Kind::Address:
+            return "address";
+        case GatewayAnswer::Kind::None:
+            return "none";
+        case GatewayAnswer::Kind::NoAnswer:
+            break;
     }
-    return reasons;
+    return "no_answer";
 }
 
-int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
+// `record` with what `answer` says: its source, outcome, address and why there is none.
+CJsonRecord AnswerRecord(CJsonRecord record, const GatewayAnswer& answer) {
+    const bool bAddress = answer.kind == GatewayAnswer::Kind::Address;
+    record.Text("source", answer.source)
+        .Text("outcome", Outcome(answer.kind))
+        .TextOrNull("address", bAddress ? DottedAddress(answer.address) : std::string())
+        .TextOrNull("reason", answer.kind == GatewayAnswer::Kind::None ? kNoAddressOfItsOwn
+                              : bAddress                               ? std::string_view()
+                                                                       : answer.why);
+    return record;
+}
+
+int GatewayEach(CGateway& gateway, const GatewayTarget& target, bool bJson) {
     int status = 2;
     for (const GatewayMethod method : {GatewayMethod::UpnpIgd, GatewayMethod::NatPmp}) {
         const auto start = std::chrono::steady_clock::now();
@@ -48,8 +67,14 @@ int GatewayEach(CGateway& gateway, const GatewayTarget& target) {
         if (Interrupted()) {
             return kExitInterrupted;
         }
-        PrintLine(answer.source + '\t' + Said(answer) + '\t' + std::to_string(took.count()) +
-                  " ms");
+        if (bJson) {
+            CJsonRecord record;
+            record.Text("method", method == GatewayMethod::UpnpIgd ? "upnp_igd" : "nat_pmp");
+            AnswerRecord(record, answer).Number("elapsed_ms", took.count()).Print();
+        } else {
+            PrintLine(answer.source + '\t' + Said(answer) + '\t' + std::to_string(took.count()) +
+                      " ms");
+        }
         if (answer.kind == GatewayAnswer::Kind::Address) {
             status = 0;
         } else if (answer.kind == GatewayAnswer::Kind::None && status == 2) {
@@ -74,6 +99,7 @@ public:
         app.add_flag("--each", m_bEach,
                      "ask by each method once; print what was asked, the address, none or why no "
                      "answer, and time taken");
+        AddJson(app, m_bJson, "the answer (with --each: each method's)");
         AddVerbose(app, m_bVerbose);
         AddQuiet(app, "say nothing of what the WAN address means: the answer and errors only");
     }
@@ -82,23 +108,26 @@ public:
         CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
         const GatewayTarget target = m_target.Target();
         if (m_bEach) {
-            return GatewayEach(gateway, target);
+            return GatewayEach(gateway, target, m_bJson);
         }
-        const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
+        const GatewayReading reading = ReadGateway(gateway, target, 0);
         if (Interrupted()) {
             return kExitInterrupted;
         }
-        const GatewayAnswer& best = BestGatewayAnswer(answers);
+        const GatewayAnswer& best = reading.best;
+        if (m_bJson) {
+            GatewayRecord(reading).Print();
+        } else if (best.Answered()) {
+            PrintLine(Said(best) + " (" + best.source + ')');
+        }
         if (!best.Answered()) {
-            for (const GatewayAnswer& answer : answers) {
+            for (const GatewayAnswer& answer : reading.answers) {
                 Say(Priority::Error, answer.source + ": " + answer.why);
             }
             return 2;
         }
-        PrintLine(Said(best) + " (" + best.source + ')');
-        const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), 0);
-        if (!diagnosis.empty()) {
-            SayBare(Priority::Warning, diagnosis);
+        if (!reading.diagnosis.empty()) {
+            SayBare(Priority::Warning, reading.diagnosis);
         }
         return best.kind == GatewayAnswer::Kind::Address ? 0 : 1;
     }
@@ -106,6 +135,7 @@ public:
 private:
     GatewayTargetOptions m_target;
     bool m_bEach = false;
+    bool m_bJson = false;
     bool m_bVerbose = false;
 };
 
@@ -125,51 +155,71 @@ std::unique_ptr<CCommand> NewGatewayCommand() {
     return std::make_unique<CGatewayCommand>();
 }
 
+std::string GatewayReading::Reasons() const {
+    std::string reasons;
+    for (const GatewayAnswer& answer : answers) {
+        reasons += (reasons.empty() ? "" : "; ") + answer.source + ": " + answer.why;
+    }
+    return reasons;
+}
+
+GatewayReading ReadGateway(IGateway& gateway, const GatewayTarget& target,
+                           std::uint32_t publicAddress, std::uint32_t pageWan) {
+    GatewayReading reading;
+    reading.answers = AskGatewayInTurn(gateway, target, Abort());
+    reading.best = BestGatewayAnswer(reading.answers);
+    if (!Interrupted()) {
+        reading.diagnosis = DiagnoseRouterWan(RouterWanOf(reading.best, pageWan), publicAddress);
+    }
+    return reading;
+}
+
+CJsonRecord GatewayRecord(const GatewayReading& reading) {
+    CJsonRecord record = AnswerRecord({}, reading.best);
+    if (!reading.best.Answered()) {
+        record.Text("reason", reading.Reasons());
+    }
+    return record.TextOrNull("diagnosis", reading.diagnosis);
+}
+
 bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
-                        std::string& why) {
-    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
-    const GatewayAnswer& best = BestGatewayAnswer(answers);
+                        std::string& why, std::string& source) {
+    const GatewayReading reading = ReadGateway(gateway, target, 0);
+    const GatewayAnswer& best = reading.best;
+    source = best.source;
     switch (best.kind) {
         case GatewayAnswer::Kind::Address:
             result = DottedAddress(best.address);
             return true;
         case GatewayAnswer::Kind::None:
-            why = best.source + ": the router has no internet address of its own";
+            why = best.source + ": " + kNoAddressOfItsOwn;
             return false;
         case GatewayAnswer::Kind::NoAnswer:
-            why = Reasons(answers);
+            why = reading.Reasons();
             return false;
     }
     return false;
 }
 
-bool ExplainNoStatusPage(IGateway& gateway, std::uint32_t router, std::uint32_t publicAddress,
-                         const CPageWanNote& note) {
-    const std::vector<GatewayAnswer> answers =
-        AskGatewayInTurn(gateway, GatewayTargetOfRouter(router), Abort());
-    if (Interrupted()) {
-        return false;
-    }
-    const std::string diagnosis =
-        DiagnoseRouterWan(RouterWanOf(BestGatewayAnswer(answers), note.Address()), publicAddress);
-    if (!diagnosis.empty()) {
-        SayBare(Priority::Warning, diagnosis);
-    }
-    return !diagnosis.empty();
+std::string NoStatusPageDiagnosis(IGateway& gateway, std::uint32_t router,
+                                  std::uint32_t publicAddress, const CPageWanNote& note) {
+    return ReadGateway(gateway, GatewayTargetOfRouter(router), publicAddress, note.Address())
+        .diagnosis;
 }
 
-void CheckGateway(IGateway& gateway, const GatewayTarget& target, std::uint32_t publicAddress) {
-    const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, Abort());
+GatewayReading CheckGateway(IGateway& gateway, const GatewayTarget& target,
+                            std::uint32_t publicAddress) {
+    const GatewayReading reading = ReadGateway(gateway, target, publicAddress);
     if (Interrupted()) {
-        return;
+        return reading;
     }
-    const GatewayAnswer& best = BestGatewayAnswer(answers);
-    const std::string diagnosis = DiagnoseRouterWan(RouterWanOf(best, 0), publicAddress);
-    if (!diagnosis.empty()) {
-        SayBare(Priority::Warning, diagnosis);
+    const GatewayAnswer& best = reading.best;
+    if (!reading.diagnosis.empty()) {
+        SayBare(Priority::Warning, reading.diagnosis);
     } else if (best.Answered()) {
         Say(Priority::Info, "gateway: " + Said(best) + " (" + best.source + ")");
     } else {
-        Say(Priority::Error, "gateway: " + Reasons(answers));
+        Say(Priority::Error, "gateway: " + reading.Reasons());
     }
+    return reading;
 }

@@ -122,6 +122,13 @@ void AddVerbose(CLI::App& app, bool& bVerbose) {
                  "taken");
 }
 
+void AddJson(CLI::App& app, bool& bJson, const std::string& what) {
+    app.add_flag("--json", bJson,
+                 "print " + what +
+                     " as a JSON object on one line instead of text; velmo-cli(1) lists its "
+                     "fields");
+}
+
 void AddQuiet(CLI::App& app, const std::string& what) {
     app.add_flag_callback(
         "-q,--quiet", [] { SetQuiet(true); }, what);
@@ -149,11 +156,17 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved) {
                  "accept private, loopback and other reserved addresses too");
 }
 
-RequestHook Tracing(bool bVerbose) {
-    if (!bVerbose) {
+RequestHook Tracing(bool bVerbose, long* status) {
+    if (!bVerbose && status == nullptr) {
         return {};
     }
-    return [](const RequestTrace& trace) {
+    return [bVerbose, status](const RequestTrace& trace) {
+        if (status != nullptr) {
+            *status = trace.status;
+        }
+        if (!bVerbose) {
+            return;
+        }
         Say(Priority::Debug,
             "GET " + EscapeControls(trace.url) + ": " +
                 (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
@@ -162,10 +175,10 @@ RequestHook Tracing(bool bVerbose) {
     };
 }
 
-FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter) {
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter, long* status) {
     FetchOptions options{timeouts, CAbortSignal(&InterruptFlag())};
     options.bDirect = bRouter;
-    options.onRequest = Tracing(bVerbose);
+    options.onRequest = Tracing(bVerbose, status);
     return options;
 }
 

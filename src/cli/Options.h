@@ -43,6 +43,8 @@ struct GatewayTargetOptions {
 void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts);
 // -v, --verbose.
 void AddVerbose(CLI::App& app, bool& bVerbose);
+// --json: `what` is what each object holds, as in "the outcome of the run".
+void AddJson(CLI::App& app, bool& bJson, const std::string& what);
 // -q, --quiet: no progress, notes or warnings on standard error (SetQuiet); `what` says what else
 // the command leaves out.
 void AddQuiet(CLI::App& app, const std::string& what);
@@ -55,9 +57,13 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved);
 
 // How requests go: within `timeouts`, each said on standard error with --verbose, and ended by a
 // stop request. Detection servers honour http_proxy; `bRouter` goes straight to the router.
-FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter);
-// --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it.
-RequestHook Tracing(bool bVerbose);
+// `status`, when given, receives the HTTP status of each answer as it comes (0 for none), so that
+// it holds the last one's, that of the page read after any redirect.
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter,
+                      long* status = nullptr);
+// --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it. `status` as
+// for Fetching.
+RequestHook Tracing(bool bVerbose, long* status = nullptr);
 
 // `urls` of --detect-url, else the usable entries of the user's list (each unusable one said as a
 // warning), else the built-in servers.

@@ -125,18 +125,24 @@ std::string EscapeControls(std::string_view text) {
     return EscapeUnsafeText(text);
 }
 
-CPrintingSink::CPrintingSink() : m_bProgress(ShowsProgress()) {}
+CPrintingSink::CPrintingSink(bool bQuietLines)
+    : m_bProgress(ShowsProgress()), m_bLines(!bQuietLines) {}
 
 void CPrintingSink::Post(SpiderMessage message, std::string text) {
     switch (message) {
         case WM_SPIDER_ADDRESS:
             m_strAddress = text;
-            PrintLine("Detected IP address: " + EscapeControls(text));
+            if (m_bLines) {
+                PrintLine("Detected IP address: " + EscapeControls(text));
+            }
             break;
         case WM_SPIDER_FOUND:
             if (m_found.Add(text)) {
                 ClearProgress();
-                PrintLine("Found: " + EscapeControls(text));
+                if (m_bLines) {
+                    PrintLine("Found: " + EscapeControls(text));
+                }
+                m_foundPaths.push_back(std::move(text));
             }
             break;
         case WM_SPIDER_PARSED:

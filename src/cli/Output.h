@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/spider/FoundPages.h"
 #include "core/spider/SpiderSink.h"
@@ -51,11 +52,12 @@ bool IsJournalStream(int fd);
 // it around.
 std::string EscapeControls(std::string_view text);
 
-// Prints the run as it goes: the address, each newly found page, progress on a terminal that
-// takes its control sequences (TERM names one, not "dumb").
+// Prints the run as it goes: the address, each newly found page (unless `bQuietLines`, for
+// --json, which keeps them for the end), progress on a terminal that takes its control sequences
+// (TERM names one, not "dumb").
 class CPrintingSink : public ISpiderSink {
 public:
-    CPrintingSink();
+    explicit CPrintingSink(bool bQuietLines = false);
 
     void Post(SpiderMessage message, std::string text) override;
     void Fetching(const std::string& path) override;
@@ -64,6 +66,8 @@ public:
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
+    // The pages found, each once, in the order found.
+    const std::vector<std::string>& FoundPaths() const { return m_foundPaths; }
     int Parsed() const { return m_nParsed; }
     // Why the first page that gave no text did not, or the empty text.
     const std::string& FirstFailure() const { return m_strFirstFailure; }
@@ -75,8 +79,10 @@ private:
     void ClearProgress();
 
     bool m_bProgress;
+    bool m_bLines;
     std::string m_strAddress;
     CFoundPages m_found;
+    std::vector<std::string> m_foundPaths;
     std::string m_strReading;
     std::string m_strFirstFailure;
     int m_nParsed = 0;

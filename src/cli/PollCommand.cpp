@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/GatewayCommand.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonRecord.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/PollState.h"
@@ -28,8 +29,31 @@ std::string CheckCount(const std::string& text) {
     return value && *value >= 1 ? std::string() : "takes a whole number of 1 or more";
 }
 
-// One reading: true with the address in `result`, else false with `why`.
-using PollReader = std::function<bool(std::string& result, std::string& why)>;
+// What one reading gave.
+struct PollReading {
+    bool bFound = false;
+    std::string result = "n/a";  // the address as it was read
+    std::string why;             // why there is none
+    std::string source;          // for --json: what answered, when it is not the page
+    long status = 0;             // the page's HTTP status; 0: none
+};
+using PollReader = std::function<void(PollReading& reading)>;
+
+// The local time of a reading for --json, as ISO 8601 writes it with the offset from UTC:
+// "2026-12-07T14:05:09+01:00".
+std::string IsoLocalTime(std::time_t when) {
+    std::tm local{};
+    char text[64] = "";
+    if (localtime_r(&when, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) {
+        return {};
+    }
+    std::string iso = text;
+    if (iso.size() > 2) {
+        iso.insert(iso.size() - 2, 1, ':');  // +0100: +01:00
+    }
+    return iso;
+}
 
 class CPollCommand final : public CCommand {
 public:
@@ -49,7 +73,7 @@ private:
     int PollGateway();
     // Reads at once, then once per interval; each read starts one interval after the one before
     // ended, so a slow router or a suspended machine never makes reads pile up. `source` names
-    // what is read in the line of a failed reading.
+    // what is read, in the line of a failed reading and in --json.
     int PollEachInterval(const std::string& source, const PollReader& readOnce) const;
 
     std::string m_router;   // with m_path, unless --gateway
@@ -63,6 +87,7 @@ private:
     bool m_bGateway = false;                // the router itself instead of a page
     GatewayTargetOptions m_gateway;
     std::optional<std::string> m_state;  // the file that keeps the last address read
+    bool m_bJson = false;
     bool m_bVerbose = false;
 };
 
@@ -93,6 +118,7 @@ void CPollCommand::Define(CLI::App& app) {
            "differs from the one before, across restarts")
         ->type_name("FILE");
     AddQuiet(app, "print only changes of the address and errors");
+    AddJson(app, m_bJson, "each reading");
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
 
@@ -131,16 +157,31 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
             break;
         }
         const std::time_t now = std::time(nullptr);
-        std::string result = "n/a";
-        std::string why;
-        const bool bFound = !Interrupted() && readOnce(result, why);
+        PollReading reading;
+        if (!Interrupted()) {
+            readOnce(reading);
+        }
         if (Interrupted()) {
             break;  // the read was cut short: it tells nothing
         }
+        const bool bFound = reading.bFound;
+        const std::string& result = reading.result;
         const bool bChange = bFound && JudgedAddress(result) != last;
-        PrintPollLine(FormatPollLine(now, result), bChange);
+        if (m_bJson) {
+            PrintPollLine(CJsonRecord()
+                              .Text("time", IsoLocalTime(now))
+                              .Text("source", reading.source.empty() ? source : reading.source)
+                              .TextOrNull("address", bFound ? JudgedAddress(result) : "")
+                              .Flag("change", bChange)
+                              .NumberOrNull("http_status", reading.status)
+                              .TextOrNull("reason", bFound ? "" : reading.why)
+                              .Line(),
+                          bChange);
+        } else {
+            PrintPollLine(FormatPollLine(now, result), bChange);
+        }
         if (!bFound) {
-            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(why));
+            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(reading.why));
         }
         if (bChange) {
             last = JudgedAddress(result);
@@ -161,8 +202,9 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
 int CPollCommand::PollGateway() {
     CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
     const GatewayTarget target = m_gateway.Target();
-    return PollEachInterval("gateway", [&](std::string& result, std::string& why) {
-        return ReadGatewayAddress(gateway, target, result, why);
+    return PollEachInterval("gateway", [&](PollReading& reading) {
+        reading.bFound =
+            ReadGatewayAddress(gateway, target, reading.result, reading.why, reading.source);
     });
 }
 
@@ -187,12 +229,12 @@ int CPollCommand::PollPage() {
     }
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
-    return PollEachInterval(url, [&](std::string& result, std::string& why) {
+    return PollEachInterval(url, [&](PollReading& reading) {
         ProbeFailure failure;
-        const bool bFound = ProbeAddress(url, login, *password, false, exclusions, result,
-                                         Fetching(m_limits.timeouts, m_bVerbose, true), &failure);
-        why = RouterReason(failure);
-        return bFound;
+        reading.bFound =
+            ProbeAddress(url, login, *password, false, exclusions, reading.result,
+                         Fetching(m_limits.timeouts, m_bVerbose, true, &reading.status), &failure);
+        reading.why = RouterReason(failure);
     });
 }
 

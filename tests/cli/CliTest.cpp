@@ -1,5 +1,6 @@
 // velmo-cli end to end: the real binary against loopback routers and detection servers.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -94,6 +95,21 @@ protected:
 };
 
 using Lines = std::vector<std::string>;
+using Json = nlohmann::json;
+
+// The lines of --json output, each parsed; a line that is not a JSON object, or holds a byte that
+// is not plain printable ASCII, fails the test.
+std::vector<Json> JsonLines(const ProcessResult& run) {
+    std::vector<Json> objects;
+    for (const std::string& line : run.Lines()) {
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
+            return c >= ' ' && c < 0x7f;
+        })) << line;
+        objects.push_back(Json::parse(line, nullptr, false));
+        EXPECT_TRUE(objects.back().is_object()) << line;
+    }
+    return objects;
+}
 
 TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
     router.Serve("/", 200,
@@ -430,6 +446,97 @@ TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheCommand) {
     }
 }
 
+// --json: one object a result, a line each (one a reading for poll), the exit status as without it.
+// Each row gives the fields a line must hold, as they must be.
+TEST_F(CliTest, JsonGivesOneObjectPerResult) {
+    router.Serve("/", 200, "<a href=s> <a href=lan>");
+    router.Serve("/s", 200, "WAN 0306.51.100.9 (203.0.113.9 outside)");
+    router.Serve("/lan", 200, "LAN only");
+    const Json none = nullptr;
+    const struct {
+        Lines args;
+        int status;
+        std::vector<Json> lines;
+    } rows[] = {
+        {{"probe", router.Url("/s")},
+         0,
+         {{{"source", router.Url("/s")},
+           {"address", "198.51.100.9"},  // as judged
+           {"http_status", 200},
+           {"reason", none}}}},
+        {{"probe", router.Url("/lan")},
+         1,
+         {{{"address", none}, {"http_status", 200}, {"reason", "no address in the page"}}}},
+        {{"probe", "http://127.0.0.1:1/"}, 1, {{{"address", none}, {"http_status", none}}}},
+        {{"poll", Router(), "/s", "--count", "2", "--test-interval", "1"},
+         0,
+         {{{"source", router.Url("/s")}, {"address", "198.51.100.9"}, {"change", true}},
+          {{"change", false}, {"http_status", 200}, {"reason", none}}}},
+        {{"poll", Router(), "/lan", "--count", "1"},
+         0,
+         {{{"address", none}, {"change", false}, {"reason", "no address in the page"}}}},
+        {{"spider", Router(), "--external-address", "203.0.113.9", "--list-parsed"},
+         0,
+         {{{"address", "203.0.113.9"},
+           {"found", Json::array({"/s"})},
+           {"parsed", 3},
+           {"outcome", "found"},
+           {"http_status", 200},
+           {"reason", none},
+           {"pages", Json::array({{{"path", "/s"}, {"origin", "link"}},
+                                  {{"path", "/lan"}, {"origin", "link"}}})}}}},
+        {{"spider", "127.0.0.1:1", "--external-address", "203.0.113.9"},
+         1,
+         {{{"found", Json::array()},
+           {"parsed", 0},
+           {"outcome", "not_found"},
+           {"http_status", none}}}},
+        {{"detect", "--detect-url", router.Url("/lan"), "--detect-url", detection.Url("/")},
+         0,
+         {{{"source", detection.Url("/")},
+           {"address", "203.0.113.45"},
+           {"http_status", 200},
+           {"reason", none},
+           {"failed", Json::array({{{"source", router.Url("/lan")},
+                                    {"address", none},
+                                    {"http_status", 200},
+                                    {"reason", "no address in the page"}}})}}}},
+        {{"detect", "--detect-url", router.Url("/lan")},
+         2,
+         {{{"source", none},
+           {"address", none},
+           {"reason",
+            "Unable to autodetect your external IP address. Please make sure that you "
+            "are connected to the Internet."}}}},
+        {{"detect", "--each", "--detect-url", detection.Url("/"), "--detect-url",
+          router.Url("/lan")},
+         0,
+         {{{"source", detection.Url("/")}, {"address", "203.0.113.45"}, {"http_status", 200}},
+          {{"source", router.Url("/lan")},
+           {"address", none},
+           {"reason", "no address in the page"}}}},
+    };
+    for (const auto& [args, status, lines] : rows) {
+        Lines json = args;
+        json.emplace_back("--json");
+        const ProcessResult run = RunCli(json);
+        EXPECT_EQ(run.status, status) << args[0] << ": " << run.err;
+        const std::vector<Json> objects = JsonLines(run);
+        ASSERT_EQ(objects.size(), lines.size()) << run.out;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            for (const auto& [name, value] : lines[i].items()) {
+                EXPECT_EQ(objects[i].value(name, Json("missing")), value)
+                    << args[0] << ' ' << name << ": " << run.out;
+            }
+            // A reading's local time as ISO 8601 gives it: 2026-12-07T14:05:09+01:00.
+            if (args[0] == "poll") {
+                const std::string time = objects[i].value("time", "");
+                EXPECT_TRUE(time.size() == 25 && time[10] == 'T' && time[22] == ':') << time;
+            }
+        }
+    }
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "velmo-cli " VELMO_VERSION "\n");
     EXPECT_EQ(RunCli({"-V"}).out, "velmo-cli " VELMO_VERSION "\n");
@@ -518,10 +625,11 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
 }
 
 TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
-    router.Serve("/", 200,
-                 "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
-                 " <a href=\"/c\x1b[2J\x7f\"> <a href=\"/u\xc2\x9b"
-                 "2J\x9b\xe2\x80\xaegpj.exe\">");
+    const std::string links =
+        "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
+        " <a href=\"/c\x1b[2J\x7f\"> <a href=\"/u\xc2\x9b"
+        "2J\x9b\xe2\x80\xaegpj.exe\">";
+    router.Serve("/", 200, links);
     router.ServeOthers([](const std::string&) {
         CLoopbackServer::Page page;
         page.body = "WAN 203.0.113.45";
@@ -543,6 +651,24 @@ TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
                             "A status page was identified. Please select a path and click the "
                             "Polling tab."};
     EXPECT_EQ(run.Lines(), expected);
+
+    // In the machine form each is the JSON string it is, in ASCII: quotes, backslashes and
+    // controls escaped as JSON escapes them, a byte that is not UTF-8 as U+FFFD.
+    router.Serve("/", 200, links + " <a href='/q\"\\b'>");
+    const ProcessResult json = RunCli(
+        {"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed", "--json"});
+    const std::vector<Json> objects = JsonLines(json);
+    ASSERT_EQ(objects.size(), 1u) << json.out;
+    Lines paths;
+    for (const Json& page : objects[0].value("pages", Json::array())) {
+        paths.push_back(page.value("path", ""));
+    }
+    EXPECT_EQ(paths,
+              (Lines{"/x\nDetected IP address: 6.6.6.6", "/t\x1b]0;owned\x07", "/c\x1b[2J\x7f",
+                     "/u\xc2\x9b"
+                     "2J\xef\xbf\xbd\xe2\x80\xaegpj.exe",
+                     "/q\"\\b"}));
+    EXPECT_EQ(objects[0].value("found", Json()), Json(Lines(paths.begin() + 1, paths.end())));
 }
 
 // A stop request abandons what is in flight: detection and transfers end at once, not when the
