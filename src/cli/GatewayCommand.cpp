@@ -16,10 +16,6 @@ namespace {
 
 constexpr const char* kNoAddressOfItsOwn = "the router has no internet address of its own";
 
-CAbortSignal Abort() {
-    return CAbortSignal(&InterruptFlag());
-}
-
 // "203.0.113.45", "none", or why nothing came back.
 std::string Said(const GatewayAnswer& answer) {
     switch (answer.kind) {
@@ -61,7 +57,7 @@ int GatewayEach(CGateway& gateway, const GatewayTarget& target, bool bJson) {
     int status = 2;
     for (const GatewayMethod method : {GatewayMethod::UpnpIgd, GatewayMethod::NatPmp}) {
         const auto start = std::chrono::steady_clock::now();
-        const GatewayAnswer answer = gateway.Ask(method, target, Abort());
+        const GatewayAnswer answer = gateway.Ask(method, target, GatewayAbort());
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
         if (Interrupted()) {
@@ -141,6 +137,10 @@ private:
 
 }  // namespace
 
+CAbortSignal GatewayAbort() {
+    return CAbortSignal(&InterruptFlag());
+}
+
 CGateway GatewayOf(const GatewayLimits& limits, bool bVerbose) {
     GatewayNotes notes;
     if (bVerbose) {
@@ -166,7 +166,7 @@ std::string GatewayReading::Reasons() const {
 GatewayReading ReadGateway(IGateway& gateway, const GatewayTarget& target,
                            std::uint32_t publicAddress, std::uint32_t pageWan) {
     GatewayReading reading;
-    reading.answers = AskGatewayInTurn(gateway, target, Abort());
+    reading.answers = AskGatewayInTurn(gateway, target, GatewayAbort());
     reading.best = BestGatewayAnswer(reading.answers);
     if (!Interrupted()) {
         reading.diagnosis = DiagnoseRouterWan(RouterWanOf(reading.best, pageWan), publicAddress);
@@ -180,25 +180,6 @@ CJsonRecord GatewayRecord(const GatewayReading& reading) {
         record.Text("reason", reading.Reasons());
     }
     return record.TextOrNull("diagnosis", reading.diagnosis);
-}
-
-bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
-                        std::string& why, std::string& source) {
-    const GatewayReading reading = ReadGateway(gateway, target, 0);
-    const GatewayAnswer& best = reading.best;
-    source = best.source;
-    switch (best.kind) {
-        case GatewayAnswer::Kind::Address:
-            result = DottedAddress(best.address);
-            return true;
-        case GatewayAnswer::Kind::None:
-            why = best.source + ": " + kNoAddressOfItsOwn;
-            return false;
-        case GatewayAnswer::Kind::NoAnswer:
-            why = reading.Reasons();
-            return false;
-    }
-    return false;
 }
 
 std::string NoStatusPageDiagnosis(IGateway& gateway, std::uint32_t router,

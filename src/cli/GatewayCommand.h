@@ -9,6 +9,9 @@
 
 // What the commands ask of the router itself (velmo-cli gateway is in GatewayCommand.cpp too).
 
+// What ends a wait for the gateway: a stop request.
+CAbortSignal GatewayAbort();
+
 // The gateway within `limits`; with `bVerbose` what it meets goes to standard error.
 CGateway GatewayOf(const GatewayLimits& limits, bool bVerbose);
 
@@ -30,11 +33,6 @@ GatewayReading ReadGateway(IGateway& gateway, const GatewayTarget& target,
 
 // The reading for --json: address, source, outcome, reason, diagnosis.
 CJsonRecord GatewayRecord(const GatewayReading& reading);
-
-// One reading of poll --gateway: true with the address in `result`, else false with `why`;
-// `source` names the gateway that answered.
-bool ReadGatewayAddress(IGateway& gateway, const GatewayTarget& target, std::string& result,
-                        std::string& why, std::string& source);
 
 // After a spider run that identified no page: asks the router's gateway and answers why no page
 // shows `publicAddress` (host order), from its answer or else from the page `note` kept; the empty

@@ -19,6 +19,7 @@
 #include "core/address/AddressScan.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
+#include "core/polling/PollReading.h"
 #include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 
@@ -29,15 +30,8 @@ std::string CheckCount(const std::string& text) {
     return value && *value >= 1 ? std::string() : "takes a whole number of 1 or more";
 }
 
-// What one reading gave.
-struct PollReading {
-    bool bFound = false;
-    std::string result = "n/a";  // the address as it was read
-    std::string why;             // why there is none
-    std::string source;          // for --json: what answered, when it is not the page
-    long status = 0;             // the page's HTTP status; 0: none
-};
-using PollReader = std::function<void(PollReading& reading)>;
+// One reading; its `status` is the page's HTTP status, found or not.
+using PollReader = std::function<PollReading()>;
 
 // The local time of a reading for --json, as ISO 8601 writes it with the offset from UTC:
 // "2026-12-07T14:05:09+01:00".
@@ -159,29 +153,29 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
         const std::time_t now = std::time(nullptr);
         PollReading reading;
         if (!Interrupted()) {
-            readOnce(reading);
+            reading = readOnce();
         }
         if (Interrupted()) {
             break;  // the read was cut short: it tells nothing
         }
-        const bool bFound = reading.bFound;
+        const bool bFound = reading.Found();
         const std::string& result = reading.result;
         const bool bChange = bFound && JudgedAddress(result) != last;
         if (m_bJson) {
             PrintPollLine(CJsonRecord()
                               .Text("time", IsoLocalTime(now))
-                              .Text("source", reading.source.empty() ? source : reading.source)
+                              .Text("source", reading.gateway.empty() ? source : reading.gateway)
                               .TextOrNull("address", bFound ? JudgedAddress(result) : "")
                               .Flag("change", bChange)
                               .NumberOrNull("http_status", reading.status)
-                              .TextOrNull("reason", bFound ? "" : reading.why)
+                              .TextOrNull("reason", reading.reason)
                               .Line(),
                           bChange);
         } else {
             PrintPollLine(FormatPollLine(now, result), bChange);
         }
         if (!bFound) {
-            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(reading.why));
+            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(reading.reason));
         }
         if (bChange) {
             last = JudgedAddress(result);
@@ -202,10 +196,8 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
 int CPollCommand::PollGateway() {
     CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
     const GatewayTarget target = m_gateway.Target();
-    return PollEachInterval("gateway", [&](PollReading& reading) {
-        reading.bFound =
-            ReadGatewayAddress(gateway, target, reading.result, reading.why, reading.source);
-    });
+    return PollEachInterval("gateway",
+                            [&] { return ReadRouterAnswer(gateway, target, GatewayAbort()); });
 }
 
 int CPollCommand::PollPage() {
@@ -229,12 +221,19 @@ int CPollCommand::PollPage() {
     }
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
-    return PollEachInterval(url, [&](PollReading& reading) {
+    return PollEachInterval(url, [&] {
+        std::string result;
         ProbeFailure failure;
-        reading.bFound =
-            ProbeAddress(url, login, *password, false, exclusions, reading.result,
-                         Fetching(m_limits.timeouts, m_bVerbose, true, &reading.status), &failure);
-        reading.why = RouterReason(failure);
+        long status = 0;
+        const bool bFound =
+            ProbeAddress(url, login, *password, false, exclusions, result,
+                         Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
+        PollReading reading = PageReading(bFound, result, failure);
+        reading.status = status;
+        if (!bFound) {
+            reading.reason = RouterReason(failure);  // velmo-cli's own words
+        }
+        return reading;
     });
 }
 

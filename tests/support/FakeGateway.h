@@ -39,6 +39,9 @@ public:
         GatewayAnswer& answer = method == GatewayMethod::UpnpIgd ? m_upnp : m_natpmp;
         answer.kind = kind;
         answer.address = address;
+        answer.source = method == GatewayMethod::UpnpIgd
+                            ? "UPnP IGD http://192.168.1.1:5000/rootDesc.xml"
+                            : "NAT-PMP 192.168.1.1";
     }
     std::vector<Question> Questions() const {
         const std::lock_guard lock(m_mutex);
@@ -53,8 +56,10 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    GatewayAnswer m_upnp;
-    GatewayAnswer m_natpmp;
+    GatewayAnswer m_upnp = GatewayAnswer::Failure("UPnP IGD search", GatewayError::NotFound,
+                                                  "the router did not answer the search");
+    GatewayAnswer m_natpmp =
+        GatewayAnswer::Failure("NAT-PMP 192.168.1.1", GatewayError::TimedOut, "timed out");
     std::vector<Question> m_questions;
     int m_nAbandoned = 0;
 };

@@ -1,6 +1,11 @@
 #include "support/GatewayNamespace.h"
 
+// The failures of the fixture are those of the test that uses it, GoogleTest's or Qt Test's.
+#ifdef VELMO_QT_TEST
+#include <QTest>
+#else
 #include <gtest/gtest.h>
+#endif
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -68,7 +73,11 @@ void End(pid_t pid, int signal) {
 
 std::string CGatewayNamespace::Fail(const std::string& why) {
     const std::string said = why.empty() ? "the gateway namespace failed" : why;
+#ifdef VELMO_QT_TEST
+    QTest::qFail(said.c_str(), __FILE__, __LINE__);
+#else
     ADD_FAILURE() << said;
+#endif
     return said;
 }
 
@@ -103,6 +112,7 @@ std::string CGatewayNamespace::MakeNamespaces(const std::string& wan) {
     m_holder = fork();
     if (m_holder == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        signal(SIGTERM, SIG_DFL);  // the test framework's handler is for the test, not for this
         close(fds[1]);
         char byte = 0;
         if (unshare(CLONE_NEWNET) == 0) {
@@ -214,12 +224,24 @@ void CGatewayNamespace::InRouter(const std::function<void()>& make) {
     const int lan = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     const int router =
         open(("/proc/" + std::to_string(m_holder) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_TRUE(lan >= 0 && router >= 0 && setns(router, CLONE_NEWNET) == 0)
-        << std::strerror(errno);
+    if (lan < 0 || router < 0 || setns(router, CLONE_NEWNET) != 0) {
+        Fail(std::string("cannot enter the router's namespace: ") + std::strerror(errno));
+        return;
+    }
     make();
     setns(lan, CLONE_NEWNET);
     close(router);
     close(lan);
+}
+
+bool CGatewayNamespace::SetWan(const std::string& wan) {
+    const ProcessResult changed =
+        RunProgram({kNsenter, "-t", std::to_string(m_holder), "-n", FindIp(), "-batch", "-"},
+                   "addr flush dev wan0\naddr add " + wan + " dev wan0\n");
+    if (changed.status != 0) {
+        Fail("the WAN address did not change: " + changed.err);
+    }
+    return changed.status == 0;
 }
 
 void CGatewayNamespace::Freeze() {

@@ -20,7 +20,8 @@ class CHostileGateway;
 // side no route leads to 192.0.2.0/24. The calling thread moves into a second new namespace, the
 // LAN side, so that nothing of the machine's own network is touched: programs it starts from then
 // on see only this LAN. Everything ends with the object: the two processes it started (by their
-// pid), both namespaces, its temporary folder; the thread returns to its namespace.
+// pid), both namespaces, its temporary folder; the thread returns to its namespace. Its failures
+// are the test's, in GoogleTest or, built with VELMO_QT_TEST, in Qt Test.
 class CGatewayNamespace {
 public:
     static constexpr const char* kRouter = "192.168.77.1";
@@ -40,6 +41,8 @@ public:
     // The namespaces without the daemon, the router played by a gateway of the test's own; null,
     // with `why` as Start gives it, when they cannot be made.
     std::unique_ptr<CHostileGateway> StartHostileRouter(std::string& why);
+    // Gives the router's WAN side `wan` ("A.B.C.D/PREFIX") in place of the address it had.
+    bool SetWan(const std::string& wan);
     // Stops the daemon (SIGSTOP): a gateway that takes every request and answers none.
     void Freeze();
 

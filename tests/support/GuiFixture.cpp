@@ -69,11 +69,23 @@ CGuiFixture::~CGuiFixture() {
 
 void CGuiFixture::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                               const QString& detail) {
-    boxes.push_back({text, icon, m_sheet ? ActiveTab() : QString(),
-                     m_sheet ? ShownPage() : QString(), owner ? owner->window() : nullptr, detail});
+    boxes.push_back({text,
+                     icon,
+                     m_sheet ? ActiveTab() : QString(),
+                     m_sheet ? ShownPage() : QString(),
+                     owner ? owner->window() : nullptr,
+                     detail,
+                     {}});
     if (whileBoxIsUp) {
         whileBoxIsUp();
     }
+}
+
+bool CGuiFixture::ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                             const QString& action) {
+    ShowMessage(owner, text, icon);
+    boxes.back().action = action;
+    return bPressAction;
 }
 
 void CGuiFixture::DetectSlowly() {
@@ -106,7 +118,7 @@ CTestSheet& CGuiFixture::BuildSheet() {
     m_sheet.reset();
     m_sheet = std::make_unique<CTestSheet>(
         m_settings, SheetEnvironment{detectionServers, SpiderSettings{.lookup = TestHostLookup()},
-                                     polling, this, &gateway});
+                                     polling, this, bRealGateway ? nullptr : &gateway});
     return *m_sheet;
 }
 

@@ -33,6 +33,7 @@ public:
         QString shownPage;  // the caption of the page visible then
         QWidget* window;    // the window the box belongs to
         QString detail;     // the note below the text
+        QString action;     // the caption of its second button; empty: OK alone
     };
 
     // Builds the sheet, as start-up does, and shows it.
@@ -64,8 +65,9 @@ public:
     // What OpenSheet gives the sheet. No detection server is ever one of the real ten. The poll
     // timer never fires during a test: tests give the ticks (PollOnce).
     std::vector<std::string> detectionServers{"http://127.0.0.1:9/"};
-    PollingSettings polling{std::chrono::hours(1), {}};
-    CFakeGateway gateway;  // no test asks a real one
+    PollingSettings polling{std::chrono::hours(1), {}, {}};
+    CFakeGateway gateway;       // no test asks a real one, unless it sets this:
+    bool bRealGateway = false;  // the router's own, through the network, as the program asks
 
     std::vector<Box> boxes;
     std::function<void()> whileBoxIsUp;  // runs as each box is recorded
@@ -75,6 +77,9 @@ public:
 
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                      const QString& detail = {}) override;
+    bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                    const QString& action) override;
+    bool bPressAction = false;  // a box's second button rather than OK
     bool Open(const QString& target) override;
     void Beep() override { ++beeps; }
 

@@ -48,28 +48,30 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
                   bool allowReserved, std::string_view exclusions, std::string& result,
                   const FetchOptions& options, ProbeFailure* failure) {
     long status = 0;
-    const auto fail = [failure, &status](std::string reason) {
+    const auto fail = [failure, &status](std::string reason, FetchError error = FetchError::None) {
         if (failure != nullptr) {
-            *failure = {std::move(reason), status};
+            *failure = {std::move(reason), status, error};
         }
         return false;
     };
     InternetHandle internet = OpenInternetHandle(options);
     if (!internet) {
-        return fail("failed");
+        return fail("failed", FetchError::Failed);
     }
     const std::string headers = BuildAuthorizationHeader(login, password);
     PageRequest request = OpenPage(*internet, url, headers);
     if (!request) {
         const std::string reason = LastFetchFailure(*internet);
-        return fail(reason.empty() ? "failed" : reason);
+        const FetchError error = LastFetchError(*internet);
+        return fail(reason.empty() ? "failed" : reason,
+                    error == FetchError::None ? FetchError::Failed : error);
     }
     status = LastResponseStatus(*internet);
     const std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
     if (!text) {
         const std::string reason = LastFetchFailure(*internet);
-        return fail(reason.empty() ? "empty page" : reason);
+        return reason.empty() ? fail("empty page") : fail(reason, LastFetchError(*internet));
     }
     internet.reset();
     std::vector<std::string> excluded;

@@ -19,7 +19,8 @@ struct ProbeFailure {
     // The fetch's reason (LastFetchFailure), "empty page", "no address in the page" or "only
     // excluded addresses (A, B)".
     std::string why;
-    long status = 0;  // the HTTP status of the answer; 0 when none came
+    long status = 0;                      // the HTTP status of the answer; 0 when none came
+    FetchError error = FetchError::None;  // the fetch's, when the page was not read whole
 };
 
 // Fetches `url` on its own Internet handle and answers the first acceptable address of its body.

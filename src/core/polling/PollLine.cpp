@@ -12,8 +12,8 @@ std::string FormatPollTime(std::time_t when) {
     return time;
 }
 
-std::string FormatPollLine(std::time_t when, const std::string& result) {
+std::string FormatPollLine(std::time_t when, const std::string& result, const std::string& reason) {
     char field[160];
     std::snprintf(field, sizeof field, "%24s - ", FormatPollTime(when).c_str());
-    return field + result;
+    return field + result + (reason.empty() ? "" : ": " + reason);
 }

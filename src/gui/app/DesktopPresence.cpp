@@ -107,9 +107,11 @@ void CDesktopPresence::SaveResume() {
     if (!m_polling.StartsAtLogin()) {
         return;
     }
-    // A password that is neither empty nor in the keyring is not there at the next start.
+    // A password that is neither empty nor in the keyring is not there at the next start; the
+    // router's own answer needs none.
     const bool bResume =
-        m_polling.IsPolling() && (m_router.Password().isEmpty() || m_router.RemembersPassword());
+        m_polling.IsPolling() &&
+        (m_polling.AsksRouter() || m_router.Password().isEmpty() || m_router.RemembersPassword());
     m_settings.WriteProfileInt(kSection, kResume, bResume ? 1 : 0);
 }
 

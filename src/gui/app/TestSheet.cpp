@@ -167,6 +167,12 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
         SetActivePage(&m_pollingPage);
         m_pollingPage.TogglePolling();
     });
+    connect(&m_statusPage, &CSpiderPage::routerPollingRequested, this, [this] {
+        m_pollingPage.SetAsksRouter(true);
+        if (SetActivePage(&m_pollingPage)) {
+            m_pollingPage.FocusPoll();  // the next step
+        }
+    });
     // Starting checks what the Polling tab shows, so it comes forward first, as for a double click
     // on the Status tab.
     connect(&m_presence, &CDesktopPresence::pollingToggleRequested, this, [this] {
@@ -188,6 +194,7 @@ CTestSheet::CTestSheet(CSettingsStore& settings, SheetEnvironment environment, Q
 
     if (environment.gateway != nullptr) {
         m_statusPage.SetGateway(*environment.gateway);
+        m_pollingPage.SetGateway(*environment.gateway);
     }
     m_routerPage.EnsureInitialized();
     m_routerPage.OnSetActive();

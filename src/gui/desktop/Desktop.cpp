@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 #include "core/text/StringTable.h"
@@ -15,17 +16,12 @@ class CSystemDesktop final : public CDesktop {
 public:
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                      const QString& detail) override {
-        QWidget* window = owner != nullptr ? owner->window() : nullptr;
-        QMessageBox box(
-            icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
-            LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, window);
-        box.setInformativeText(detail);
-        if (window != nullptr) {
-            box.setWindowIcon(window->windowIcon());
-            // Modal to its window only: the tray's menu stays usable while the box is up.
-            box.setWindowModality(Qt::WindowModal);
-        }
-        box.exec();
+        Show(owner, text, icon, detail, {});
+    }
+
+    bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                    const QString& action) override {
+        return Show(owner, text, icon, {}, action);
     }
 
     bool Open(const QString& target) override {
@@ -36,6 +32,28 @@ public:
     }
 
     void Beep() override { QApplication::beep(); }
+
+private:
+    // True when `action` was given and pressed.
+    static bool Show(QWidget* owner, const QString& text, MessageIcon icon, const QString& detail,
+                     const QString& action) {
+        QWidget* window = owner != nullptr ? owner->window() : nullptr;
+        QMessageBox box(
+            icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+            LoadText(IDS_APP_TITLE), text, QMessageBox::Ok, window);
+        box.setInformativeText(detail);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        QPushButton* pressed =
+            action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::ActionRole);
+        if (window != nullptr) {
+            box.setWindowIcon(window->windowIcon());
+            // Modal to its window only: the tray's menu stays usable while the box is up.
+            box.setWindowModality(Qt::WindowModal);
+        }
+        box.exec();
+        return pressed != nullptr && box.clickedButton() == pressed;
+    }
 };
 
 }  // namespace

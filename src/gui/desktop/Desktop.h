@@ -17,6 +17,10 @@ public:
     // note.
     virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon,
                              const QString& detail = {}) = 0;
+    // The same box with a second button, `action`, beside OK, which stays the default; true when
+    // the user pressed `action`.
+    virtual bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
+                            const QString& action) = 0;
     // Opens a file path or URL with the desktop's handler; true when the desktop accepted it.
     virtual bool Open(const QString& target) = 0;
     virtual void Beep() = 0;

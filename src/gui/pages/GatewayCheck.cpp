@@ -46,6 +46,8 @@ bool CGatewayCheck::Conclude(std::uint32_t publicAddress, std::uint32_t pageAddr
 void CGatewayCheck::Answer() {
     m_bConcluding = false;
     const std::vector<GatewayAnswer> answers = *std::exchange(m_answers, std::nullopt);
-    Q_EMIT answered(QString::fromStdString(DiagnoseRouterWan(
-        RouterWanOf(BestGatewayAnswer(answers), m_nPageAddress), m_nPublicAddress)));
+    const GatewayAnswer& best = BestGatewayAnswer(answers);
+    Q_EMIT answered(QString::fromStdString(
+                        DiagnoseRouterWan(RouterWanOf(best, m_nPageAddress), m_nPublicAddress)),
+                    best.kind == GatewayAnswer::Kind::Address);
 }

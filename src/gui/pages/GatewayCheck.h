@@ -37,8 +37,9 @@ public:
     bool HasAnswer() const { return m_answers.has_value(); }
 
 Q_SIGNALS:
-    // The question is answered: `diagnosis` is empty when the router's WAN side explains nothing.
-    void answered(const QString& diagnosis);
+    // The question is answered: `diagnosis` is empty when the router's WAN side explains nothing;
+    // `bTellsAddress` when the router told a WAN address of its own, which polling can follow.
+    void answered(const QString& diagnosis, bool bTellsAddress);
 
 private:
     void Answer();

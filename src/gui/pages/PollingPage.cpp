@@ -1,6 +1,7 @@
 #include "gui/pages/PollingPage.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -8,11 +9,10 @@
 #include <algorithm>
 #include <atomic>
 
-#include "core/address/AddressProbe.h"
 #include "core/address/Exclusions.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
-#include "core/spider/SpiderRules.h"
+#include "core/polling/PollReading.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/settings/SettingsStore.h"
@@ -21,6 +21,9 @@
 namespace {
 
 const QString kSection = QStringLiteral("Polling");
+// What is polled: "page" (the default) or "gateway", the router's own answer.
+const QString kSource = QStringLiteral("Source");
+const QString kRouterSource = QStringLiteral("gateway");
 
 // A read ends within half the interval, so its line is written before the next tick: a tick that
 // found a read still running would have to drop its line. A minute leaves the read the 30 s of
@@ -38,20 +41,29 @@ QString Normalized(const QString& exclusions) {
     return FromBytes(text);
 }
 
-// Why a read gave no address: a refused login first, since its page may hold anything.
-QString ReadFailure(const ProbeFailure& failure) {
-    if (IsLoginRefused(failure.status)) {
-        return QStringLiteral("The router refused the login (HTTP %1)").arg(failure.status);
+// Why a read gave no address, as a notice says it.
+QString ReadFailure(const PollReading& reading, bool bRouter) {
+    switch (reading.failure) {
+        case PollFailure::None:
+            break;
+        case PollFailure::LoginRefused:
+            return QStringLiteral("The router refused the login (HTTP %1)").arg(reading.status);
+        case PollFailure::HttpStatus:
+            return QStringLiteral("The router answers HTTP %1").arg(reading.status);
+        case PollFailure::NoAnswer:
+            if (bRouter) {
+                return QStringLiteral("The router gives no answer by UPnP or NAT-PMP");
+            }
+            return reading.transfer.empty() || reading.transfer == "no answer"
+                       ? QStringLiteral("The router does not answer")
+                       : QStringLiteral("The router does not answer (%1)")
+                             .arg(FromBytes(reading.transfer));
+        case PollFailure::NoAddress:
+            return QStringLiteral("The router's page shows no address");
+        case PollFailure::NoneOfItsOwn:
+            return QStringLiteral("The router has no internet address of its own");
     }
-    if (failure.status == 0) {
-        // "timed out (nothing received for 10000 ms)": the library's detail is for --verbose.
-        const std::string why = failure.why.substr(0, failure.why.find(" ("));
-        return QStringLiteral("The router does not answer (%1)").arg(FromBytes(why));
-    }
-    if (failure.status >= 400) {
-        return QStringLiteral("The router answers HTTP %1").arg(failure.status);
-    }
-    return QStringLiteral("The router's page shows no address");
+    return {};
 }
 
 // The router is read straight, never through a proxy of the environment.
@@ -60,13 +72,6 @@ FetchOptions RouterFetchOptions(const HttpTimeouts& timeouts, const std::atomic<
     options.bDirect = true;
     return options;
 }
-
-// What one read found: the address text or "n/a", and why not.
-struct PollRead {
-    std::string result = "n/a";
-    bool bFound = false;
-    ProbeFailure failure;
-};
 
 }  // namespace
 
@@ -78,9 +83,13 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
       m_desktop(desktop),
       m_isSpiderRunning(std::move(isSpiderRunning)),
       m_polling(polling),
+      m_gateway(polling.gateway),
       m_btnPoll(LoadText(IDS_POLL)),
       m_btnOpen(QStringLiteral("&Open...")),
       m_chkStartAtLogin(QStringLiteral("Start &Velmo at login")),
+      m_groupSource(QStringLiteral("Address from")),
+      m_radioPage(QStringLiteral("the pa&ge")),
+      m_radioRouter(QStringLiteral("the &router's own answer (UPnP / NAT-PMP)")),
       m_autostart(settings) {
     m_strPath = settings.GetProfileString(kSection, QStringLiteral("Path"));
     m_strExcludes = Normalized(settings.GetProfileString(kSection, QStringLiteral("Excludes")));
@@ -95,6 +104,22 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     m_btnOpen.setEnabled(false);
     m_chkStartAtLogin.setObjectName(QStringLiteral("startAtLogin"));
     m_chkStartAtLogin.setChecked(m_autostart.IsEnabled());
+    m_groupSource.setObjectName(QStringLiteral("sourceGroup"));
+    m_groupSource.setFlat(true);
+    m_radioPage.setObjectName(QStringLiteral("pollPage"));
+    m_radioRouter.setObjectName(QStringLiteral("pollRouter"));
+    (settings.GetProfileString(kSection, kSource) == kRouterSource ? m_radioRouter : m_radioPage)
+        .setChecked(true);
+    m_staticGateway.setObjectName(QStringLiteral("gatewayFound"));
+    // It shows what the router sent, which is no markup of ours.
+    m_staticGateway.setTextFormat(Qt::PlainText);
+    m_staticGateway.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_staticGateway.setText(QStringLiteral("Gateway: not asked yet"));
+    // Shown or not, it keeps its room: the choice never moves the window's other controls.
+    QSizePolicy keep = m_staticGateway.sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_staticGateway.setSizePolicy(keep);
+    m_staticGateway.setVisible(AsksRouter());
     m_timer.setObjectName(QStringLiteral("pollTimer"));
     m_timer.setParent(this);
 
@@ -113,8 +138,16 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     grid->addWidget(&m_btnPoll, 6, 1);
     grid->addWidget(&m_chkStartAtLogin, 7, 0, 1, 2);
     grid->setRowStretch(5, 1);
+    auto* sources = new QHBoxLayout;
+    sources->addWidget(&m_radioPage);
+    sources->addWidget(&m_radioRouter);
+    sources->addStretch();
+    auto* source = new QVBoxLayout(&m_groupSource);
+    source->addLayout(sources);
+    source->addWidget(&m_staticGateway);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid, 1);
+    layout->addWidget(&m_groupSource);
     layout->addWidget(new QLabel(
         QStringLiteral("Click the Poll button to start the address polling test."), this));
 
@@ -123,12 +156,15 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     setTabOrder(&m_editExcludes, &m_editLog);
     setTabOrder(&m_editLog, &m_btnPoll);
     setTabOrder(&m_btnPoll, &m_chkStartAtLogin);
+    setTabOrder(&m_chkStartAtLogin, &m_radioPage);
+    setTabOrder(&m_radioPage, &m_radioRouter);
 
     connect(&m_btnPoll, &QPushButton::clicked, this, &CPollingPage::TogglePolling);
     connect(&m_btnOpen, &QPushButton::clicked, this, &CPollingPage::OnOpen);
     connect(&m_editPath, &QLineEdit::textChanged, this, &CPollingPage::OnChangePath);
     connect(&m_timer, &QTimer::timeout, this, &CPollingPage::OnTimer);
     connect(&m_chkStartAtLogin, &QCheckBox::toggled, this, &CPollingPage::OnStartAtLoginToggled);
+    connect(&m_radioRouter, &QRadioButton::toggled, this, &CPollingPage::OnSourceChanged);
 }
 
 CPollingPage::~CPollingPage() = default;
@@ -154,8 +190,7 @@ bool CPollingPage::OnSetActive() {
         m_editPath.setText(m_strPath);
         OnChangePath();
     }
-    m_btnPoll.setEnabled(!(m_isSpiderRunning && m_isSpiderRunning()) &&
-                         !m_editPath.text().isEmpty());
+    m_btnPoll.setEnabled(!(m_isSpiderRunning && m_isSpiderRunning()) && CanPoll());
     if (m_bActivatedBefore) {
         UpdateData(false);
     }
@@ -164,20 +199,38 @@ bool CPollingPage::OnSetActive() {
 }
 
 void CPollingPage::OnChangePath() {
-    const bool bHasPath = !m_editPath.text().isEmpty();
-    m_btnOpen.setEnabled(bHasPath);
-    m_btnPoll.setEnabled(bHasPath);
+    m_btnOpen.setEnabled(!m_editPath.text().isEmpty());
+    m_btnPoll.setEnabled(CanPoll());
 }
 
 void CPollingPage::OnSpiderRunChanged(bool bRunning) {
     if (!IsPolling()) {
-        m_btnPoll.setEnabled(!bRunning && !m_editPath.text().isEmpty());
+        m_btnPoll.setEnabled(!bRunning && CanPoll());
+    }
+}
+
+void CPollingPage::SetPath(const QString& path) {
+    m_strPath = path;
+    if (!IsPolling()) {
+        SetAsksRouter(false);
+    }
+}
+
+void CPollingPage::SetAsksRouter(bool bRouter) {
+    (bRouter ? m_radioRouter : m_radioPage).setChecked(true);
+}
+
+void CPollingPage::OnSourceChanged() {
+    m_staticGateway.setVisible(AsksRouter());
+    if (!IsPolling()) {
+        m_btnPoll.setEnabled(!(m_isSpiderRunning && m_isSpiderRunning()) && CanPoll());
     }
 }
 
 bool CPollingPage::ApplyPollingSettings() {
     UpdateData(true);
-    if (m_strPath.isEmpty()) {
+    // The router's own answer needs no page.
+    if (m_strPath.isEmpty() && !AsksRouter()) {
         Q_EMIT activationRequested();
         m_desktop.ShowMessage(this, LoadText(IDS_INVALID_PATH), MessageIcon::Exclamation);
         m_editPath.setFocus();
@@ -186,6 +239,8 @@ bool CPollingPage::ApplyPollingSettings() {
     m_strExcludes = Normalized(m_strExcludes);
     m_settings.WriteProfileString(kSection, QStringLiteral("Path"), m_strPath);
     m_settings.WriteProfileString(kSection, QStringLiteral("Excludes"), m_strExcludes);
+    m_settings.WriteProfileString(kSection, kSource,
+                                  AsksRouter() ? kRouterSource : QStringLiteral("page"));
     UpdateData(false);
     return true;
 }
@@ -195,7 +250,11 @@ void CPollingPage::TogglePolling() {
         if (!m_router.ValidateAndSave() || !ApplyPollingSettings()) {
             return;
         }
-        if (!ComposeUrl()) {
+        m_bPollsRouter = AsksRouter();
+        if (m_bPollsRouter) {
+            // Only the router's own word counts: the search answer of another device is not it.
+            m_target = GatewayTargetOfRouter(m_router.Address());
+        } else if (!ComposeUrl()) {
             return;
         }
         m_bPolling = 1;
@@ -221,6 +280,8 @@ void CPollingPage::SetPollingState(bool bPolling) {
     }
     m_editPath.setEnabled(!bPolling);
     m_editExcludes.setEnabled(!bPolling);
+    m_radioPage.setEnabled(!bPolling);
+    m_radioRouter.setEnabled(!bPolling);
     // The log is what polling is for: while it grows it stays legible and scrollable, only not
     // editable.
     m_editLog.setReadOnly(bPolling);
@@ -231,32 +292,47 @@ void CPollingPage::OnTimer() {
         return;  // the read of an earlier tick still runs; one at a time
     }
     const std::time_t now = std::time(nullptr);
+    const bool bRouter = m_bPollsRouter;
+    const auto done = [this, now, bRouter](const PollReading& reading) {
+        OnReadDone(now, reading, bRouter);
+    };
+    if (bRouter) {
+        m_reader.Run(
+            [gateway = m_pGateway, target = m_target](const std::atomic<bool>& abandoned) {
+                return ReadRouterAnswer(*gateway, target, abandoned);
+            },
+            done);
+        return;
+    }
     m_reader.Run(
         [url = m_url, login = m_router.LoginBytes(), password = m_router.PasswordBytes(),
          excludes = ToBytes(m_strExcludes),
          timeouts = ReadTimeouts(m_polling)](const std::atomic<bool>& abandoned) {
-            PollRead read;
-            read.bFound = ProbeAddress(url, login, password, false, excludes, read.result,
-                                       RouterFetchOptions(timeouts, abandoned), &read.failure);
-            return read;
+            return ReadPolledPage(url, login, password, excludes,
+                                  RouterFetchOptions(timeouts, abandoned));
         },
-        [this, now](const PollRead& read) {
-            OnReadDone(now, read.result, read.bFound ? QString() : ReadFailure(read.failure));
-        });
+        done);
 }
 
-void CPollingPage::OnReadDone(std::time_t started, const std::string& result, const QString& why) {
+void CPollingPage::OnReadDone(std::time_t started, const PollReading& reading, bool bRouter) {
+    if (bRouter) {
+        m_staticGateway.setText(QStringLiteral("Gateway: %1")
+                                    .arg(reading.gateway.empty() ? QStringLiteral("none answered")
+                                                                 : FromBytes(reading.gateway)));
+    }
     QScrollBar* scroll = m_editLog.verticalScrollBar();
     const bool bFollow = scroll->value() == scroll->maximum();
     // The line ends as a paragraph of the log; appending keeps a tick's cost independent of how
     // long polling has run.
     QTextCursor cursor(m_editLog.document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromLocal8Bit(FormatPollLine(started, result)) + '\n');
+    cursor.insertText(
+        QString::fromLocal8Bit(FormatPollLine(started, reading.result, reading.reason)) + '\n');
     if (bFollow) {
         scroll->setValue(scroll->maximum());
     }
-    Q_EMIT addressRead(FromBytes(result), static_cast<qint64>(started), why);
+    Q_EMIT addressRead(FromBytes(reading.result), static_cast<qint64>(started),
+                       ReadFailure(reading, bRouter));
 }
 
 bool CPollingPage::ComposeUrl() {

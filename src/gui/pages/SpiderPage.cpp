@@ -97,19 +97,27 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
     // A second box after "Unable to identify the status page": why, when the router's WAN side
     // explains it, else the deeper search when it may help.
-    connect(&m_gatewayCheck, &CGatewayCheck::answered, this, [this](const QString& diagnosis) {
-        const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
-        // Quit while the outcome's box was up leaves nothing more to say.
-        if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
-            return;
-        }
-        if (!diagnosis.isEmpty()) {
-            m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
-        } else if (bOfferDeeper) {
-            OfferDeeperSearch();
-        }
-        FocusAfterRun();
-    });
+    // A router that tells its WAN address itself can be polled for it: the box offers that.
+    connect(&m_gatewayCheck, &CGatewayCheck::answered, this,
+            [this](const QString& diagnosis, bool bTellsAddress) {
+                const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
+                // Quit while the outcome's box was up leaves nothing more to say.
+                if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
+                    return;
+                }
+                if (diagnosis.isEmpty()) {
+                    if (bOfferDeeper) {
+                        OfferDeeperSearch();
+                    }
+                } else if (!bTellsAddress) {
+                    m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
+                } else if (m_desktop.ShowChoice(this, diagnosis, MessageIcon::Information,
+                                                QStringLiteral("&Poll the router's own answer"))) {
+                    Q_EMIT routerPollingRequested();
+                    return;
+                }
+                FocusAfterRun();
+            });
 }
 
 CSpiderPage::~CSpiderPage() {

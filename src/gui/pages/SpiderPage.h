@@ -69,6 +69,9 @@ Q_SIGNALS:
     void pathChosen(const QString& path);
     // A double click in the list: bring the Polling tab forward and press its Poll button.
     void pollingToggleRequested();
+    // The button of the box that explains the router's WAN side: bring the Polling tab forward,
+    // set to poll the router's own answer.
+    void routerPollingRequested();
     void runningChanged(bool bRunning);
 
 private:

@@ -123,7 +123,8 @@ private Q_SLOTS:
     }
 
     // Only a session that ended polling with a password at hand is resumed, and only in the
-    // background: a typed password is never at hand in the next session.
+    // background: a typed password is never at hand in the next session, but the router's own
+    // answer needs none.
     void backgroundStartResumesWhatTheLastSessionPolled() {
         OpenOnPollingTab();
         StartAtLogin()->click();
@@ -155,6 +156,16 @@ private Q_SLOTS:
         QVERIFY(fixture->SettingsText().contains("Resume=0"));
         fixture->BuildSheet().Presence().Start(true);
         QVERIFY(!Polling().IsPolling());
+
+        fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText("typed");
+        fixture->ClickTab("Polling");
+        Polling().SetAsksRouter(true);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(fixture->SettingsText().contains("Resume=1"));
+        fixture->BuildSheet().Presence().Start(true);
+        QVERIFY(Polling().IsPolling() && Polling().AsksRouter());
+        QVERIFY(PollOnce(Polling()));
+        QCOMPARE(fixture->gateway.Questions().size(), 2u);  // UPnP IGD, then NAT-PMP
         QVERIFY(fixture->boxes.empty());
     }
 

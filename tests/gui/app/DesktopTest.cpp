@@ -24,6 +24,7 @@
 
 #include "gui/app/Tray.h"
 #include "support/DesktopSession.h"
+#include "support/GatewayNamespace.h"
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
 
@@ -164,8 +165,9 @@ private Q_SLOTS:
             QCOMPARE(line.indexOf(" - "), 24);
             results << line.mid(27);
         }
-        QCOMPARE(results, QStringList({"198.51.100.1", "010.020.030.040", "n/a", "n/a",
-                                       "8.16.24.32", "198.51.100.3"}));
+        QCOMPARE(results,
+                 QStringList({"198.51.100.1", "010.020.030.040", "n/a: no address in the page",
+                              "n/a: no address in the page", "8.16.24.32", "198.51.100.3"}));
         SyncNotices();
         QStringList told;
         for (const CDesktopSession::Notice& notice : m_session.Notices()) {
@@ -240,6 +242,58 @@ private Q_SLOTS:
         QTest::mouseClick(Poll(), Qt::LeftButton);
         SyncNotices();
         QCOMPARE(m_session.Notices().size(), 0);
+    }
+
+    // A router whose pages show no address but which tells its WAN address itself, Debian's
+    // miniupnpd in a namespace of the test's own: the box that explains the failed run brings the
+    // Polling tab forward set to poll the router's own answer, and a change of the router's WAN
+    // address is logged and told.
+    void thePollingTabPollsTheRouterItself() {
+        CGatewayNamespace lan;
+        if (const std::string why = lan.Start("100.128.0.45/24"); !why.empty()) {
+            if (QTest::currentTestFailed()) {
+                return;
+            }
+            QSKIP(why.c_str());
+        }
+        CLoopbackServer detection;  // on the namespace's own loopback
+        detection.Serve("/", 200, "Current IP Address: 203.0.113.45");
+        fixture->detectionServers = {detection.Url("/")};
+        fixture->bRealGateway = true;
+        fixture->bPressAction = true;
+        fixture->Settings().WriteProfileInt("Router", "Address", 0xC0A84D01);  // 192.168.77.1
+        fixture->Settings().WriteProfileInt("Router", "Port", 5000);  // the daemon's own pages
+        fixture->Settings().WriteProfileString("Polling", "Path", "");
+        fixture->OpenSheet();
+        fixture->ClickTab("Status");
+        QTest::mouseClick(fixture->Sheet().StatusPage().findChild<QPushButton*>("runButton"),
+                          Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 2u, 20000);
+        QCOMPARE(fixture->boxes[0].text, QStringLiteral("Unable to identify the status page"));
+        QVERIFY2(fixture->boxes[1].text.startsWith(
+                     "Your router's internet address is 100.128.0.45, not your public address"),
+                 qPrintable(fixture->boxes[1].text));
+        QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
+        QVERIFY(Polling().AsksRouter() && !Polling().IsPolling());
+
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(PollOnce(Polling()));
+        QVERIFY(lan.SetWan("100.128.0.46/24"));
+        QVERIFY(PollOnce(Polling()));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QStringList results;
+        for (const QString& line : LogLines()) {
+            results << line.mid(27);
+        }
+        const QString gatewayShown = Polling().findChild<QLabel*>("gatewayFound")->text();
+        fixture->CloseSheet();  // nothing of it outlives the namespace
+        QCOMPARE(results, QStringList({"100.128.0.45", "100.128.0.46"}));
+        QCOMPARE(gatewayShown,
+                 QStringLiteral("Gateway: UPnP IGD http://192.168.77.1:5000/rootDesc.xml"));
+        SyncNotices();
+        QCOMPARE(m_session.Notices().size(), 1);
+        QCOMPARE(m_session.Notices()[0].summary + ": " + m_session.Notices()[0].body,
+                 QStringLiteral("Public address changed: 100.128.0.46, was 100.128.0.45"));
     }
 
     void trayItemAppearsAndItsMenuActs() {

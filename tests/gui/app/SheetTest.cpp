@@ -112,8 +112,8 @@ private Q_SLOTS:
             // The keyring box is disabled here: the tests' session has no bus.
             {"loginEdit", "passwordEdit", "routerAddress", "portEdit"},
             {"runButton", "reportLink", "pageList", "deepCheck"},  // no address to stop at yet
-            {"pathEdit", "excludesEdit", "logEdit",
-             "startAtLogin"},  // Open and Poll wait for a path
+            // Open and Poll wait for a path; of the two choices, the one chosen is the stop.
+            {"pathEdit", "excludesEdit", "logEdit", "startAtLogin", "pollPage"},
             {"siteLink"}};
         for (int page = 0; page < stops.size(); ++page) {
             Tabs()->tabBar()->setFocus(Qt::TabFocusReason);

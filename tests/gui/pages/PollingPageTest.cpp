@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -27,6 +28,8 @@ private:
     QPlainTextEdit* Log() { return Page().findChild<QPlainTextEdit*>("logEdit"); }
     QPushButton* Poll() { return Page().findChild<QPushButton*>("pollButton"); }
     QPushButton* Open() { return Page().findChild<QPushButton*>("openButton"); }
+    QRadioButton* Source(const char* name) { return Page().findChild<QRadioButton*>(name); }
+    QLabel* GatewayFound() { return Page().findChild<QLabel*>("gatewayFound"); }
     QStringList LogLines() { return fixture->LogLines(); }
 
     void OpenOnPollingTab(const QString& path = {}, const QString& excludes = {}) {
@@ -71,6 +74,11 @@ private Q_SLOTS:
         QCOMPARE(Open()->text(), QStringLiteral("&Open..."));
         QVERIFY(!Poll()->isEnabled());
         QVERIFY(!Open()->isEnabled());
+        QCOMPARE(Source("pollPage")->text(), QStringLiteral("the pa&ge"));
+        QCOMPARE(Source("pollRouter")->text(),
+                 QStringLiteral("the &router's own answer (UPnP / NAT-PMP)"));
+        QVERIFY(Source("pollPage")->isChecked() && !Page().AsksRouter());
+        QVERIFY(!GatewayFound()->isVisible());
         const QStringList labels = LabelTexts(Page());
         QVERIFY(labels.contains("Path of &status page (e.g. /status.htm) :"));
         QVERIFY(labels.contains("&Address(es) to exclude (optional):"));
@@ -160,27 +168,109 @@ private Q_SLOTS:
         QVERIFY(LogLines().first().endsWith(" - 203.0.113.9"));
     }
 
-    void failuresLogNotAvailable_data() {
+    // A read without an address logs "n/a" and why; with the router's own answer chosen, no path
+    // is needed, the router of the Router tab is asked (no other device's answer counts), the
+    // gateway that answered is shown, and the choice is kept.
+    void failuresLogNotAvailableAndWhy_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("excludes");
-        QTest::newRow("401 without address") << 401 << "<h1>Unauthorized</h1>"
-                                             << "";
+        QTest::addColumn<QString>("answer");  // the router's own: "address", "none", "silent"
+        QTest::addColumn<QString>("logged");  // after the time
+        QTest::addColumn<QString>("notice");  // why, as a notice of a loss says it
+        const QString page = "The router's page shows no address";
+        QTest::newRow("401") << 401 << "<h1>Unauthorized</h1>"
+                             << ""
+                             << ""
+                             << "n/a: login refused (HTTP 401)"
+                             << "The router refused the login (HTTP 401)";
+        QTest::newRow("404") << 404 << "<h1>Not Found</h1>"
+                             << ""
+                             << ""
+                             << "n/a: HTTP 404"
+                             << "The router answers HTTP 404";
         QTest::newRow("only reserved") << 200 << "10.0.0.1 192.168.1.1 0.0.0.0"
-                                       << "";
+                                       << ""
+                                       << ""
+                                       << "n/a: no address in the page" << page;
         QTest::newRow("only excluded") << 200 << "WAN 198.51.100.9"
-                                       << "198.51.100.*";
+                                       << "198.51.100.*"
+                                       << ""
+                                       << "n/a: only excluded addresses (198.51.100.9)" << page;
         QTest::newRow("empty body") << 200 << ""
-                                    << "";
+                                    << ""
+                                    << ""
+                                    << "n/a: empty page" << page;
+        QTest::newRow("router's address") << 0 << ""
+                                          << ""
+                                          << "address"
+                                          << "203.0.113.7"
+                                          << "";
+        QTest::newRow("router has none")
+            << 0 << ""
+            << ""
+            << "none"
+            << "n/a: NAT-PMP 192.168.1.1: the router has no internet address of its own"
+            << "The router has no internet address of its own";
+        QTest::newRow("router silent")
+            << 0 << ""
+            << ""
+            << "silent"
+            << "n/a: UPnP IGD search: the router did not answer the search; NAT-PMP "
+               "192.168.1.1: timed out"
+            << "The router gives no answer by UPnP or NAT-PMP";
     }
-    void failuresLogNotAvailable() {
+    void failuresLogNotAvailableAndWhy() {
         QFETCH(int, status);
         QFETCH(QString, body);
         QFETCH(QString, excludes);
+        QFETCH(QString, answer);
+        QFETCH(QString, logged);
+        QFETCH(QString, notice);
         router->Serve("/status.htm", status, body.toStdString());
-        OpenOnPollingTab("/status.htm", excludes);
-        const QStringList lines = PollFor(1);
-        QVERIFY2(lines.front().endsWith(" - n/a"), qPrintable(lines.front()));
+        CFakeGateway& gateway = fixture->gateway;
+        if (answer == "address") {
+            gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, 0xCB007107u);
+        } else if (answer == "none") {
+            gateway.Answer(GatewayMethod::NatPmp, GatewayAnswer::Kind::None);
+        }
+        const bool bRouter = !answer.isEmpty();
+        if (bRouter) {
+            fixture->Settings().WriteProfileInt("Router", "Address", 0xC0A80101);  // 192.168.1.1
+            OpenOnPollingTab({}, excludes);
+            QTest::mouseClick(Source("pollRouter"), Qt::LeftButton);
+            QVERIFY(GatewayFound()->isVisible());
+        } else {
+            OpenOnPollingTab("/status.htm", excludes);
+        }
+        QSignalSpy read(&Page(), &CPollingPage::addressRead);
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QVERIFY(Page().IsPolling());
+        QVERIFY(!Source("pollPage")->isEnabled() && !Source("pollRouter")->isEnabled());
+        QVERIFY(PollOnce(Page()));
+        QTest::mouseClick(Poll(), Qt::LeftButton);
+        QCOMPARE(LogLines().value(0).mid(27), logged);
+        QCOMPARE(read.at(0).at(2).toString(), notice);
+        QCOMPARE(fixture->boxes.size(), 0u);
+        if (!bRouter) {
+            QCOMPARE(gateway.Questions().size(), 0u);
+            return;
+        }
+        QVERIFY(router->Requests().empty());
+        const std::vector<CFakeGateway::Question> asked = gateway.Questions();
+        QVERIFY(!asked.empty());
+        QCOMPARE(asked[0].target.igdHost, 0xC0A80101u);
+        QCOMPARE(GatewayFound()->text(),
+                 answer == "silent"
+                     ? QStringLiteral("Gateway: none answered")
+                     : "Gateway: " + QString::fromStdString(
+                                         asked.size() == 1
+                                             ? "UPnP IGD http://192.168.1.1:5000/rootDesc.xml"
+                                             : "NAT-PMP 192.168.1.1"));
+        QVERIFY(fixture->SettingsText().contains("Source=gateway"));
+        fixture->CloseSheet();
+        OpenOnPollingTab();
+        QVERIFY(Page().AsksRouter() && Poll()->isEnabled());
     }
 
     void unreachableRouterLogsNotAvailable() {
@@ -191,7 +281,7 @@ private Q_SLOTS:
         fixture->OpenSheet();
         fixture->ClickTab("Polling");
         router = std::make_unique<CLoopbackServer>();
-        QVERIFY(PollFor(2).last().endsWith(" - n/a"));
+        QVERIFY(PollFor(2).last().endsWith(" - n/a: no answer (refused)"));
     }
 
     // What the user types goes as UTF-8, as browsers send it.
@@ -275,9 +365,11 @@ private Q_SLOTS:
         QVERIFY(!Page().IsPolling());
     }
 
+    // The page double-clicked is polled, though the router's own answer was chosen.
     void doubleClickInTheStatusListStartsAndStopsPolling() {
         router->Serve("/status.htm", 200, "WAN 203.0.113.9");
         OpenOnPollingTab();
+        Page().SetAsksRouter(true);
         fixture->ClickTab("Status");
         CSpiderPage& status = fixture->Sheet().StatusPage();
         status.OnPageFound("/status.htm");
@@ -285,19 +377,34 @@ private Q_SLOTS:
         const QPoint cell = list->visualRect(list->model()->index(0, 0)).center();
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QCOMPARE(fixture->ActiveTab(), QStringLiteral("Polling"));
-        QVERIFY(Page().IsPolling());
+        QVERIFY(Page().IsPolling() && !Page().AsksRouter());
         QCOMPARE(PathBox()->text(), QStringLiteral("/status.htm"));
+        QVERIFY(PollOnce(Page()));
+        QCOMPARE(router->Requests().size(), 1u);
         fixture->ClickTab("Status");
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
         QVERIFY(!Page().IsPolling());
     }
 
-    // The window keeps turning while a read stalls: ticks that find it running (at least 20,
-    // given by the test, with an interval long enough to let the read go on) neither wait for it
-    // nor start a second read. Stop and closing end the read in flight at once.
+    // The window keeps turning while a read stalls, of the page or of the router's own answer:
+    // ticks that find it running (at least 20, given by the test, with an interval long enough to
+    // let the read go on) neither wait for it nor start a second read. Stop and closing end the
+    // read in flight at once.
+    void aStalledReadNeverHoldsUpTheWindow_data() {
+        QTest::addColumn<bool>("asksRouter");
+        QTest::newRow("page") << false;
+        QTest::newRow("router's own answer") << true;
+    }
     void aStalledReadNeverHoldsUpTheWindow() {
+        QFETCH(bool, asksRouter);
         router->Serve("/status.htm", CLoopbackServer::Stalling());
+        fixture->gateway.bHold = true;
+        // The reads begun: the page's requests, or the first question of each to the router.
+        const auto begun = [&] {
+            return asksRouter ? fixture->gateway.Questions().size() : router->Requests().size();
+        };
         OpenOnPollingTab("/status.htm");
+        Page().SetAsksRouter(asksRouter);
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QElapsedTimer clock;
         qint64 longest = 0;
@@ -311,16 +418,15 @@ private Q_SLOTS:
         clock.start();
         beat.start(0);
         // A turn that waited on the read ends the wait at once: each step of it might wait again.
-        QTRY_VERIFY_WITH_TIMEOUT((router->Requests().size() == 1u && ticks > 200) ||
-                                     std::max(longest, clock.elapsed()) >= 1000,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (begun() == 1u && ticks > 200) || std::max(longest, clock.elapsed()) >= 1000, 20000);
         beat.stop();
         longest = std::max(longest, clock.elapsed());  // since the last turn
         qInfo("longest event-loop gap over %d ticks during a stalled read: %lld ms", ticks,
               longest);
         QVERIFY2(longest < 1000, "the window waited for the read");
         QVERIFY(Page().IsReading());
-        QCOMPARE(router->Requests().size(), 1u);
+        QCOMPARE(begun(), 1u);
 
         clock.restart();
         QTest::mouseClick(Poll(), Qt::LeftButton);
@@ -330,7 +436,7 @@ private Q_SLOTS:
         QVERIFY(!Page().IsReading());
         QTest::mouseClick(Poll(), Qt::LeftButton);
         Page().OnTimer();
-        QTRY_COMPARE_WITH_TIMEOUT(router->Requests().size(), 2u, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(begun(), 2u, 20000);
         QVERIFY(LogLines().isEmpty());
         clock.restart();
         fixture->CloseSheet();
@@ -356,7 +462,8 @@ private Q_SLOTS:
         for (int tick = 1; tick <= 3; ++tick) {
             QVERIFY(PollOnce(Page()));
             QCOMPARE(LogLines().size(), tick);
-            QVERIFY2(LogLines().last().endsWith(" - n/a"), qPrintable(LogLines().last()));
+            QVERIFY2(LogLines().last().endsWith(" - n/a: incomplete page (timed out)"),
+                     qPrintable(LogLines().last()));
         }
         QTest::mouseClick(Poll(), Qt::LeftButton);
     }

@@ -310,12 +310,15 @@ private Q_SLOTS:
     // The box after the outcome's comes in the same turn of the window as that one, so no key
     // meant for it reaches the window: the gateway, asked while the run went on, has answered by
     // then. After a refused login nothing follows the refusal, whatever the gateway says, and
-    // after Quit at the outcome's box nothing at all.
+    // after Quit at the outcome's box nothing at all. A router that tells a WAN address of its
+    // own is offered for polling: the box's button brings the Polling tab forward with the
+    // router's own answer chosen, and starts nothing.
     void followUpComesAtOnceAndNeverContradictsTheRefusal_data() {
-        QTest::addColumn<int>("status");      // of the router's only page
-        QTest::addColumn<bool>("shared");     // the gateway has no address of its own
-        QTest::addColumn<QString>("second");  // the box after the outcome's; empty: none
-        QTest::addColumn<bool>("quit");       // Quit while the outcome's box is up
+        QTest::addColumn<int>("status");       // of the router's only page
+        QTest::addColumn<bool>("shared");      // the gateway has no address of its own
+        QTest::addColumn<QString>("second");   // the box after the outcome's; empty: none
+        QTest::addColumn<bool>("quit");        // Quit while the outcome's box is up
+        QTest::addColumn<quint32>("address");  // the gateway's own, if it tells one
         const QString shared = QStringLiteral(
             "Your router has no internet address of its own: your provider's carrier-grade NAT or "
             "another router stands in front of it, so no page of this router can show your public "
@@ -323,17 +326,28 @@ private Q_SLOTS:
         QTest::newRow("deeper search") << 200 << false
                                        << "A deeper search may find it: select \"Search scripts "
                                           "too\" and click Run again."
-                                       << false;
-        QTest::newRow("gateway explains") << 200 << true << shared << false;
-        QTest::newRow("401") << 401 << true << "" << false;
-        QTest::newRow("403") << 403 << true << "" << false;
-        QTest::newRow("quit") << 200 << true << "" << true;
+                                       << false << 0u;
+        QTest::newRow("gateway explains") << 200 << true << shared << false << 0u;
+        QTest::newRow("gateway tells another address")
+            << 200 << false
+            << "Your router's internet address is 198.51.100.7, not your public address "
+               "203.0.113.45: this computer reaches the internet another way (a VPN, a proxy or a "
+               "second line), so no page of this router can show 203.0.113.45."
+            << false << 0xC6336407u;
+        QTest::newRow("401") << 401 << true << "" << false << 0u;
+        QTest::newRow("403") << 403 << true << "" << false << 0u;
+        QTest::newRow("quit") << 200 << true << "" << true << 0u;
     }
     void followUpComesAtOnceAndNeverContradictsTheRefusal() {
         QFETCH(int, status);
         QFETCH(bool, shared);
         QFETCH(QString, second);
         QFETCH(bool, quit);
+        QFETCH(quint32, address);
+        if (address != 0) {
+            fixture->gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, address);
+        }
+        fixture->bPressAction = true;
         std::atomic<bool> release{false};  // the page waits until the gateway has answered
         router->ServeOthers([&](const std::string&) {
             WaitUntil([&] { return release.load(); });
@@ -367,6 +381,15 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes[0].detail.contains(QString::number(status)), status != 200);
         QCOMPARE(fixture->boxes.size(), second.isEmpty() ? 1u : 2u);
         QCOMPARE(fixture->boxes.back().text, second.isEmpty() ? fixture->boxes[0].text : second);
+        QCOMPARE(fixture->boxes.back().action,
+                 address != 0 ? QStringLiteral("&Poll the router's own answer") : QString());
+        CPollingPage& polling = fixture->Sheet().PollingPage();
+        QCOMPARE(fixture->ActiveTab(), address != 0 ? QStringLiteral("Polling") : "Status");
+        QCOMPARE(polling.AsksRouter(), address != 0);
+        QVERIFY(!polling.IsPolling());
+        if (address != 0) {
+            QCOMPARE(QApplication::focusWidget(), polling.findChild<QPushButton*>("pollButton"));
+        }
     }
 
     // A run leaves the keyboard where the next step is, whatever had the focus when it started
