@@ -69,8 +69,8 @@ public:
         const bool bFound = detector.Detect(
             m_bAllowReserved, address, Fetching(m_limits.timeouts, m_bVerbose, false, &status),
             [&](const std::string& url, const ProbeFailure& failure) {
-                reasons.push_back(EscapeControls(url) + ": " + EscapeControls(failure.why));
-                failed.push_back(ServerRecord(url, {}, failure.why, failure.status));
+                reasons.push_back(EscapeControls(url) + ": " + EscapeControls(PageReason(failure)));
+                failed.push_back(ServerRecord(url, {}, PageReason(failure), failure.status));
             });
         if (Interrupted()) {
             return kExitInterrupted;
@@ -136,12 +136,12 @@ private:
                 return kExitInterrupted;
             }
             if (m_bJson) {
-                ServerRecord(url, bFound ? address : std::string(), failure.why, status)
+                ServerRecord(url, bFound ? address : std::string(), PageReason(failure), status)
                     .Number("elapsed_ms", took.count())
                     .Print();
             } else {
                 PrintLine(EscapeControls(url) + '\t' +
-                          EscapeControls(bFound ? address : failure.why) + '\t' +
+                          EscapeControls(bFound ? address : PageReason(failure)) + '\t' +
                           std::to_string(took.count()) + " ms");
             }
             bAnswered = bAnswered || bFound;

@@ -13,6 +13,7 @@
 #include "core/address/Exclusions.h"
 #include "core/gateway/WanAddress.h"
 #include "core/net/InetAddr.h"
+#include "core/polling/PollReading.h"
 #include "core/spider/SpiderRules.h"
 
 namespace {
@@ -198,10 +199,17 @@ std::string NormalizedExclusions(std::string exclude) {
     return exclude;
 }
 
+std::string PageReason(const ProbeFailure& failure) {
+    const PollReading reading = PageReading(false, {}, failure);
+    const bool bHttpError =
+        reading.failure == PollFailure::HttpStatus || reading.failure == PollFailure::LoginRefused;
+    return bHttpError ? reading.reason : failure.why;
+}
+
 std::string RouterReason(const ProbeFailure& failure) {
     if (IsLoginRefused(failure.status)) {
         return "the router refused the login (HTTP " + std::to_string(failure.status) +
                "): check --login and the password";
     }
-    return failure.why;
+    return PageReason(failure);
 }

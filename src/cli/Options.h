@@ -72,7 +72,11 @@ std::vector<std::string> DetectionServersInForce(const std::vector<std::string>&
 // --exclude as the probe takes it.
 std::string NormalizedExclusions(std::string exclude);
 
-// Why a router page gave no address: a refused login first, since its page may hold anything.
+// Why a page gave no address, as the polling log says it when the answer's HTTP status is an error
+// ("HTTP 404"), whatever the page held; else the probe's own reason, a transfer's with its detail
+// ("timed out (nothing received for 10000 ms)").
+std::string PageReason(const ProbeFailure& failure);
+// The same for a router page, a refused login with what to check.
 std::string RouterReason(const ProbeFailure& failure);
 
 // A check of CLI11 for a number of seconds, fractions allowed, from `low` to a day.

@@ -467,6 +467,9 @@ TEST_F(CliTest, JsonGivesOneObjectPerResult) {
         {{"probe", router.Url("/lan")},
          1,
          {{{"address", none}, {"http_status", 200}, {"reason", "no address in the page"}}}},
+        {{"probe", router.Url("/missing")},
+         1,
+         {{{"address", none}, {"http_status", 404}, {"reason", "HTTP 404"}}}},
         {{"probe", "http://127.0.0.1:1/"}, 1, {{{"address", none}, {"http_status", none}}}},
         {{"poll", Router(), "/s", "--count", "2", "--test-interval", "1"},
          0,
@@ -591,6 +594,10 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
          "n/a\n",
          "http://127.0.0.1:1/%E2%80%AE%1B[2J: refused ("},
         {{"probe", router.Url("/lan")}, "n/a\n", ": no address in the page"},
+        // An error status is named, whatever the page holds: a wrong path is no page without an
+        // address.
+        {{"probe", router.Url("/missing")}, "n/a\n", "/missing: HTTP 404\n"},
+        {{"poll", Router(), "/missing", "--count", "1"}, " - n/a\n", "/missing: HTTP 404\n"},
         {{"poll", Router(), "/slow", stall, "--test-interval", "1", "--count", "1"},
          " - n/a\n",
          "/slow: timed out (nothing received for 100 ms)"},
@@ -833,10 +840,9 @@ TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
     router.Serve("/slow", CLoopbackServer::Stalling());
     router.Serve("/none", 200, "no address here");
     const std::pair<std::string, std::string> servers[] = {
-        {detection.Url("/"), "203.0.113.45"},
-        {"http://127.0.0.1:1/", "refused ("},
-        {router.Url("/slow"), "timed out ("},
-        {router.Url("/none"), "no address in the page"},
+        {detection.Url("/"), "203.0.113.45"}, {"http://127.0.0.1:1/", "refused ("},
+        {router.Url("/slow"), "timed out ("}, {router.Url("/none"), "no address in the page"},
+        {router.Url("/missing"), "HTTP 404"},
     };
     // One limit for all four: seconds, so that the willing servers answer within it, whatever
     // the machine's load, and the stalling one gives up after two.
