@@ -62,10 +62,51 @@ CJsonRecord& CJsonRecord::Records(std::string_view name, const std::vector<CJson
     return *this;
 }
 
+namespace {
+
+constexpr std::size_t kPrintedBytes = 64 * 1024;  // of a long list a write
+
+std::string Dumped(const nlohmann::ordered_json& json) {
+    return json.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
 std::string CJsonRecord::Line() const {
-    return m_object->json.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace);
+    return Dumped(m_object->json);
 }
 
 void CJsonRecord::Print() const {
     PrintLine(Line());
+}
+
+CJsonListPrinter::CJsonListPrinter(const CJsonRecord& record, std::string_view name)
+    : m_text(record.Line()) {
+    m_text.pop_back();  // the object's "}"
+    if (!record.m_object->json.empty()) {
+        m_text += ',';
+    }
+    m_text.append(Dumped(std::string(name))).append(":[");
+}
+
+bool CJsonListPrinter::Add(const CJsonRecord& item) {
+    if (!m_bFirst) {
+        m_text += ',';
+    }
+    m_bFirst = false;
+    m_text.append(item.Line());
+    if (m_text.size() >= kPrintedBytes) {
+        Flush();
+    }
+    return !OutputFailed();
+}
+
+void CJsonListPrinter::End() {
+    m_text.append("]}\n");
+    Flush();
+}
+
+void CJsonListPrinter::Flush() {
+    PrintText(m_text);
+    m_text.clear();
 }

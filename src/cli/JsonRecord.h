@@ -33,6 +33,24 @@ public:
     void Print() const;
 
 private:
+    friend class CJsonListPrinter;
     struct Object;
     std::unique_ptr<Object> m_object;
+};
+
+// A record whose last field is a list too long to hold whole, printed as its items come, many to
+// a write: the record's own fields at once, each Add() after, the end of the line at End().
+class CJsonListPrinter {
+public:
+    CJsonListPrinter(const CJsonRecord& record, std::string_view name);
+
+    // False once standard output is gone.
+    bool Add(const CJsonRecord& item);
+    void End();
+
+private:
+    void Flush();
+
+    std::string m_text;
+    bool m_bFirst = true;
 };

@@ -69,11 +69,14 @@ void SayBare(Priority priority, std::string_view text) {
 }
 
 void PrintLine(std::string_view line) {
+    PrintText(std::string(line) + '\n');
+}
+
+void PrintText(std::string_view text) {
     if (g_outputError != 0) {
         return;
     }
-    const std::string whole = std::string(line) + '\n';
-    std::string_view left = whole;
+    std::string_view left = text;
     while (!left.empty()) {
         const ssize_t written = write(STDOUT_FILENO, left.data(), left.size());
         if (written > 0) {

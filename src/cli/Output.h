@@ -32,6 +32,8 @@ void SayBare(Priority priority, std::string_view text);
 // One line on standard output, written whole in one go. When it cannot be written, nothing more is
 // written there and the command is asked to stop (RequestStop): its output is lost.
 void PrintLine(std::string_view line);
+// The same for text that is part of a line, or many lines, as it stands.
+void PrintText(std::string_view text);
 // True once standard output could not be written.
 bool OutputFailed();
 

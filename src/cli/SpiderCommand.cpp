@@ -141,8 +141,8 @@ private:
     // The count of the pages read, each one with --list-parsed, and the report of --report;
     // false when the report was not written.
     bool ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const;
-    // --list-parsed for --json: each page read, with how it was reached.
-    static std::vector<CJsonRecord> PageRecords(const CSpiderRun& run);
+    // `record` with --list-parsed's pages, each read with how it was reached.
+    static void PrintWithPages(const CJsonRecord& record, const CSpiderRun& run);
 
     std::string m_router;
     RouterTarget m_target;  // of m_router, once the line is parsed
@@ -262,9 +262,10 @@ int CSpiderCommand::Run() {
         CJsonRecord record = RunRecord(sink.Address(), sink.FoundPaths(), sink.Parsed(), outcome,
                                        run.StartStatus(), reason, diagnosis);
         if (m_bListParsed) {
-            record.Records("pages", PageRecords(run));
+            PrintWithPages(record, run);
+        } else {
+            record.Print();
         }
-        record.Print();
     }
     return bReported ? ExitStatus(outcome) : kExitCannotCreate;
 }
@@ -326,15 +327,14 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
     return !m_report || WriteReport(*m_report, run.ParsedPages());
 }
 
-std::vector<CJsonRecord> CSpiderCommand::PageRecords(const CSpiderRun& run) {
-    std::vector<CJsonRecord> pages;
+void CSpiderCommand::PrintWithPages(const CJsonRecord& record, const CSpiderRun& run) {
+    CJsonListPrinter pages(record, "pages");
     run.ParsedPages().ForEachPath([&pages](const std::string& path, PageOrigin origin) {
         CJsonRecord page;
         page.Text("path", path).Text("origin", OriginName(origin));
-        pages.push_back(std::move(page));
-        return true;
+        return pages.Add(page);
     });
-    return pages;
+    pages.End();
 }
 
 }  // namespace

@@ -177,6 +177,15 @@ const Case kCases[] = {
      nullptr,
      2 * 16 + 50,
      kTreePages},
+    // The machine form holds the same list, written as it is read out.
+    {"EndlessTreeListedAsJson",
+     {"spider", "{tree}", "--external-address", "203.0.113.45", "--list-parsed", "--json"},
+     3,
+     {"*\"}]}"},
+     "",
+     nullptr,
+     2 * 16 + 50,
+     kTreePages},
     // However many pages each page or script of a chain names, the links waiting to be followed
     // stay within their bound: the pages past it give theirs up and say so. A stop ends it at once.
     {"WideChainOfBigPages",
