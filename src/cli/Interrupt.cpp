@@ -29,22 +29,38 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 
+// What an end at once leaves in order: the terminal, no command of ours, no half-written file.
+void CleanUpForQuickExit() {
+    if (const int fd = g_terminalFd.load(); fd >= 0) {
+        tcsetattr(fd, TCSANOW, &g_terminal);
+    }
+    if (const pid_t group = g_group.load(); group > 0) {
+        kill(-group, SIGKILL);
+    }
+    if (g_bRemove.load()) {
+        unlink(g_removeName);
+    }
+}
+
 extern "C" void OnStopSignal(int) {
     if (g_bInterrupted.exchange(true)) {
-        if (const int fd = g_terminalFd.load(); fd >= 0) {
-            tcsetattr(fd, TCSANOW, &g_terminal);
-        }
-        if (const pid_t group = g_group.load(); group > 0) {
-            kill(-group, SIGKILL);
-        }
-        if (g_bRemove.load()) {
-            unlink(g_removeName);
-        }
+        CleanUpForQuickExit();
         _exit(130);
     }
     const int saved = errno;
     [[maybe_unused]] const ssize_t written = write(g_wakeWrite, "!", 1);
     errno = saved;
+}
+
+// SIGHUP still ends the program as that signal, which the service takes for a restart; only
+// cleaned up first.
+extern "C" void OnHangUp(int) {
+    CleanUpForQuickExit();
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGHUP, &action, nullptr);
+    raise(SIGHUP);
 }
 
 }  // namespace
@@ -61,6 +77,8 @@ void InstallInterruptHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = OnHangUp;
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 

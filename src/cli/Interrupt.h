@@ -29,12 +29,12 @@ bool SleepUnlessInterrupted(std::chrono::milliseconds duration);
 // `fd` is readable. Signals cannot restart it: the handler wakes it through a pipe.
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline);
 
-// Terminal settings that a second stop request, which ends the program at once, puts back on `fd`
-// first. Null forgets them.
+// Terminal settings that a second stop request (or SIGHUP), which ends the program at once, puts
+// back on `fd` first. Null forgets them.
 void RestoreTerminalOnQuickExit(int fd, const termios* settings);
 
-// What a second stop request also ends first: the process group of a command the program started
-// (killed; 0: none) and the file at `path` (removed; null: none), which suits ReportFile's
-// TemporaryNameHook.
+// What a second stop request (or SIGHUP) also ends first: the process group of a command the
+// program started (killed; 0: none) and the file at `path` (removed; null: none), which suits
+// ReportFile's TemporaryNameHook.
 void EndGroupOnQuickExit(pid_t group);
 void RemoveOnQuickExit(const char* path);

@@ -91,7 +91,7 @@ struct Case {
     const char* limits = nullptr;  // kStallOnly, kTotalOnly; null: the program's own
     long maxRssMiB = 40;
     std::size_t stopAfter = 0;  // above 0: SIGINT once the row's router has answered this many
-    bool bStopAgain = false;    // and SIGTERM, which ends it at once, while it writes the report
+    int stopAgain = 0;          // and this signal while it writes the report, which ends it at once
     std::chrono::milliseconds stopWithin{0};  // above 0: the most SIGINT may take to end the run
 };
 
@@ -196,7 +196,7 @@ const Case kCases[] = {
      nullptr,
      200,
      kWideDepth + 2,
-     false,
+     0,
      2s},
     {"WideChainOfBigScripts",
      {"spider", "{wide-scripts}", "--external-address", "203.0.113.45", "--deep"},
@@ -206,7 +206,7 @@ const Case kCases[] = {
      nullptr,
      200,
      kWideDepth + 2,
-     false,
+     0,
      2s},
     // A second stop ends it at once, and takes the report's temporary file with it; the lines
     // before the report are out already.
@@ -218,7 +218,17 @@ const Case kCases[] = {
      nullptr,
      2 * 16 + 50,
      kTreePages,
-     true},
+     SIGTERM},
+    // The service's reload ends it as the signal's own, for systemd to start it again.
+    {"EndlessTreeHungUpWhileReporting",
+     {"spider", "{tree}", "--external-address", "203.0.113.45", "--report", "{report}"},
+     128 + SIGHUP,
+     {"Detected IP address: 203.0.113.45", "*"},
+     "",
+     nullptr,
+     2 * 16 + 50,
+     kTreePages,
+     SIGHUP},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -351,7 +361,7 @@ protected:
 
     // The real program; should a fault send it to the built-in detection servers, the proxy on a
     // closed loopback port stops the request on this machine. `stopped` gets when SIGINT was sent.
-    ProcessResult RunCli(const Lines& args, std::size_t stopAfter, bool bStopAgain,
+    ProcessResult RunCli(const Lines& args, std::size_t stopAfter, int stopAgain,
                          const char* limits, std::chrono::steady_clock::time_point& stopped) const {
         Lines line = {VELMO_CLI};
         for (std::string arg : args) {
@@ -372,9 +382,9 @@ protected:
         if (limits != nullptr) {
             line.emplace_back(limits);
         }
-        const auto stop = [this, stopAfter, bStopAgain, &stopped](pid_t pid) {
-            const int watch = bStopAgain ? inotify_init1(IN_CLOEXEC) : -1;
-            if (bStopAgain) {
+        const auto stop = [this, stopAfter, stopAgain, &stopped](pid_t pid) {
+            const int watch = stopAgain != 0 ? inotify_init1(IN_CLOEXEC) : -1;
+            if (stopAgain != 0) {
                 EXPECT_GE(inotify_add_watch(watch, report.parent_path().c_str(), IN_CREATE), 0);
             }
             if (stopAfter > 0) {
@@ -390,9 +400,9 @@ protected:
                 stopped = std::chrono::steady_clock::now();
                 kill(pid, SIGINT);
             }
-            if (bStopAgain) {
+            if (stopAgain != 0) {
                 EXPECT_TRUE(AwaitTemporary(watch)) << "no temporary report was created";
-                kill(pid, SIGTERM);
+                kill(pid, stopAgain);
                 close(watch);
             }
         };
@@ -452,7 +462,7 @@ protected:
 TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     const Case& c = GetParam();
     std::chrono::steady_clock::time_point stopped;
-    const ProcessResult run = RunCli(c.args, c.stopAfter, c.bStopAgain, c.limits, stopped);
+    const ProcessResult run = RunCli(c.args, c.stopAfter, c.stopAgain, c.limits, stopped);
     const auto stopTook = std::chrono::steady_clock::now() - stopped;
 
     ASSERT_FALSE(run.bKilled) << "still running after " << kDeadline.count() << " s";
@@ -469,7 +479,7 @@ TEST_P(HostileRouterTest, EndsBoundedWithItsStatusOutputAndReason) {
     if (c.stopWithin.count() > 0 && kRssScale == 1) {  // sanitizers free far more slowly
         EXPECT_LT(stopTook, c.stopWithin);
     }
-    if (c.bStopAgain) {
+    if (c.stopAgain != 0) {
         EXPECT_FALSE(std::filesystem::exists(report));
         EXPECT_EQ(RemoveTemporaries(), 0u) << "the temporary report was left behind";
     } else if (std::find(c.args.begin(), c.args.end(), "{report}") != c.args.end()) {
