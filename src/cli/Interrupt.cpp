@@ -75,10 +75,18 @@ void InstallInterruptHandlers() {
     action.sa_handler = OnStopSignal;
     action.sa_flags = SA_RESTART;  // output keeps flowing; the waits below poll the wake pipe
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A signal ignored when the program started stays ignored, as nohup and a script's background
+    // job ask.
+    const auto handle = [&action](int signal) {
+        struct sigaction before = {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
+    };
+    handle(SIGINT);
+    handle(SIGTERM);
     action.sa_handler = OnHangUp;
-    sigaction(SIGHUP, &action, nullptr);
+    handle(SIGHUP);
     std::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -772,6 +773,26 @@ TEST_F(CliTest, InterruptAtThePasswordPromptRequestsNothing) {
     }
     EXPECT_TRUE(detection.Requests().empty());
     EXPECT_TRUE(router.Requests().empty());
+}
+
+// Under nohup, or as a script's background job, a signal ignored at the start stays ignored.
+TEST_F(CliTest, SignalsIgnoredAtTheStartStayIgnored) {
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    for (const int ignored : {SIGHUP, SIGINT}) {
+        const int other = ignored == SIGINT ? SIGTERM : SIGINT;
+        struct sigaction ignore = {}, before = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(ignored, &ignore, &before);
+        const ProcessResult run =
+            RunCli({"poll", Router(), "/s", "--test-interval", "1"}, {},
+                   [&, asked = router.Requests().size()](pid_t pid) {
+                       EXPECT_TRUE(WaitUntil([&] { return router.Requests().size() > asked; }));
+                       kill(pid, ignored);  // dropped as it is sent
+                       kill(pid, other);
+                   });
+        sigaction(ignored, &before, nullptr);
+        EXPECT_EQ(run.status, 3) << strsignal(ignored);
+    }
 }
 
 TEST_F(CliTest, PollWaitsAWholeIntervalAfterASlowRead) {
