@@ -510,9 +510,19 @@ bool NamesAnAction(std::string_view path) {
     // The whole path: a word in any segment, its ";" parameters or the query may name what runs,
     // as "cgi-bin/reboot.cgi/status.htm" runs reboot.cgi. Compared as the router reads it, decoded
     // until nothing more decodes, so that "%72eboot.cgi" and "%2572eboot.cgi" are "reboot.cgi"
-    // too and a "%2F" hides no segment.
+    // too and a "%2F" hides no segment. A name still encoded after a few rounds is taken for an
+    // action: no page is named that way, and decoding it to the end would take as many rounds as
+    // its length allows, each over the whole text.
+    constexpr int kDecodingRounds = 4;
     std::string text(path);
-    for (std::string decoded; (decoded = PercentDecoded(text)) != text;) {
+    for (int round = 0;; ++round) {
+        std::string decoded = PercentDecoded(text);
+        if (decoded == text) {
+            break;
+        }
+        if (round == kDecodingRounds) {
+            return true;
+        }
         text = std::move(decoded);
     }
     text = AsciiLowered(std::move(text));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -71,6 +72,13 @@ TEST(NamesAnAction, LooksAtEverySegmentItsParametersAndTheQuery) {
     EXPECT_TRUE(NamesAnAction("/%72eboot/status.asp"));
     EXPECT_TRUE(NamesAnAction("/%2572eboot.cgi/status.asp"));
     EXPECT_FALSE(NamesAnAction("/status.asp?x=%4"));
+    // Encoded over and over, a name is an action rather than decoded round after round.
+    EXPECT_TRUE(NamesAnAction("/%2525252541.htm"));
+    std::string deep = "/%";
+    for (int n = 0; n < 20000; ++n) {
+        deep += "25";
+    }
+    EXPECT_TRUE(NamesAnAction(deep + "41.htm"));
 }
 
 }  // namespace
