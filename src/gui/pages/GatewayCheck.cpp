@@ -3,6 +3,8 @@
 #include <atomic>
 #include <utility>
 
+#include "core/gateway/WanAddress.h"
+
 CGatewayCheck::CGatewayCheck(QObject* parent) : QObject(parent) {
     setObjectName(QStringLiteral("gatewayCheck"));
 }
@@ -47,7 +49,9 @@ void CGatewayCheck::Answer() {
     m_bConcluding = false;
     const std::vector<GatewayAnswer> answers = *std::exchange(m_answers, std::nullopt);
     const GatewayAnswer& best = BestGatewayAnswer(answers);
+    const bool bPublic = best.kind == GatewayAnswer::Kind::Address &&
+                         ClassifyWanAddress(best.address) == WanKind::Public;
     Q_EMIT answered(QString::fromStdString(
                         DiagnoseRouterWan(RouterWanOf(best, m_nPageAddress), m_nPublicAddress)),
-                    best.kind == GatewayAnswer::Kind::Address);
+                    bPublic ? best.address : 0);
 }

@@ -38,8 +38,9 @@ public:
 
 Q_SIGNALS:
     // The question is answered: `diagnosis` is empty when the router's WAN side explains nothing;
-    // `bTellsAddress` when the router told a WAN address of its own, which polling can follow.
-    void answered(const QString& diagnosis, bool bTellsAddress);
+    // `publicAddress` (0: none) the public WAN address the router told of its own, which polling
+    // can follow. A shared, DS-Lite or private one is not for polling: it is not the line's.
+    void answered(const QString& diagnosis, quint32 publicAddress);
 
 private:
     void Answer();

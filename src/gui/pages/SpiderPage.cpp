@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/address/AddressScan.h"
+#include "core/net/InetAddr.h"
 #include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
@@ -96,20 +97,28 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
     connect(&m_listPages, &CUrlListCtrl::listDoubleClicked, this, &CSpiderPage::OnListDblClick);
     connect(&m_linkReport, &CHyperLink::clicked, this, &CSpiderPage::OnViewParsedPages);
     // A second box after "Unable to identify the status page": why, when the router's WAN side
-    // explains it, else the deeper search when it may help.
-    // A router that tells its WAN address itself can be polled for it: the box offers that.
+    // explains it. A router that tells a public address itself can be polled for it: the box
+    // offers that, and says so when nothing else is to be said. Else the deeper search, when it
+    // may help.
     connect(&m_gatewayCheck, &CGatewayCheck::answered, this,
-            [this](const QString& diagnosis, bool bTellsAddress) {
+            [this](QString diagnosis, quint32 publicAddress) {
                 const bool bOfferDeeper = std::exchange(m_bOfferDeeper, false);
                 // Quit while the outcome's box was up leaves nothing more to say.
                 if (!std::exchange(m_bFollowUpDue, false) || !window()->isVisible()) {
                     return;
                 }
+                if (diagnosis.isEmpty() && publicAddress != 0) {
+                    diagnosis = QStringLiteral(
+                                    "Your router tells its internet address %1 itself (UPnP / "
+                                    "NAT-PMP), though none of its pages showed it: Velmo can "
+                                    "poll the router's own answer instead of a page.")
+                                    .arg(QString::fromStdString(DottedAddress(publicAddress)));
+                }
                 if (diagnosis.isEmpty()) {
                     if (bOfferDeeper) {
                         OfferDeeperSearch();
                     }
-                } else if (!bTellsAddress) {
+                } else if (publicAddress == 0) {
                     m_desktop.ShowMessage(this, diagnosis, MessageIcon::Information);
                 } else if (m_desktop.ShowChoice(this, diagnosis, MessageIcon::Information,
                                                 QStringLiteral("&Poll the router's own answer"))) {

@@ -278,24 +278,26 @@ private Q_SLOTS:
                                 "NAT address shared by your provider: no page of this router can "
                                 "show your public address 203.0.113.45."));
 
-        // The router's address is the public one: nothing to explain.
+        // The router's address is the public one: nothing to explain, but the router can be
+        // polled for it.
         gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, 0xCB00712Du);
         auto* check = Page().findChild<CGatewayCheck*>("gatewayCheck");
         QSignalSpy answered(check, &CGatewayCheck::answered);
         RunToTheEnd();
         QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, 20000);
         QCOMPARE(answered[0][0].toString(), QString());
-        QCOMPARE(fixture->boxes.size(), 5u);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 6u, 20000);
+        QCOMPARE(fixture->boxes[5].action, QStringLiteral("&Poll the router's own answer"));
 
         // The router alone explains it, with no page showing its WAN address: the first box
         // offers no deeper search.
         router->Serve("/wan.htm", 200, "LAN only");
         gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::None);
         RunToTheEnd();
-        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 7u, 20000);
-        QCOMPARE(fixture->boxes[5].text, QStringLiteral("Unable to identify the status page"));
-        QCOMPARE(fixture->boxes[5].detail, QString());
-        QCOMPARE(fixture->boxes[6].text, fixture->boxes[1].text);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture->boxes.size(), 8u, 20000);
+        QCOMPARE(fixture->boxes[6].text, QStringLiteral("Unable to identify the status page"));
+        QCOMPARE(fixture->boxes[6].detail, QString());
+        QCOMPARE(fixture->boxes[7].text, fixture->boxes[1].text);
 
         router->Serve("/wan.htm", 200, "WAN 100.64.12.7");
         gateway.bHold = true;
@@ -304,21 +306,22 @@ private Q_SLOTS:
         QTRY_COMPARE(gateway.Questions().size(), before + 1);
         fixture->CloseSheet();  // returns once the question is abandoned; a hang fails the test
         QCOMPARE(gateway.Abandoned(), 1);
-        QCOMPARE(fixture->boxes.size(), 8u);
+        QCOMPARE(fixture->boxes.size(), 9u);
     }
 
     // The box after the outcome's comes in the same turn of the window as that one, so no key
     // meant for it reaches the window: the gateway, asked while the run went on, has answered by
     // then. After a refused login nothing follows the refusal, whatever the gateway says, and
-    // after Quit at the outcome's box nothing at all. A router that tells a WAN address of its
-    // own is offered for polling: the box's button brings the Polling tab forward with the
-    // router's own answer chosen, and starts nothing.
+    // after Quit at the outcome's box nothing at all. A router that tells a public WAN address of
+    // its own is offered for polling, one whose address is shared is not: the box's button brings
+    // the Polling tab forward with the router's own answer chosen, and starts nothing.
     void followUpComesAtOnceAndNeverContradictsTheRefusal_data() {
         QTest::addColumn<int>("status");       // of the router's only page
         QTest::addColumn<bool>("shared");      // the gateway has no address of its own
         QTest::addColumn<QString>("second");   // the box after the outcome's; empty: none
         QTest::addColumn<bool>("quit");        // Quit while the outcome's box is up
         QTest::addColumn<quint32>("address");  // the gateway's own, if it tells one
+        QTest::addColumn<bool>("offered");     // the second box offers to poll the router
         const QString shared = QStringLiteral(
             "Your router has no internet address of its own: your provider's carrier-grade NAT or "
             "another router stands in front of it, so no page of this router can show your public "
@@ -326,17 +329,29 @@ private Q_SLOTS:
         QTest::newRow("deeper search") << 200 << false
                                        << "A deeper search may find it: select \"Search scripts "
                                           "too\" and click Run again."
-                                       << false << 0u;
-        QTest::newRow("gateway explains") << 200 << true << shared << false << 0u;
+                                       << false << 0u << false;
+        QTest::newRow("gateway explains") << 200 << true << shared << false << 0u << false;
         QTest::newRow("gateway tells another address")
             << 200 << false
             << "Your router's internet address is 198.51.100.7, not your public address "
                "203.0.113.45: this computer reaches the internet another way (a VPN, a proxy or a "
                "second line), so no page of this router can show 203.0.113.45."
-            << false << 0xC6336407u;
-        QTest::newRow("401") << 401 << true << "" << false << 0u;
-        QTest::newRow("403") << 403 << true << "" << false << 0u;
-        QTest::newRow("quit") << 200 << true << "" << true << 0u;
+            << false << 0xC6336407u << true;
+        QTest::newRow("gateway tells the public address")
+            << 200 << false
+            << "Your router tells its internet address 203.0.113.45 itself (UPnP / NAT-PMP), "
+               "though none of its pages showed it: Velmo can poll the router's own answer "
+               "instead of a page."
+            << false << 0xCB00712Du << true;
+        QTest::newRow("gateway tells a shared address")
+            << 200 << false
+            << "Your router's internet address is 100.64.0.9, a carrier-grade NAT address shared "
+               "by your provider: no page of this router can show your public address "
+               "203.0.113.45."
+            << false << 0x64400009u << false;
+        QTest::newRow("401") << 401 << true << "" << false << 0u << false;
+        QTest::newRow("403") << 403 << true << "" << false << 0u << false;
+        QTest::newRow("quit") << 200 << true << "" << true << 0u << false;
     }
     void followUpComesAtOnceAndNeverContradictsTheRefusal() {
         QFETCH(int, status);
@@ -344,6 +359,7 @@ private Q_SLOTS:
         QFETCH(QString, second);
         QFETCH(bool, quit);
         QFETCH(quint32, address);
+        QFETCH(bool, offered);
         if (address != 0) {
             fixture->gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, address);
         }
@@ -382,12 +398,12 @@ private Q_SLOTS:
         QCOMPARE(fixture->boxes.size(), second.isEmpty() ? 1u : 2u);
         QCOMPARE(fixture->boxes.back().text, second.isEmpty() ? fixture->boxes[0].text : second);
         QCOMPARE(fixture->boxes.back().action,
-                 address != 0 ? QStringLiteral("&Poll the router's own answer") : QString());
+                 offered ? QStringLiteral("&Poll the router's own answer") : QString());
         CPollingPage& polling = fixture->Sheet().PollingPage();
-        QCOMPARE(fixture->ActiveTab(), address != 0 ? QStringLiteral("Polling") : "Status");
-        QCOMPARE(polling.AsksRouter(), address != 0);
+        QCOMPARE(fixture->ActiveTab(), offered ? QStringLiteral("Polling") : "Status");
+        QCOMPARE(polling.AsksRouter(), offered);
         QVERIFY(!polling.IsPolling());
-        if (address != 0) {
+        if (offered) {
             QCOMPARE(QApplication::focusWidget(), polling.findChild<QPushButton*>("pollButton"));
         }
     }
