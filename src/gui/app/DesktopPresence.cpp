@@ -111,7 +111,7 @@ void CDesktopPresence::SaveResume() {
     // router's own answer needs none.
     const bool bResume =
         m_polling.IsPolling() &&
-        (m_polling.AsksRouter() || m_router.Password().isEmpty() || m_router.RemembersPassword());
+        (m_polling.PollsRouter() || m_router.Password().isEmpty() || m_router.RemembersPassword());
     m_settings.WriteProfileInt(kSection, kResume, bResume ? 1 : 0);
 }
 

@@ -217,6 +217,9 @@ void CPollingPage::SetPath(const QString& path) {
 }
 
 void CPollingPage::SetAsksRouter(bool bRouter) {
+    if (IsPolling()) {
+        return;  // the choice shown is the one polling goes on with
+    }
     (bRouter ? m_radioRouter : m_radioPage).setChecked(true);
 }
 
@@ -246,7 +249,7 @@ bool CPollingPage::ApplyPollingSettings() {
 }
 
 void CPollingPage::TogglePolling() {
-    if (m_bPolling == 0) {
+    if (!m_bPolling) {
         if (!m_router.ValidateAndSave() || !ApplyPollingSettings()) {
             return;
         }
@@ -257,11 +260,11 @@ void CPollingPage::TogglePolling() {
         } else if (!ComposeUrl()) {
             return;
         }
-        m_bPolling = 1;
+        m_bPolling = true;
         m_router.EnableControls(false);
         SetPollingState(true);
     } else {
-        m_bPolling = 0;
+        m_bPolling = false;
         m_router.EnableControls(true);
         SetPollingState(false);
     }

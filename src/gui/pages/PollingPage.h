@@ -59,14 +59,17 @@ public:
     // Poll follows the spider at once: unavailable while a run goes on.
     void OnSpiderRunChanged(bool bRunning);
 
-    // The router's own answer rather than the page: the choice on the tab, not yet saved.
+    // The router's own answer rather than the page: the choice on the tab, not yet saved. While
+    // polling it stays as polling started.
     bool AsksRouter() const { return m_radioRouter.isChecked(); }
     void SetAsksRouter(bool bRouter);
     void FocusPoll() { m_btnPoll.setFocus(Qt::OtherFocusReason); }
     // Tests put in a gateway of their own; it must outlive the page.
     void SetGateway(IGateway& gateway) { m_pGateway = &gateway; }
 
-    bool IsPolling() const { return m_bPolling != 0; }
+    bool IsPolling() const { return m_bPolling; }
+    // While polling: whether it asks the router itself.
+    bool PollsRouter() const { return m_bPollsRouter; }
     bool IsReading() const { return m_reader.IsBusy(); }
     const QString& Path() const { return m_strPath; }
     // A page handed over from the Status tab: the page is what is to be polled, unless polling

@@ -154,6 +154,10 @@ private Q_SLOTS:
         QTest::mouseClick(Poll(), Qt::LeftButton);
         QVERIFY(Polling().IsPolling());
         QVERIFY(fixture->SettingsText().contains("Resume=0"));
+        // The Status tab's offer to poll the router, taken while a page is polled, changes
+        // nothing of that polling.
+        Q_EMIT fixture->Sheet().StatusPage().routerPollingRequested();
+        QVERIFY(!Polling().AsksRouter());
         fixture->BuildSheet().Presence().Start(true);
         QVERIFY(!Polling().IsPolling());
 
