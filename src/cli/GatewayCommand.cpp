@@ -156,11 +156,7 @@ std::unique_ptr<CCommand> NewGatewayCommand() {
 }
 
 std::string GatewayReading::Reasons() const {
-    std::string reasons;
-    for (const GatewayAnswer& answer : answers) {
-        reasons += (reasons.empty() ? "" : "; ") + answer.source + ": " + answer.why;
-    }
-    return reasons;
+    return GatewayReasons(answers);
 }
 
 GatewayReading ReadGateway(IGateway& gateway, const GatewayTarget& target,

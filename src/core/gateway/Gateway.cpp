@@ -26,10 +26,14 @@ std::uint32_t RouterOf(const GatewayTarget& target) {
     return DefaultGateway().value_or(0);
 }
 
+// "UPnP IGD URL", or "UPnP IGD search" without one.
+std::string UpnpSource(const GatewayTarget& target) {
+    return "UPnP IGD " + (target.igdUrl.empty() ? std::string("search") : target.igdUrl);
+}
+
 GatewayAnswer AskUpnp(const GatewayTarget& target, const GatewayLimits& limits,
                       const CAbortSignal& abort, const GatewayNotes& notes) {
-    const std::string source =
-        "UPnP IGD " + (target.igdUrl.empty() ? std::string("search") : target.igdUrl);
+    const std::string source = UpnpSource(target);
     UpnpQuestion question;
     question.igdUrl = target.igdUrl;
     if (!question.igdUrl.empty()) {
@@ -82,9 +86,7 @@ GatewayAnswer CGateway::Ask(GatewayMethod method, const GatewayTarget& target,
                             const CAbortSignal& abort) {
     const bool bUpnp = method == GatewayMethod::UpnpIgd;
     if (target.bOnThisMachine) {
-        std::string source =
-            bUpnp ? "UPnP IGD " + (target.igdUrl.empty() ? std::string("search") : target.igdUrl)
-                  : std::string("NAT-PMP");
+        std::string source = bUpnp ? UpnpSource(target) : std::string("NAT-PMP");
         if (!bUpnp && target.natpmpGateway != 0) {
             source += ' ' + DottedAddress(target.natpmpGateway);
         }

@@ -120,6 +120,8 @@ std::vector<GatewayAnswer> AskGatewayInTurn(IGateway& gateway, const GatewayTarg
                                             const CAbortSignal& abort);
 // The first address among `answers`, else the first "none", else the first.
 const GatewayAnswer& BestGatewayAnswer(const std::vector<GatewayAnswer>& answers);
+// Each answer's source and why, "SOURCE: WHY; …".
+std::string GatewayReasons(const std::vector<GatewayAnswer>& answers);
 
 // An address that no router's WAN side can hold (WanKind::Unusable) is a bad answer, not an
 // address: `answer` made a failure, BadAddress. Other answers pass unchanged.

@@ -40,6 +40,14 @@ const GatewayAnswer& BestGatewayAnswer(const std::vector<GatewayAnswer>& answers
     return answers.front();
 }
 
+std::string GatewayReasons(const std::vector<GatewayAnswer>& answers) {
+    std::string reasons;
+    for (const GatewayAnswer& answer : answers) {
+        reasons += (reasons.empty() ? "" : "; ") + answer.source + ": " + answer.why;
+    }
+    return reasons;
+}
+
 GatewayAnswer JudgedGatewayAnswer(GatewayAnswer answer) {
     if (answer.kind != GatewayAnswer::Kind::Address ||
         ClassifyWanAddress(answer.address) != WanKind::Unusable) {

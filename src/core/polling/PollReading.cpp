@@ -65,8 +65,6 @@ PollReading ReadRouterAnswer(IGateway& gateway, const GatewayTarget& target,
             break;
     }
     reading.failure = PollFailure::NoAnswer;
-    for (const GatewayAnswer& answer : answers) {
-        reading.reason += (reading.reason.empty() ? "" : "; ") + answer.source + ": " + answer.why;
-    }
+    reading.reason = GatewayReasons(answers);
     return reading;
 }
