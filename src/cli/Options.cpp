@@ -144,6 +144,60 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved) {
                  "accept private, loopback and other reserved addresses too");
 }
 
+void AddTrustNewKey(CLI::App& app, bool& bTrustNew) {
+    app.add_flag("--trust-new-certificate", bTrustNew,
+                 "over https, trust the router's certificate key when none is remembered for it "
+                 "yet, and remember it; a key that differs from the remembered one is never "
+                 "trusted");
+}
+
+Exit KeyRefused(const KeyRefusal& refusal, const std::string& file) {
+    const std::string router = KnownRouterName(refusal.address, refusal.port);
+    const std::string shown = EscapeControls(file.empty() ? "the known-routers file" : file);
+    if (refusal.Changed()) {
+        Say(Priority::Error,
+            "THE KEY OF THE ROUTER AT https://" + router +
+                "/ HAS CHANGED, and nothing was sent to it.
+  remembered: " + refusal.remembered +
+                "
+  shown now:  " + EscapeControls(refusal.shown.pin) +
+                "
+Another device may be answering in its place. If you know why the key changed "
+                "(the router was reset, or given a new certificate), forget the old key with "
+                "velmo-cli trust --forget " +
+                router + " (it is the line for " + router + " in " + shown +
+                "), then run again with --trust-new-certificate.");
+    } else {
+        Say(Priority::Error,
+            "the router at https://" + router +
+                "/ shows a certificate key that is not trusted yet, and nothing was sent to "
+                "it.
+  key:      " +
+                EscapeControls(refusal.shown.pin) +
+                "
+  subject:  " + EscapeControls(refusal.shown.subject) +
+                "
+  valid:    " + EscapeControls(refusal.shown.notBefore) + " to " +
+                EscapeControls(refusal.shown.notAfter) +
+                "
+If this is your router's key (its web interface or manual shows it), run again "
+                "with --trust-new-certificate to trust it and remember it in " +
+                shown + ".");
+    }
+    return {kExitUntrustedKey};
+}
+
+void SayKeyTrusted(const KeyRefusal& trusted, const std::string& file, const std::string& failure) {
+    const std::string router = KnownRouterName(trusted.address, trusted.port);
+    if (failure.empty()) {
+        Say(Priority::Info, "trusted the key " + trusted.shown.pin + " of https://" + router +
+                                "/ and remembered it in " + EscapeControls(file));
+    } else {
+        Say(Priority::Warning, "trusted the key " + trusted.shown.pin + " of https://" + router +
+                                   "/ for this run only: " + EscapeControls(failure));
+    }
+}
+
 RequestHook Tracing(bool bVerbose) {
     if (!bVerbose) {
         return {};

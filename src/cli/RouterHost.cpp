@@ -25,9 +25,38 @@ bool IsDotted(const std::string& host) {
                        [](char c) { return IsAsciiDigit(c) || c == '.'; });
 }
 
+// `given` without an "http://" or "https://" in front (which sets the scheme and its default port)
+// and a "/" after; a URL with a path or anything else is left as it is, for the checks to refuse.
+std::string WithoutScheme(const std::string& given, RouterTarget& target) {
+    for (const bool bHttps : {false, true}) {
+        const std::string_view scheme = bHttps ? "https://" : "http://";
+        if (StartsWithNoCase(given, scheme)) {
+            std::string rest = given.substr(scheme.size());
+            if (rest.ends_with('/')) {
+                rest.pop_back();
+            }
+            if (rest.find_first_of("/?#@") != std::string::npos) {
+                return given;
+            }
+            target.bHttps = bHttps;
+            target.port = bHttps ? 443 : 80;
+            return rest;
+        }
+    }
+    return given;
+}
+
 }  // namespace
 
-std::string ParseRouter(const std::string& text, RouterTarget& target) {
+std::string RouterBaseUrl(const RouterTarget& target) {
+    std::string url;
+    ComposeRouterUrl(target.address, static_cast<std::uint16_t>(target.port & 0xFFFF), "/", url,
+                     target.bHttps);
+    return url;
+}
+
+std::string ParseRouter(const std::string& given, RouterTarget& target) {
+    const std::string text = WithoutScheme(given, target);
     const std::size_t colon = text.find(':');
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {

@@ -13,14 +13,19 @@
 struct RouterTarget {
     std::uint32_t address = 0;  // host order; 0 while HOST is a name not yet looked up
     std::int32_t port = 80;
-    std::string host;  // as written, without the port
+    std::string host;  // as written, without the scheme or the port
+    bool bHttps = false;
 };
 
 // HOST[:PORT] as users write it, checked as the Router tab checks it before any name is looked up:
 // HOST is dotted decimal, which must be a local address, or a host name; PORT is 1 to 65535, 80
-// when absent. Fills `target` and answers the empty text, or the Router tab's text of what is
-// wrong.
+// when absent. "https://HOST[:PORT]" (443 when absent) asks the router over https, and
+// "http://HOST[:PORT]" is HOST[:PORT]; either may end with "/". Fills `target` and answers the
+// empty text, or the Router tab's text of what is wrong.
 std::string ParseRouter(const std::string& text, RouterTarget& target);
+
+// "https://A.B.C.D:PORT/" or "http://…" of a target whose address is known.
+std::string RouterBaseUrl(const RouterTarget& target);
 
 // `target`, of ParseRouter, with its host name looked up once, over IPv4, giving up after `limit`
 // (a stop request ends the wait); the address it gives must be a local one too. Ends the command

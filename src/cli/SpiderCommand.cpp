@@ -39,10 +39,12 @@ const char* FileKind(mode_t mode) {
     return S_ISSOCK(mode) ? "a socket" : "not a file";
 }
 
-// Streams the report of `pages` into `path`; false, said on stderr, when it was not written.
-bool WriteReport(const std::string& path, const CParsedPageList& pages) {
+// Streams the report of `pages`, read from `router` when it is https, into `path`; false, said on
+// stderr, when it was not written.
+bool WriteReport(const std::string& path, const CParsedPageList& pages,
+                 const std::string& router) {
     std::string error;
-    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit)) {
+    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit, router)) {
         return true;
     }
     struct stat status {};
@@ -77,8 +79,12 @@ public:
                    "Crawls the router's pages from \"/\" and lists every page that shows the "
                    "public address. When none does, asks the router itself (UPnP IGD, then "
                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
-                   "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
-                   "cancelled, 64 usage, 73 report not written (cannot create output).") {}
+                   "address tells.\nOver https (https://HOST[:PORT], 443 by default) the router "
+                   "is trusted by its certificate key, which is remembered in "
+                   "~/.config/velmo/known-routers: a router whose key is not known yet, or not the "
+                   "one remembered, is sent nothing.\nExit status: 0 found, 1 none found, 2 no "
+                   "public address, 3 cancelled, 4 the router's key is not trusted (nothing was "
+                   "sent), 64 usage, 73 report not written (cannot create output).") {}
 
     void Define(CLI::App& app) override;
     int Run() override;
@@ -104,6 +110,7 @@ private:
     std::optional<std::string> m_report;
     std::vector<std::string> m_detectUrls;
     bool m_bVerbose = false;
+    bool m_bTrustNew = false;
 };
 
 void CSpiderCommand::Define(CLI::App& app) {
@@ -126,6 +133,7 @@ void CSpiderCommand::Define(CLI::App& app) {
            "--report", [this](const std::string& path) { m_report = path; },
            "write the report of the pages read to FILE, a new file or a regular one")
         ->type_name("FILE");
+    AddTrustNewKey(app, m_bTrustNew);
     AddDetectUrls(app, m_detectUrls);
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
@@ -141,6 +149,9 @@ SpiderSettings CSpiderCommand::Settings(const RouterTarget& router, const std::s
                                         CPageWanNote& wanNote) const {
     SpiderSettings settings;
     settings.router = RouterAccessFor(m_login.login, password, router.address, router.port);
+    settings.router.bHttps = router.bHttps;
+    settings.router.strKnownRouters = KnownRoutersFilePath();
+    settings.router.bTrustNewKey = m_bTrustNew;
     settings.strExternalAddress = m_externalAddress.value_or(std::string());
     settings.bDeep = m_bDeep;
     settings.timeouts = m_limits.timeouts;
@@ -181,12 +192,22 @@ int CSpiderCommand::Run() {
     run.Prepare(settings);
     run.Run();
 
-    const bool bLoginRefused = SayWhatFailed(run, sink, settings);
+    const RouterReached& reached = run.Reached();
+    if (!reached.trusted.shown.pin.empty()) {
+        SayKeyTrusted(reached.trusted, settings.router.strKnownRouters, reached.rememberFailure);
+    }
+    const bool bKeyRefused = !reached.refused.shown.pin.empty();
+    const bool bLoginRefused = !bKeyRefused && SayWhatFailed(run, sink, settings);
     const bool bReported = ShowPages(run, sink);
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
     std::cout << LoadString(outcome) << std::endl;
+    if (bKeyRefused) {
+        // Nothing more is asked of a router whose key is not trusted, its UPnP neither.
+        const Exit refused = KeyRefused(reached.refused, settings.router.strKnownRouters);
+        return bReported ? refused.status : kExitCannotCreate;
+    }
     // Pages were read and nothing shows why none holds the address: their scripts may lead on.
     CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
     if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused &&
@@ -225,6 +246,18 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
 
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
     std::cout << "Parsed pages: " << sink.Parsed() << '\n';
+    const RouterReached& reached = run.Reached();
+    // The scheme the paths were read by, once for all: a plain router's list is paths alone.
+    std::string router;
+    if (reached.bHttps) {
+        ComposeRouterUrl(run.Settings().router.nAddress, reached.nPort, "/", router, true);
+        if (reached.bRedirected) {
+            router += " (redirected from " + run.Settings().router.Url("/") + ")";
+        }
+    }
+    if (m_bListParsed && !router.empty()) {
+        std::cout << "Router: " << router << '\n';
+    }
     if (m_bListParsed) {
         // Through a buffer of its own, after what stands in the stream's, and no further once
         // standard output is gone (a pipe to head).
@@ -239,7 +272,7 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
         });
         out.Flush();
     }
-    return !m_report || WriteReport(*m_report, run.ParsedPages());
+    return !m_report || WriteReport(*m_report, run.ParsedPages(), router);
 }
 
 }  // namespace
