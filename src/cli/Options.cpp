@@ -13,6 +13,7 @@
 #include "core/address/Exclusions.h"
 #include "core/gateway/WanAddress.h"
 #include "core/net/InetAddr.h"
+#include "core/polling/PollReading.h"
 #include "core/spider/SpiderRules.h"
 
 namespace {
@@ -117,9 +118,21 @@ void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts) {
 }
 
 void AddVerbose(CLI::App& app, bool& bVerbose) {
-    app.add_flag("-V,--verbose", bVerbose,
+    app.add_flag("-v,--verbose", bVerbose,
                  "print each request on standard error: method, URL, status, bytes and time "
                  "taken");
+}
+
+void AddJson(CLI::App& app, bool& bJson, const std::string& what) {
+    app.add_flag("--json", bJson,
+                 "print " + what +
+                     " as a JSON object on one line instead of text; velmo-cli(1) lists its "
+                     "fields");
+}
+
+void AddQuiet(CLI::App& app, const std::string& what) {
+    app.add_flag_callback(
+        "-q,--quiet", [] { SetQuiet(true); }, what);
 }
 
 void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls) {
@@ -152,57 +165,59 @@ void AddTrustNewKey(CLI::App& app, bool& bTrustNew) {
 }
 
 Exit KeyRefused(const KeyRefusal& refusal, const std::string& file) {
-    const std::string router = KnownRouterName(refusal.address, refusal.port);
-    const std::string shown = EscapeControls(file.empty() ? "the known-routers file" : file);
+    const std::string router = "https://" + KnownRouterName(refusal.address, refusal.port);
+    const std::string list = EscapeControls(file.empty() ? "the known-routers file" : file);
+    const ServerKey& shown = refusal.shown;
+    const std::string facts = "  subject:     " + EscapeControls(shown.subject) +
+                              "\n  valid:       " + EscapeControls(shown.notBefore) + " to " +
+                              EscapeControls(shown.notAfter);
     if (refusal.Changed()) {
-        Say(Priority::Error,
-            "THE KEY OF THE ROUTER AT https://" + router +
-                "/ HAS CHANGED, and nothing was sent to it.
-  remembered: " + refusal.remembered +
-                "
-  shown now:  " + EscapeControls(refusal.shown.pin) +
-                "
-Another device may be answering in its place. If you know why the key changed "
-                "(the router was reset, or given a new certificate), forget the old key with "
-                "velmo-cli trust --forget " +
-                router + " (it is the line for " + router + " in " + shown +
-                "), then run again with --trust-new-certificate.");
+        Say(Priority::Error, "THE KEY OF THE ROUTER AT " + router +
+                                 " HAS CHANGED: it was not trusted, and nothing was sent to it");
+        SayBare(Priority::Error,
+                "  remembered:  " + refusal.remembered + "\n  shown now:   " +
+                    EscapeControls(shown.pin) + "\n" + facts +
+                    "\n  Another device may be answering in the router's place. If you know why "
+                    "the key changed (the router was reset or given a new certificate), forget "
+                    "the old key with \"velmo-cli trust --forget " +
+                    router + "\" (or remove the line of " + KnownRouterName(refusal.address,
+                                                                            refusal.port) +
+                    " from " + list + "), then run again with --trust-new-certificate.");
     } else {
-        Say(Priority::Error,
-            "the router at https://" + router +
-                "/ shows a certificate key that is not trusted yet, and nothing was sent to "
-                "it.
-  key:      " +
-                EscapeControls(refusal.shown.pin) +
-                "
-  subject:  " + EscapeControls(refusal.shown.subject) +
-                "
-  valid:    " + EscapeControls(refusal.shown.notBefore) + " to " +
-                EscapeControls(refusal.shown.notAfter) +
-                "
-If this is your router's key (its web interface or manual shows it), run again "
-                "with --trust-new-certificate to trust it and remember it in " +
-                shown + ".");
+        Say(Priority::Error, "the router at " + router +
+                                 " shows a certificate key that is not trusted yet: nothing was "
+                                 "sent to it");
+        SayBare(Priority::Error,
+                "  fingerprint: " + EscapeControls(shown.pin) + "\n" + facts +
+                    "\n  If this is your router's key (its web interface or its manual shows "
+                    "it), run again with --trust-new-certificate to trust it and remember it in " +
+                    list + ".");
     }
     return {kExitUntrustedKey};
 }
 
 void SayKeyTrusted(const KeyRefusal& trusted, const std::string& file, const std::string& failure) {
-    const std::string router = KnownRouterName(trusted.address, trusted.port);
+    const std::string router = "https://" + KnownRouterName(trusted.address, trusted.port);
     if (failure.empty()) {
-        Say(Priority::Info, "trusted the key " + trusted.shown.pin + " of https://" + router +
-                                "/ and remembered it in " + EscapeControls(file));
+        Say(Priority::Info, "trusted the key " + trusted.shown.pin + " of " + router +
+                                " and remembered it in " + EscapeControls(file));
     } else {
-        Say(Priority::Warning, "trusted the key " + trusted.shown.pin + " of https://" + router +
-                                   "/ for this run only: " + EscapeControls(failure));
+        Say(Priority::Warning, "trusted the key " + trusted.shown.pin + " of " + router +
+                                   " for this run only: " + EscapeControls(failure));
     }
 }
 
-RequestHook Tracing(bool bVerbose) {
-    if (!bVerbose) {
+RequestHook Tracing(bool bVerbose, long* status) {
+    if (!bVerbose && status == nullptr) {
         return {};
     }
-    return [](const RequestTrace& trace) {
+    return [bVerbose, status](const RequestTrace& trace) {
+        if (status != nullptr) {
+            *status = trace.status;
+        }
+        if (!bVerbose) {
+            return;
+        }
         Say(Priority::Debug,
             "GET " + EscapeControls(trace.url) + ": " +
                 (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
@@ -211,10 +226,10 @@ RequestHook Tracing(bool bVerbose) {
     };
 }
 
-FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter) {
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter, long* status) {
     FetchOptions options{timeouts, CAbortSignal(&InterruptFlag())};
     options.bDirect = bRouter;
-    options.onRequest = Tracing(bVerbose);
+    options.onRequest = Tracing(bVerbose, status);
     return options;
 }
 
@@ -239,10 +254,17 @@ std::string NormalizedExclusions(std::string exclude) {
     return exclude;
 }
 
+std::string PageReason(const ProbeFailure& failure) {
+    const PollReading reading = PageReading(false, {}, failure);
+    const bool bHttpError =
+        reading.failure == PollFailure::HttpStatus || reading.failure == PollFailure::LoginRefused;
+    return bHttpError ? reading.reason : failure.why;
+}
+
 std::string RouterReason(const ProbeFailure& failure) {
     if (IsLoginRefused(failure.status)) {
         return "the router refused the login (HTTP " + std::to_string(failure.status) +
                "): check --login and the password";
     }
-    return failure.why;
+    return PageReason(failure);
 }

@@ -25,38 +25,65 @@ bool IsDotted(const std::string& host) {
                        [](char c) { return IsAsciiDigit(c) || c == '.'; });
 }
 
-// `given` without an "http://" or "https://" in front (which sets the scheme and its default port)
-// and a "/" after; a URL with a path or anything else is left as it is, for the checks to refuse.
-std::string WithoutScheme(const std::string& given, RouterTarget& target) {
-    for (const bool bHttps : {false, true}) {
-        const std::string_view scheme = bHttps ? "https://" : "http://";
-        if (StartsWithNoCase(given, scheme)) {
-            std::string rest = given.substr(scheme.size());
-            if (rest.ends_with('/')) {
-                rest.pop_back();
-            }
-            if (rest.find_first_of("/?#@") != std::string::npos) {
-                return given;
-            }
-            target.bHttps = bHttps;
-            target.port = bHttps ? 443 : 80;
-            return rest;
-        }
+// What the router is given as, after what was given instead.
+constexpr const char* kRouterForms =
+    ", not [https://]HOST[:PORT]: give the router's IPv4 address or name, with :PORT when it is "
+    "not 80 (443 over https)";
+
+// The length of the "http://" or "https://" in front of `text`, 0 when there is none.
+std::size_t SchemeLength(std::string_view text) {
+    return StartsWithNoCase(text, "https://") ? 8 : StartsWithNoCase(text, "http://") ? 7 : 0;
+}
+
+// `text` after its scheme, less one "/" at its end: a router's own URL, when it holds no path.
+std::string Authority(const std::string& text) {
+    std::string rest = text.substr(SchemeLength(text));
+    if (rest.ends_with('/')) {
+        rest.pop_back();
     }
-    return given;
+    return rest;
 }
 
 }  // namespace
 
-std::string RouterBaseUrl(const RouterTarget& target) {
-    std::string url;
-    ComposeRouterUrl(target.address, static_cast<std::uint16_t>(target.port & 0xFFFF), "/", url,
-                     target.bHttps);
-    return url;
+std::string RefusedRouterForm(const std::string& text) {
+    const std::string shown = EscapeControls(text);
+    if (const std::size_t scheme = text.find("://"); scheme != std::string::npos) {
+        const bool bOurs = SchemeLength(text) == scheme + 3;
+        if (bOurs && Authority(text).find_first_of("/?#@") == std::string::npos) {
+            // http://HOST[:PORT] and https://HOST[:PORT], as ParseRouter takes them
+            return RefusedRouterForm(Authority(text));
+        }
+        // The router of the URL, when it is one that HOST[:PORT] takes.
+        const std::size_t start = scheme + 3;
+        const std::string authority = text.substr(start, text.find_first_of("/?#", start) - start);
+        RouterTarget target;
+        const bool bPlain = !authority.empty() && RefusedRouterForm(authority).empty() &&
+                            ParseRouter(authority, target).empty();
+        const std::string given =
+            bOurs && SchemeLength(text) == 8 ? "https://" + authority : authority;
+        return shown + " is a URL" + kRouterForms +
+               (bPlain ? " (" + EscapeControls(given) + " here)"
+                       : ", as in 192.168.1.1 or https://router.home.arpa:8443");
+    }
+    if (text.starts_with('[')) {
+        return shown + " is an address in brackets" + kRouterForms + ", as in 192.168.1.1:8080";
+    }
+    if (std::count(text.begin(), text.end(), ':') > 1) {
+        return shown + " is an IPv6 address" + kRouterForms +
+               "; velmo-cli reaches routers over IPv4";
+    }
+    return {};
 }
 
 std::string ParseRouter(const std::string& given, RouterTarget& target) {
-    const std::string text = WithoutScheme(given, target);
+    if (std::string refused = RefusedRouterForm(given); !refused.empty()) {
+        return refused;
+    }
+    const std::size_t scheme = SchemeLength(given);
+    target.bHttps = scheme == 8;
+    target.port = target.bHttps ? 443 : 80;
+    const std::string text = scheme != 0 ? Authority(given) : given;
     const std::size_t colon = text.find(':');
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {
@@ -114,4 +141,11 @@ OrExit<RouterTarget> ResolveRouter(const RouterTarget& target, const HostLookup&
         return Usage(LoadString(refusal));
     }
     return resolved;
+}
+
+std::string RouterBaseUrl(const RouterTarget& target) {
+    std::string url;
+    ComposeRouterUrl(target.address, static_cast<std::uint16_t>(target.port & 0xFFFF), "/", url,
+                     target.bHttps);
+    return url;
 }

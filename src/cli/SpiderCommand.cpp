@@ -5,12 +5,15 @@
 
 #include <CLI/CLI.hpp>
 
-#include <iostream>
+#include <algorithm>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/GatewayCommand.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonRecord.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/RouterHost.h"
@@ -25,6 +28,8 @@
 #include "core/text/StringTable.h"
 
 namespace {
+
+constexpr std::size_t kListBufferBytes = 64 * 1024;  // of --list-parsed lines a write
 
 const char* FileKind(mode_t mode) {
     if (S_ISDIR(mode)) {
@@ -58,6 +63,67 @@ bool WriteReport(const std::string& path, const CParsedPageList& pages,
     return false;
 }
 
+// The outcome in --json.
+std::string_view OutcomeName(int outcome) {
+    switch (outcome) {
+        case IDS_STATUS_PAGE_FOUND:
+            return "found";
+        case IDS_NO_STATUS_PAGE:
+            return "not_found";
+        case IDS_NO_EXTERNAL_ADDRESS:
+            return "no_address";
+        default:
+            return "cancelled";
+    }
+}
+
+std::string_view OriginName(PageOrigin origin) {
+    switch (origin) {
+        case PageOrigin::Link:
+            break;
+        case PageOrigin::Script:
+            return "script";
+        case PageOrigin::ScriptNotRequested:
+            return "script_not_requested";
+    }
+    return "link";
+}
+
+// The router's URL the pages were read from: where the plain port's redirect to https led, if it
+// did.
+std::string RouterRead(const CSpiderRun& run) {
+    const RouterAccess& router = run.Settings().router;
+    const RouterReached& reached = run.Reached();
+    std::string url;
+    ComposeRouterUrl(router.nAddress, reached.nPort != 0 ? reached.nPort : router.nPort, "/", url,
+                     reached.nPort != 0 ? reached.bHttps : router.bHttps);
+    return url;
+}
+
+// What a run found, for --json; `address` is the public address looked for, as detected. A key
+// refused is an outcome of its own.
+CJsonRecord RunRecord(const CSpiderRun& run, const CPrintingSink& sink, int outcome,
+                      const std::string& reason, const std::string& diagnosis) {
+    const std::string& address = sink.Address();
+    const KeyRefusal& refused = run.Reached().refused;
+    const std::string router = RouterRead(run);
+    CJsonRecord record;
+    record.TextOrNull("address", address.empty() ? std::string() : JudgedAddress(address))
+        .Texts("found", sink.FoundPaths())
+        .Number("parsed", sink.Parsed())
+        .Text("outcome", refused.shown.pin.empty()
+                             ? OutcomeName(outcome)
+                             : (refused.Changed() ? "key_changed" : "untrusted_key"))
+        .NumberOrNull("http_status", std::max(run.StartStatus(), 0L))
+        .TextOrNull("reason", reason)
+        .TextOrNull("diagnosis", diagnosis)
+        .Text("router", router)
+        .Text("scheme", router.starts_with("https:") ? "https" : "http")
+        .TextOrNull("key", refused.shown.pin.empty() ? run.Reached().trusted.shown.pin
+                                                     : refused.shown.pin);
+    return record;
+}
+
 int ExitStatus(int outcome) {
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
@@ -80,11 +146,12 @@ public:
                    "public address. When none does, asks the router itself (UPnP IGD, then "
                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
                    "address tells.\nOver https (https://HOST[:PORT], 443 by default) the router "
-                   "is trusted by its certificate key, which is remembered in "
-                   "~/.config/velmo/known-routers: a router whose key is not known yet, or not the "
-                   "one remembered, is sent nothing.\nExit status: 0 found, 1 none found, 2 no "
+                   "is trusted by its certificate's key, remembered in the known-routers file "
+                   "(velmo-cli trust): a router whose key is not known yet, or not the one "
+                   "remembered, is sent nothing.\nExit status: 0 found, 1 none found, 2 no "
                    "public address, 3 cancelled, 4 the router's key is not trusted (nothing was "
-                   "sent), 64 usage, 73 report not written (cannot create output).") {}
+                   "sent), 64 usage, 68 no address for HOST, 73 report not written, 74 output not "
+                   "written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override;
@@ -93,13 +160,15 @@ private:
     // What the run needs besides the router target; `wanNote` sees every page it reads.
     SpiderSettings Settings(const RouterTarget& router, const std::string& password,
                             CPageWanNote& wanNote) const;
-    // Once the run has ended: a refused login, or why no page could be read, and the names in
-    // links that were left unresolved. True when the login was refused.
-    bool SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
-                       const SpiderSettings& settings) const;
+    // Once the run has ended: a refused login, or why no page could be read (the empty text
+    // when neither); said, as are the names in links that were left unresolved.
+    std::string SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
+                              const SpiderSettings& settings) const;
     // The count of the pages read, each one with --list-parsed, and the report of --report;
     // false when the report was not written.
     bool ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const;
+    // --list-parsed for --json: each page read, with how it was reached.
+    static std::vector<CJsonRecord> PageRecords(const CSpiderRun& run);
 
     std::string m_router;
     RouterTarget m_target;  // of m_router, once the line is parsed
@@ -109,6 +178,7 @@ private:
     bool m_bDeep = false;
     std::optional<std::string> m_report;
     std::vector<std::string> m_detectUrls;
+    bool m_bJson = false;
     bool m_bVerbose = false;
     bool m_bTrustNew = false;
 };
@@ -135,8 +205,10 @@ void CSpiderCommand::Define(CLI::App& app) {
         ->type_name("FILE");
     AddTrustNewKey(app, m_bTrustNew);
     AddDetectUrls(app, m_detectUrls);
+    AddJson(app, m_bJson, "what the run found");
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
+    AddQuiet(app, "show no progress and say no notes or warnings: the results and errors only");
     Rule([this] {
         return m_externalAddress && !ParseIPAddress(*m_externalAddress, nullptr)
                    ? "--external-address takes an IPv4 address"
@@ -179,11 +251,23 @@ int CSpiderCommand::Run() {
         return password.Status();
     }
     if (Interrupted()) {
-        std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
+        if (m_bJson) {
+            CJsonRecord record;
+            record.TextOrNull("address", {})
+                .Texts("found", {})
+                .Number("parsed", 0)
+                .Text("outcome", OutcomeName(IDS_TEST_CANCELLED))
+                .TextOrNull("http_status", {})
+                .TextOrNull("reason", {})
+                .TextOrNull("diagnosis", {});
+            record.Print();
+        } else {
+            PrintLine(LoadString(IDS_TEST_CANCELLED));
+        }
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
     CDetectScript detector(*servers);
-    CPrintingSink sink;
+    CPrintingSink sink(m_bJson);
     CPageWanNote wanNote;
     wanNote.Clear(router->address);
     const SpiderSettings settings = Settings(*router, *password, wanNote);
@@ -197,35 +281,58 @@ int CSpiderCommand::Run() {
         SayKeyTrusted(reached.trusted, settings.router.strKnownRouters, reached.rememberFailure);
     }
     const bool bKeyRefused = !reached.refused.shown.pin.empty();
-    const bool bLoginRefused = !bKeyRefused && SayWhatFailed(run, sink, settings);
+    const std::string reason = bKeyRefused ? std::string() : SayWhatFailed(run, sink, settings);
+    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
     const bool bReported = ShowPages(run, sink);
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
-    std::cout << LoadString(outcome) << std::endl;
+    if (!m_bJson) {
+        PrintLine(LoadString(outcome));
+    }
+    std::string diagnosis;
     if (bKeyRefused) {
         // Nothing more is asked of a router whose key is not trusted, its UPnP neither.
         const Exit refused = KeyRefused(reached.refused, settings.router.strKnownRouters);
+        if (m_bJson) {
+            RunRecord(run, sink, outcome,
+                      reached.refused.Changed() ? "changed key" : "untrusted key", {})
+                .Print();
+        }
         return bReported ? refused.status : kExitCannotCreate;
     }
-    // Pages were read and nothing shows why none holds the address: their scripts may lead on.
-    CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
-    if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused &&
-        !ExplainNoStatusPage(gateway, router->address, address, wanNote) && !m_bDeep &&
-        sink.Parsed() > 0 && !Interrupted()) {
-        Say(Priority::Info, "a deeper search may find it: run again with --deep");
+    if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused) {
+        CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
+        diagnosis = NoStatusPageDiagnosis(gateway, router->address, address, wanNote);
+        if (!diagnosis.empty()) {
+            SayBare(Priority::Warning, diagnosis);
+        } else if (!m_bDeep && sink.Parsed() > 0 && !Interrupted()) {
+            // Pages were read and nothing shows why none holds the address: their scripts may
+            // lead on.
+            Say(Priority::Info, "a deeper search may find it: run again with --deep");
+        }
+    }
+    if (m_bJson) {
+        CJsonRecord record = RunRecord(run, sink, outcome, reason, diagnosis);
+        if (m_bListParsed) {
+            record.Records("pages", PageRecords(run));
+        }
+        record.Print();
     }
     return bReported ? ExitStatus(outcome) : kExitCannotCreate;
 }
 
-bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
-                                   const SpiderSettings& settings) const {
-    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
-    if (bLoginRefused) {
-        Say(Priority::Error, RouterReason({{}, run.StartStatus()}));
+std::string CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
+                                          const SpiderSettings& settings) const {
+    std::string reason;
+    if (IsLoginRefused(run.StartStatus())) {
+        reason = RouterReason({{}, run.StartStatus()});
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
-        Say(Priority::Error, "no page could be read from " + settings.router.Url("/") + ": " +
-                                 EscapeControls(sink.FirstFailure()));
+        reason =
+            "no page could be read from " + settings.router.Url("/") + ": " + sink.FirstFailure();
+    }
+    if (!reason.empty()) {
+        Say(Priority::Error, EscapeControls(reason));
     }
     if (sink.SkippedNames() > 0) {
         std::ostringstream spent;
@@ -241,38 +348,58 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
                 " left some links unfollowed: the run's " + std::to_string(kWaitingLimit >> 20) +
                 " MiB for links waiting to be followed was spent");
     }
-    return bLoginRefused;
+    return reason;
 }
 
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
-    std::cout << "Parsed pages: " << sink.Parsed() << '\n';
-    const RouterReached& reached = run.Reached();
+    if (!m_bJson) {
+        PrintLine("Parsed pages: " + std::to_string(sink.Parsed()));
+    }
     // The scheme the paths were read by, once for all: a plain router's list is paths alone.
+    const RouterReached& reached = run.Reached();
     std::string router;
     if (reached.bHttps) {
-        ComposeRouterUrl(run.Settings().router.nAddress, reached.nPort, "/", router, true);
+        router = RouterRead(run);
         if (reached.bRedirected) {
             router += " (redirected from " + run.Settings().router.Url("/") + ")";
         }
     }
-    if (m_bListParsed && !router.empty()) {
-        std::cout << "Router: " << router << '\n';
+    if (m_bListParsed && !m_bJson && !router.empty()) {
+        PrintLine("Router: " + router);
     }
-    if (m_bListParsed) {
-        // Through a buffer of its own, after what stands in the stream's, and no further once
-        // standard output is gone (a pipe to head).
-        std::cout.flush();
-        CReportWriter out(STDOUT_FILENO);
-        std::string line;
+    if (m_bListParsed && !m_bJson) {
+        // Many lines a write, and none once standard output is gone (a pipe to head).
+        std::string lines;
+        const auto flush = [&lines] {
+            if (!lines.empty()) {
+                lines.pop_back();  // PrintLine ends the text with its own newline
+                PrintLine(lines);
+                lines.clear();
+            }
+        };
         run.ParsedPages().ForEachPath([&](const std::string& path, PageOrigin origin) {
-            line.assign("Parsed: ");
-            AppendEscapedUnsafeText(line, path);
-            line.append(OriginMark(origin)).append("\n");
-            return out.Write(line);
+            lines.append("Parsed: ");
+            AppendEscapedUnsafeText(lines, path);
+            lines.append(OriginMark(origin)).append("\n");
+            if (lines.size() >= kListBufferBytes) {
+                flush();
+            }
+            return !OutputFailed();
         });
-        out.Flush();
+        flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages(), router);
+}
+
+std::vector<CJsonRecord> CSpiderCommand::PageRecords(const CSpiderRun& run) {
+    std::vector<CJsonRecord> pages;
+    run.ParsedPages().ForEachPath([&pages](const std::string& path, PageOrigin origin) {
+        CJsonRecord page;
+        page.Text("path", path).Text("origin", OriginName(origin));
+        pages.push_back(std::move(page));
+        return true;
+    });
+    return pages;
 }
 
 }  // namespace

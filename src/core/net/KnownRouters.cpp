@@ -143,6 +143,21 @@ std::string RememberedPin(const std::string& path, std::uint32_t address, std::u
     return text ? PinIn(*text, KnownRouterName(address, port)) : std::string();
 }
 
+std::vector<std::pair<std::string, std::string>> KnownRouterKeys(const std::string& path) {
+    std::string error;
+    const std::optional<std::string> text = path.empty() ? std::nullopt : ReadList(path, error);
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::istringstream lines(text.value_or(std::string()));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string router, pin;
+        if (fields >> router >> pin && !router.starts_with('#')) {
+            keys.emplace_back(std::move(router), std::move(pin));
+        }
+    }
+    return keys;
+}
+
 bool RememberRouterKey(const std::string& path, std::uint32_t address, std::uint16_t port,
                        const std::string& pin, std::string& error) {
     const std::optional<std::string> text = ReadList(path, error);

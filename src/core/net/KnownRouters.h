@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/net/ServerKey.h"
 
@@ -22,6 +24,10 @@ std::string KnownRouterName(std::uint32_t address, std::uint16_t port);
 // The pin remembered for the router, or the empty text (no line for it, no file, or a file that
 // cannot be read).
 std::string RememberedPin(const std::string& path, std::uint32_t address, std::uint16_t port);
+
+// Each router of the file, "A.B.C.D:PORT", with its pin, in the file's order; none when the file
+// is not there or cannot be read.
+std::vector<std::pair<std::string, std::string>> KnownRouterKeys(const std::string& path);
 
 // Adds the router's line, keeping the others as they stand; false with `error` when the file
 // cannot be written or when a key is remembered for the router already: a new key never replaces
