@@ -175,14 +175,14 @@ Exit KeyRefused(const KeyRefusal& refusal, const std::string& file) {
         Say(Priority::Error, "THE KEY OF THE ROUTER AT " + router +
                                  " HAS CHANGED: it was not trusted, and nothing was sent to it");
         SayBare(Priority::Error,
-                "  remembered:  " + refusal.remembered + "\n  shown now:   " +
-                    EscapeControls(shown.pin) + "\n" + facts +
+                "  remembered:  " + refusal.remembered +
+                    "\n  shown now:   " + EscapeControls(shown.pin) + "\n" + facts +
                     "\n  Another device may be answering in the router's place. If you know why "
                     "the key changed (the router was reset or given a new certificate), forget "
                     "the old key with \"velmo-cli trust --forget " +
-                    router + "\" (or remove the line of " + KnownRouterName(refusal.address,
-                                                                            refusal.port) +
-                    " from " + list + "), then run again with --trust-new-certificate.");
+                    router + "\" (or remove the line of " +
+                    KnownRouterName(refusal.address, refusal.port) + " from " + list +
+                    "), then run again with --trust-new-certificate.");
     } else {
         Say(Priority::Error, "the router at " + router +
                                  " shows a certificate key that is not trusted yet: nothing was "

@@ -52,7 +52,7 @@ std::string IsoLocalTime(std::time_t when) {
 class CPollCommand final : public CCommand {
 public:
     CPollCommand()
-        : CCommand("poll", "[HOST[:PORT] PATH]",
+        : CCommand("poll", "[[https://]HOST[:PORT] PATH]",
                    "print the address a router page shows, every interval\n"
                    "Reads the page (with --gateway: asks the router itself, as the gateway "
                    "command does) at once and then once per interval, and prints the time and "

@@ -29,7 +29,8 @@ std::string RouterBaseUrl(const RouterTarget& target);
 
 // What is said of a router given in a form that is not [http[s]://]HOST[:PORT][/] (another URL,
 // an address in brackets, an IPv6 address), saying what is taken instead; the empty text for any
-// other form, which ParseRouter checks as HOST[:PORT]. The one place that judges a URL given as the router.
+// other form, which ParseRouter checks as HOST[:PORT]. The one place that judges a URL given as the
+// router.
 std::string RefusedRouterForm(const std::string& text);
 
 // `target`, of ParseRouter, with its host name looked up once, over IPv4, giving up after `limit`

@@ -46,8 +46,7 @@ const char* FileKind(mode_t mode) {
 
 // Streams the report of `pages`, read from `router` when it is https, into `path`; false, said on
 // stderr, when it was not written.
-bool WriteReport(const std::string& path, const CParsedPageList& pages,
-                 const std::string& router) {
+bool WriteReport(const std::string& path, const CParsedPageList& pages, const std::string& router) {
     std::string error;
     if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit, router)) {
         return true;
@@ -119,8 +118,8 @@ CJsonRecord RunRecord(const CSpiderRun& run, const CPrintingSink& sink, int outc
         .TextOrNull("diagnosis", diagnosis)
         .Text("router", router)
         .Text("scheme", router.starts_with("https:") ? "https" : "http")
-        .TextOrNull("key", refused.shown.pin.empty() ? run.Reached().trusted.shown.pin
-                                                     : refused.shown.pin);
+        .TextOrNull(
+            "key", refused.shown.pin.empty() ? run.Reached().trusted.shown.pin : refused.shown.pin);
     return record;
 }
 
@@ -140,7 +139,7 @@ int ExitStatus(int outcome) {
 class CSpiderCommand final : public CCommand {
 public:
     CSpiderCommand()
-        : CCommand("spider", "HOST[:PORT]",
+        : CCommand("spider", "[https://]HOST[:PORT]",
                    "find the router pages that show the public address\n"
                    "Crawls the router's pages from \"/\" and lists every page that shows the "
                    "public address. When none does, asks the router itself (UPnP IGD, then "

@@ -12,13 +12,14 @@ namespace {
 class CTrustCommand final : public CCommand {
 public:
     CTrustCommand()
-        : CCommand("trust", "[--forget https://ADDRESS[:PORT]]",
-                   "list the https routers whose key is trusted, or forget one\n"
-                   "Prints the known-routers file's name and each router in it with its key's "
-                   "fingerprint. With --forget, removes the router's line, so that the next run "
-                   "with --trust-new-certificate trusts the key it shows then.\nExit status: 0, "
-                   "1 no key was remembered for the router, 64 usage, 73 the file could not be "
-                   "written, 74 output not written.") {}
+        : CCommand(
+              "trust", "",
+              "list the https routers whose key is trusted, or forget one\n"
+              "Prints the known-routers file's name and each router in it with its key's "
+              "fingerprint. With --forget, removes the router's line, so that a later run that "
+              "trusts a new key may trust the one it shows then.\nExit status: 0, "
+              "1 no key was remembered for the router, 64 usage, 73 the file could not be "
+              "written, 74 output not written.") {}
 
     void Define(CLI::App& app) override {
         app.add_option("--forget", m_forget,
@@ -40,8 +41,9 @@ public:
     int Run() override {
         const std::string file = KnownRoutersFilePath();
         if (file.empty()) {
-            return Fail(kExitCannotCreate, "no known-routers file: neither XDG_CONFIG_HOME nor "
-                                           "HOME is set");
+            return Fail(kExitCannotCreate,
+                        "no known-routers file: neither XDG_CONFIG_HOME nor "
+                        "HOME is set");
         }
         if (m_forget.empty()) {
             PrintLine("Known routers: " + EscapeControls(file));

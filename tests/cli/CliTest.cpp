@@ -1264,16 +1264,16 @@ TEST_F(CliTest, LinesForTheJournalCarryTheirPriority) {
 // sent while the key is not trusted, and a changed key is never trusted, whatever the options.
 TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
     CTlsRouter tls;
-    tls.Serve("/index.html", "<a href=\"status.htm\">s</a> <a href=\"" + tls.Url("/lan.htm") +
-                                 "\">l</a>");
+    tls.Serve("/index.html",
+              "<a href=\"status.htm\">s</a> <a href=\"" + tls.Url("/lan.htm") + "\">l</a>");
     tls.Serve("/status.htm", "WAN 203.0.113.45");
     tls.Serve("/lan.htm", "LAN 192.168.1.1");
     const std::string https = "https://127.0.0.1:" + std::to_string(tls.Port());
     const std::string first = tls.Pin();
     const std::string file = (folder / "config" / "velmo" / "known-routers").string();
-    const std::vector<std::string> spider = {"spider",        https,         "--login",
-                                             "admin",         "--password-stdin",
-                                             "--external-address", "203.0.113.45"};
+    const std::vector<std::string> spider = {
+        "spider",      https, "--login", "admin", "--password-stdin", "--external-address",
+        "203.0.113.45"};
     const auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
         args.insert(args.end(), more.begin(), more.end());
         return args;
@@ -1293,8 +1293,12 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
          {"shows a certificate key that is not trusted yet: nothing was sent",
           "fingerprint: " + first, "subject:     CN = router1.test", "--trust-new-certificate"},
          false},
-        {"trusted and remembered", with(spider, {"--trust-new-certificate"}), false, 0,
-         {"trusted the key " + first + " of " + https + " and remembered it in " + file}, true},
+        {"trusted and remembered",
+         with(spider, {"--trust-new-certificate"}),
+         false,
+         0,
+         {"trusted the key " + first + " of " + https + " and remembered it in " + file},
+         true},
         {"known", spider, false, 0, {}, true},
         {"the plain port's redirect", with(spider, {"--list-parsed"}), false, 0, {}, true},
         {"a changed key",
@@ -1304,12 +1308,24 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
          {"THE KEY OF THE ROUTER AT " + https + " HAS CHANGED", "remembered:  " + first,
           "velmo-cli trust --forget " + https},
          false},
-        {"polled with the changed key", {"poll", https, "/status.htm", "--count", "2"}, false, 4,
-         {"HAS CHANGED"}, false},
-        {"forgotten", {"trust", "--forget", https}, false, 0, {"forgot the key of " + https},
+        {"polled with the changed key",
+         {"poll", https, "/status.htm", "--count", "2"},
+         false,
+         4,
+         {"HAS CHANGED"},
          false},
-        {"the new key trusted", with(spider, {"--trust-new-certificate"}), false, 0,
-         {"trusted the key"}, true},
+        {"forgotten",
+         {"trust", "--forget", https},
+         false,
+         0,
+         {"forgot the key of " + https},
+         false},
+        {"the new key trusted",
+         with(spider, {"--trust-new-certificate"}),
+         false,
+         0,
+         {"trusted the key"},
+         true},
         {"polled",
          {"poll", https + "/", "/status.htm", "--login", "admin", "--password-stdin", "--count",
           "2", "--test-interval", "1"},
