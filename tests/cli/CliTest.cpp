@@ -509,6 +509,9 @@ TEST_F(CliTest, JsonGivesOneObjectPerResult) {
            {"outcome", "found"},
            {"http_status", 200},
            {"reason", none},
+           {"router", router.Url("/")},
+           {"scheme", "http"},
+           {"key", none},
            {"pages", Json::array({{{"path", "/s"}, {"origin", "link"}},
                                   {{"path", "/lan"}, {"origin", "link"}}})}}}},
         {{"spider", "127.0.0.1:1", "--external-address", "203.0.113.9"},
@@ -1363,11 +1366,23 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
             EXPECT_NE(run.out.find("Parsed: /lan.htm\n"), std::string::npos) << run.out;
         }
     }
+    // --json names the scheme the pages were read by, and a refused key as the outcome.
+    const std::vector<Json> found = JsonLines(RunCli(with(spider, {"--json"}), "secret\n"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["router"], https + "/");
+    EXPECT_EQ(found[0]["scheme"], "https");
+    EXPECT_EQ(found[0]["outcome"], "found");
+    const std::string trusted = tls.Pin();
+    tls.ChangeKey();
+    const std::vector<Json> refused = JsonLines(RunCli(with(spider, {"--json"}), "secret\n"));
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["outcome"], "key_changed");
+    EXPECT_EQ(refused[0]["key"], tls.Pin());
     // The file holds the router's line and its key alone; never a password.
-    EXPECT_EQ(ReadFile(file), "127.0.0.1:" + std::to_string(tls.Port()) + " " + tls.Pin() + "\n");
+    EXPECT_EQ(ReadFile(file), "127.0.0.1:" + std::to_string(tls.Port()) + " " + trusted + "\n");
     EXPECT_EQ(RunCli({"trust"}).Lines(),
               (Lines{"Known routers: " + file,
-                     "https://127.0.0.1:" + std::to_string(tls.Port()) + " " + tls.Pin()}));
+                     "https://127.0.0.1:" + std::to_string(tls.Port()) + " " + trusted}));
 }
 
 // A proxy in the environment never sees a request for the router, so never its password; the
