@@ -355,14 +355,7 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
         PrintLine("Parsed pages: " + std::to_string(sink.Parsed()));
     }
     // The scheme the paths were read by, once for all: a plain router's list is paths alone.
-    const RouterReached& reached = run.Reached();
-    std::string router;
-    if (reached.bHttps) {
-        router = RouterRead(run);
-        if (reached.bRedirected) {
-            router += " (redirected from " + run.Settings().router.Url("/") + ")";
-        }
-    }
+    const std::string router = HttpsRouterText(run.Settings().router, run.Reached());
     if (m_bListParsed && !m_bJson && !router.empty()) {
         PrintLine("Router: " + router);
     }

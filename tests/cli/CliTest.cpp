@@ -1303,7 +1303,12 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
          {"trusted the key " + first + " of " + https + " and remembered it in " + file},
          true},
         {"known", spider, false, 0, {}, true},
-        {"the plain port's redirect", with(spider, {"--list-parsed"}), false, 0, {}, true},
+        {"the plain port's redirect",
+         with(spider, {"--list-parsed", "--report", (folder / "report.htm").string()}),
+         false,
+         0,
+         {},
+         true},
         {"a changed key",
          with(spider, {"--trust-new-certificate"}),
          true,
@@ -1364,6 +1369,10 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
                       std::string::npos)
                 << run.out;
             EXPECT_NE(run.out.find("Parsed: /lan.htm\n"), std::string::npos) << run.out;
+            EXPECT_NE(ReadFile(folder / "report.htm")
+                          .find("<p>Read over https from " + https + "/ (redirected from " +
+                                args[1] + "/)</p>"),
+                      std::string::npos);
         }
     }
     // --json names the scheme the pages were read by, and a refused key as the outcome.

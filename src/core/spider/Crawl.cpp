@@ -551,6 +551,15 @@ std::string NormalizePath(const std::string& path) {
     return ReplaceOnce(ReplaceOnce(path, "/../"), "/./");
 }
 
+std::string HttpsRouterText(const RouterAccess& asked, const RouterReached& reached) {
+    std::string text;
+    if (!reached.bHttps ||
+        !ComposeRouterUrl(asked.nAddress, reached.nPort, "/", text, /*bHttps=*/true)) {
+        return {};
+    }
+    return reached.bRedirected ? text + " (redirected from " + asked.Url("/") + ")" : text;
+}
+
 std::string ResolveLinkPath(const SpiderParams& params, std::string value,
                             const HostLookup& lookup) {
     value = std::string(Trimmed(value));

@@ -36,6 +36,11 @@ struct RouterReached {
     std::string rememberFailure;  // why that key could not be remembered
 };
 
+// Where a run asked over https read its pages, as the list and the report say it: "https://A.B.C.D:
+// PORT/", with " (redirected from http://A.B.C.D:PORT/)" when the plain port `asked` led there;
+// the empty text when the pages were read over plain http, or none was read.
+std::string HttpsRouterText(const RouterAccess& asked, const RouterReached& reached);
+
 inline constexpr std::size_t kAsideLinkBytes = 64;
 inline constexpr std::size_t kWaitingLinkBytes = 256;
 // Some 250,000 links waiting at once: far more than any router's menus hold.

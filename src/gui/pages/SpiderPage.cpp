@@ -375,10 +375,12 @@ void CSpiderPage::OnViewParsedPages() {
     // Written anew beside the file and renamed over it: the file stays ours and private, and a
     // link planted in its place is replaced, not followed.
     const bool bStarted = m_reportWriter.Run(
-        [this, path = QFile::encodeName(m_strReportFile).toStdString()](
+        [this, path = QFile::encodeName(m_strReportFile).toStdString(),
+         router = HttpsRouterText(m_run.Settings().router, m_run.Reached())](
             const std::atomic<bool>& abandoned) {
             std::string error;
-            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned);
+            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned,
+                                          nullptr, router);
         },
         [this](bool bWritten) { OnReportWritten(bWritten); });
     if (!bStarted) {

@@ -293,6 +293,10 @@ private Q_SLOTS:
             QCOMPARE(box.bQuestion, step.bQuestion);
             QCOMPARE(tls.Requests().size() > before, step.bReached);
             QCOMPARE(Items(), step.items);
+            if (std::string(step.what) == "trusted") {
+                ViewReport();
+                QVERIFY(Report().contains("<p>Read over https from " + https + "/</p>"));
+            }
         }
         // The trusted key is remembered; the changed one neither replaced it nor was asked about.
         QFile known(file);
