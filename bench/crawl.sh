@@ -9,22 +9,7 @@ build=${1:-build/bench}
 cli=$(realpath "$build/bin/velmo-cli")
 pages=2000
 source "$(dirname "$0")/nginx.sh"
-mkdir -p "$work/site"
-
-for ((i = 0; i < pages; i++)); do
-    name=$([ $i -eq 0 ] && echo index.html || echo "p$i.html")
-    {
-        echo "<html><head><title>Page $i</title></head><body><h1>Page $i</h1><p>"
-        for next in $((i + 1)) $((i + 2)) $((i * 2)); do
-            [ $next -lt $pages ] && [ $next -gt 0 ] && echo "<a href=\"p$next.html\">page $next</a>"
-        done
-        echo "<a href=\"/\">home</a></p>"
-        [ $i -eq $((pages - 1)) ] && echo "<p>WAN 203.0.113.45</p>"
-        head -c 2000 /dev/zero | tr '\0' 'x'
-        echo "</body></html>"
-    } > "$work/site/$name"
-done
-printf 'admin:%s\n' "$(openssl passwd -apr1 secret)" > "$work/htpasswd"
+make_linked_site "$pages"
 
 port=$(free_port)
 start_nginx "

@@ -32,6 +32,27 @@ CONF
     for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
 }
 
+# make_linked_site PAGES: $work/site, PAGES pages of some 2 KB linking on to the next two and to
+# twice their number, the last one showing 203.0.113.45, and $work/htpasswd for admin/secret.
+make_linked_site() {
+    local pages=$1 i next name
+    mkdir -p "$work/site"
+    for ((i = 0; i < pages; i++)); do
+        name=$([ $i -eq 0 ] && echo index.html || echo "p$i.html")
+        {
+            echo "<html><head><title>Page $i</title></head><body><h1>Page $i</h1><p>"
+            for next in $((i + 1)) $((i + 2)) $((i * 2)); do
+                [ $next -lt $pages ] && [ $next -gt 0 ] && echo "<a href=\"p$next.html\">page $next</a>"
+            done
+            echo "<a href=\"/\">home</a></p>"
+            [ $i -eq $((pages - 1)) ] && echo "<p>WAN 203.0.113.45</p>"
+            head -c 2000 /dev/zero | tr '\0' 'x'
+            echo "</body></html>"
+        } > "$work/site/$name"
+    done
+    printf 'admin:%s\n' "$(openssl passwd -apr1 secret)" > "$work/htpasswd"
+}
+
 # Empties the access log before a measured run.
 clear_access_log() {
     : > "$work/access.log"

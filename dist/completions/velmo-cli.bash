@@ -18,7 +18,7 @@ _velmo_cli() {
     local command="" i options
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            spider | probe | poll | detect | gateway | help)
+            spider | probe | poll | detect | gateway | trust | help)
                 command=${words[i]}
                 break
                 ;;
@@ -31,19 +31,20 @@ _velmo_cli() {
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "-h --help -V --version" -- "$cur"))
             else
-                COMPREPLY=($(compgen -W "spider probe poll detect gateway help" -- "$cur"))
+                COMPREPLY=($(compgen -W "spider probe poll detect gateway trust help" -- "$cur"))
             fi
             return
             ;;
         help)
-            COMPREPLY=($(compgen -W "spider probe poll detect gateway" -- "$cur"))
+            COMPREPLY=($(compgen -W "spider probe poll detect gateway trust" -- "$cur"))
             return
             ;;
-        spider) options="$login $common -q --quiet --external-address --list-parsed --deep --report --detect-url" ;;
+        spider) options="$login $common -q --quiet --external-address --list-parsed --deep --report --detect-url --trust-new-certificate" ;;
         probe) options="$login $common --allow-reserved --exclude" ;;
-        poll) options="$login $common --exclude --interval --count --on-change --gateway --igd --natpmp --state -q --quiet" ;;
+        poll) options="$login $common --exclude --interval --count --on-change --gateway --igd --natpmp --state -q --quiet --trust-new-certificate" ;;
         detect) options="$common -q --quiet --allow-reserved --detect-url --each --gateway-check --igd --natpmp" ;;
         gateway) options="-h --help -v --verbose -q --quiet --json --igd --natpmp --each" ;;
+        trust) options="-h --help --forget" ;;
     esac
     case $prev in
         --password-file | --report | --state)
@@ -59,7 +60,7 @@ _velmo_cli() {
             return
             ;;
         --login | --external-address | --detect-url | --exclude | --interval | --count | \
-            --on-change | --igd | --natpmp | --connect-timeout | --max-time)
+            --on-change | --igd | --natpmp | --connect-timeout | --max-time | --forget)
             return  # a value of the user's own
             ;;
     esac

@@ -1,20 +1,26 @@
 # fish completion for velmo-cli: its commands, each command's options, and file names where a file
 # is asked for. tests/dist/completions.sh drives it through fish.
-set -l commands spider probe poll detect gateway help
+set -l commands spider probe poll detect gateway trust help
 complete -c velmo-cli -f
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a spider -d 'find the router pages that show the public address'
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a probe -d 'print the first acceptable address on one page'
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a poll -d 'print the address a router page shows, every interval'
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a detect -d "print this machine's public address"
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a gateway -d "print the router's WAN address, as the router tells it"
+complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a trust -d "list the https routers whose key is trusted, or forget one"
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a help -d "the options of a command"
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'the commands'
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -s V -l version -d 'the version line'
-complete -c velmo-cli -n "__fish_seen_subcommand_from help" -a "spider probe poll detect gateway"
+complete -c velmo-cli -n "__fish_seen_subcommand_from help" -a "spider probe poll detect gateway trust"
 
 for command in spider probe poll detect gateway
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s h -l help -d 'the options'
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l json -d 'one JSON object a line instead of text'
+end
+complete -c velmo-cli -n "__fish_seen_subcommand_from trust" -s h -l help -d 'the options'
+complete -c velmo-cli -n "__fish_seen_subcommand_from trust" -l forget -x -d 'forget the key remembered for the router'
+for command in spider poll
+    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l trust-new-certificate -d "trust the https router's key when none is remembered yet"
 end
 for command in spider probe poll
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l login -x -d "the login name for the router's pages"

@@ -7,5 +7,6 @@ std::vector<std::unique_ptr<CCommand>> MakeCommands() {
     commands.push_back(NewPollCommand());
     commands.push_back(NewDetectCommand());
     commands.push_back(NewGatewayCommand());
+    commands.push_back(NewTrustCommand());
     return commands;
 }

@@ -14,3 +14,4 @@ std::unique_ptr<CCommand> NewProbeCommand();    // ProbeCommand.cpp
 std::unique_ptr<CCommand> NewPollCommand();     // PollCommand.cpp
 std::unique_ptr<CCommand> NewDetectCommand();   // DetectCommand.cpp
 std::unique_ptr<CCommand> NewGatewayCommand();  // GatewayCommand.cpp
+std::unique_ptr<CCommand> NewTrustCommand();    // TrustCommand.cpp

@@ -7,6 +7,9 @@
 #include "cli/Output.h"
 
 inline constexpr int kExitInterrupted = 3;
+// The https router showed a key that is not trusted (not known yet, or not the one remembered):
+// nothing was sent to it.
+inline constexpr int kExitUntrustedKey = 4;
 inline constexpr int kExitUsage = 64;         // sysexits' "command line usage error"
 inline constexpr int kExitNoHost = 68;        // sysexits' "host name unknown"
 inline constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output"

@@ -157,6 +157,56 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved) {
                  "accept private, loopback and other reserved addresses too");
 }
 
+void AddTrustNewKey(CLI::App& app, bool& bTrustNew) {
+    app.add_flag("--trust-new-certificate", bTrustNew,
+                 "over https, trust the router's certificate key when none is remembered for it "
+                 "yet, and remember it; a key that differs from the remembered one is never "
+                 "trusted");
+}
+
+Exit KeyRefused(const KeyRefusal& refusal, const std::string& file) {
+    const std::string router = "https://" + KnownRouterName(refusal.address, refusal.port);
+    const std::string list = EscapeControls(file.empty() ? "the known-routers file" : file);
+    const ServerKey& shown = refusal.shown;
+    const std::string facts = "  subject:     " + EscapeControls(shown.subject) +
+                              "\n  valid:       " + EscapeControls(shown.notBefore) + " to " +
+                              EscapeControls(shown.notAfter);
+    if (refusal.Changed()) {
+        Say(Priority::Error, "THE KEY OF THE ROUTER AT " + router +
+                                 " HAS CHANGED: it was not trusted, and nothing was sent to it");
+        SayBare(Priority::Error,
+                "  remembered:  " + refusal.remembered +
+                    "\n  shown now:   " + EscapeControls(shown.pin) + "\n" + facts +
+                    "\n  Another device may be answering in the router's place. If you know why "
+                    "the key changed (the router was reset or given a new certificate), forget "
+                    "the old key with \"velmo-cli trust --forget " +
+                    router + "\" (or remove the line of " +
+                    KnownRouterName(refusal.address, refusal.port) + " from " + list +
+                    "), then run again with --trust-new-certificate.");
+    } else {
+        Say(Priority::Error, "the router at " + router +
+                                 " shows a certificate key that is not trusted yet: nothing was "
+                                 "sent to it");
+        SayBare(Priority::Error,
+                "  fingerprint: " + EscapeControls(shown.pin) + "\n" + facts +
+                    "\n  If this is your router's key (its web interface or its manual shows "
+                    "it), run again with --trust-new-certificate to trust it and remember it in " +
+                    list + ".");
+    }
+    return {kExitUntrustedKey};
+}
+
+void SayKeyTrusted(const KeyRefusal& trusted, const std::string& file, const std::string& failure) {
+    const std::string router = "https://" + KnownRouterName(trusted.address, trusted.port);
+    if (failure.empty()) {
+        Say(Priority::Info, "trusted the key " + trusted.shown.pin + " of " + router +
+                                " and remembered it in " + EscapeControls(file));
+    } else {
+        Say(Priority::Warning, "trusted the key " + trusted.shown.pin + " of " + router +
+                                   " for this run only: " + EscapeControls(failure));
+    }
+}
+
 RequestHook Tracing(bool bVerbose, long* status) {
     if (!bVerbose && status == nullptr) {
         return {};

@@ -10,6 +10,7 @@
 #include "core/address/AddressProbe.h"
 #include "core/gateway/Gateway.h"
 #include "core/net/HttpFetch.h"
+#include "core/net/KnownRouters.h"
 
 // The options more than one command takes, each with its help text and its check, and what the
 // commands make of them.
@@ -54,6 +55,16 @@ void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls);
 void AddExclude(CLI::App& app, std::string& exclude);
 // --allow-reserved.
 void AddAllowReserved(CLI::App& app, bool& bAllowReserved);
+// --trust-new-certificate.
+void AddTrustNewKey(CLI::App& app, bool& bTrustNew);
+
+// Says, on standard error, that the https router showed a key not known yet (its fingerprint,
+// the certificate's subject and validity, and how to trust it), or one that is not the one
+// remembered in `file` (both fingerprints, and what to do); the status the command ends with.
+Exit KeyRefused(const KeyRefusal& refusal, const std::string& file);
+// Says that `trusted`, a key not known before, is trusted now and remembered in `file`, or why it
+// could not be remembered.
+void SayKeyTrusted(const KeyRefusal& trusted, const std::string& file, const std::string& failure);
 
 // How requests go: within `timeouts`, each said on standard error with --verbose, and ended by a
 // stop request. Detection servers honour http_proxy; `bRouter` goes straight to the router.

@@ -52,12 +52,14 @@ std::string IsoLocalTime(std::time_t when) {
 class CPollCommand final : public CCommand {
 public:
     CPollCommand()
-        : CCommand("poll", "[HOST[:PORT] PATH]",
+        : CCommand("poll", "[[https://]HOST[:PORT] PATH]",
                    "print the address a router page shows, every interval\n"
                    "Reads the page (with --gateway: asks the router itself, as the gateway "
                    "command does) at once and then once per interval, and prints the time and "
-                   "the address, or n/a.\nExit status: 0, 3 when interrupted, 64 usage, 68 no "
-                   "address for HOST, 74 output not written.") {}
+                   "the address, or n/a.\nOver https (https://HOST[:PORT]) the router's key must "
+                   "be trusted, as for spider.\nExit status: 0, 3 when interrupted, 4 the "
+                   "router's key is not trusted (nothing was sent), 64 usage, 68 no address for "
+                   "HOST, 74 output not written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override { return m_bGateway ? PollGateway() : PollPage(); }
@@ -83,6 +85,7 @@ private:
     std::optional<std::string> m_state;  // the file that keeps the last address read
     bool m_bJson = false;
     bool m_bVerbose = false;
+    bool m_bTrustNew = false;
 };
 
 void CPollCommand::Define(CLI::App& app) {
@@ -111,6 +114,7 @@ void CPollCommand::Define(CLI::App& app) {
            "keep the last address read in FILE, so that --on-change runs only when the address "
            "differs from the one before, across restarts")
         ->type_name("FILE");
+    AddTrustNewKey(app, m_bTrustNew);
     AddQuiet(app, "print only changes of the address and errors");
     AddJson(app, m_bJson, "each reading");
     AddTimeLimits(app, m_limits.timeouts);
@@ -209,7 +213,7 @@ int CPollCommand::PollPage() {
     std::string url;
     if (m_path.empty() ||
         !ComposeRouterUrl(router->address, static_cast<std::uint16_t>(router->port & 0xFFFF),
-                          m_path, url)) {
+                          m_path, url, router->bHttps)) {
         return Usage(LoadString(IDS_INVALID_PATH));
     }
     const OrExit<std::string> password = m_login.Password(router->host);
@@ -221,13 +225,27 @@ int CPollCommand::PollPage() {
     }
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
-    return PollEachInterval(url, [&] {
+    // One trust for every reading: a key trusted new at the first is the one the others must show.
+    const std::string knownRouters = KnownRoutersFilePath();
+    CRouterTrust trust(knownRouters, router->address, m_bTrustNew);
+    bool bKeyRefused = false;
+    bool bTrustSaid = false;
+    const int polled = PollEachInterval(url, [&] {
         std::string result;
         ProbeFailure failure;
         long status = 0;
+        FetchOptions fetching = Fetching(m_limits.timeouts, m_bVerbose, true, &status);
+        fetching.trust = router->bHttps ? &trust : nullptr;
         const bool bFound =
-            ProbeAddress(url, login, *password, false, exclusions, result,
-                         Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
+            ProbeAddress(url, login, *password, false, exclusions, result, fetching, &failure);
+        if (failure.error == FetchError::Untrusted || failure.error == FetchError::KeyChanged) {
+            bKeyRefused = true;  // nothing more is asked of it
+            RequestStop();
+        }
+        if (!bTrustSaid && !trust.TrustedNew().shown.pin.empty()) {
+            SayKeyTrusted(trust.TrustedNew(), knownRouters, trust.RememberFailure());
+            bTrustSaid = true;
+        }
         PollReading reading = PageReading(bFound, result, failure);
         reading.status = status;
         if (!bFound) {
@@ -235,6 +253,7 @@ int CPollCommand::PollPage() {
         }
         return reading;
     });
+    return bKeyRefused ? KeyRefused(trust.Refused(), knownRouters) : Exit{polled};
 }
 
 }  // namespace

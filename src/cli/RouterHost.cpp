@@ -27,22 +27,44 @@ bool IsDotted(const std::string& host) {
 
 // What the router is given as, after what was given instead.
 constexpr const char* kRouterForms =
-    ", not HOST[:PORT]: give the router's IPv4 address or name, with :PORT when it is not 80";
+    ", not [https://]HOST[:PORT]: give the router's IPv4 address or name, with :PORT when it is "
+    "not 80 (443 over https)";
+
+// The length of the "http://" or "https://" in front of `text`, 0 when there is none.
+std::size_t SchemeLength(std::string_view text) {
+    return StartsWithNoCase(text, "https://") ? 8 : StartsWithNoCase(text, "http://") ? 7 : 0;
+}
+
+// `text` after its scheme, less one "/" at its end: a router's own URL, when it holds no path.
+std::string Authority(const std::string& text) {
+    std::string rest = text.substr(SchemeLength(text));
+    if (rest.ends_with('/')) {
+        rest.pop_back();
+    }
+    return rest;
+}
 
 }  // namespace
 
 std::string RefusedRouterForm(const std::string& text) {
     const std::string shown = EscapeControls(text);
     if (const std::size_t scheme = text.find("://"); scheme != std::string::npos) {
+        const bool bOurs = SchemeLength(text) == scheme + 3;
+        if (bOurs && Authority(text).find_first_of("/?#@") == std::string::npos) {
+            // http://HOST[:PORT] and https://HOST[:PORT], as ParseRouter takes them
+            return RefusedRouterForm(Authority(text));
+        }
         // The router of the URL, when it is one that HOST[:PORT] takes.
         const std::size_t start = scheme + 3;
         const std::string authority = text.substr(start, text.find_first_of("/?#", start) - start);
         RouterTarget target;
         const bool bPlain = !authority.empty() && RefusedRouterForm(authority).empty() &&
                             ParseRouter(authority, target).empty();
+        const std::string given =
+            bOurs && SchemeLength(text) == 8 ? "https://" + authority : authority;
         return shown + " is a URL" + kRouterForms +
-               (bPlain ? " (" + EscapeControls(authority) + " here)"
-                       : ", as in 192.168.1.1 or router.home.arpa:8080");
+               (bPlain ? " (" + EscapeControls(given) + " here)"
+                       : ", as in 192.168.1.1 or https://router.home.arpa:8443");
     }
     if (text.starts_with('[')) {
         return shown + " is an address in brackets" + kRouterForms + ", as in 192.168.1.1:8080";
@@ -54,10 +76,14 @@ std::string RefusedRouterForm(const std::string& text) {
     return {};
 }
 
-std::string ParseRouter(const std::string& text, RouterTarget& target) {
-    if (std::string refused = RefusedRouterForm(text); !refused.empty()) {
+std::string ParseRouter(const std::string& given, RouterTarget& target) {
+    if (std::string refused = RefusedRouterForm(given); !refused.empty()) {
         return refused;
     }
+    const std::size_t scheme = SchemeLength(given);
+    target.bHttps = scheme == 8;
+    target.port = target.bHttps ? 443 : 80;
+    const std::string text = scheme != 0 ? Authority(given) : given;
     const std::size_t colon = text.find(':');
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {
@@ -115,4 +141,11 @@ OrExit<RouterTarget> ResolveRouter(const RouterTarget& target, const HostLookup&
         return Usage(LoadString(refusal));
     }
     return resolved;
+}
+
+std::string RouterBaseUrl(const RouterTarget& target) {
+    std::string url;
+    ComposeRouterUrl(target.address, static_cast<std::uint16_t>(target.port & 0xFFFF), "/", url,
+                     target.bHttps);
+    return url;
 }

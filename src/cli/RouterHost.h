@@ -13,18 +13,24 @@
 struct RouterTarget {
     std::uint32_t address = 0;  // host order; 0 while HOST is a name not yet looked up
     std::int32_t port = 80;
-    std::string host;  // as written, without the port
+    std::string host;  // as written, without the scheme or the port
+    bool bHttps = false;
 };
 
 // HOST[:PORT] as users write it, checked as the Router tab checks it before any name is looked up:
 // HOST is dotted decimal, which must be a local address, or a host name; PORT is 1 to 65535, 80
-// when absent. Fills `target` and answers the empty text, or what is wrong: the Router tab's
-// text, or RefusedRouterForm's.
+// when absent. "https://HOST[:PORT]" (443 when absent) asks the router over https, and
+// "http://HOST[:PORT]" is HOST[:PORT]; either may end with "/". Fills `target` and answers the
+// empty text, or what is wrong: the Router tab's text, or RefusedRouterForm's.
 std::string ParseRouter(const std::string& text, RouterTarget& target);
 
-// What is said of a router given in a form that is not HOST[:PORT] (a URL, an address in brackets,
-// an IPv6 address), saying what is taken instead; the empty text for any other form, which
-// ParseRouter checks as HOST[:PORT]. The one place that judges a URL given as the router.
+// "https://A.B.C.D:PORT/" or "http://…" of a target whose address is known.
+std::string RouterBaseUrl(const RouterTarget& target);
+
+// What is said of a router given in a form that is not [http[s]://]HOST[:PORT][/] (another URL,
+// an address in brackets, an IPv6 address), saying what is taken instead; the empty text for any
+// other form, which ParseRouter checks as HOST[:PORT]. The one place that judges a URL given as the
+// router.
 std::string RefusedRouterForm(const std::string& text);
 
 // `target`, of ParseRouter, with its host name looked up once, over IPv4, giving up after `limit`

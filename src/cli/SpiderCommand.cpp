@@ -44,10 +44,11 @@ const char* FileKind(mode_t mode) {
     return S_ISSOCK(mode) ? "a socket" : "not a file";
 }
 
-// Streams the report of `pages` into `path`; false, said on stderr, when it was not written.
-bool WriteReport(const std::string& path, const CParsedPageList& pages) {
+// Streams the report of `pages`, read from `router` when it is https, into `path`; false, said on
+// stderr, when it was not written.
+bool WriteReport(const std::string& path, const CParsedPageList& pages, const std::string& router) {
     std::string error;
-    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit)) {
+    if (WriteParsedPagesReport(path, pages, 0666, error, nullptr, RemoveOnQuickExit, router)) {
         return true;
     }
     struct stat status {};
@@ -87,18 +88,38 @@ std::string_view OriginName(PageOrigin origin) {
     return "link";
 }
 
-// What a run found, for --json; `address` is the public address looked for, as detected.
-CJsonRecord RunRecord(const std::string& address, const std::vector<std::string>& found, int parsed,
-                      int outcome, long status, const std::string& reason,
-                      const std::string& diagnosis) {
+// The router's URL the pages were read from: where the plain port's redirect to https led, if it
+// did.
+std::string RouterRead(const CSpiderRun& run) {
+    const RouterAccess& router = run.Settings().router;
+    const RouterReached& reached = run.Reached();
+    std::string url;
+    ComposeRouterUrl(router.nAddress, reached.nPort != 0 ? reached.nPort : router.nPort, "/", url,
+                     reached.nPort != 0 ? reached.bHttps : router.bHttps);
+    return url;
+}
+
+// What a run found, for --json; `address` is the public address looked for, as detected. A key
+// refused is an outcome of its own.
+CJsonRecord RunRecord(const CSpiderRun& run, const CPrintingSink& sink, int outcome,
+                      const std::string& reason, const std::string& diagnosis) {
+    const std::string& address = sink.Address();
+    const KeyRefusal& refused = run.Reached().refused;
+    const std::string router = RouterRead(run);
     CJsonRecord record;
     record.TextOrNull("address", address.empty() ? std::string() : JudgedAddress(address))
-        .Texts("found", found)
-        .Number("parsed", parsed)
-        .Text("outcome", OutcomeName(outcome))
-        .NumberOrNull("http_status", std::max(status, 0L))
+        .Texts("found", sink.FoundPaths())
+        .Number("parsed", sink.Parsed())
+        .Text("outcome", refused.shown.pin.empty()
+                             ? OutcomeName(outcome)
+                             : (refused.Changed() ? "key_changed" : "untrusted_key"))
+        .NumberOrNull("http_status", std::max(run.StartStatus(), 0L))
         .TextOrNull("reason", reason)
-        .TextOrNull("diagnosis", diagnosis);
+        .TextOrNull("diagnosis", diagnosis)
+        .Text("router", router)
+        .Text("scheme", router.starts_with("https:") ? "https" : "http")
+        .TextOrNull(
+            "key", refused.shown.pin.empty() ? run.Reached().trusted.shown.pin : refused.shown.pin);
     return record;
 }
 
@@ -118,14 +139,18 @@ int ExitStatus(int outcome) {
 class CSpiderCommand final : public CCommand {
 public:
     CSpiderCommand()
-        : CCommand("spider", "HOST[:PORT]",
+        : CCommand("spider", "[https://]HOST[:PORT]",
                    "find the router pages that show the public address\n"
                    "Crawls the router's pages from \"/\" and lists every page that shows the "
                    "public address. When none does, asks the router itself (UPnP IGD, then "
                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
-                   "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
-                   "cancelled, 64 usage, 68 no address for HOST, 73 report not written, 74 "
-                   "output not written.") {}
+                   "address tells.\nOver https (https://HOST[:PORT], 443 by default) the router "
+                   "is trusted by its certificate's key, remembered in the known-routers file "
+                   "(velmo-cli trust): a router whose key is not known yet, or not the one "
+                   "remembered, is sent nothing.\nExit status: 0 found, 1 none found, 2 no "
+                   "public address, 3 cancelled, 4 the router's key is not trusted (nothing was "
+                   "sent), 64 usage, 68 no address for HOST, 73 report not written, 74 output not "
+                   "written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override;
@@ -154,6 +179,7 @@ private:
     std::vector<std::string> m_detectUrls;
     bool m_bJson = false;
     bool m_bVerbose = false;
+    bool m_bTrustNew = false;
 };
 
 void CSpiderCommand::Define(CLI::App& app) {
@@ -176,6 +202,7 @@ void CSpiderCommand::Define(CLI::App& app) {
            "--report", [this](const std::string& path) { m_report = path; },
            "write the report of the pages read to FILE, a new file or a regular one")
         ->type_name("FILE");
+    AddTrustNewKey(app, m_bTrustNew);
     AddDetectUrls(app, m_detectUrls);
     AddJson(app, m_bJson, "what the run found");
     AddTimeLimits(app, m_limits.timeouts);
@@ -193,6 +220,9 @@ SpiderSettings CSpiderCommand::Settings(const RouterTarget& router, const std::s
                                         CPageWanNote& wanNote) const {
     SpiderSettings settings;
     settings.router = RouterAccessFor(m_login.login, password, router.address, router.port);
+    settings.router.bHttps = router.bHttps;
+    settings.router.strKnownRouters = KnownRoutersFilePath();
+    settings.router.bTrustNewKey = m_bTrustNew;
     settings.strExternalAddress = m_externalAddress.value_or(std::string());
     settings.bDeep = m_bDeep;
     settings.timeouts = m_limits.timeouts;
@@ -221,7 +251,15 @@ int CSpiderCommand::Run() {
     }
     if (Interrupted()) {
         if (m_bJson) {
-            RunRecord({}, {}, 0, IDS_TEST_CANCELLED, 0, {}, {}).Print();
+            CJsonRecord record;
+            record.TextOrNull("address", {})
+                .Texts("found", {})
+                .Number("parsed", 0)
+                .Text("outcome", OutcomeName(IDS_TEST_CANCELLED))
+                .TextOrNull("http_status", {})
+                .TextOrNull("reason", {})
+                .TextOrNull("diagnosis", {});
+            record.Print();
         } else {
             PrintLine(LoadString(IDS_TEST_CANCELLED));
         }
@@ -237,7 +275,12 @@ int CSpiderCommand::Run() {
     run.Prepare(settings);
     run.Run();
 
-    const std::string reason = SayWhatFailed(run, sink, settings);
+    const RouterReached& reached = run.Reached();
+    if (!reached.trusted.shown.pin.empty()) {
+        SayKeyTrusted(reached.trusted, settings.router.strKnownRouters, reached.rememberFailure);
+    }
+    const bool bKeyRefused = !reached.refused.shown.pin.empty();
+    const std::string reason = bKeyRefused ? std::string() : SayWhatFailed(run, sink, settings);
     const bool bLoginRefused = IsLoginRefused(run.StartStatus());
     const bool bReported = ShowPages(run, sink);
     const std::uint32_t address =
@@ -247,6 +290,16 @@ int CSpiderCommand::Run() {
         PrintLine(LoadString(outcome));
     }
     std::string diagnosis;
+    if (bKeyRefused) {
+        // Nothing more is asked of a router whose key is not trusted, its UPnP neither.
+        const Exit refused = KeyRefused(reached.refused, settings.router.strKnownRouters);
+        if (m_bJson) {
+            RunRecord(run, sink, outcome,
+                      reached.refused.Changed() ? "changed key" : "untrusted key", {})
+                .Print();
+        }
+        return bReported ? refused.status : kExitCannotCreate;
+    }
     if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused) {
         CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
         diagnosis = NoStatusPageDiagnosis(gateway, router->address, address, wanNote);
@@ -259,8 +312,7 @@ int CSpiderCommand::Run() {
         }
     }
     if (m_bJson) {
-        CJsonRecord record = RunRecord(sink.Address(), sink.FoundPaths(), sink.Parsed(), outcome,
-                                       run.StartStatus(), reason, diagnosis);
+        CJsonRecord record = RunRecord(run, sink, outcome, reason, diagnosis);
         if (m_bListParsed) {
             PrintWithPages(record, run);
         } else {
@@ -303,6 +355,11 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
     if (!m_bJson) {
         PrintLine("Parsed pages: " + std::to_string(sink.Parsed()));
     }
+    // The scheme the paths were read by, once for all: a plain router's list is paths alone.
+    const std::string router = HttpsRouterText(run.Settings().router, run.Reached());
+    if (m_bListParsed && !m_bJson && !router.empty()) {
+        PrintLine("Router: " + router);
+    }
     if (m_bListParsed && !m_bJson) {
         // Many lines a write, and none once standard output is gone (a pipe to head).
         std::string lines;
@@ -324,7 +381,7 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
         });
         flush();
     }
-    return !m_report || WriteReport(*m_report, run.ParsedPages());
+    return !m_report || WriteReport(*m_report, run.ParsedPages(), router);
 }
 
 void CSpiderCommand::PrintWithPages(const CJsonRecord& record, const CSpiderRun& run) {

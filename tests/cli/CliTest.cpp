@@ -29,6 +29,7 @@
 #include "core/net/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
+#include "support/TlsRouter.h"
 #include "support/Wait.h"
 
 namespace {
@@ -196,10 +197,20 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
         {"router.invalid", 68, noName},
         // What is taken instead of a URL or another kind of address is said.
         {"http://127.0.0.1:8080/status.htm", 64,
-         "velmo-cli: http://127.0.0.1:8080/status.htm is a URL, not HOST[:PORT]: give the "
-         "router's IPv4 address or name, with :PORT when it is not 80 (127.0.0.1:8080 here)\n"},
-        {"[::1]:8080", 64, "velmo-cli: [::1]:8080 is an address in brackets, not HOST[:PORT]"},
-        {"fe80::1", 64, "velmo-cli: fe80::1 is an IPv6 address, not HOST[:PORT]"},
+         "velmo-cli: http://127.0.0.1:8080/status.htm is a URL, not [https://]HOST[:PORT]: give "
+         "the router's IPv4 address or name, with :PORT when it is not 80 (443 over https) "
+         "(127.0.0.1:8080 here)\n"},
+        {"https://127.0.0.1/status.htm", 64,
+         "velmo-cli: https://127.0.0.1/status.htm is a URL, not [https://]HOST[:PORT]: give the "
+         "router's IPv4 address or name, with :PORT when it is not 80 (443 over https) "
+         "(https://127.0.0.1 here)\n"},
+        {"ftp://127.0.0.1", 64, "velmo-cli: ftp://127.0.0.1 is a URL"},
+        {"https://admin@127.0.0.1", 64, "velmo-cli: https://admin@127.0.0.1 is a URL"},
+        {"https://8.8.8.8", 64, address},
+        {"https://127.0.0.1:0", 64, port},
+        {"http://[::1]:8080", 64, "velmo-cli: [::1]:8080 is an address in brackets"},
+        {"[::1]:8080", 64, "velmo-cli: [::1]:8080 is an address in brackets, not [https://]HOST"},
+        {"fe80::1", 64, "velmo-cli: fe80::1 is an IPv6 address, not [https://]HOST[:PORT]"},
         // A name server that never answers: the lookup gives up on time.
         {"stalling.test", 68, "velmo-cli: stalling.test: no IPv4 address for this name"},
     };
@@ -223,6 +234,7 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
     const std::string port1 = ":" + std::to_string(router.Port());
     for (const auto& [host, expected] : {std::pair{"127.000.000.010" + port10, "203.0.113.10"},
                                          std::pair{"router.test" + port1, "203.0.113.1"},
+                                         std::pair{"HTTP://127.0.0.1" + port1 + "/", "203.0.113.1"},
                                          std::pair{"localhost" + port1, "203.0.113.1"}}) {
         const ProcessResult poll = RunCli({"poll", host, "/s", "--count", "1"});
         EXPECT_EQ(poll.status, 0) << host << ": " << poll.err;
@@ -498,6 +510,9 @@ TEST_F(CliTest, JsonGivesOneObjectPerResult) {
            {"outcome", "found"},
            {"http_status", 200},
            {"reason", none},
+           {"router", router.Url("/")},
+           {"scheme", "http"},
+           {"key", none},
            {"pages", Json::array({{{"path", "/s"}, {"origin", "link"}},
                                   {{"path", "/lan"}, {"origin", "link"}}})}}}},
         {{"spider", "127.0.0.1:1", "--external-address", "203.0.113.9"},
@@ -1266,6 +1281,138 @@ TEST_F(CliTest, LinesForTheJournalCarryTheirPriority) {
     EXPECT_TRUE(quiet[0].ends_with(" - 198.51.100.1"));
     EXPECT_EQ(quiet[1], failed);
     EXPECT_EQ(quiet[2], noAddress);
+}
+
+// An https router is trusted by its key on first use, as the user says: each row one command, what
+// it ends with, what standard error says, and whether it reached the router at all. Nothing is
+// sent while the key is not trusted, and a changed key is never trusted, whatever the options.
+TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
+    CTlsRouter tls;
+    tls.Serve("/index.html",
+              "<a href=\"status.htm\">s</a> <a href=\"" + tls.Url("/lan.htm") + "\">l</a>");
+    tls.Serve("/status.htm", "WAN 203.0.113.45");
+    tls.Serve("/lan.htm", "LAN 192.168.1.1");
+    const std::string https = "https://127.0.0.1:" + std::to_string(tls.Port());
+    const std::string first = tls.Pin();
+    const std::string file = (folder / "config" / "velmo" / "known-routers").string();
+    const std::vector<std::string> spider = {
+        "spider",      https, "--login", "admin", "--password-stdin", "--external-address",
+        "203.0.113.45"};
+    const auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        bool bChangeKeyFirst;
+        int status;
+        std::vector<std::string> err;  // each said on standard error
+        bool bReached;
+    } rows[] = {
+        {"a key not known",
+         spider,
+         false,
+         4,
+         {"shows a certificate key that is not trusted yet: nothing was sent",
+          "fingerprint: " + first, "subject:     CN = router1.test", "--trust-new-certificate"},
+         false},
+        {"trusted and remembered",
+         with(spider, {"--trust-new-certificate"}),
+         false,
+         0,
+         {"trusted the key " + first + " of " + https + " and remembered it in " + file},
+         true},
+        {"known", spider, false, 0, {}, true},
+        {"the plain port's redirect",
+         with(spider, {"--list-parsed", "--report", (folder / "report.htm").string()}),
+         false,
+         0,
+         {},
+         true},
+        {"a changed key",
+         with(spider, {"--trust-new-certificate"}),
+         true,
+         4,
+         {"THE KEY OF THE ROUTER AT " + https + " HAS CHANGED", "remembered:  " + first,
+          "velmo-cli trust --forget " + https},
+         false},
+        {"polled with the changed key",
+         {"poll", https, "/status.htm", "--count", "2"},
+         false,
+         4,
+         {"HAS CHANGED"},
+         false},
+        {"forgotten",
+         {"trust", "--forget", https},
+         false,
+         0,
+         {"forgot the key of " + https},
+         false},
+        {"the new key trusted",
+         with(spider, {"--trust-new-certificate"}),
+         false,
+         0,
+         {"trusted the key"},
+         true},
+        {"polled",
+         {"poll", https + "/", "/status.htm", "--login", "admin", "--password-stdin", "--count",
+          "2", "--test-interval", "1"},
+         false,
+         0,
+         {},
+         true},
+    };
+    for (const auto& row : rows) {
+        if (row.bChangeKeyFirst) {
+            tls.ChangeKey();
+        }
+        std::vector<std::string> args = row.args;
+        if (std::string(row.what) == "the plain port's redirect") {
+            args[1] = "http://127.0.0.1:" + std::to_string(tls.PlainPort());
+        }
+        const std::size_t before = tls.Requests().size();
+        const ProcessResult run = RunCli(args, "secret\n");
+        EXPECT_EQ(run.status, row.status) << row.what << ": " << run.err;
+        for (const std::string& said : row.err) {
+            EXPECT_NE(run.err.find(said), std::string::npos) << row.what << ": " << run.err;
+        }
+        EXPECT_EQ(tls.Requests().size() > before, row.bReached) << row.what;
+        if (row.status == 0 && args[0] == "spider") {
+            EXPECT_NE(run.out.find("Found: /status.htm\n"), std::string::npos) << row.what;
+        }
+        if (row.status == 0 && args[0] == "poll") {
+            EXPECT_TRUE(run.out.ends_with(" - 203.0.113.45\n")) << run.out << run.err;
+            EXPECT_EQ(run.Lines().size(), 2u);
+        }
+        if (args[0] == "spider" && args[1].starts_with("http:")) {
+            EXPECT_NE(run.out.find("Router: " + https + "/ (redirected from " + args[1] + "/)\n"),
+                      std::string::npos)
+                << run.out;
+            EXPECT_NE(run.out.find("Parsed: /lan.htm\n"), std::string::npos) << run.out;
+            EXPECT_NE(ReadFile(folder / "report.htm")
+                          .find("<p>Read over https from " + https + "/ (redirected from " +
+                                args[1] + "/)</p>"),
+                      std::string::npos);
+        }
+    }
+    // --json names the scheme the pages were read by, and a refused key as the outcome.
+    const std::vector<Json> found = JsonLines(RunCli(with(spider, {"--json"}), "secret\n"));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["router"], https + "/");
+    EXPECT_EQ(found[0]["scheme"], "https");
+    EXPECT_EQ(found[0]["outcome"], "found");
+    const std::string trusted = tls.Pin();
+    tls.ChangeKey();
+    const std::vector<Json> refused = JsonLines(RunCli(with(spider, {"--json"}), "secret\n"));
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["outcome"], "key_changed");
+    EXPECT_EQ(refused[0]["key"], tls.Pin());
+    // The file holds the router's line and its key alone; never a password.
+    EXPECT_EQ(ReadFile(file), "127.0.0.1:" + std::to_string(tls.Port()) + " " + trusted + "\n");
+    EXPECT_EQ(RunCli({"trust"}).Lines(),
+              (Lines{"Known routers: " + file,
+                     "https://127.0.0.1:" + std::to_string(tls.Port()) + " " + trusted}));
 }
 
 // A proxy in the environment never sees a request for the router, so never its password; the

@@ -88,6 +88,14 @@ bool CGuiFixture::ShowChoice(QWidget* owner, const QString& text, MessageIcon ic
     return bPressAction;
 }
 
+bool CGuiFixture::ShowQuestion(QWidget* owner, const QString& text, const QString& detail,
+                               const QString& action) {
+    ShowMessage(owner, text, MessageIcon::Exclamation, detail);
+    boxes.back().action = action;
+    boxes.back().bQuestion = true;
+    return bPressAction;
+}
+
 void CGuiFixture::DetectSlowly() {
     m_slowDetection = std::make_unique<CLoopbackServer>();
     CLoopbackServer::Page slow;

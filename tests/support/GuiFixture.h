@@ -29,11 +29,12 @@ public:
     struct Box {
         QString text;
         MessageIcon icon;
-        QString activeTab;  // the sheet's tab when the box came up
-        QString shownPage;  // the caption of the page visible then
-        QWidget* window;    // the window the box belongs to
-        QString detail;     // the note below the text
-        QString action;     // the caption of its second button; empty: OK alone
+        QString activeTab;       // the sheet's tab when the box came up
+        QString shownPage;       // the caption of the page visible then
+        QWidget* window;         // the window the box belongs to
+        QString detail;          // the note below the text
+        QString action;          // the caption of its second button; empty: OK alone
+        bool bQuestion = false;  // action and Cancel, Cancel the default
     };
 
     // Builds the sheet, as start-up does, and shows it.
@@ -80,7 +81,9 @@ public:
                      const QString& detail = {}) override;
     bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
                     const QString& action) override;
-    bool bPressAction = false;  // a box's second button rather than OK
+    bool bPressAction = false;  // a box's second button rather than OK, or Cancel
+    bool ShowQuestion(QWidget* owner, const QString& text, const QString& detail,
+                      const QString& action) override;
     bool Open(const QString& target) override;
     void Beep() override { ++beeps; }
 

@@ -12,6 +12,13 @@ PollReading PageReading(bool bFound, const std::string& result, const ProbeFailu
         return reading;
     }
     reading.status = failure.status;
+    if (failure.error == FetchError::Untrusted || failure.error == FetchError::KeyChanged) {
+        reading.failure = PollFailure::NoAnswer;
+        reading.transfer =
+            failure.error == FetchError::Untrusted ? "key not trusted" : "KEY CHANGED";
+        reading.reason = reading.transfer + ", nothing sent";
+        return reading;
+    }
     const std::string status = "HTTP " + std::to_string(failure.status);
     // A refused login first, and any error status before the page's text: such a page may hold
     // anything, and what it lacks says nothing of the page asked for.

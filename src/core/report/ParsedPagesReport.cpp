@@ -51,10 +51,13 @@ std::string EscapeHtml(std::string_view text) {
     return out;
 }
 
-std::string ParsedPagesReportHead() {
+std::string ParsedPagesReportHead(std::string_view router) {
     return "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>" +
            EscapeHtml(LoadString(IDS_APP_TITLE)) +
-           "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n<p>\r\n";
+           "</title>\r\n</head>\r\n\r\n<body>\r\n<h1>Parsed Pages</h1>\r\n" +
+           (router.empty() ? std::string()
+                           : "<p>Read over https from " + EscapeHtml(router) + "</p>\r\n") +
+           "<p>\r\n";
 }
 
 void AppendParsedPagesReportLine(std::string& out, std::string_view path, PageOrigin origin) {

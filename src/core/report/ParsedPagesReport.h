@@ -11,7 +11,9 @@
 // Paths and notice are escaped: a router page can put neither markup nor control bytes into the
 // report, and the document is UTF-8 whatever bytes the router sent.
 
-std::string ParsedPagesReportHead();
+// `router`, when given, is the https URL the pages were read from, said below the heading; a plain
+// router's report says none.
+std::string ParsedPagesReportHead(std::string_view router = {});
 // The line of one path, appended to `out`, marked when only deep discovery reached the page.
 void AppendParsedPagesReportLine(std::string& out, std::string_view path,
                                  PageOrigin origin = PageOrigin::Link);

@@ -163,13 +163,13 @@ bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode
 
 bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,
                             std::string& error, const std::atomic<bool>* stop,
-                            TemporaryNameHook temporaryName) {
+                            TemporaryNameHook temporaryName, std::string_view router) {
     return WriteReportFile(
         path, mode,
-        [&pages, stop](CReportWriter& writer) {
+        [&pages, stop, router](CReportWriter& writer) {
             std::string line;
             bool bMarked = false;
-            return writer.Write(ParsedPagesReportHead()) &&
+            return writer.Write(ParsedPagesReportHead(router)) &&
                    pages.ForEachPath([&](const std::string& page, PageOrigin origin) {
                        line.clear();
                        AppendParsedPagesReportLine(line, page, origin);

@@ -32,7 +32,8 @@ bool WriteReportFile(const std::string& path, std::string_view text, mode_t mode
 class CParsedPageList;
 
 // The parsed-pages report of `pages`, streamed path by path into `path` as above. A set `stop`
-// gives up between two paths.
+// gives up between two paths. `router`: see ParsedPagesReportHead.
 bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& pages, mode_t mode,
                             std::string& error, const std::atomic<bool>* stop = nullptr,
-                            TemporaryNameHook temporaryName = nullptr);
+                            TemporaryNameHook temporaryName = nullptr,
+                            std::string_view router = {});

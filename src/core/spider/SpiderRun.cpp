@@ -40,6 +40,7 @@ void CSpiderRun::CStartNotingSink::LinksGivenUp(std::size_t pages) {
 
 void CSpiderRun::Prepare(SpiderSettings settings) {
     m_settings = std::move(settings);
+    m_reached = {};
     m_bCancel = false;
     m_bShutdown = false;
     m_sink.Clear();
@@ -67,7 +68,8 @@ void CSpiderRun::Execute() {
                          .parsed = m_parsed,
                          .cancel = m_bCancel,
                          .shutdown = m_bShutdown,
-                         .abandon = m_pAbandon};
+                         .abandon = m_pAbandon,
+                         .reached = &m_reached};
     SpiderThreadProc(m_settings, state);
 }
 

@@ -60,6 +60,9 @@ public:
     // The HTTP status of the run's first answer from the router; -1 before there is one. A 401
     // start page is still read as a page, so this is what tells a refused login.
     long StartStatus() const { return m_sink.StartStatus(); }
+    // How the last run reached the router: its scheme and port, a key it refused or trusted new.
+    // Read only while no run is in progress.
+    const RouterReached& Reached() const { return m_reached; }
 
     static_assert(std::atomic<bool>::is_always_lock_free, "Cancel must be async-signal-safe");
 
@@ -90,6 +93,7 @@ private:
     const std::atomic<bool>* m_pAbandon;
     SpiderSettings m_settings;
     CParsedPageList m_parsed;
+    RouterReached m_reached;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bShutdown{false};
     std::thread m_thread;

@@ -24,6 +24,24 @@ public:
         return Show(owner, text, icon, {}, action);
     }
 
+    bool ShowQuestion(QWidget* owner, const QString& text, const QString& detail,
+                      const QString& action) override {
+        QWidget* window = owner != nullptr ? owner->window() : nullptr;
+        QMessageBox box(QMessageBox::Question, LoadText(IDS_APP_TITLE), text, QMessageBox::Cancel,
+                        window);
+        box.setInformativeText(detail);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);  // a fingerprint to compare
+        QPushButton* pressed = box.addButton(action, QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        if (window != nullptr) {
+            box.setWindowIcon(window->windowIcon());
+            box.setWindowModality(Qt::WindowModal);
+        }
+        box.exec();
+        return box.clickedButton() == pressed;
+    }
+
     bool Open(const QString& target) override {
         const QUrl url = target.contains(QLatin1String("://"))
                              ? QUrl(target)

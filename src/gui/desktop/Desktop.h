@@ -21,6 +21,10 @@ public:
     // the user pressed `action`.
     virtual bool ShowChoice(QWidget* owner, const QString& text, MessageIcon icon,
                             const QString& action) = 0;
+    // A box that asks before something is done: `action` and Cancel, Cancel the default (Enter and
+    // Escape press it), `detail` below the text; true only when the user pressed `action`.
+    virtual bool ShowQuestion(QWidget* owner, const QString& text, const QString& detail,
+                              const QString& action) = 0;
     // Opens a file path or URL with the desktop's handler; true when the desktop accepted it.
     virtual bool Open(const QString& target) = 0;
     virtual void Beep() = 0;

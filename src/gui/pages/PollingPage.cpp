@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "core/address/Exclusions.h"
+#include "core/net/KnownRouters.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/polling/PollReading.h"
@@ -309,10 +310,13 @@ void CPollingPage::OnTimer() {
     }
     m_reader.Run(
         [url = m_url, login = m_router.LoginBytes(), password = m_router.PasswordBytes(),
-         excludes = ToBytes(m_strExcludes),
-         timeouts = ReadTimeouts(m_polling)](const std::atomic<bool>& abandoned) {
-            return ReadPolledPage(url, login, password, excludes,
-                                  RouterFetchOptions(timeouts, abandoned));
+         excludes = ToBytes(m_strExcludes), timeouts = ReadTimeouts(m_polling),
+         address = m_router.Address()](const std::atomic<bool>& abandoned) {
+            // Over https only the key the Status tab's run trusted is used; never a new one.
+            CRouterTrust trust(KnownRoutersFilePath(), address, false);
+            FetchOptions options = RouterFetchOptions(timeouts, abandoned);
+            options.trust = &trust;
+            return ReadPolledPage(url, login, password, excludes, options);
         },
         done);
 }
@@ -341,7 +345,7 @@ void CPollingPage::OnReadDone(std::time_t started, const PollReading& reading, b
 bool CPollingPage::ComposeUrl() {
     std::string url;
     if (!ComposeRouterUrl(m_router.Address(), static_cast<std::uint16_t>(m_router.Port() & 0xFFFF),
-                          ToBytes(m_strPath), url)) {
+                          ToBytes(m_strPath), url, m_router.Https())) {
         return false;
     }
     m_url = std::move(url);

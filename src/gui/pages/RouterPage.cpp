@@ -18,6 +18,7 @@ namespace {
 
 const QString kSection = QStringLiteral("Router");
 const QString kRemember = QStringLiteral("RememberPassword");
+const QString kHttps = QStringLiteral("UseHttps");
 
 struct Labelled {
     const char* label;
@@ -51,6 +52,7 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
     m_nAddress = settings.GetProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
     m_nPort = static_cast<std::int32_t>(settings.GetProfileInt(
         kSection, QStringLiteral("Port"), static_cast<std::uint32_t>(m_nPort)));
+    m_bHttps = settings.GetProfileInt(kSection, kHttps, 0) != 0;
 
     m_editLogin.setObjectName(QStringLiteral("loginEdit"));
     m_editPassword.setObjectName(QStringLiteral("passwordEdit"));
@@ -73,6 +75,11 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
 
     m_chkRemember.setObjectName(QStringLiteral("rememberPassword"));
     m_chkRemember.setText(QStringLiteral("Remember password in the &keyring"));
+    m_chkHttps.setObjectName(QStringLiteral("useHttps"));
+    m_chkHttps.setText(QStringLiteral("Use &HTTPS"));
+    m_chkHttps.setToolTip(
+        QStringLiteral("Ask the router over HTTPS. Its certificate is trusted by its key, which "
+                       "you confirm the first time and which must stay the same from then on."));
     m_staticKeyring.setObjectName(QStringLiteral("keyringReason"));
     m_staticKeyring.setWordWrap(true);
     m_staticKeyring.setVisible(false);
@@ -82,6 +89,7 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
     layout->addWidget(addressing);
     layout->addWidget(&m_chkRemember);
     layout->addWidget(&m_staticKeyring);
+    layout->addWidget(&m_chkHttps);
     layout->addWidget(hint);
     layout->addStretch();
 
@@ -89,6 +97,7 @@ CRouterPage::CRouterPage(CSettingsStore& settings, CDesktop& desktop)
     setTabOrder(&m_editPassword, &m_ctrlAddress);
     setTabOrder(&m_ctrlAddress, &m_editPort);
     setTabOrder(&m_editPort, &m_chkRemember);
+    setTabOrder(&m_chkRemember, &m_chkHttps);
 
     QString why;
     m_bKeyringUsable = CKeyring::IsAvailable(&why);
@@ -114,11 +123,13 @@ bool CRouterPage::DoDataExchange(bool bSaveAndValidate) {
             m_ctrlAddress.SetAddress(m_nAddress);
         }
         m_editPort.setText(QString::number(m_nPort));
+        m_chkHttps.setChecked(m_bHttps);
         return true;
     }
     m_strLogin = m_editLogin.text();
     m_strPassword = m_editPassword.text();
     m_nAddress = m_ctrlAddress.GetAddress();
+    m_bHttps = m_chkHttps.isChecked();
     bool bOk = false;
     const int port = m_editPort.text().trimmed().toInt(&bOk);
     if (!bOk) {
@@ -153,6 +164,7 @@ bool CRouterPage::ValidateAndSave() {
     m_settings.WriteProfileInt(kSection, QStringLiteral("Address"), m_nAddress);
     m_settings.WriteProfileInt(kSection, QStringLiteral("Port"),
                                static_cast<std::uint32_t>(m_nPort));
+    m_settings.WriteProfileInt(kSection, kHttps, m_bHttps ? 1 : 0);
     if (RemembersPassword()) {
         const QString key = SavedRouterKey();
         // A password the keyring did not take must not look remembered.
@@ -183,6 +195,7 @@ void CRouterPage::EnableControls(bool bEnable) {
     m_editPassword.setEnabled(bEnable);
     m_ctrlAddress.setEnabled(bEnable);
     m_editPort.setEnabled(bEnable);
+    m_chkHttps.setEnabled(bEnable);
     // Ticked or cleared during a test, the keyring would no longer match what the test uses.
     m_chkRemember.setEnabled(bEnable && m_bKeyringUsable);
 }

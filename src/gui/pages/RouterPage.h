@@ -35,6 +35,7 @@ public:
     std::string PasswordBytes() const override;
     std::uint32_t Address() const override { return m_nAddress; }
     std::int32_t Port() const override { return m_nPort; }
+    bool Https() const override { return m_bHttps; }
 
     // Whether validation stores the password in the desktop keyring.
     bool RemembersPassword() const { return m_bKeyringUsable && m_chkRemember.isChecked(); }
@@ -54,11 +55,13 @@ private:
     CIPAddressCtrl m_ctrlAddress;
     QLineEdit m_editPort;
     QCheckBox m_chkRemember;
+    QCheckBox m_chkHttps;
     QLabel m_staticKeyring;  // why the keyring cannot be used, for those without a mouse too
     QString m_strLogin;
     QString m_strPassword;
     std::uint32_t m_nAddress = 0x7F000001;  // 127.0.0.1
     std::int32_t m_nPort = 8000;
+    bool m_bHttps = false;
 
     // The keyring side of "Remember password": the entry is named after the router as saved.
     QString SavedRouterKey() const;

@@ -18,4 +18,6 @@ public:
     virtual std::string PasswordBytes() const = 0;
     virtual std::uint32_t Address() const = 0;  // host order
     virtual std::int32_t Port() const = 0;
+    // Whether the router is asked over https, trusted by its certificate's key.
+    virtual bool Https() const { return false; }
 };

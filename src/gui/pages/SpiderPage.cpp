@@ -13,6 +13,7 @@
 
 #include "core/address/AddressScan.h"
 #include "core/net/InetAddr.h"
+#include "core/net/KnownRouters.h"
 #include "core/report/ReportFile.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
@@ -184,6 +185,9 @@ void CSpiderPage::OnRun() {
     SpiderSettings run = m_spider;
     run.router = RouterAccessFor(m_router.LoginBytes(), m_router.PasswordBytes(),
                                  m_router.Address(), m_router.Port());
+    run.router.bHttps = m_router.Https();
+    // A key not known yet is asked about once the run has ended, and the run made again.
+    run.router.strKnownRouters = KnownRoutersFilePath();
     run.bDeep = m_chkDeep.isChecked();
     m_run.Prepare(std::move(run));
     m_listPages.DeleteAllItems();
@@ -238,6 +242,15 @@ void CSpiderPage::OnSpiderDone() {
     m_listPages.setEnabled(true);
     m_linkReport.setEnabled(true);
     m_chkDeep.setEnabled(true);
+    if (!m_run.Reached().refused.shown.pin.empty()) {
+        m_router.EnableControls(true);
+        if (AskAboutKey(m_run.Reached().refused)) {
+            OnRun();
+            return;
+        }
+        FocusAfterRun();
+        return;
+    }
     const int outcome = m_run.Outcome(address, m_found.Size());
     const long start = m_run.StartStatus();
     const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && IsLoginRefused(start);
@@ -285,6 +298,53 @@ void CSpiderPage::FocusAfterRun() {
     m_listPages.setFocus(Qt::OtherFocusReason);
 }
 
+bool CSpiderPage::AskAboutKey(const KeyRefusal& refusal) {
+    const QString router = QStringLiteral("https://") +
+                           QString::fromStdString(KnownRouterName(refusal.address, refusal.port));
+    const QString file = QString::fromStdString(m_run.Settings().router.strKnownRouters);
+    const ServerKey& key = refusal.shown;
+    const QString facts =
+        QStringLiteral("Subject: %1\nValid: %2 to %3")
+            .arg(FromBytes(key.subject), FromBytes(key.notBefore), FromBytes(key.notAfter));
+    if (refusal.Changed()) {
+        m_desktop.ShowMessage(
+            this,
+            QStringLiteral("THE CERTIFICATE KEY OF THE ROUTER AT %1 HAS CHANGED. It was not "
+                           "trusted, and nothing was sent to it.")
+                .arg(router),
+            MessageIcon::Exclamation,
+            QStringLiteral("Remembered: %1\nShown now: %2\n%3\n\nAnother device may be "
+                           "answering in the router's place. If you know why the key changed (the "
+                           "router was reset or given a new certificate), remove the line of %4 "
+                           "from %5, or run \"velmo-cli trust --forget %1\", then click Run to "
+                           "decide on the new key.")
+                .arg(FromBytes(refusal.remembered), FromBytes(key.pin), facts,
+                     QString::fromStdString(KnownRouterName(refusal.address, refusal.port)), file));
+        return false;
+    }
+    const bool bTrust = m_desktop.ShowQuestion(
+        this,
+        QStringLiteral("The router at %1 shows a certificate key that is not trusted yet. Nothing "
+                       "was sent to it.")
+            .arg(router),
+        QStringLiteral("Fingerprint: %1\n%2\n\nTrust it only if it is your router's key (its "
+                       "web interface or its manual shows it). It is remembered in %3, and a "
+                       "router that shows another key later is refused.")
+            .arg(FromBytes(key.pin), facts, file),
+        QStringLiteral("&Trust"));
+    if (!bTrust) {
+        return false;
+    }
+    std::string error;
+    if (!RememberRouterKey(m_run.Settings().router.strKnownRouters, refusal.address, refusal.port,
+                           key.pin, error)) {
+        m_desktop.ShowMessage(this, QStringLiteral("The key could not be remembered."),
+                              MessageIcon::Exclamation, FromBytes(error));
+        return false;
+    }
+    return true;
+}
+
 void CSpiderPage::OfferDeeperSearch() {
     m_desktop.ShowMessage(this,
                           QStringLiteral("A deeper search may find it: select \"Search scripts "
@@ -324,10 +384,12 @@ void CSpiderPage::OnViewParsedPages() {
     // Written anew beside the file and renamed over it: the file stays ours and private, and a
     // link planted in its place is replaced, not followed.
     const bool bStarted = m_reportWriter.Run(
-        [this, path = QFile::encodeName(m_strReportFile).toStdString()](
+        [this, path = QFile::encodeName(m_strReportFile).toStdString(),
+         router = HttpsRouterText(m_run.Settings().router, m_run.Reached())](
             const std::atomic<bool>& abandoned) {
             std::string error;
-            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned);
+            return WriteParsedPagesReport(path, m_run.ParsedPages(), 0600, error, &abandoned,
+                                          nullptr, router);
         },
         [this](bool bWritten) { OnReportWritten(bWritten); });
     if (!bStarted) {

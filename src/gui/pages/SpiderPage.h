@@ -79,6 +79,10 @@ Q_SIGNALS:
 private:
     // After a failed run, when searching scripts may help.
     void OfferDeeperSearch();
+    // After a run that met a key it would not use: a changed one is refused, loudly; of a new
+    // one the user is asked, and a trusted one remembered. True when the run should be made
+    // again, with the key now known.
+    bool AskAboutKey(const KeyRefusal& refusal);
     void FocusAfterRun();
     void OnReportWritten(bool bWritten);
     void SetWritingReport(bool bWriting);

@@ -110,7 +110,7 @@ private Q_SLOTS:
         QCOMPARE(Focus(), QStringLiteral("loginEdit"));
         const QList<QStringList> stops = {
             // The keyring box is disabled here: the tests' session has no bus.
-            {"loginEdit", "passwordEdit", "routerAddress", "portEdit"},
+            {"loginEdit", "passwordEdit", "routerAddress", "portEdit", "useHttps"},
             {"runButton", "reportLink", "pageList", "deepCheck"},  // no address to stop at yet
             // Open and Poll wait for a path; of the two choices, the one chosen is the stop.
             {"pathEdit", "excludesEdit", "logEdit", "startAtLogin", "pollPage"},

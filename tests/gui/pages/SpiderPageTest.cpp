@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -29,6 +30,7 @@
 #include "support/GuiFixture.h"
 #include "support/LoopbackServer.h"
 #include "support/Process.h"
+#include "support/TlsRouter.h"
 #include "support/Wait.h"
 
 #if defined(__has_feature)
@@ -200,6 +202,147 @@ private Q_SLOTS:
                                 "Polling tab."));
         QCOMPARE(fixture->boxes[0].icon, MessageIcon::Information);
         QVERIFY(fixture->SettingsText().contains("Port=" + QString::number(router->Port())));
+    }
+
+    // Over https the router's key is asked about once, in a box whose Cancel is the default and
+    // sends nothing; Trust remembers it in the file velmo-cli shares and makes the run again; a
+    // changed key is refused loudly, and nothing is sent to it either. Polling uses the trusted
+    // key and no other.
+    void httpsRouterIsTrustedByItsKeyOnFirstUse() {
+        CTlsRouter tls;
+        tls.Serve("/index.html", "<a href=\"status.htm\">s</a>");
+        tls.Serve("/status.htm", "WAN 203.0.113.45");
+        const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", (temp->path() + "/config").toLocal8Bit());
+        const QString file = temp->path() + "/config/velmo/known-routers";
+        const QString https = "https://127.0.0.1:" + QString::number(tls.Port());
+        const std::string firstPin = tls.Pin();
+        fixture->Settings().WriteProfileInt("Router", "UseHttps", 1);
+        fixture->Settings().WriteProfileString("Router", "Login", "admin");
+        fixture->Settings().WriteProfileInt("Router", "Port", tls.Port());
+        fixture->OpenSheet();
+        CRouterPage& routerPage = fixture->Sheet().RouterPage();
+        auto* useHttps = routerPage.findChild<QCheckBox*>("useHttps");
+        QVERIFY(useHttps->isChecked());
+        QCOMPARE(useHttps->text(), QStringLiteral("Use &HTTPS"));
+        routerPage.findChild<QLineEdit*>("passwordEdit")->setText("secret");
+        fixture->ClickTab("Status");
+
+        const struct {
+            const char* what;
+            bool bTrust;
+            QString box;     // how the last box begins
+            QString detail;  // held in its note
+            bool bQuestion;
+            bool bReached;
+            QStringList items;
+        } steps[] = {
+            {"cancelled",
+             false,
+             "The router at " + https +
+                 " shows a certificate key that is not "
+                 "trusted yet. Nothing was sent to it.",
+             "Fingerprint: " + QString::fromStdString(tls.Pin()) + "\nSubject: CN = router1.test",
+             true,
+             false,
+             {}},
+            {"trusted", true, "A status page was identified.", "", false, true, {"/status.htm"}},
+            {"known", false, "A status page was identified.", "", false, true, {"/status.htm"}},
+            {"changed",
+             true,
+             "THE CERTIFICATE KEY OF THE ROUTER AT " + https + " HAS CHANGED",
+             "Remembered: " + QString::fromStdString(tls.Pin()),
+             false,
+             false,
+             {}},
+        };
+        // One reading of the Polling tab; whether it reached the router.
+        const auto poll = [&](const QString& ending, bool& bReached) {
+            fixture->Settings().WriteProfileString("Polling", "Path", "/status.htm");
+            fixture->Sheet()
+                .PollingPage()
+                .findChild<QLineEdit*>("pathEdit")
+                ->setText("/status.htm");
+            const std::size_t before = tls.Requests().size();
+            auto* button = fixture->Sheet().PollingPage().findChild<QPushButton*>("pollButton");
+            QTest::mouseClick(button, Qt::LeftButton);
+            QVERIFY(fixture->Sheet().PollingPage().IsPolling());
+            QVERIFY(PollOnce(fixture->Sheet().PollingPage()));
+            QVERIFY2(fixture->LogLines().last().endsWith(ending),
+                     qPrintable(fixture->LogLines().last()));
+            QTest::mouseClick(button, Qt::LeftButton);
+            bReached = tls.Requests().size() > before;
+        };
+        for (const auto& step : steps) {
+            if (std::string(step.what) == "changed") {
+                bool bReached = false;
+                poll(" - 203.0.113.45", bReached);
+                QVERIFY(bReached);
+                tls.ChangeKey();
+                poll("n/a: KEY CHANGED, nothing sent", bReached);
+                QVERIFY(!bReached);
+            }
+            fixture->boxes.clear();
+            fixture->bPressAction = step.bTrust;
+            const std::size_t before = tls.Requests().size();
+            RunToTheEnd();
+            QVERIFY2(!fixture->boxes.empty(), step.what);
+            const CGuiFixture::Box& box = fixture->boxes.back();
+            QVERIFY2(box.text.startsWith(step.box), qPrintable(box.text));
+            QVERIFY2(box.detail.contains(step.detail), qPrintable(box.detail));
+            QCOMPARE(box.bQuestion, step.bQuestion);
+            QCOMPARE(tls.Requests().size() > before, step.bReached);
+            QCOMPARE(Items(), step.items);
+            if (std::string(step.what) == "trusted") {
+                ViewReport();
+                QVERIFY(Report().contains("<p>Read over https from " + https + "/</p>"));
+            }
+        }
+        // The trusted key is remembered; the changed one neither replaced it nor was asked about.
+        QFile known(file);
+        QVERIFY(known.open(QIODevice::ReadOnly));
+        QCOMPARE(known.readAll(), "127.0.0.1:" + QByteArray::number(tls.Port()) + " " +
+                                      QByteArray::fromStdString(firstPin) + "\n");
+        // Saved unticked as ticked.
+        useHttps->setChecked(false);
+        QVERIFY(routerPage.ValidateAndSave());
+        QVERIFY(fixture->SettingsText().contains("UseHttps=0"));
+        savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME")
+                             : qputenv("XDG_CONFIG_HOME", savedConfig);
+    }
+
+    // The real box that asks about a key: Trust and Cancel, Enter and Escape both cancel, only
+    // Trust itself trusts.
+    void keyQuestionCancelsUnlessTrustIsPressed() {
+        QWidget owner;
+        owner.show();
+        for (const auto& [key, bExpected] :
+             {std::pair{Qt::Key_Return, false}, std::pair{Qt::Key_Escape, false},
+              std::pair{Qt::Key_T, true}}) {
+            QStringList buttons;
+            QTimer::singleShot(0, this, [&, key = key] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr) {
+                    return;  // the box did not come up: the comparison below fails
+                }
+                QAbstractButton* trust = nullptr;
+                for (QAbstractButton* button : box->buttons()) {
+                    buttons << button->text();
+                    trust = button->text() == "&Trust" ? button : trust;
+                }
+                if (key == Qt::Key_T && trust != nullptr) {
+                    QTest::mouseClick(trust, Qt::LeftButton);
+                } else if (key == Qt::Key_T) {
+                    box->reject();
+                } else {
+                    QTest::keyClick(box, key);
+                }
+            });
+            QCOMPARE(SystemDesktop().ShowQuestion(&owner, "new key", "fingerprint", "&Trust"),
+                     bExpected);
+            buttons.sort();
+            QCOMPARE(buttons, (QStringList{"&Trust", "Cancel"}));
+        }
     }
 
     // A run that read pages and found nothing offers the deeper search once the gateway has
