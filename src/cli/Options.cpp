@@ -150,7 +150,7 @@ RequestHook Tracing(bool bVerbose) {
     }
     return [](const RequestTrace& trace) {
         Say(Priority::Debug,
-            "GET " + EscapeControls(trace.url) + ": " +
+            std::string(trace.method) + " " + EscapeControls(trace.url) + ": " +
                 (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
                 ", " + std::to_string(trace.bytes) + " bytes, " +
                 std::to_string(trace.took.count()) + " ms");

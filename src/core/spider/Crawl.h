@@ -24,6 +24,7 @@ struct CrawlFootprint {
 };
 
 class CInternetHandle;
+class CRouterSession;
 
 inline constexpr std::size_t kAsideLinkBytes = 64;
 inline constexpr std::size_t kWaitingLinkBytes = 256;
@@ -33,6 +34,9 @@ inline constexpr std::size_t kWaitingLimit = 64u << 20;
 // What one call of the crawl works on and changes, kept apart from the run's settings.
 struct CrawlState {
     CInternetHandle& internet;           // the run's, for every page
+    // The run's way into the router (cookies, Digest, its login form); null: the crawl keeps one
+    // of its own, which tells the sink of its logins.
+    CRouterSession* session = nullptr;
     std::string_view externalAddress{};  // what pages are searched for: given or detected
     CParsedPageList& parsed;
     ISpiderSink& sink;
