@@ -24,12 +24,12 @@ _velmo_cli() {
                 ;;
         esac
     done
-    local common="-V --verbose --connect-timeout --max-time -h --help"
+    local common="-v --verbose --connect-timeout --max-time -h --help --json"
     local login="--login --password-stdin --password-file"
     case $command in
         "")
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-h --help --version" -- "$cur"))
+                COMPREPLY=($(compgen -W "-h --help -V --version" -- "$cur"))
             else
                 COMPREPLY=($(compgen -W "spider probe poll detect gateway help" -- "$cur"))
             fi
@@ -39,11 +39,11 @@ _velmo_cli() {
             COMPREPLY=($(compgen -W "spider probe poll detect gateway" -- "$cur"))
             return
             ;;
-        spider) options="$login $common --external-address --list-parsed --deep --report --detect-url" ;;
+        spider) options="$login $common -q --quiet --external-address --list-parsed --deep --report --detect-url" ;;
         probe) options="$login $common --allow-reserved --exclude" ;;
         poll) options="$login $common --exclude --interval --count --on-change --gateway --igd --natpmp --state -q --quiet" ;;
-        detect) options="$common --allow-reserved --detect-url --each --gateway-check --igd --natpmp" ;;
-        gateway) options="-h --help -V --verbose --igd --natpmp --each" ;;
+        detect) options="$common -q --quiet --allow-reserved --detect-url --each --gateway-check --igd --natpmp" ;;
+        gateway) options="-h --help -v --verbose -q --quiet --json --igd --natpmp --each" ;;
     esac
     case $prev in
         --password-file | --report | --state)

@@ -9,11 +9,12 @@ complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a detect -
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a gateway -d "print the router's WAN address, as the router tells it"
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -a help -d "the options of a command"
 complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'the commands'
-complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -l version -d 'the version line'
+complete -c velmo-cli -n "not __fish_seen_subcommand_from $commands" -s V -l version -d 'the version line'
 complete -c velmo-cli -n "__fish_seen_subcommand_from help" -a "spider probe poll detect gateway"
 
 for command in spider probe poll detect gateway
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s h -l help -d 'the options'
+    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l json -d 'one JSON object a line instead of text'
 end
 for command in spider probe poll
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l login -x -d "the login name for the router's pages"
@@ -25,7 +26,7 @@ for command in spider probe poll detect
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l max-time -x -d 'give up a request that takes longer than SECONDS (60)'
 end
 for command in spider probe poll detect gateway
-    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s V -l verbose -d 'print each request on standard error'
+    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s v -l verbose -d 'print each request on standard error'
 end
 for command in probe detect
     complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -l allow-reserved -d 'accept reserved addresses too'
@@ -53,4 +54,7 @@ complete -c velmo-cli -n "__fish_seen_subcommand_from poll" -l on-change -x -d '
 complete -c velmo-cli -n "__fish_seen_subcommand_from poll" -l gateway -d 'ask the router itself instead of reading a page'
 complete -c velmo-cli -n "__fish_seen_subcommand_from poll" -l state -r -F -d 'keep the last address read in FILE'
 complete -c velmo-cli -n "__fish_seen_subcommand_from poll" -s q -l quiet -d 'print only changes and errors'
+for command in spider detect gateway
+    complete -c velmo-cli -n "__fish_seen_subcommand_from $command" -s q -l quiet -d 'no progress, notes or warnings'
+end
 complete -c velmo-cli -n "__fish_seen_subcommand_from detect" -l gateway-check -d 'ask the router too'

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <thread>
 #include <vector>
 
@@ -130,7 +129,6 @@ void CChangeCommand::Start(const std::string& address) {
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(
         &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    std::cout.flush();
     const int error = posix_spawn(&m_child, argv[0], &actions, &attributes, argv, envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);

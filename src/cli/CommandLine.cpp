@@ -34,8 +34,11 @@ public:
         m_app.formatter(m_formatter);
         m_app.set_help_flag("-h,--help",
                             "this text; COMMAND --help or help COMMAND for a command's options");
-        m_app.set_version_flag("--version", VersionLine, "the version line");
+        m_app.set_version_flag("-V,--version", VersionLine, "the version line");
         m_app.require_subcommand(1);
+        m_app.footer(
+            "Exit status: as COMMAND --help says; for every command 64 for a usage error, 74 when "
+            "standard output cannot be written.");
         m_formatter->column_width(28);
         for (const std::unique_ptr<CCommand>& command : m_commands) {
             CLI::App* app = m_app.add_subcommand(command->Name(), command->Help());
@@ -123,7 +126,8 @@ OrExit<CCommand*> CParser::Parse(int argc, char** argv) {
                                 : std::vector<std::string>{"--help"};
     }
     const std::string first = args.front();
-    if (first.starts_with('-') && first != "-h" && first != "--help" && first != "--version") {
+    if (first.starts_with('-') && first != "-h" && first != "--help" && first != "-V" &&
+        first != "--version") {
         return RefuseLeadingOption(first);
     }
     try {
@@ -156,5 +160,5 @@ int RunVelmoCli(int argc, char** argv, const TestSeams& seams) {
     InstallInterruptHandlers();
     CParser parser(seams);
     const OrExit<CCommand*> command = parser.Parse(argc, argv);
-    return command ? (*command)->Run() : command.Status();
+    return FinishOutput(command ? (*command)->Run() : command.Status());
 }

@@ -10,6 +10,7 @@ inline constexpr int kExitInterrupted = 3;
 inline constexpr int kExitUsage = 64;         // sysexits' "command line usage error"
 inline constexpr int kExitNoHost = 68;        // sysexits' "host name unknown"
 inline constexpr int kExitCannotCreate = 73;  // sysexits' "cannot create output"
+inline constexpr int kExitOutputFailed = 74;  // sysexits' "input/output error": stdout not written
 
 // A command that ends here: its exit status, its reason said already. Converts to the status, so
 // that a command returns Fail(...) or Usage(...) as it is.

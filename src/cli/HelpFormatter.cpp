@@ -14,6 +14,9 @@ std::string CHelpFormatter::make_help(const CLI::App* app, std::string name,
         }
     }
     out << make_subcommands(app, mode) << make_groups(app, mode);
+    if (!app->get_footer().empty()) {
+        out << '\n' << Wrapped(app->get_footer(), 0) << '\n';
+    }
     return out.str();
 }
 

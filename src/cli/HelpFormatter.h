@@ -7,8 +7,8 @@
 #include <string>
 
 // The help in this program's layout: the usage line first, with each command's arguments named;
-// then, for a command, the paragraphs of its help; the commands or options in two columns, the
-// text wrapped at 80 columns.
+// then, for a command, the paragraphs of its help; the commands or options in two columns; the
+// footer, if any; the text wrapped at 80 columns.
 class CHelpFormatter : public CLI::Formatter {
 public:
     // What the usage line and the list of commands show after the command's name.

@@ -72,6 +72,12 @@ const std::atomic<bool>& InterruptFlag() {
     return g_bInterrupted;
 }
 
+void RequestStop() {
+    if (!g_bInterrupted.exchange(true) && g_wakeWrite >= 0) {
+        [[maybe_unused]] const ssize_t written = write(g_wakeWrite, "!", 1);
+    }
+}
+
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
     while (!Interrupted()) {

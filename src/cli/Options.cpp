@@ -13,6 +13,7 @@
 #include "core/address/Exclusions.h"
 #include "core/gateway/WanAddress.h"
 #include "core/net/InetAddr.h"
+#include "core/polling/PollReading.h"
 #include "core/spider/SpiderRules.h"
 
 namespace {
@@ -117,9 +118,21 @@ void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts) {
 }
 
 void AddVerbose(CLI::App& app, bool& bVerbose) {
-    app.add_flag("-V,--verbose", bVerbose,
+    app.add_flag("-v,--verbose", bVerbose,
                  "print each request on standard error: method, URL, status, bytes and time "
                  "taken");
+}
+
+void AddJson(CLI::App& app, bool& bJson, const std::string& what) {
+    app.add_flag("--json", bJson,
+                 "print " + what +
+                     " as a JSON object on one line instead of text; velmo-cli(1) lists its "
+                     "fields");
+}
+
+void AddQuiet(CLI::App& app, const std::string& what) {
+    app.add_flag_callback(
+        "-q,--quiet", [] { SetQuiet(true); }, what);
 }
 
 void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls) {
@@ -144,11 +157,17 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved) {
                  "accept private, loopback and other reserved addresses too");
 }
 
-RequestHook Tracing(bool bVerbose) {
-    if (!bVerbose) {
+RequestHook Tracing(bool bVerbose, long* status) {
+    if (!bVerbose && status == nullptr) {
         return {};
     }
-    return [](const RequestTrace& trace) {
+    return [bVerbose, status](const RequestTrace& trace) {
+        if (status != nullptr) {
+            *status = trace.status;
+        }
+        if (!bVerbose) {
+            return;
+        }
         Say(Priority::Debug,
             std::string(trace.method) + " " + EscapeControls(trace.url) + ": " +
                 (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
@@ -157,10 +176,10 @@ RequestHook Tracing(bool bVerbose) {
     };
 }
 
-FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter) {
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter, long* status) {
     FetchOptions options{timeouts, CAbortSignal(&InterruptFlag())};
     options.bDirect = bRouter;
-    options.onRequest = Tracing(bVerbose);
+    options.onRequest = Tracing(bVerbose, status);
     return options;
 }
 
@@ -185,10 +204,17 @@ std::string NormalizedExclusions(std::string exclude) {
     return exclude;
 }
 
+std::string PageReason(const ProbeFailure& failure) {
+    const PollReading reading = PageReading(false, {}, failure);
+    const bool bHttpError =
+        reading.failure == PollFailure::HttpStatus || reading.failure == PollFailure::LoginRefused;
+    return bHttpError ? reading.reason : failure.why;
+}
+
 std::string RouterReason(const ProbeFailure& failure) {
     if (IsLoginRefused(failure.status)) {
         return "the router refused the login (HTTP " + std::to_string(failure.status) +
                "): check --login and the password";
     }
-    return failure.why;
+    return PageReason(failure);
 }

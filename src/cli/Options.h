@@ -41,8 +41,13 @@ struct GatewayTargetOptions {
 
 // --connect-timeout and --max-time, into `timeouts`.
 void AddTimeLimits(CLI::App& app, HttpTimeouts& timeouts);
-// -V, --verbose.
+// -v, --verbose.
 void AddVerbose(CLI::App& app, bool& bVerbose);
+// --json: `what` is what each object holds, as in "the outcome of the run".
+void AddJson(CLI::App& app, bool& bJson, const std::string& what);
+// -q, --quiet: no progress, notes or warnings on standard error (SetQuiet); `what` says what else
+// the command leaves out.
+void AddQuiet(CLI::App& app, const std::string& what);
 // --detect-url, repeatable.
 void AddDetectUrls(CLI::App& app, std::vector<std::string>& urls);
 // --exclude.
@@ -52,9 +57,13 @@ void AddAllowReserved(CLI::App& app, bool& bAllowReserved);
 
 // How requests go: within `timeouts`, each said on standard error with --verbose, and ended by a
 // stop request. Detection servers honour http_proxy; `bRouter` goes straight to the router.
-FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter);
-// --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it.
-RequestHook Tracing(bool bVerbose);
+// `status`, when given, receives the HTTP status of each answer as it comes (0 for none), so that
+// it holds the last one's, that of the page read after any redirect.
+FetchOptions Fetching(const HttpTimeouts& timeouts, bool bVerbose, bool bRouter,
+                      long* status = nullptr);
+// --verbose: "GET URL: 200, 1234 bytes, 12 ms" for each request; nothing without it. `status` as
+// for Fetching.
+RequestHook Tracing(bool bVerbose, long* status = nullptr);
 
 // `urls` of --detect-url, else the usable entries of the user's list (the lines skipped said as
 // warnings), else, when there is no list, the built-in servers. A list that is there but gives no
@@ -64,7 +73,11 @@ OrExit<std::vector<std::string>> DetectionServersInForce(const std::vector<std::
 // --exclude as the probe takes it.
 std::string NormalizedExclusions(std::string exclude);
 
-// Why a router page gave no address: a refused login first, since its page may hold anything.
+// Why a page gave no address, as the polling log says it when the answer's HTTP status is an error
+// ("HTTP 404"), whatever the page held; else the probe's own reason, a transfer's with its detail
+// ("timed out (nothing received for 10000 ms)").
+std::string PageReason(const ProbeFailure& failure);
+// The same for a router page, a refused login with what to check.
 std::string RouterReason(const ProbeFailure& failure);
 
 // A check of CLI11 for a number of seconds, fractions allowed, from `low` to a day.

@@ -1,19 +1,27 @@
 #include "cli/Output.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
+#include "cli/Exit.h"
+#include "cli/Interrupt.h"
 #include "cli/Journal.h"
 #include "core/text/ShownText.h"
 
 namespace {
 
 bool g_bQuiet = false;
+int g_outputError = 0;  // why standard output could not be written (errno); 0 while it can
 
 std::string PriorityPrefix(int fd, Priority priority) {
     return IsJournalStream(fd) ? '<' + std::to_string(static_cast<int>(priority)) + '>'
@@ -23,6 +31,13 @@ std::string PriorityPrefix(int fd, Priority priority) {
 bool Shown(Priority priority) {
     return !g_bQuiet || priority == Priority::Error || priority == Priority::Notice ||
            priority == Priority::Debug;
+}
+
+// Progress rewrites its line with control sequences: only on a terminal that takes them.
+bool ShowsProgress() {
+    const char* term = std::getenv("TERM");
+    return !g_bQuiet && isatty(STDERR_FILENO) != 0 && term != nullptr && *term != '\0' &&
+           std::string_view(term) != "dumb";
 }
 
 }  // namespace
@@ -53,11 +68,60 @@ void SayBare(Priority priority, std::string_view text) {
     }
 }
 
+void PrintLine(std::string_view line) {
+    if (g_outputError != 0) {
+        return;
+    }
+    const std::string whole = std::string(line) + '\n';
+    std::string_view left = whole;
+    while (!left.empty()) {
+        const ssize_t written = write(STDOUT_FILENO, left.data(), left.size());
+        if (written > 0) {
+            left.remove_prefix(static_cast<std::size_t>(written));
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd ready{STDOUT_FILENO, POLLOUT, 0};  // a non-blocking output handed down
+            poll(&ready, 1, -1);
+        } else {
+            g_outputError = written < 0 ? errno : EIO;
+            RequestStop();
+            return;
+        }
+    }
+}
+
+bool OutputFailed() {
+    return g_outputError != 0;
+}
+
+int FinishOutput(int status) {
+    // What went through std::cout (the help) is written now.
+    errno = 0;
+    if (!std::cout.flush() && g_outputError == 0) {
+        g_outputError = errno != 0 ? errno : EIO;
+    }
+    if (g_outputError == EPIPE) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        std::signal(SIGPIPE, SIG_DFL);
+        sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+        raise(SIGPIPE);
+    }
+    if (g_outputError != 0) {
+        Say(Priority::Error,
+            std::string("cannot write to standard output: ") + std::strerror(g_outputError));
+        return kExitOutputFailed;
+    }
+    return status;
+}
+
 void PrintPollLine(const std::string& line, bool bChange) {
     if (bChange) {
-        std::cout << PriorityPrefix(STDOUT_FILENO, Priority::Notice) + line << std::endl;
+        PrintLine(PriorityPrefix(STDOUT_FILENO, Priority::Notice) + line);
     } else if (!g_bQuiet) {
-        std::cout << line << std::endl;
+        PrintLine(line);
     }
 }
 
@@ -65,18 +129,24 @@ std::string EscapeControls(std::string_view text) {
     return EscapeUnsafeText(text);
 }
 
-CPrintingSink::CPrintingSink() : m_bProgress(isatty(STDERR_FILENO) != 0) {}
+CPrintingSink::CPrintingSink(bool bQuietLines)
+    : m_bProgress(ShowsProgress()), m_bLines(!bQuietLines) {}
 
 void CPrintingSink::Post(SpiderMessage message, std::string text) {
     switch (message) {
         case WM_SPIDER_ADDRESS:
             m_strAddress = text;
-            std::cout << "Detected IP address: " << EscapeControls(text) << std::endl;
+            if (m_bLines) {
+                PrintLine("Detected IP address: " + EscapeControls(text));
+            }
             break;
         case WM_SPIDER_FOUND:
             if (m_found.Add(text)) {
                 ClearProgress();
-                std::cout << "Found: " << EscapeControls(text) << std::endl;
+                if (m_bLines) {
+                    PrintLine("Found: " + EscapeControls(text));
+                }
+                m_foundPaths.push_back(std::move(text));
             }
             break;
         case WM_SPIDER_PARSED:

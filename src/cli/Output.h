@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/spider/FoundPages.h"
 #include "core/spider/SpiderSink.h"
@@ -16,7 +17,8 @@ enum class Priority {
     Debug = 7,  // --verbose
 };
 
-// With --quiet only errors and changes are printed.
+// With --quiet no progress is shown and of the messages only errors, changes of the address and
+// what --verbose asks for are said.
 void SetQuiet(bool bQuiet);
 
 // One message line on standard error, "velmo-cli: TEXT". When standard error is the journal's
@@ -26,6 +28,18 @@ void SetQuiet(bool bQuiet);
 void Say(Priority priority, std::string_view text);
 // The same without the program's name, for lines that explain an outcome.
 void SayBare(Priority priority, std::string_view text);
+
+// One line on standard output, written whole in one go. When it cannot be written, nothing more is
+// written there and the command is asked to stop (RequestStop): its output is lost.
+void PrintLine(std::string_view line);
+// True once standard output could not be written.
+bool OutputFailed();
+
+// The program's exit status once its command has ended with `status`: that status, unless standard
+// output could not be written. A pipe whose reader has gone then ends the program by SIGPIPE, as it
+// ends other programs in a pipeline; any other failure (a full disk) is said, and the status is
+// kExitOutputFailed.
+int FinishOutput(int status);
 
 // One line of poll on standard output; a change carries "<5>" when standard output is the
 // journal's stream. An unchanged reading is left out with --quiet.
@@ -40,10 +54,12 @@ bool IsJournalStream(int fd);
 // it around.
 std::string EscapeControls(std::string_view text);
 
-// Prints the run as it goes: the address, each newly found page, progress on a terminal.
+// Prints the run as it goes: the address, each newly found page (unless `bQuietLines`, for
+// --json, which keeps them for the end), progress on a terminal that takes its control sequences
+// (TERM names one, not "dumb").
 class CPrintingSink : public ISpiderSink {
 public:
-    CPrintingSink();
+    explicit CPrintingSink(bool bQuietLines = false);
 
     void Post(SpiderMessage message, std::string text) override;
     void Fetching(const std::string& path) override;
@@ -53,6 +69,8 @@ public:
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }
+    // The pages found, each once, in the order found.
+    const std::vector<std::string>& FoundPaths() const { return m_foundPaths; }
     int Parsed() const { return m_nParsed; }
     // Why the first page that gave no text did not, or the empty text.
     const std::string& FirstFailure() const { return m_strFirstFailure; }
@@ -66,8 +84,10 @@ private:
     void ClearProgress();
 
     bool m_bProgress;
+    bool m_bLines;
     std::string m_strAddress;
     CFoundPages m_found;
+    std::vector<std::string> m_foundPaths;
     std::string m_strReading;
     std::string m_strFirstFailure;
     int m_nParsed = 0;

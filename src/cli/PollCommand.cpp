@@ -4,13 +4,13 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
-#include <iostream>
 #include <memory>
 
 #include "cli/ChangeCommand.h"
 #include "cli/Commands.h"
 #include "cli/GatewayCommand.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonRecord.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/PollState.h"
@@ -19,6 +19,7 @@
 #include "core/address/AddressScan.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
+#include "core/polling/PollReading.h"
 #include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 
@@ -29,8 +30,24 @@ std::string CheckCount(const std::string& text) {
     return value && *value >= 1 ? std::string() : "takes a whole number of 1 or more";
 }
 
-// One reading: true with the address in `result`, else false with `why`.
-using PollReader = std::function<bool(std::string& result, std::string& why)>;
+// One reading; its `status` is the page's HTTP status, found or not.
+using PollReader = std::function<PollReading()>;
+
+// The local time of a reading for --json, as ISO 8601 writes it with the offset from UTC:
+// "2026-12-07T14:05:09+01:00".
+std::string IsoLocalTime(std::time_t when) {
+    std::tm local{};
+    char text[64] = "";
+    if (localtime_r(&when, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) {
+        return {};
+    }
+    std::string iso = text;
+    if (iso.size() > 2) {
+        iso.insert(iso.size() - 2, 1, ':');  // +0100: +01:00
+    }
+    return iso;
+}
 
 class CPollCommand final : public CCommand {
 public:
@@ -39,7 +56,8 @@ public:
                    "print the address a router page shows, every interval\n"
                    "Reads the page (with --gateway: asks the router itself, as the gateway "
                    "command does) at once and then once per interval, and prints the time and "
-                   "the address, or n/a.\nExit status: 0, 3 when interrupted.") {}
+                   "the address, or n/a.\nExit status: 0, 3 when interrupted, 64 usage, 68 no "
+                   "address for HOST, 74 output not written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override { return m_bGateway ? PollGateway() : PollPage(); }
@@ -49,7 +67,7 @@ private:
     int PollGateway();
     // Reads at once, then once per interval; each read starts one interval after the one before
     // ended, so a slow router or a suspended machine never makes reads pile up. `source` names
-    // what is read in the line of a failed reading.
+    // what is read, in the line of a failed reading and in --json.
     int PollEachInterval(const std::string& source, const PollReader& readOnce) const;
 
     std::string m_router;   // with m_path, unless --gateway
@@ -63,7 +81,7 @@ private:
     bool m_bGateway = false;                // the router itself instead of a page
     GatewayTargetOptions m_gateway;
     std::optional<std::string> m_state;  // the file that keeps the last address read
-    bool m_bQuiet = false;               // only changes and errors
+    bool m_bJson = false;
     bool m_bVerbose = false;
 };
 
@@ -93,7 +111,8 @@ void CPollCommand::Define(CLI::App& app) {
            "keep the last address read in FILE, so that --on-change runs only when the address "
            "differs from the one before, across restarts")
         ->type_name("FILE");
-    app.add_flag("-q,--quiet", m_bQuiet, "print only changes of the address and errors");
+    AddQuiet(app, "print only changes of the address and errors");
+    AddJson(app, m_bJson, "each reading");
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
 
@@ -114,7 +133,6 @@ void CPollCommand::Define(CLI::App& app) {
 }
 
 int CPollCommand::PollEachInterval(const std::string& source, const PollReader& readOnce) const {
-    SetQuiet(m_bQuiet);
     // The address read last, dotted: a reading is a change when it differs.
     std::optional<std::string> last = m_state ? LoadPollState(*m_state) : std::nullopt;
     std::unique_ptr<CChangeCommand> onChange;
@@ -133,16 +151,31 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
             break;
         }
         const std::time_t now = std::time(nullptr);
-        std::string result = "n/a";
-        std::string why;
-        const bool bFound = !Interrupted() && readOnce(result, why);
+        PollReading reading;
+        if (!Interrupted()) {
+            reading = readOnce();
+        }
         if (Interrupted()) {
             break;  // the read was cut short: it tells nothing
         }
+        const bool bFound = reading.Found();
+        const std::string& result = reading.result;
         const bool bChange = bFound && JudgedAddress(result) != last;
-        PrintPollLine(FormatPollLine(now, result), bChange);
+        if (m_bJson) {
+            PrintPollLine(CJsonRecord()
+                              .Text("time", IsoLocalTime(now))
+                              .Text("source", reading.gateway.empty() ? source : reading.gateway)
+                              .TextOrNull("address", bFound ? JudgedAddress(result) : "")
+                              .Flag("change", bChange)
+                              .NumberOrNull("http_status", reading.status)
+                              .TextOrNull("reason", reading.reason)
+                              .Line(),
+                          bChange);
+        } else {
+            PrintPollLine(FormatPollLine(now, result), bChange);
+        }
         if (!bFound) {
-            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(why));
+            Say(Priority::Error, EscapeControls(source) + ": " + EscapeControls(reading.reason));
         }
         if (bChange) {
             last = JudgedAddress(result);
@@ -163,9 +196,8 @@ int CPollCommand::PollEachInterval(const std::string& source, const PollReader& 
 int CPollCommand::PollGateway() {
     CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
     const GatewayTarget target = m_gateway.Target();
-    return PollEachInterval("gateway", [&](std::string& result, std::string& why) {
-        return ReadGatewayAddress(gateway, target, result, why);
-    });
+    return PollEachInterval("gateway",
+                            [&] { return ReadRouterAnswer(gateway, target, GatewayAbort()); });
 }
 
 int CPollCommand::PollPage() {
@@ -189,12 +221,19 @@ int CPollCommand::PollPage() {
     }
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
-    return PollEachInterval(url, [&](std::string& result, std::string& why) {
+    return PollEachInterval(url, [&] {
+        std::string result;
         ProbeFailure failure;
-        const bool bFound = ProbeAddress(url, login, *password, false, exclusions, result,
-                                         Fetching(m_limits.timeouts, m_bVerbose, true), &failure);
-        why = RouterReason(failure);
-        return bFound;
+        long status = 0;
+        const bool bFound =
+            ProbeAddress(url, login, *password, false, exclusions, result,
+                         Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
+        PollReading reading = PageReading(bFound, result, failure);
+        reading.status = status;
+        if (!bFound) {
+            reading.reason = RouterReason(failure);  // velmo-cli's own words
+        }
+        return reading;
     });
 }
 

@@ -1,13 +1,13 @@
 // velmo-cli probe: the first acceptable address on one page.
 #include <CLI/CLI.hpp>
 
-#include <iostream>
-
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonRecord.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "core/address/AddressProbe.h"
+#include "core/address/AddressScan.h"
 #include "core/net/RouterUrl.h"
 
 namespace {
@@ -18,7 +18,8 @@ public:
         : CCommand("probe", "URL",
                    "print the first acceptable address on one page\n"
                    "Prints the first acceptable address of the page, or n/a.\n"
-                   "Exit status: 0 found, 1 not, 3 interrupted.") {}
+                   "Exit status: 0 found, 1 not, 3 interrupted, 64 usage, 74 output not "
+                   "written.") {}
 
     void Define(CLI::App& app) override {
         app.add_option("URL", m_url);
@@ -28,6 +29,7 @@ public:
         m_login.Add(*this, app, "the page");
         AddAllowReserved(app, m_bAllowReserved);
         AddExclude(app, m_exclude);
+        AddJson(app, m_bJson, "the result");
         AddTimeLimits(app, m_limits.timeouts);
         AddVerbose(app, m_bVerbose);
     }
@@ -45,13 +47,23 @@ public:
         }
         std::string result = "n/a";
         ProbeFailure failure;
-        const bool bFound = ProbeAddress(m_url, m_login.login, *password, m_bAllowReserved,
-                                         NormalizedExclusions(m_exclude), result,
-                                         Fetching(m_limits.timeouts, m_bVerbose, true), &failure);
+        long status = 0;
+        const bool bFound = ProbeAddress(
+            m_url, m_login.login, *password, m_bAllowReserved, NormalizedExclusions(m_exclude),
+            result, Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
         if (Interrupted()) {
             return kExitInterrupted;  // the read was cut short: it tells nothing
         }
-        std::cout << result << std::endl;
+        if (m_bJson) {
+            CJsonRecord()
+                .Text("source", m_url)
+                .TextOrNull("address", bFound ? JudgedAddress(result) : std::string())
+                .NumberOrNull("http_status", status)
+                .TextOrNull("reason", bFound ? std::string() : RouterReason(failure))
+                .Print();
+        } else {
+            PrintLine(result);
+        }
         if (!bFound) {
             Say(Priority::Error,
                 EscapeControls(m_url) + ": " + EscapeControls(RouterReason(failure)));
@@ -64,6 +76,7 @@ private:
     LoginOptions m_login;
     bool m_bAllowReserved = false;
     std::string m_exclude;
+    bool m_bJson = false;
     bool m_bVerbose = false;
 };
 

@@ -25,9 +25,39 @@ bool IsDotted(const std::string& host) {
                        [](char c) { return IsAsciiDigit(c) || c == '.'; });
 }
 
+// What the router is given as, after what was given instead.
+constexpr const char* kRouterForms =
+    ", not HOST[:PORT]: give the router's IPv4 address or name, with :PORT when it is not 80";
+
 }  // namespace
 
+std::string RefusedRouterForm(const std::string& text) {
+    const std::string shown = EscapeControls(text);
+    if (const std::size_t scheme = text.find("://"); scheme != std::string::npos) {
+        // The router of the URL, when it is one that HOST[:PORT] takes.
+        const std::size_t start = scheme + 3;
+        const std::string authority = text.substr(start, text.find_first_of("/?#", start) - start);
+        RouterTarget target;
+        const bool bPlain = !authority.empty() && RefusedRouterForm(authority).empty() &&
+                            ParseRouter(authority, target).empty();
+        return shown + " is a URL" + kRouterForms +
+               (bPlain ? " (" + EscapeControls(authority) + " here)"
+                       : ", as in 192.168.1.1 or router.home.arpa:8080");
+    }
+    if (text.starts_with('[')) {
+        return shown + " is an address in brackets" + kRouterForms + ", as in 192.168.1.1:8080";
+    }
+    if (std::count(text.begin(), text.end(), ':') > 1) {
+        return shown + " is an IPv6 address" + kRouterForms +
+               "; velmo-cli reaches routers over IPv4";
+    }
+    return {};
+}
+
 std::string ParseRouter(const std::string& text, RouterTarget& target) {
+    if (std::string refused = RefusedRouterForm(text); !refused.empty()) {
+        return refused;
+    }
     const std::size_t colon = text.find(':');
     target.host = text.substr(0, colon);
     if (colon != std::string::npos) {

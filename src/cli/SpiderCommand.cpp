@@ -5,12 +5,15 @@
 
 #include <CLI/CLI.hpp>
 
-#include <iostream>
+#include <algorithm>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/GatewayCommand.h"
 #include "cli/Interrupt.h"
+#include "cli/JsonRecord.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/RouterHost.h"
@@ -25,6 +28,8 @@
 #include "core/text/StringTable.h"
 
 namespace {
+
+constexpr std::size_t kListBufferBytes = 64 * 1024;  // of --list-parsed lines a write
 
 const char* FileKind(mode_t mode) {
     if (S_ISDIR(mode)) {
@@ -56,6 +61,47 @@ bool WriteReport(const std::string& path, const CParsedPageList& pages) {
     return false;
 }
 
+// The outcome in --json.
+std::string_view OutcomeName(int outcome) {
+    switch (outcome) {
+        case IDS_STATUS_PAGE_FOUND:
+            return "found";
+        case IDS_NO_STATUS_PAGE:
+            return "not_found";
+        case IDS_NO_EXTERNAL_ADDRESS:
+            return "no_address";
+        default:
+            return "cancelled";
+    }
+}
+
+std::string_view OriginName(PageOrigin origin) {
+    switch (origin) {
+        case PageOrigin::Link:
+            break;
+        case PageOrigin::Script:
+            return "script";
+        case PageOrigin::ScriptNotRequested:
+            return "script_not_requested";
+    }
+    return "link";
+}
+
+// What a run found, for --json; `address` is the public address looked for, as detected.
+CJsonRecord RunRecord(const std::string& address, const std::vector<std::string>& found, int parsed,
+                      int outcome, long status, const std::string& reason,
+                      const std::string& diagnosis) {
+    CJsonRecord record;
+    record.TextOrNull("address", address.empty() ? std::string() : JudgedAddress(address))
+        .Texts("found", found)
+        .Number("parsed", parsed)
+        .Text("outcome", OutcomeName(outcome))
+        .NumberOrNull("http_status", std::max(status, 0L))
+        .TextOrNull("reason", reason)
+        .TextOrNull("diagnosis", diagnosis);
+    return record;
+}
+
 int ExitStatus(int outcome) {
     switch (outcome) {
         case IDS_STATUS_PAGE_FOUND:
@@ -78,7 +124,8 @@ public:
                    "public address. When none does, asks the router itself (UPnP IGD, then "
                    "NAT-PMP) and says on standard error why no page can show it, if its WAN "
                    "address tells.\nExit status: 0 found, 1 none found, 2 no public address, 3 "
-                   "cancelled, 64 usage, 73 report not written (cannot create output).") {}
+                   "cancelled, 64 usage, 68 no address for HOST, 73 report not written, 74 "
+                   "output not written.") {}
 
     void Define(CLI::App& app) override;
     int Run() override;
@@ -87,13 +134,15 @@ private:
     // What the run needs besides the router target; `wanNote` sees every page it reads.
     SpiderSettings Settings(const RouterTarget& router, const std::string& password,
                             CPageWanNote& wanNote) const;
-    // Once the run has ended: a refused login, or why no page could be read, and the names in
-    // links that were left unresolved. True when the login was refused.
-    bool SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
-                       const SpiderSettings& settings) const;
+    // Once the run has ended: a refused login, or why no page could be read (the empty text
+    // when neither); said, as are the names in links that were left unresolved.
+    std::string SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
+                              const SpiderSettings& settings) const;
     // The count of the pages read, each one with --list-parsed, and the report of --report;
     // false when the report was not written.
     bool ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const;
+    // --list-parsed for --json: each page read, with how it was reached.
+    static std::vector<CJsonRecord> PageRecords(const CSpiderRun& run);
 
     std::string m_router;
     RouterTarget m_target;  // of m_router, once the line is parsed
@@ -103,6 +152,7 @@ private:
     bool m_bDeep = false;
     std::optional<std::string> m_report;
     std::vector<std::string> m_detectUrls;
+    bool m_bJson = false;
     bool m_bVerbose = false;
 };
 
@@ -127,8 +177,10 @@ void CSpiderCommand::Define(CLI::App& app) {
            "write the report of the pages read to FILE, a new file or a regular one")
         ->type_name("FILE");
     AddDetectUrls(app, m_detectUrls);
+    AddJson(app, m_bJson, "what the run found");
     AddTimeLimits(app, m_limits.timeouts);
     AddVerbose(app, m_bVerbose);
+    AddQuiet(app, "show no progress and say no notes or warnings: the results and errors only");
     Rule([this] {
         return m_externalAddress && !ParseIPAddress(*m_externalAddress, nullptr)
                    ? "--external-address takes an IPv4 address"
@@ -168,11 +220,15 @@ int CSpiderCommand::Run() {
         return password.Status();
     }
     if (Interrupted()) {
-        std::cout << LoadString(IDS_TEST_CANCELLED) << std::endl;
+        if (m_bJson) {
+            RunRecord({}, {}, 0, IDS_TEST_CANCELLED, 0, {}, {}).Print();
+        } else {
+            PrintLine(LoadString(IDS_TEST_CANCELLED));
+        }
         return kExitInterrupted;  // stopped at the prompt: nothing is requested
     }
     CDetectScript detector(*servers);
-    CPrintingSink sink;
+    CPrintingSink sink(m_bJson);
     CPageWanNote wanNote;
     wanNote.Clear(router->address);
     const SpiderSettings settings = Settings(*router, *password, wanNote);
@@ -181,30 +237,49 @@ int CSpiderCommand::Run() {
     run.Prepare(settings);
     run.Run();
 
-    const bool bLoginRefused = SayWhatFailed(run, sink, settings);
+    const std::string reason = SayWhatFailed(run, sink, settings);
+    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
     const bool bReported = ShowPages(run, sink);
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
     const int outcome = run.Outcome(address, sink.FoundCount());
-    std::cout << LoadString(outcome) << std::endl;
-    // Pages were read and nothing shows why none holds the address: their scripts may lead on.
-    CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
-    if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused &&
-        !ExplainNoStatusPage(gateway, router->address, address, wanNote) && !m_bDeep &&
-        sink.Parsed() > 0 && !Interrupted()) {
-        Say(Priority::Info, "a deeper search may find it: run again with --deep");
+    if (!m_bJson) {
+        PrintLine(LoadString(outcome));
+    }
+    std::string diagnosis;
+    if (outcome == IDS_NO_STATUS_PAGE && !bLoginRefused) {
+        CGateway gateway = GatewayOf(m_limits.gateway, m_bVerbose);
+        diagnosis = NoStatusPageDiagnosis(gateway, router->address, address, wanNote);
+        if (!diagnosis.empty()) {
+            SayBare(Priority::Warning, diagnosis);
+        } else if (!m_bDeep && sink.Parsed() > 0 && !Interrupted()) {
+            // Pages were read and nothing shows why none holds the address: their scripts may
+            // lead on.
+            Say(Priority::Info, "a deeper search may find it: run again with --deep");
+        }
+    }
+    if (m_bJson) {
+        CJsonRecord record = RunRecord(sink.Address(), sink.FoundPaths(), sink.Parsed(), outcome,
+                                       run.StartStatus(), reason, diagnosis);
+        if (m_bListParsed) {
+            record.Records("pages", PageRecords(run));
+        }
+        record.Print();
     }
     return bReported ? ExitStatus(outcome) : kExitCannotCreate;
 }
 
-bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
-                                   const SpiderSettings& settings) const {
-    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
-    if (bLoginRefused) {
-        Say(Priority::Error, RouterReason({{}, run.StartStatus()}));
+std::string CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
+                                          const SpiderSettings& settings) const {
+    std::string reason;
+    if (IsLoginRefused(run.StartStatus())) {
+        reason = RouterReason({{}, run.StartStatus()});
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
-        Say(Priority::Error, "no page could be read from " + settings.router.Url("/") + ": " +
-                                 EscapeControls(sink.FirstFailure()));
+        reason =
+            "no page could be read from " + settings.router.Url("/") + ": " + sink.FirstFailure();
+    }
+    if (!reason.empty()) {
+        Say(Priority::Error, EscapeControls(reason));
     }
     if (sink.SkippedNames() > 0) {
         std::ostringstream spent;
@@ -220,26 +295,46 @@ bool CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& s
                 " left some links unfollowed: the run's " + std::to_string(kWaitingLimit >> 20) +
                 " MiB for links waiting to be followed was spent");
     }
-    return bLoginRefused;
+    return reason;
 }
 
 bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink) const {
-    std::cout << "Parsed pages: " << sink.Parsed() << '\n';
-    if (m_bListParsed) {
-        // Through a buffer of its own, after what stands in the stream's, and no further once
-        // standard output is gone (a pipe to head).
-        std::cout.flush();
-        CReportWriter out(STDOUT_FILENO);
-        std::string line;
+    if (!m_bJson) {
+        PrintLine("Parsed pages: " + std::to_string(sink.Parsed()));
+    }
+    if (m_bListParsed && !m_bJson) {
+        // Many lines a write, and none once standard output is gone (a pipe to head).
+        std::string lines;
+        const auto flush = [&lines] {
+            if (!lines.empty()) {
+                lines.pop_back();  // PrintLine ends the text with its own newline
+                PrintLine(lines);
+                lines.clear();
+            }
+        };
         run.ParsedPages().ForEachPath([&](const std::string& path, PageOrigin origin) {
-            line.assign("Parsed: ");
-            AppendEscapedUnsafeText(line, path);
-            line.append(OriginMark(origin)).append("\n");
-            return out.Write(line);
+            lines.append("Parsed: ");
+            AppendEscapedUnsafeText(lines, path);
+            lines.append(OriginMark(origin)).append("\n");
+            if (lines.size() >= kListBufferBytes) {
+                flush();
+            }
+            return !OutputFailed();
         });
-        out.Flush();
+        flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages());
+}
+
+std::vector<CJsonRecord> CSpiderCommand::PageRecords(const CSpiderRun& run) {
+    std::vector<CJsonRecord> pages;
+    run.ParsedPages().ForEachPath([&pages](const std::string& path, PageOrigin origin) {
+        CJsonRecord page;
+        page.Text("path", path).Text("origin", OriginName(origin));
+        pages.push_back(std::move(page));
+        return true;
+    });
+    return pages;
 }
 
 }  // namespace

@@ -22,23 +22,26 @@ extern "C" void OnTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version answer before the window system is reached, so they work anywhere.
-    const StartOptions early = ParseStartOptions({argv + 1, argv + argc});
-    if (early.request == StartOptions::Request::Help ||
-        early.request == StartOptions::Request::Version) {
-        std::fputs(
-            (early.request == StartOptions::Request::Help ? StartHelp() : StartVersion()).c_str(),
-            stdout);
-        return 0;
+    // Help, the version and a usage error answer before the window system is reached, so that
+    // they work anywhere, without a display too.
+    const StartOptions options = ParseStartOptions({argv + 1, argv + argc});
+    switch (options.request) {
+        case StartOptions::Request::Help:
+        case StartOptions::Request::Version:
+            std::fputs(
+                (options.request == StartOptions::Request::Help ? StartHelp() : StartVersion())
+                    .c_str(),
+                stdout);
+            return 0;
+        case StartOptions::Request::Unknown:
+            std::fprintf(stderr, "velmo: unknown argument %s\n%s", options.strUnknown.c_str(),
+                         StartUsage().c_str());
+            return 64;
+        case StartOptions::Request::Window:
+            break;
     }
 
     QApplication application(argc, argv);
-    const StartOptions options = ParseStartOptions({argv + 1, argv + argc});
-    if (options.request == StartOptions::Request::Unknown) {
-        std::fprintf(stderr, "velmo: unknown argument %s\n%s", options.strUnknown.c_str(),
-                     StartUsage().c_str());
-        return 64;
-    }
 
     // Logging out or Ctrl-C closes the window like the Close button does, so the run in progress
     // is stopped and the report file removed instead of being left in the temporary folder.

@@ -1,5 +1,6 @@
 // velmo-cli end to end: the real binary against loopback routers and detection servers.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -94,6 +95,21 @@ protected:
 };
 
 using Lines = std::vector<std::string>;
+using Json = nlohmann::json;
+
+// The lines of --json output, each parsed; a line that is not a JSON object, or holds a byte that
+// is not plain printable ASCII, fails the test.
+std::vector<Json> JsonLines(const ProcessResult& run) {
+    std::vector<Json> objects;
+    for (const std::string& line : run.Lines()) {
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
+            return c >= ' ' && c < 0x7f;
+        })) << line;
+        objects.push_back(Json::parse(line, nullptr, false));
+        EXPECT_TRUE(objects.back().is_object()) << line;
+    }
+    return objects;
+}
 
 TEST_F(CliTest, SpiderPrintsAddressPagesCountAndOutcome) {
     router.Serve("/", 200,
@@ -131,6 +147,11 @@ TEST_F(CliTest, SpiderOutcomesGiveTheirExitStatus) {
     EXPECT_EQ(none.Lines().back(), "Unable to identify the status page");
     EXPECT_EQ(none.err, "velmo-cli: a deeper search may find it: run again with --deep\n");
     EXPECT_TRUE(detection.Requests().empty());
+    const ProcessResult quiet =
+        RunCli({"spider", Router(), "--external-address", "198.51.100.7", "-q"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out, none.out);
+    EXPECT_EQ(quiet.err, "");
     const ProcessResult deepNone =
         RunCli({"spider", Router(), "--external-address", "198.51.100.7", "--deep"});
     EXPECT_EQ(deepNone.status, 1);
@@ -172,6 +193,12 @@ TEST_F(CliTest, RouterTargetIsCheckedLikeTheRouterTab) {
         {"127.0.0.1:65616", 64, port},  // not port 80 by its low 16 bits
         {"127.0.0.1:", 64, port},
         {"router.invalid", 68, noName},
+        // What is taken instead of a URL or another kind of address is said.
+        {"http://127.0.0.1:8080/status.htm", 64,
+         "velmo-cli: http://127.0.0.1:8080/status.htm is a URL, not HOST[:PORT]: give the "
+         "router's IPv4 address or name, with :PORT when it is not 80 (127.0.0.1:8080 here)\n"},
+        {"[::1]:8080", 64, "velmo-cli: [::1]:8080 is an address in brackets, not HOST[:PORT]"},
+        {"fe80::1", 64, "velmo-cli: fe80::1 is an IPv6 address, not HOST[:PORT]"},
         // A name server that never answers: the lookup gives up on time.
         {"stalling.test", 68, "velmo-cli: stalling.test: no IPv4 address for this name"},
     };
@@ -218,6 +245,8 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
         {"spider", Router(), "extra"},
         {"spider", Router(), "--external-address", "198.51.100.256"},
         {"spider", "--bogus", Router()},
+        {"probe", "http://x/", "-V"},  // the version, before any command
+        {"probe", "http://x/", "-q"},  // nothing to leave out
         {"detect", "--test-timeouts", "1,2"},
         {"gateway", "--igd", "https://192.168.1.1/rootDesc.xml"},
         {"gateway", "--igd", "http://[::1]:5000/rootDesc.xml"},
@@ -245,7 +274,7 @@ TEST_F(CliTest, EachCommandRefusesWhatItDoesNotTake) {
     }
     // What is missing or unknown is named, with the way to the help.
     const std::pair<std::vector<std::string>, std::string> hinted[] = {
-        {{"-V"}, "velmo-cli: -V goes after a command"},
+        {{"-v"}, "velmo-cli: -v goes after a command"},
         {{"--verbose", "probe", "http://x/"}, "velmo-cli: --verbose goes after a command"},
         {{"--bogus=1"}, "velmo-cli: unknown option --bogus;"},
         {{"help", "frobnicate"}, "velmo-cli: help takes one command of velmo-cli --help"},
@@ -379,13 +408,166 @@ TEST_F(CliTest, ReportThatCannotBeWrittenExits73) {
     EXPECT_TRUE(std::filesystem::is_symlink(program));
 }
 
+// Output that cannot be written ends the command: a pipe whose reader has gone by SIGPIPE, as it
+// ends the other programs of a pipeline, a full disk with status 74 and the reason. An --on-change
+// command still running ends with it.
+TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheCommand) {
+    router.Serve("/s", 200, "WAN 203.0.113.9");
+    router.Serve("/", 200, "WAN 203.0.113.45");
+    const std::filesystem::path started = folder / "started";
+    const std::string endless =
+        "exec >/dev/null 2>&1; sleep 1000 & echo $$ $! >> '" + started.string() + "'; wait";
+    // Should the loss go unnoticed, the count ends it, many readings later.
+    const Lines poll = {"poll", Router(),      "/s",   "--test-interval", "1", "--count",
+                        "500",  "--on-change", endless};
+    const std::string full =
+        "velmo-cli: cannot write to standard output: No space left on device\n";
+    const struct {
+        Lines args;
+        std::string output;  // standard output, as bash gives it
+        int status;
+        std::string err;
+    } rows[] = {
+        {poll, "> >(head -n 1)", 128 + SIGPIPE,
+         "velmo-cli: the --on-change command was ended by signal 15\n"},
+        {poll, "> /dev/full", 74, full},
+        {{"probe", router.Url("/s")}, "> /dev/full", 74, full},
+        {{"spider", Router(), "--external-address", "203.0.113.45"}, "> /dev/full", 74, full},
+        {{"detect", "--detect-url", detection.Url("/")}, "> /dev/full", 74, full},
+        {{"--help"}, "> /dev/full", 74, full},
+    };
+    for (const auto& [args, output, status, err] : rows) {
+        std::filesystem::remove(started);
+        const std::size_t asked = router.Requests().size();
+        Lines line = {"/bin/bash", "-c", "exec \"$0\" \"$@\" " + output, VELMO_CLI};
+        line.insert(line.end(), args.begin(), args.end());
+        const ProcessResult run =
+            RunProgram(line, {}, {}, Environment(), false, std::chrono::seconds(60));
+        EXPECT_EQ(run.status, status) << args[0] << output << ": " << run.err;
+        EXPECT_EQ(run.err, err) << args[0] << output;
+        EXPECT_LE(router.Requests().size(), asked + 2) << output << ": read on without output";
+        std::istringstream noted(ReadFile(started));
+        for (pid_t pid = 0; noted >> pid;) {
+            EXPECT_TRUE(WaitUntil([&] { return HasEnded(pid); }, std::chrono::seconds(5)))
+                << output << ": the command's group outlived velmo-cli";
+            if (!HasEnded(pid)) {
+                kill(pid, SIGKILL);
+            }
+        }
+    }
+}
+
+// --json: one object a result, a line each (one a reading for poll), the exit status as without it.
+// Each row gives the fields a line must hold, as they must be.
+TEST_F(CliTest, JsonGivesOneObjectPerResult) {
+    router.Serve("/", 200, "<a href=s> <a href=lan>");
+    router.Serve("/s", 200, "WAN 0306.51.100.9 (203.0.113.9 outside)");
+    router.Serve("/lan", 200, "LAN only");
+    const Json none = nullptr;
+    const struct {
+        Lines args;
+        int status;
+        std::vector<Json> lines;
+    } rows[] = {
+        {{"probe", router.Url("/s")},
+         0,
+         {{{"source", router.Url("/s")},
+           {"address", "198.51.100.9"},  // as judged
+           {"http_status", 200},
+           {"reason", none}}}},
+        {{"probe", router.Url("/lan")},
+         1,
+         {{{"address", none}, {"http_status", 200}, {"reason", "no address in the page"}}}},
+        {{"probe", router.Url("/missing")},
+         1,
+         {{{"address", none}, {"http_status", 404}, {"reason", "HTTP 404"}}}},
+        {{"probe", "http://127.0.0.1:1/"}, 1, {{{"address", none}, {"http_status", none}}}},
+        {{"poll", Router(), "/s", "--count", "2", "--test-interval", "1"},
+         0,
+         {{{"source", router.Url("/s")}, {"address", "198.51.100.9"}, {"change", true}},
+          {{"change", false}, {"http_status", 200}, {"reason", none}}}},
+        {{"poll", Router(), "/lan", "--count", "1"},
+         0,
+         {{{"address", none}, {"change", false}, {"reason", "no address in the page"}}}},
+        {{"spider", Router(), "--external-address", "203.0.113.9", "--list-parsed"},
+         0,
+         {{{"address", "203.0.113.9"},
+           {"found", Json::array({"/s"})},
+           {"parsed", 3},
+           {"outcome", "found"},
+           {"http_status", 200},
+           {"reason", none},
+           {"pages", Json::array({{{"path", "/s"}, {"origin", "link"}},
+                                  {{"path", "/lan"}, {"origin", "link"}}})}}}},
+        {{"spider", "127.0.0.1:1", "--external-address", "203.0.113.9"},
+         1,
+         {{{"found", Json::array()},
+           {"parsed", 0},
+           {"outcome", "not_found"},
+           {"http_status", none}}}},
+        {{"detect", "--detect-url", router.Url("/lan"), "--detect-url", detection.Url("/")},
+         0,
+         {{{"source", detection.Url("/")},
+           {"address", "203.0.113.45"},
+           {"http_status", 200},
+           {"reason", none},
+           {"failed", Json::array({{{"source", router.Url("/lan")},
+                                    {"address", none},
+                                    {"http_status", 200},
+                                    {"reason", "no address in the page"}}})}}}},
+        {{"detect", "--detect-url", router.Url("/lan")},
+         2,
+         {{{"source", none},
+           {"address", none},
+           {"reason",
+            "Unable to autodetect your external IP address. Please make sure that you "
+            "are connected to the Internet."}}}},
+        {{"detect", "--each", "--detect-url", detection.Url("/"), "--detect-url",
+          router.Url("/lan")},
+         0,
+         {{{"source", detection.Url("/")}, {"address", "203.0.113.45"}, {"http_status", 200}},
+          {{"source", router.Url("/lan")},
+           {"address", none},
+           {"reason", "no address in the page"}}}},
+    };
+    for (const auto& [args, status, lines] : rows) {
+        Lines json = args;
+        json.emplace_back("--json");
+        const ProcessResult run = RunCli(json);
+        EXPECT_EQ(run.status, status) << args[0] << ": " << run.err;
+        const std::vector<Json> objects = JsonLines(run);
+        ASSERT_EQ(objects.size(), lines.size()) << run.out;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            for (const auto& [name, value] : lines[i].items()) {
+                EXPECT_EQ(objects[i].value(name, Json("missing")), value)
+                    << args[0] << ' ' << name << ": " << run.out;
+            }
+            // A reading's local time as ISO 8601 gives it: 2026-12-07T14:05:09+01:00.
+            if (args[0] == "poll") {
+                const std::string time = objects[i].value("time", "");
+                EXPECT_TRUE(time.size() == 25 && time[10] == 'T' && time[22] == ':') << time;
+            }
+        }
+    }
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(RunCli({"--version"}).out, "velmo-cli " VELMO_VERSION "\n");
-    for (const char* command : {"spider", "probe", "poll", "detect", "gateway"}) {
+    EXPECT_EQ(RunCli({"-V"}).out, "velmo-cli " VELMO_VERSION "\n");
+    // Each command's help gives every exit status it may end with.
+    for (const auto& [command, statuses] :
+         {std::pair{"spider", Lines{"64 usage", "68 no address", "73 report", "74 output"}},
+          std::pair{"probe", Lines{"64 usage", "74 output"}},
+          std::pair{"poll", Lines{"64 usage", "68 no address", "74 output"}},
+          std::pair{"detect", Lines{"64 usage", "74 output"}},
+          std::pair{"gateway", Lines{"64 usage", "74 output"}}}) {
         const ProcessResult help = RunCli({command, "--help"});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(std::string("usage: velmo-cli ") + command, 0), 0u);
         EXPECT_EQ(RunCli({"help", command}).out, help.out);
+        for (const std::string& status : statuses) {
+            EXPECT_NE(help.out.find(status), std::string::npos) << command << ": " << status;
+        }
     }
     EXPECT_EQ(RunCli({"--help"}).status, 0);
     EXPECT_EQ(RunCli({"help"}).out, RunCli({"--help"}).out);
@@ -423,6 +605,10 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
          "n/a\n",
          "http://127.0.0.1:1/%E2%80%AE%1B[2J: refused ("},
         {{"probe", router.Url("/lan")}, "n/a\n", ": no address in the page"},
+        // An error status is named, whatever the page holds: a wrong path is no page without an
+        // address.
+        {{"probe", router.Url("/missing")}, "n/a\n", "/missing: HTTP 404\n"},
+        {{"poll", Router(), "/missing", "--count", "1"}, " - n/a\n", "/missing: HTTP 404\n"},
         {{"poll", Router(), "/slow", stall, "--test-interval", "1", "--count", "1"},
          " - n/a\n",
          "/slow: timed out (nothing received for 100 ms)"},
@@ -457,10 +643,11 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
 }
 
 TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
-    router.Serve("/", 200,
-                 "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
-                 " <a href=\"/c\x1b[2J\x7f\"> <a href=\"/u\xc2\x9b"
-                 "2J\x9b\xe2\x80\xaegpj.exe\">");
+    const std::string links =
+        "<a href=\"/x\nDetected IP address: 6.6.6.6\"> <a href=\"/t\x1b]0;owned\x07\">"
+        " <a href=\"/c\x1b[2J\x7f\"> <a href=\"/u\xc2\x9b"
+        "2J\x9b\xe2\x80\xaegpj.exe\">";
+    router.Serve("/", 200, links);
     router.ServeOthers([](const std::string&) {
         CLoopbackServer::Page page;
         page.body = "WAN 203.0.113.45";
@@ -482,6 +669,24 @@ TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
                             "A status page was identified. Please select a path and click the "
                             "Polling tab."};
     EXPECT_EQ(run.Lines(), expected);
+
+    // In the machine form each is the JSON string it is, in ASCII: quotes, backslashes and
+    // controls escaped as JSON escapes them, a byte that is not UTF-8 as U+FFFD.
+    router.Serve("/", 200, links + " <a href='/q\"\\b'>");
+    const ProcessResult json = RunCli(
+        {"spider", Router(), "--external-address", "203.0.113.45", "--list-parsed", "--json"});
+    const std::vector<Json> objects = JsonLines(json);
+    ASSERT_EQ(objects.size(), 1u) << json.out;
+    Lines paths;
+    for (const Json& page : objects[0].value("pages", Json::array())) {
+        paths.push_back(page.value("path", ""));
+    }
+    EXPECT_EQ(paths,
+              (Lines{"/x\nDetected IP address: 6.6.6.6", "/t\x1b]0;owned\x07", "/c\x1b[2J\x7f",
+                     "/u\xc2\x9b"
+                     "2J\xef\xbf\xbd\xe2\x80\xaegpj.exe",
+                     "/q\"\\b"}));
+    EXPECT_EQ(objects[0].value("found", Json()), Json(Lines(paths.begin() + 1, paths.end())));
 }
 
 // A stop request abandons what is in flight: detection and transfers end at once, not when the
@@ -632,11 +837,14 @@ TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
     EXPECT_EQ(detect.out, "203.0.113.45\n");
     EXPECT_NE(detect.err.find("skipped detection server \"ftp://skipped/\""), std::string::npos)
         << detect.err;
+    const ProcessResult quiet = RunCli({"detect", "--quiet"});
+    EXPECT_EQ(quiet.out, "203.0.113.45\n");
+    EXPECT_EQ(quiet.err, "");
 
     CLoopbackServer other;
     other.Serve("/", 200, "198.51.100.2");
     EXPECT_EQ(RunCli({"detect", "--detect-url", other.Url("/")}).out, "198.51.100.2\n");
-    EXPECT_EQ(detection.Requests().size(), 1u);
+    EXPECT_EQ(detection.Requests().size(), 2u);
 
     // A list with nothing usable in it ends the run before anything is asked.
     WriteFile(folder / "config/velmo/servers", detection.Url("/") + "#mine\n");
@@ -647,7 +855,7 @@ TEST_F(CliTest, UserListReplacesTheBuiltInServers) {
                               ": no usable detection server in it; correct it, or remove it"),
               std::string::npos)
         << spider.err;
-    EXPECT_EQ(detection.Requests().size(), 1u);
+    EXPECT_EQ(detection.Requests().size(), 2u);
     EXPECT_TRUE(router.Requests().empty());
 }
 
@@ -655,10 +863,9 @@ TEST_F(CliTest, DetectEachAsksEveryServerOnceInOrder) {
     router.Serve("/slow", CLoopbackServer::Stalling());
     router.Serve("/none", 200, "no address here");
     const std::pair<std::string, std::string> servers[] = {
-        {detection.Url("/"), "203.0.113.45"},
-        {"http://127.0.0.1:1/", "refused ("},
-        {router.Url("/slow"), "timed out ("},
-        {router.Url("/none"), "no address in the page"},
+        {detection.Url("/"), "203.0.113.45"}, {"http://127.0.0.1:1/", "refused ("},
+        {router.Url("/slow"), "timed out ("}, {router.Url("/none"), "no address in the page"},
+        {router.Url("/missing"), "HTTP 404"},
     };
     // One limit for all four: seconds, so that the willing servers answer within it, whatever
     // the machine's load, and the stalling one gives up after two.
@@ -934,6 +1141,38 @@ TEST_F(CliTest, PasswordPromptAtATerminalDoesNotEcho) {
         EXPECT_TRUE(run.bEchoAfter) << "the terminal was left without echo";
     }
     EXPECT_EQ(router.Requests().size(), 1u);
+}
+
+// Progress rewrites its line on a terminal that takes control sequences, and only there; --quiet
+// shows none.
+TEST_F(CliTest, ProgressOnlyOnATerminalThatTakesIt) {
+    router.Serve("/", 200, "<a href=a.htm>");
+    router.Serve("/a.htm", 200, "WAN 203.0.113.45");
+    const struct {
+        std::string term;
+        std::vector<std::string> more;
+        bool bProgress;
+    } rows[] = {
+        {"TERM=xterm", {}, true},
+        {"TERM=dumb", {}, false},
+        {"TERM=", {}, false},
+        {"TERM=xterm", {"-q"}, false},
+    };
+    for (const auto& [term, more, bProgress] : rows) {
+        std::vector<std::string> args = {
+            VELMO_CLI,     "spider", Router(), "--password-stdin", "--external-address",
+            "203.0.113.45"};
+        args.insert(args.end(), more.begin(), more.end());
+        std::vector<std::string> environment = Environment();
+        environment.push_back(term);
+        const TerminalRun run =
+            RunAtTerminal(args, environment, "Password for 127.0.0.1: ", "pw\r");
+        EXPECT_EQ(run.status, 0) << term << run.screen;
+        EXPECT_EQ(run.screen.find("\x1b[KParsed pages: 1  reading /a.htm") != std::string::npos,
+                  bProgress)
+            << term << ": " << run.screen;
+        EXPECT_EQ(run.screen.find('\x1b') != std::string::npos, bProgress) << term;
+    }
 }
 
 // --state keeps the last address across runs: a restart that reads it again is no change.

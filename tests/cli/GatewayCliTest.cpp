@@ -3,6 +3,7 @@
 // gateway that never answers), a hostile router and another device on that LAN, and fake IGDs on
 // loopback.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <signal.h>
 #include <stdlib.h>
@@ -200,6 +201,53 @@ TEST_F(GatewayCliTest, PollGatewayRunsTheCommandOncePerChange) {
     EXPECT_NE(silent.err.find("velmo-cli: gateway: UPnP IGD http://127.0.0.1:1/rootDesc.xml: "),
               std::string::npos)
         << silent.err;
+    // --json: the answer, each method's, each reading, an object a line.
+    using Json = nlohmann::json;
+    const Json none = nullptr;
+    const std::string igdSource = "UPnP IGD " + igd.Url("/rootDesc.xml");
+    const struct {
+        Lines args;
+        std::vector<Json> objects;
+    } rows[] = {
+        {{"gateway"},
+         {{{"source", igdSource},
+           {"outcome", "address"},
+           {"address", "198.51.100.2"},
+           {"reason", none},
+           {"diagnosis", none}}}},
+        {{"gateway", "--each"},
+         {{{"method", "upnp_igd"}, {"source", igdSource}, {"address", "198.51.100.2"}},
+          {{"method", "nat_pmp"},
+           {"source", "NAT-PMP 127.0.0.1"},
+           {"outcome", "no_answer"},
+           {"address", none}}}},
+        {{"poll", "--gateway", "--count", "1"},
+         {{{"source", igdSource},
+           {"address", "198.51.100.2"},
+           {"change", true},
+           {"http_status", none},
+           {"reason", none}}}},
+    };
+    for (const auto& [args, objects] : rows) {
+        Lines json = args;
+        json.insert(json.end(), {"--json", "--igd", igd.Url("/rootDesc.xml"), "--natpmp",
+                                 "127.0.0.1", "--test-gateway-limits=2000,3000"});
+        const ProcessResult run = RunCli(json);
+        EXPECT_EQ(run.status, 0) << args[0] << ": " << run.err;
+        ASSERT_EQ(run.Lines().size(), objects.size()) << run.out;
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            const Json object = Json::parse(run.Lines()[i], nullptr, false);
+            for (const auto& [name, value] : objects[i].items()) {
+                EXPECT_EQ(object.value(name, Json("missing")), value) << name << ": " << run.out;
+            }
+        }
+    }
+
+    // Nothing a library says reaches standard error raw: each line is the program's own.
+    std::istringstream said(silent.err);
+    for (std::string line; std::getline(said, line);) {
+        EXPECT_EQ(line.rfind("velmo-cli: ", 0), 0u) << line;
+    }
 }
 
 // The child's peak resident set starts at this test's own at the fork; sanitizers multiply it.
@@ -249,6 +297,7 @@ TEST_F(GatewayCliTest, HostileRouterOnTheLan) {
     const Lines kEach = {"gateway", "--each"};
     const Lines kGateway = {"gateway"};
     const Lines kVerbose = {"gateway", "--verbose"};
+    const Lines kQuiet = {"gateway", "--quiet"};
     const Lines kNoRoute = {"gateway",  "--each",   "--igd", "http://192.0.2.1:5000/",
                             "--natpmp", "192.0.2.1"};
     const char* const kIgnored =
@@ -285,6 +334,8 @@ TEST_F(GatewayCliTest, HostileRouterOnTheLan) {
         {kGateway, kIgd, kAddress, kFlood, false, 2, 0, "", kNotUnderstood, "Your", true},
         {kGateway, kIgd, soap("192.0.0.2"), kNone, true, 0, 1,
          "192.0.0.2 (UPnP IGD http://192.168.77.1:5000/rootDesc.xml)", "a DS-Lite address", ""},
+        {kQuiet, kIgd, soap("192.0.0.2"), kNone, true, 0, 1,
+         "192.0.0.2 (UPnP IGD http://192.168.77.1:5000/rootDesc.xml)", "", "DS-Lite"},
         // Could not connect is no refusal.
         {kNoRoute, kIgd, kIgd, kNone, true, 2, 2, "could not connect (", "", ""},
     };

@@ -199,11 +199,12 @@ const Case kCases[] = {
      kWideDepth + 2,
      false,
      2s},
-    // A second stop ends it at once, and takes the report's temporary file with it.
+    // A second stop ends it at once, and takes the report's temporary file with it; the lines
+    // before the report are out already.
     {"EndlessTreeStoppedAgainWhileReporting",
      {"spider", "{tree}", "--external-address", "203.0.113.45", "--report", "{report}"},
      130,
-     {"Detected IP address: 203.0.113.45"},
+     {"Detected IP address: 203.0.113.45", "*"},
      "",
      nullptr,
      2 * 16 + 50,

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-// What velmo's command line asks for, once the window system has taken its own options.
+// What velmo's command line asks for. It is read before the window system starts, so that help,
+// the version and a usage error answer where no window can open; the window system's own options
+// (-platform NAME, -display NAME, -style NAME, --reverse and the like) are left to it.
 struct StartOptions {
     enum class Request { Window, Help, Version, Unknown };
     Request request = Request::Window;
