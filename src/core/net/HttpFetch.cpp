@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "core/net/Base64Encoder.h"
@@ -27,19 +28,53 @@ struct SlistDeleter {
 };
 using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
-// The host of an absolute URL as written (letter case aside), or the empty text.
-std::string UrlHost(const std::string& url) {
+// Where a URL leads: scheme and host (letter case aside) as written, and port. All empty or 0 for
+// a text that is no absolute URL.
+struct Origin {
+    std::string scheme;
+    std::string host;
+    std::uint16_t port = 0;
+    bool operator==(const Origin&) const = default;
+    bool IsHttps() const { return scheme == "https"; }
+};
+
+Origin UrlOrigin(const std::string& url) {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
-    char* host = nullptr;
-    if (!handle ||
-        curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
-            CURLUE_OK ||
-        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         return {};
     }
-    std::string text = AsciiLowered(host);
-    curl_free(host);
-    return text;
+    Origin origin;
+    for (const auto& [part, text] :
+         {std::pair{CURLUPART_SCHEME, &origin.scheme}, std::pair{CURLUPART_HOST, &origin.host}}) {
+        char* value = nullptr;
+        if (curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK) {
+            return {};
+        }
+        *text = AsciiLowered(value);
+        curl_free(value);
+    }
+    char* port = nullptr;
+    if (curl_url_get(handle.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        origin.port = static_cast<std::uint16_t>(std::strtoul(port, nullptr, 10));
+        curl_free(port);
+    }
+    return origin;
+}
+
+// The key of the certificate the last handshake of `easy` showed.
+ServerKey ShownKey(CURL* easy) {
+    curl_certinfo* chain = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_CERTINFO, &chain) != CURLE_OK || chain == nullptr ||
+        chain->num_of_certs < 1) {
+        return {};
+    }
+    for (const curl_slist* field = chain->certinfo[0]; field != nullptr; field = field->next) {
+        if (std::string_view(field->data).starts_with("Cert:")) {
+            return ServerKeyOfPem(field->data + 5);
+        }
+    }
+    return {};
 }
 
 // The caller's header lines, without any Authorization line when the request leaves the host the
@@ -105,6 +140,8 @@ public:
     const std::string& LastFailure() const { return m_strFailure; }
     FetchError LastError() const { return m_lastError; }
     long LastStatus() const { return m_nStatus; }
+    const std::string& LastUrl() const { return m_strUrl; }
+    const ServerKey& LastKey() const { return m_key; }
 
 private:
     // One request/response exchange, no redirect followed; the answer is left in m_body.
@@ -125,6 +162,9 @@ private:
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     // State of the exchange in progress.
+    Origin m_hop;
+    std::string m_strPin;  // the key m_hop must show, when it is https and its key is known
+    bool m_bKeyRefused = false;
     std::string m_body;
     std::vector<std::string> m_answerHeaders;  // for the hook: the answer's, once its status line
     std::size_t m_nAnswerHeaderBytes = 0;
@@ -137,11 +177,16 @@ private:
     std::string m_strFailure;
     FetchError m_lastError = FetchError::None;
     long m_nStatus = 0;
+    std::string m_strUrl;
+    ServerKey m_key;
 };
 
 FetchError CInternetHandle::ErrorOf(CURLcode result) const {
     if (m_bTooLarge) {
         return FetchError::TooLarge;
+    }
+    if (m_bKeyRefused) {
+        return FetchError::Untrusted;
     }
     switch (result) {
         case CURLE_OK:
@@ -169,6 +214,8 @@ FetchError CInternetHandle::ErrorOf(CURLcode result) const {
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
             return FetchError::NotHttp;
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            return FetchError::KeyChanged;
         default:
             return FetchError::Failed;
     }
@@ -200,6 +247,10 @@ const char* FailureWord(FetchError error) {
             return "not an http URL";
         case FetchError::TooLarge:
             return "too large";
+        case FetchError::Untrusted:
+            return "untrusted key";
+        case FetchError::KeyChanged:
+            return "changed key";
         case FetchError::Failed:
             break;
     }
@@ -245,7 +296,11 @@ bool CInternetHandle::Init() {
     set(CURLOPT_QUICK_EXIT, 1L);
     set(CURLOPT_ERRORBUFFER, m_errorBuffer);
     set(CURLOPT_FOLLOWLOCATION, 0L);
-    set(CURLOPT_PROTOCOLS_STR, "http");
+    set(CURLOPT_PROTOCOLS_STR, m_options.trust != nullptr ? "http,https" : "http");
+    // The key is the trust (see OnConnected), not the certificate's names, dates or issuer.
+    set(CURLOPT_SSL_VERIFYPEER, 0L);
+    set(CURLOPT_SSL_VERIFYHOST, 0L);
+    set(CURLOPT_CERTINFO, m_options.trust != nullptr ? 1L : 0L);
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     set(CURLOPT_HTTP09_ALLOWED, 1L);
@@ -301,10 +356,22 @@ size_t CInternetHandle::OnHeader(char* data, size_t size, size_t count, void* se
     return size * count;
 }
 
+// Called once the connection is made, and the TLS handshake done, before the request is sent.
 int CInternetHandle::OnConnected(void* self, char*, char*, int, int) {
     auto* handle = static_cast<CInternetHandle*>(self);
     handle->m_bConnected = true;
     handle->m_lastActivity = Clock::now();
+    // A known key was checked by the library in the handshake; a new one is judged here.
+    if (handle->m_hop.IsHttps() && handle->m_strPin.empty()) {
+        handle->m_key = ShownKey(handle->m_easy);
+        if (!handle->m_options.trust->TrustNewKey(handle->m_hop.host, handle->m_hop.port,
+                                                  handle->m_key)) {
+            handle->m_bKeyRefused = true;
+            std::snprintf(handle->m_errorBuffer, sizeof handle->m_errorBuffer, "nothing was sent");
+            return CURL_PREREQFUNC_ABORT;
+        }
+        handle->m_strPin = handle->m_key.pin;
+    }
     return CURL_PREREQFUNC_OK;
 }
 
@@ -326,10 +393,20 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     m_bAnswered = false;
     m_bTooLarge = false;
     m_bConnected = false;
+    m_bKeyRefused = false;
     m_lastActivity = Clock::now();
     m_errorBuffer[0] = '\0';
+    m_strUrl = url;
+    m_hop = UrlOrigin(url);
+    m_strPin = m_hop.IsHttps() && m_options.trust != nullptr
+                   ? m_options.trust->KnownPin(m_hop.host, m_hop.port)
+                   : std::string();
 
     CURLcode result = curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+    if (result == CURLE_OK) {
+        result = curl_easy_setopt(m_easy, CURLOPT_PINNEDPUBLICKEY,
+                                  m_strPin.empty() ? nullptr : m_strPin.c_str());
+    }
     if (result == CURLE_OK) {
         result = curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
     }
@@ -397,6 +474,13 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     if (postBody != nullptr) {
         curl_easy_setopt(m_easy, CURLOPT_HTTPGET, 1L);  // the next request is a GET again
     }
+    if (result == CURLE_SSL_PINNEDPUBKEYNOTMATCH) {
+        m_key = ShownKey(m_easy);
+        m_options.trust->KeyChanged(m_hop.host, m_hop.port, m_key, m_strPin);
+        std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "nothing was sent");
+    } else if (m_hop.IsHttps() && result == CURLE_OK && m_key.pin != m_strPin) {
+        m_key = {.pin = m_strPin};
+    }
     // A body cut short of its announced length is still the page the server sent.
     return result == CURLE_PARTIAL_FILE ? CURLE_OK : result;
 }
@@ -406,6 +490,7 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     m_strFailure.clear();
     m_lastError = FetchError::None;
     m_nStatus = 0;
+    m_key = {};
     m_cancelSeen.reset();
     // Credentials never pass through a proxy, whichever handle the caller gave them to.
     if (!m_options.bDirect && (HoldsCredentials(headers) || hook != nullptr)) {
@@ -418,16 +503,20 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
     }
     const Clock::time_point deadline = Clock::now() + m_options.timeouts.total;
     std::string hopUrl = EscapeRequestUrl(url);
-    std::string credentialsHost;  // worked out at the first redirect
+    Origin credentials;  // where the header text goes: the first request's, or its https
     CURLcode result = CURLE_OK;
     for (int redirects = 0;; ++redirects) {
-        const bool bSameHost =
-            redirects == 0 || (!credentialsHost.empty() && UrlHost(hopUrl) == credentialsHost);
+        const Origin hop = UrlOrigin(hopUrl);
+        if (redirects == 0 || (credentials.scheme == "http" && hop.IsHttps() &&
+                               hop.host == credentials.host && !credentials.host.empty())) {
+            credentials = hop;
+        }
         const char* method = postBody != nullptr ? "POST" : "GET";
         const std::string hopHeaders =
             hook != nullptr ? std::string(headers) + hook->HeadersFor(method, hopUrl)
                             : std::string();
-        const Slist list = BuildHeaderList(hook != nullptr ? hopHeaders : headers, bSameHost);
+        const Slist list = BuildHeaderList(hook != nullptr ? hopHeaders : headers,
+                                           redirects == 0 || hop == credentials);
         if (!list) {
             result = CURLE_OUT_OF_MEMORY;
             m_bAnswered = false;
@@ -454,7 +543,8 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
             location == nullptr || postBody != nullptr) {
             break;
         }
-        if (!StartsWithNoCase(location, "http://")) {
+        if (!StartsWithNoCase(location, "http://") &&
+            !(m_options.trust != nullptr && StartsWithNoCase(location, "https://"))) {
             result = CURLE_UNSUPPORTED_PROTOCOL;
             std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "redirected away from http");
             m_bAnswered = false;
@@ -466,9 +556,6 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
                           kMaxRedirects);
             m_bAnswered = false;
             break;
-        }
-        if (redirects == 0) {
-            credentialsHost = UrlHost(hopUrl);
         }
         hopUrl = EscapeRequestUrl(location);
     }
@@ -532,6 +619,14 @@ FetchError LastFetchError(const CInternetHandle& handle) {
 
 long LastResponseStatus(const CInternetHandle& handle) {
     return handle.LastStatus();
+}
+
+const std::string& LastUrl(const CInternetHandle& handle) {
+    return handle.LastUrl();
+}
+
+const ServerKey& LastServerKey(const CInternetHandle& handle) {
+    return handle.LastKey();
 }
 
 std::optional<std::string> ReadWholeResponse(CPageRequest& request, FetchError* error) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/net/AbortSignal.h"
+#include "core/net/ServerKey.h"
 
 // Plain HTTP GET of router pages and detection-server pages.
 //
@@ -21,11 +22,17 @@
 // announced length; LastResponseStatus tells it to those who judge the answer (a refused login).
 // Paths go out exactly as given, dot segments included; everything goes over IPv4.
 //
-// Redirects (301, 302, 303, 307 and 308; at most kMaxRedirects, http only) are followed here
-// rather than by the library, so that the header text goes with every hop to the host of the
-// first request, whatever its port, and never to another host, however often the chain comes back
-// to it: the router's password must not reach a third party. Any other answer, a 300 or 304 with a
-// Location included, is the page itself.
+// Redirects (301, 302, 303, 307 and 308; at most kMaxRedirects) are followed here rather than by
+// the library, so that the header text goes with every hop to the scheme, host and port of the
+// first request and to nothing else, however often the chain comes back to it: the router's
+// password must not reach a third party. The one move it follows is from http to https on the
+// same host, any port, which then takes the first request's place: nothing goes back to http. Any
+// other answer, a 300 or 304 with a Location included, is the page itself.
+//
+// https is used only with FetchOptions::trust, which knows the key each host must show (sent to
+// the library as the pinned public key) and decides on a key not known yet once the handshake has
+// shown it, before any request is sent. Certificate names, dates and chains are not checked: the
+// key is the trust.
 
 inline constexpr const char* kUserAgent = "Velmo/1.0";
 inline constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
@@ -43,7 +50,9 @@ enum class FetchError {
     ConnectionDropped,
     TooManyRedirects,
     NotHttp,
-    TooLarge,  // the body passed FetchOptions::maxBodyBytes
+    TooLarge,    // the body passed FetchOptions::maxBodyBytes
+    Untrusted,   // the https host showed a key not known, which the trust refused: nothing sent
+    KeyChanged,  // the https host showed another key than the one known: nothing sent
     Failed,
 };
 
@@ -82,6 +91,7 @@ struct FetchOptions {
     bool bDirect = false;
     RequestHook onRequest{};                       // sees every exchange once it has ended
     std::size_t maxBodyBytes = kMaxResponseBytes;  // a longer body ends its transfer: TooLarge
+    ITlsTrust* trust = nullptr;                    // owned elsewhere; without it, http alone
 };
 
 class CInternetHandle;
@@ -137,6 +147,13 @@ FetchError LastFetchError(const CInternetHandle& handle);
 
 // The HTTP status of the last answer on `handle` (after redirects), or 0 when none came.
 long LastResponseStatus(const CInternetHandle& handle);
+
+// The URL of the last exchange on `handle`: the first request's, or where its redirects led.
+const std::string& LastUrl(const CInternetHandle& handle);
+
+// The key the last TLS handshake on `handle` showed, a refused one included; an empty pin when
+// none did.
+const ServerKey& LastServerKey(const CInternetHandle& handle);
 
 // The body as one text, or nullopt when a read failed part-way (`error` tells why: TooLarge past
 // kMaxResponseBytes) or the body was empty (error None). A chunk of the body holds text only up to

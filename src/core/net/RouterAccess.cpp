@@ -4,6 +4,6 @@
 
 std::string RouterAccess::Url(std::string_view path) const {
     std::string url;
-    ComposeRouterUrl(nAddress, nPort, path, url);
+    ComposeRouterUrl(nAddress, nPort, path, url, bHttps);
     return url;
 }

@@ -15,8 +15,15 @@ struct RouterAccess {
     // and the router's login form are made of.
     std::string strLogin{};
     std::string strPassword{};
+    // Over https, the router trusted by its key alone (see KnownRouters.h): the key remembered in
+    // strKnownRouters for its address and port, or, with bTrustNewKey, the one it shows first.
+    bool bHttps = false;
+    std::string strKnownRouters{};  // empty: no key is remembered, none is written
+    bool bTrustNewKey = false;
 
     // The URL of `path` on the router (see ComposeRouterUrl), or the empty text when it would be
     // too long.
     std::string Url(std::string_view path) const;
+    // "http" or "https".
+    const char* Scheme() const { return bHttps ? "https" : "http"; }
 };

@@ -16,8 +16,9 @@ constexpr std::size_t kMaxHostLength = 255;
 }  // namespace
 
 bool ComposeRouterUrl(std::uint32_t address, std::uint16_t port, std::string_view path,
-                      std::string& url) {
-    std::string composed = "http://" + DottedAddress(address) + ':' + std::to_string(port);
+                      std::string& url, bool bHttps) {
+    std::string composed =
+        (bHttps ? "https://" : "http://") + DottedAddress(address) + ':' + std::to_string(port);
     if (path.empty() || path.front() != '/') {
         composed += '/';
     }

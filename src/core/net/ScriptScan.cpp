@@ -537,10 +537,12 @@ std::string ResolveBrowserPath(std::string_view base, std::string_view reference
         text.insert(0, "http:");
     }
     if (HasScheme(text)) {
-        if (!StartsWithNoCase(text, "http://") || !isRouter || !isRouter(text)) {
+        // Which scheme the router is asked by is the router check's to say.
+        if (!(StartsWithNoCase(text, "http://") || StartsWithNoCase(text, "https://")) ||
+            !isRouter || !isRouter(text)) {
             return {};
         }
-        const std::size_t path = text.find_first_of("/?#", 7);
+        const std::size_t path = text.find_first_of("/?#", text.find("://") + 3);
         if (path == std::string::npos) {
             return "/";
         }

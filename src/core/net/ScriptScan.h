@@ -44,12 +44,13 @@ bool IsScriptPath(std::string_view path);
 // reads it. Deep discovery lists such a name but never requests it; only a link leading there does.
 bool NamesAnAction(std::string_view path);
 
-// Answers whether an absolute http:// URL names the router (its address and port).
+// Answers whether an absolute http:// or https:// URL names the router (its scheme, address and
+// port).
 using RouterCheck = std::function<bool(const std::string& url)>;
 
 // The router path a deep link leads to from the page at `base`, as a browser resolves it: relative
-// references against the page's folder, dot segments removed, the fragment dropped; an http:// or
-// "//" URL only when `isRouter` says it names the router. Empty when it leads anywhere else:
-// another scheme, another host, nothing at all.
+// references against the page's folder, dot segments removed, the fragment dropped; an http://,
+// https:// or "//" (taken as http://) URL only when `isRouter` says it names the router. Empty when
+// it leads anywhere else: another scheme, another host, nothing at all.
 std::string ResolveBrowserPath(std::string_view base, std::string_view reference,
                                const RouterCheck& isRouter);

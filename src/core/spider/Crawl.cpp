@@ -28,6 +28,12 @@ struct LinkTag {
 };
 constexpr LinkTag kLinkTags[] = {{"a", "href"}, {"frame", "src"}, {"form", "action"}};
 
+// Whether a link value names a host: http:// ones always, https:// ones on an https router.
+bool IsAbsoluteLink(std::string_view value, const RouterAccess& router) {
+    return StartsWithNoCase(value, "http://") ||
+           (router.bHttps && StartsWithNoCase(value, "https://"));
+}
+
 std::string ReplaceOnce(const std::string& text, std::string_view what) {
     std::string out;
     out.reserve(text.size());
@@ -99,7 +105,8 @@ public:
     CWalk(const SpiderSettings& settings, CrawlState& state)
         : m_settings(settings),
           m_state(state),
-          m_step{.router = settings.router, .strPath = "/"},
+          m_router(settings.router),
+          m_step{.router = m_router, .strPath = "/"},
           m_ownSession(state.session != nullptr
                            ? std::nullopt
                            : std::make_optional<CRouterSession>(settings.router, &state.sink)),
@@ -114,6 +121,7 @@ public:
 
 private:
     std::optional<std::string> FetchPage(PathId page, bool bReread = false);
+    void NoteWhereAnswered();
     void TakeLinks(const std::string& text, bool bPage, bool bScript);
     void TakeDeepLinks(const std::string& text, bool bScript);
     void Keep(PendingLink link);
@@ -130,7 +138,9 @@ private:
 
     const SpiderSettings& m_settings;
     CrawlState& m_state;
-    SpiderParams m_step;  // the page in hand
+    RouterAccess m_router;  // the settings', moved to https when the plain port redirects there
+    bool m_bKeyRefused = false;  // the user must decide on the key before anything more is asked
+    SpiderParams m_step;         // the page in hand
     std::optional<CRouterSession> m_ownSession;
     CRouterSession& m_session;
     CHostNames m_names;
@@ -194,7 +204,7 @@ void CWalk::CountGivenUp() {
 // Requests and reads one page; posts WM_SPIDER_FOUND when it holds the external address, unless it
 // was read before.
 std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
-    if (m_state.cancel.IsSet()) {
+    if (m_state.cancel.IsSet() || m_bKeyRefused) {
         return std::nullopt;
     }
     if (page != kNoPath) {
@@ -203,9 +213,12 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
     m_state.sink.Fetching(m_step.strPath);
     RouterAnswer answer = m_session.Get(m_state.internet, m_step.GetUrl());
     if (!answer.request) {
+        const FetchError error = LastFetchError(m_state.internet);
+        m_bKeyRefused = error == FetchError::Untrusted || error == FetchError::KeyChanged;
         ReportFetchFailure(m_step.strPath, m_state);
         return std::nullopt;
     }
+    NoteWhereAnswered();
     m_state.sink.Answered(m_step.strPath, answer.status);
     std::optional<std::string> text = ReadWholeResponse(*answer.request);
     answer.request.reset();
@@ -222,6 +235,26 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
         m_state.sink.Post(WM_SPIDER_FOUND, m_step.strPath);
     }
     return text;
+}
+
+// An answer that came from https on the router's address, where the run asked its plain port, moves
+// the run there.
+void CWalk::NoteWhereAnswered() {
+    const std::string& url = LastUrl(m_state.internet);
+    std::string host;
+    std::uint16_t port = 0;
+    if (!m_router.bHttps && StartsWithNoCase(url, "https://") && CrackUrlHost(url, host, port) &&
+        host == DottedAddress(m_router.nAddress)) {
+        m_router.bHttps = true;
+        m_router.nPort = port;
+        if (m_state.reached != nullptr) {
+            m_state.reached->bRedirected = true;
+        }
+    }
+    if (m_state.reached != nullptr) {
+        m_state.reached->bHttps = m_router.bHttps;
+        m_state.reached->nPort = m_router.nPort;
+    }
 }
 
 // Takes the links out of the text of the page on top of the stack, in the order they will be
@@ -245,7 +278,7 @@ void CWalk::TakeLinks(const std::string& text, bool bPage, bool bScript) {
             value = std::string(Trimmed(value));
             std::string host;
             std::uint16_t port = 0;
-            if (StartsWithNoCase(value, "http://") && CrackUrlHost(value, host, port) &&
+            if (IsAbsoluteLink(value, m_router) && CrackUrlHost(value, host, port) &&
                 ClassicInetAddr(host) == kAddressNone && !m_names.IsKnown(host)) {
                 if (!waitingOnNames.insert(value).second) {
                     continue;
@@ -351,10 +384,11 @@ bool CWalk::IsRouter(const std::string& url) {
     std::string host;
     std::uint16_t port = 0;
     std::uint32_t address = 0;
-    return CrackUrlHost(url, host, port) &&
+    return StartsWithNoCase(url, m_router.bHttps ? "https://" : "http://") &&
+           CrackUrlHost(url, host, port) &&
            (ClassicInetAddr(host) != kAddressNone || m_names.IsKnown(host)) &&
-           ResolveHost(host, &address, m_lookup) && ntohl(address) == m_settings.router.nAddress &&
-           port == m_settings.router.nPort;
+           ResolveHost(host, &address, m_lookup) && ntohl(address) == m_router.nAddress &&
+           port == m_router.nPort;
 }
 
 // Keeps one more link of a script that deep discovery alone loaded, and answers true, while the
@@ -534,15 +568,18 @@ std::string ResolveLinkPath(const SpiderParams& params, std::string value,
         return {};
     }
     std::string path;
-    if (StartsWithNoCase(value, "http://")) {
+    if (IsAbsoluteLink(value, params.router)) {
         std::string host;
         std::uint16_t port = 0;
         std::uint32_t address = 0;
-        if (!CrackUrlHost(value, host, port) || !ResolveHost(host, &address, lookup) ||
+        if (!StartsWithNoCase(value, params.router.bHttps ? "https://" : "http://") ||
+            !CrackUrlHost(value, host, port) || !ResolveHost(host, &address, lookup) ||
             ntohl(address) != params.router.nAddress || port != params.router.nPort) {
             return {};
         }
-        const std::size_t slash = value.size() > 7 ? value.find('/', 7) : std::string::npos;
+        // After "http://" or "https://".
+        const std::size_t start = value.find("://") + 3;
+        const std::size_t slash = value.size() > start ? value.find('/', start) : std::string::npos;
         if (slash == std::string::npos) {
             return {};
         }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/net/AbortSignal.h"
+#include "core/net/KnownRouters.h"
 #include "core/net/RouterUrl.h"
 #include "core/spider/ParsedPageList.h"
 #include "core/spider/SpiderParams.h"
@@ -25,6 +26,16 @@ struct CrawlFootprint {
 
 class CInternetHandle;
 class CRouterSession;
+
+// How a run reached the router, for the front ends once it has ended.
+struct RouterReached {
+    bool bHttps = false;       // the pages were read over https, from the start or after a redirect
+    std::uint16_t nPort = 0;   // from this port; 0 before any page was
+    bool bRedirected = false;  // the router's plain port redirected there
+    KeyRefusal refused;        // a key the run would not use: it ended there, nothing sent
+    KeyRefusal trusted;        // a key not known before, trusted and remembered in this run
+    std::string rememberFailure;  // why that key could not be remembered
+};
 
 inline constexpr std::size_t kAsideLinkBytes = 64;
 inline constexpr std::size_t kWaitingLinkBytes = 256;
@@ -49,14 +60,18 @@ struct CrawlState {
     // What the links waiting to be followed may hold in all, each counted as kWaitingLinkBytes and
     // its own text. A page that meets the limit gives up the rest of its links.
     std::size_t waitingLimit = kWaitingLimit;
+    RouterReached* reached = nullptr;  // told how the pages were reached, when given
 };
 
 // Crawls the router from "/" and, depth-first, every new page linked from it that stays on the
-// router. WM_SPIDER_FOUND is posted for a page right after it is read (pre-order),
-// WM_SPIDER_PARSED once every page followed from it is done (post-order). Each name in a link is
-// looked up once per call, within the settings' lookupLimit, and the cancel flag ends the wait;
-// once the lookups have taken lookupBudget in all, names not known yet are skipped, and their
-// number goes to the sink's NamesSkipped at the end.
+// router. When the router's plain port redirects to https on its address, the run goes on there:
+// every page after is asked over https on that port, and links name the router by that scheme and
+// port. A key the Internet handle's trust refuses ends the crawl: nothing more is asked.
+// WM_SPIDER_FOUND is posted for a page right after it is read (pre-order), WM_SPIDER_PARSED once
+// every page followed from it is done (post-order). Each name in a link is looked up once per call,
+// within the settings' lookupLimit, and the cancel flag ends the wait; once the lookups have taken
+// lookupBudget in all, names not known yet are skipped, and their number goes to the sink's
+// NamesSkipped at the end.
 //
 // The walk keeps its own stack, so a chain of any depth costs heap, not thread stack, and it holds
 // no page text once the page's links are taken out of it: for each page on the way down only the
@@ -78,7 +93,9 @@ struct CrawlState {
 void CrawlPage(const SpiderSettings& settings, CrawlState& state);
 
 // The path a link value leads to from the page at params' path, or the empty text when the link
-// is not followed (empty, "#...", javascript:, another host or port, no path).
+// is not followed (empty, "#...", javascript:, another host, port or scheme, no path). Absolute
+// links are http:// ones, and on an https router https:// ones too: on a plain one an "https:"
+// value is a relative path, as any value of another scheme is.
 std::string ResolveLinkPath(const SpiderParams& params, std::string value,
                             const HostLookup& lookup);
 

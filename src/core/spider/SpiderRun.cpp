@@ -67,6 +67,7 @@ std::string CSpiderRun::CStartNotingSink::LoginFailure() const {
 
 void CSpiderRun::Prepare(SpiderSettings settings) {
     m_settings = std::move(settings);
+    m_reached = {};
     m_bCancel = false;
     m_bShutdown = false;
     m_sink.Clear();
@@ -94,7 +95,8 @@ void CSpiderRun::Execute() {
                          .parsed = m_parsed,
                          .cancel = m_bCancel,
                          .shutdown = m_bShutdown,
-                         .abandon = m_pAbandon};
+                         .abandon = m_pAbandon,
+                         .reached = &m_reached};
     SpiderThreadProc(m_settings, state);
 }
 

@@ -64,6 +64,9 @@ public:
     // Why the last run could not pass a login the router put in place of a page (see
     // CRouterSession::LoginFailure), as it stood when the run ended; empty when there was none.
     std::string LoginFailure() const { return m_sink.LoginFailure(); }
+    // How the last run reached the router: its scheme and port, a key it refused or trusted new.
+    // Read only while no run is in progress.
+    const RouterReached& Reached() const { return m_reached; }
 
     static_assert(std::atomic<bool>::is_always_lock_free, "Cancel must be async-signal-safe");
 
@@ -99,6 +102,7 @@ private:
     const std::atomic<bool>* m_pAbandon;
     SpiderSettings m_settings;
     CParsedPageList m_parsed;
+    RouterReached m_reached;
     std::atomic<bool> m_bCancel{false};
     std::atomic<bool> m_bShutdown{false};
     std::thread m_thread;

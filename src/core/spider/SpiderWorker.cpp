@@ -20,12 +20,15 @@ void SpiderMain(const SpiderSettings& settings, SpiderRunState& state) {
     if (cancel.IsSet()) {
         return;
     }
+    const RouterAccess& router = settings.router;
+    CRouterTrust trust(router.strKnownRouters, router.nAddress, router.bTrustNewKey);
     // Cancel lets the page in flight finish if it does soon, so that it is read and counted.
     InternetHandle internet = OpenInternetHandle({.timeouts = settings.timeouts,
                                                   .abort = shutdown,
                                                   .cancel = &state.cancel,
                                                   .bDirect = true,
-                                                  .onRequest = settings.onRequest});
+                                                  .onRequest = settings.onRequest,
+                                                  .trust = &trust});
     if (!internet) {
         return;
     }
@@ -33,8 +36,14 @@ void SpiderMain(const SpiderSettings& settings, SpiderRunState& state) {
                      .externalAddress = address,
                      .parsed = state.parsed,
                      .sink = state.sink,
-                     .cancel = cancel};
+                     .cancel = cancel,
+                     .reached = state.reached};
     CrawlPage(settings, crawl);
+    if (state.reached != nullptr) {
+        state.reached->refused = trust.Refused();
+        state.reached->trusted = trust.TrustedNew();
+        state.reached->rememberFailure = trust.RememberFailure();
+    }
 }
 
 void SpiderThreadProc(const SpiderSettings& settings, SpiderRunState& state) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/spider/Crawl.h"
 #include "core/spider/ParsedPageList.h"
 #include "core/spider/SpiderSettings.h"
 #include "core/spider/SpiderSink.h"
@@ -17,6 +18,7 @@ struct SpiderRunState {
     const std::atomic<bool>& shutdown;  // abandons transfers, detection included
     // Set from outside (a signal handler may set it), abandons the run as `shutdown` does.
     const std::atomic<bool>* abandon = nullptr;
+    RouterReached* reached = nullptr;  // told how the router was reached, when given
 };
 
 // The worker body: detection, WM_SPIDER_ADDRESS, then the crawl from "/" on one Internet handle.

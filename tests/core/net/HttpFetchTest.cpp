@@ -10,6 +10,7 @@
 
 #include "support/HostileRouter.h"
 #include "support/LoopbackServer.h"
+#include "support/TlsRouter.h"
 #include "support/Wait.h"
 
 namespace {
@@ -352,7 +353,7 @@ TEST(HostileRouter, PathsGoOutAsListedDotSegmentsIncluded) {
 // Each row a redirect chain through the router (0), the router on another port (1) and two other
 // hosts (2, 3): whether each hop carries the credentials given for the first. Hop n's target names
 // the hops still to come.
-TEST(HostileRouter, CredentialsFollowRedirectsOnTheRoutersHostOnly) {
+TEST(HostileRouter, CredentialsFollowRedirectsOnTheRoutersHostAndPortOnly) {
     CHostileRouter router;
     CHostileRouter routerOtherPort;
     CHostileRouter elsewhere("127.0.0.2");
@@ -373,16 +374,17 @@ TEST(HostileRouter, CredentialsFollowRedirectsOnTheRoutersHostOnly) {
         std::string next;  // the hosts the redirects lead to, in order
         std::vector<bool> sent;
     } chains[] = {
-        {"the router on another port", 0, "1", {true, true}},
+        {"the router on another port", 0, "1", {true, false}},
+        {"back from another port", 0, "10", {true, false, true}},
         {"another host", 0, "2", {true, false}},
         {"credentials given for another host stay there", 2, "0", {true, false}},
-        {"the second hop leaves the router", 0, "13", {true, true, false}},
+        {"the second hop leaves the router", 0, "03", {true, true, false}},
         {"a host met again", 0, "22", {true, false, false}},
         {"two other hosts by turns", 0, "2323", {true, false, false, false, false}},
         {"back and forth on another port first",
          0,
          "12323",
-         {true, true, false, false, false, false}},
+         {true, false, false, false, false, false}},
     };
     const std::string header = BuildAuthorizationHeader("admin", "secret");
     InternetHandle internet = OpenInternetHandle();
@@ -405,6 +407,134 @@ TEST(HostileRouter, CredentialsFollowRedirectsOnTheRoutersHostOnly) {
     }
     EXPECT_EQ(OpenPage(*internet, router.Url("/https"), header), nullptr);
     EXPECT_EQ(router.Header(router.RequestCount() - 1, "Authorization"), "Basic YWRtaW46c2VjcmV0");
+}
+
+// Knows `pin` for every host, or none; records what the fetch told it.
+class CTestTrust final : public ITlsTrust {
+public:
+    std::string pin;
+    bool bTrustNew = false;
+    std::vector<std::string> told;
+
+    std::string KnownPin(const std::string&, std::uint16_t) override { return pin; }
+    bool TrustNewKey(const std::string& host, std::uint16_t, const ServerKey& key) override {
+        told.push_back("new " + host + " " + key.pin + " " + key.subject);
+        return bTrustNew;
+    }
+    void KeyChanged(const std::string& host, std::uint16_t, const ServerKey& key,
+                    const std::string& known) override {
+        told.push_back("changed " + host + " " + key.pin + " " + known);
+    }
+};
+
+// Each row one https request: what the trust knows and says, and what the router then saw. A key
+// is judged once the handshake has shown it, before any request: a refused one hears nothing.
+TEST(TlsRouter, TheKeyIsTheTrustAndARefusedKeyHearsNothing) {
+    CTlsRouter router;
+    router.Serve("/status.htm", "WAN 203.0.113.45");
+    const std::string header = BuildAuthorizationHeader("admin", "secret");
+    const std::string pin = router.Pin();
+    const std::string subject = "CN = router1.test";
+    const struct {
+        const char* name;
+        std::string known;  // the pin the trust knows
+        bool bTrustNew;
+        FetchError error;
+        std::size_t requests;  // that reached the router
+        std::vector<std::string> told;
+    } rows[] = {
+        {"a new key refused",
+         "",
+         false,
+         FetchError::Untrusted,
+         0,
+         {"new 127.0.0.1 " + pin + " " + subject}},
+        {"a new key trusted",
+         "",
+         true,
+         FetchError::None,
+         1,
+         {"new 127.0.0.1 " + pin + " " + subject}},
+        {"the key known", pin, false, FetchError::None, 1, {}},
+        {"another key known",
+         "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=",
+         true,
+         FetchError::KeyChanged,
+         0,
+         {"changed 127.0.0.1 " + pin + " sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="}},
+    };
+    for (const auto& row : rows) {
+        CTestTrust trust;
+        trust.pin = row.known;
+        trust.bTrustNew = row.bTrustNew;
+        const std::size_t before = router.Requests().size();
+        InternetHandle internet = OpenInternetHandle({.trust = &trust});
+        PageRequest request = OpenPage(*internet, router.Url("/status.htm"), header);
+        EXPECT_EQ(LastFetchError(*internet), row.error) << row.name;
+        EXPECT_EQ(request ? ReadWholeResponse(*request) : std::nullopt,
+                  row.error == FetchError::None ? std::optional<std::string>("WAN 203.0.113.45")
+                                                : std::nullopt)
+            << row.name << ": " << LastFetchFailure(*internet);
+        EXPECT_EQ(router.Requests().size() - before, row.requests) << row.name;
+        EXPECT_EQ(trust.told, row.told) << row.name;
+        EXPECT_EQ(LastServerKey(*internet).pin, pin) << row.name;
+    }
+    // Without a trust, https is no scheme of ours; with one, the run keeps one TLS connection.
+    InternetHandle plain = OpenInternetHandle();
+    EXPECT_FALSE(OpenPage(*plain, router.Url("/status.htm"), header));
+    EXPECT_EQ(LastFetchError(*plain), FetchError::NotHttp);
+    router.ChangeKey();
+    CTestTrust trust;
+    trust.pin = router.Pin();
+    InternetHandle internet = OpenInternetHandle({.trust = &trust});
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(OpenPage(*internet, router.Url("/status.htm"), header));
+    }
+    EXPECT_EQ(router.Requests().size(), 5u);
+    EXPECT_EQ(router.ConnectionCount(), 1u);
+}
+
+// Each row a request that redirects: the server address and port of each hop, and whether it
+// carried the credentials. Only the first request's scheme, address and port get them, and its
+// https on the same address when the first was plain http; nothing goes back to http.
+TEST(TlsRouter, CredentialsGoToTheRoutersSchemeAddressAndPortOnly) {
+    CTlsRouter router;
+    CTestTrust trust;
+    trust.pin = router.Pin();
+    const std::string tls = std::to_string(router.Port());
+    const std::string plain = std::to_string(router.PlainPort());
+    const std::string other = std::to_string(router.OtherPort());
+    const struct {
+        const char* way;
+        std::string url;
+        std::vector<std::string> hops;  // "address:port credentials-or-none"
+    } rows[] = {
+        {"the plain port to https",
+         router.PlainUrl("/landing"),
+         {"127.0.0.1:" + plain + " yes", "127.0.0.1:" + tls + " yes"}},
+        {"https back to http",
+         router.Url("/to-http"),
+         {"127.0.0.1:" + tls + " yes", "127.0.0.1:" + plain + " no", "127.0.0.1:" + tls + " yes"}},
+        {"another port",
+         router.Url("/to-other-port"),
+         {"127.0.0.1:" + tls + " yes", "127.0.0.1:" + other + " no"}},
+        {"another address",
+         router.Url("/to-other-address"),
+         {"127.0.0.1:" + tls + " yes", "127.0.0.2:" + tls + " no"}},
+    };
+    InternetHandle internet = OpenInternetHandle({.trust = &trust});
+    for (const auto& row : rows) {
+        const std::size_t before = router.Requests().size();
+        EXPECT_TRUE(OpenPage(*internet, row.url, BuildAuthorizationHeader("admin", "secret")))
+            << row.way << ": " << LastFetchFailure(*internet);
+        std::vector<std::string> hops;
+        const auto requests = router.Requests();
+        for (std::size_t i = before; i < requests.size(); ++i) {
+            hops.push_back(requests[i].address + ":" + std::to_string(requests[i].port) +
+                           (requests[i].authorization == "-" ? " no" : " yes"));
+        }
+        EXPECT_EQ(hops, row.hops) << row.way;
+    }
 }
 
 TEST(HostileRouter, NamesWithAnIPv6AddressAreAskedOverIPv4) {
