@@ -211,10 +211,13 @@ std::string PageReason(const ProbeFailure& failure) {
     return bHttpError ? reading.reason : failure.why;
 }
 
+std::string RefusedLoginReason(const std::string& why) {
+    return "the router refused the login (" + why + "): check --login and the password";
+}
+
 std::string RouterReason(const ProbeFailure& failure) {
     if (IsLoginRefused(failure.status)) {
-        return "the router refused the login (HTTP " + std::to_string(failure.status) +
-               "): check --login and the password";
+        return RefusedLoginReason("HTTP " + std::to_string(failure.status));
     }
     return PageReason(failure);
 }

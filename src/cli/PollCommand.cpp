@@ -17,6 +17,7 @@
 #include "cli/RouterHost.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
+#include "core/login/RouterSession.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/polling/PollReading.h"
@@ -221,17 +222,20 @@ int CPollCommand::PollPage() {
     }
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
+    // One session for the whole of polling: its cookies, Digest and login go from tick to tick.
+    CRouterSession session(RouterAccessFor(m_login.login, *password, router->address, router->port));
     return PollEachInterval(url, [&] {
-        std::string result;
         ProbeFailure failure;
         long status = 0;
-        const bool bFound =
-            ProbeAddress(url, login, *password, false, exclusions, result,
-                         Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
-        PollReading reading = PageReading(bFound, result, failure);
+        PollReading reading = ReadPolledPage(
+            session, url, exclusions, Fetching(m_limits.timeouts, m_bVerbose, true, &status),
+            &failure);
         reading.status = status;
-        if (!bFound) {
-            reading.reason = RouterReason(failure);  // velmo-cli's own words
+        if (!reading.Found()) {
+            // velmo-cli's own words
+            reading.reason = session.LoginFailure().empty()
+                                 ? RouterReason(failure)
+                                 : RefusedLoginReason(session.LoginFailure());
         }
         return reading;
     });

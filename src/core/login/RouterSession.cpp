@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/net/InetAddr.h"
+#include "core/net/RouterUrl.h"
 #include "core/net/ScriptScan.h"
 #include "core/text/Ascii.h"
 
@@ -47,39 +48,42 @@ CRouterSession::CRouterSession(RouterAccess router, ILoginEvents* events)
     : m_router(std::move(router)), m_events(events) {}
 
 std::optional<std::string> CRouterSession::RouterTarget(const std::string& url) const {
-    if (!StartsWithNoCase(url, "http://")) {
-        return std::nullopt;
+    const bool bHttps = StartsWithNoCase(url, "https://");
+    std::string host;
+    std::uint16_t port = 0;
+    if ((!bHttps && !StartsWithNoCase(url, "http://")) || !CrackUrlHost(url, host, port) ||
+        host != DottedAddress(m_router.nAddress) || bHttps != m_router.bHttps ||
+        port != m_router.nPort) {
+        return std::nullopt;  // a name, another address, port or scheme: not the router
     }
-    const std::size_t start = 7;
-    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    const std::string_view authority = std::string_view(url).substr(start, end - start);
-    const std::size_t colon = authority.rfind(':');
-    const std::string_view host = authority.substr(0, colon);
-    std::uint32_t port = 80;
-    if (colon != std::string_view::npos) {
-        const std::string_view digits = authority.substr(colon + 1);
-        if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            return std::nullopt;
-        }
-        port = static_cast<std::uint32_t>(std::stoul(std::string(digits)));
-    }
-    if (host != DottedAddress(m_router.nAddress) || port != m_router.nPort) {
-        return std::nullopt;  // a name, another address or another port: not the router
-    }
-    std::string target = url.substr(end);
+    const std::size_t start = url.find("://") + 3;
+    std::string target = url.substr(std::min(url.find_first_of("/?#", start), url.size()));
     if (target.empty() || target.front() != '/') {
         target.insert(0, "/");
     }
     return target.substr(0, target.find('#'));
 }
 
+void CRouterSession::FollowToHttps(const std::string& url) {
+    std::string host;
+    std::uint16_t port = 0;
+    if (!m_router.bHttps && StartsWithNoCase(url, "https://") && CrackUrlHost(url, host, port) &&
+        host == DottedAddress(m_router.nAddress)) {
+        m_router.bHttps = true;
+        m_router.nPort = port;
+    }
+}
+
 bool CRouterSession::HasCredentials() const {
     return !m_router.strLogin.empty() || !m_router.strPassword.empty();
 }
 
+bool CRouterSession::CanSendCredentials() const {
+    return m_nRefused < kMaxRefusedAttempts && !m_bStopped;
+}
+
 bool CRouterSession::MayTryLogin() const {
-    return !m_bRefused && m_nRefused < kMaxRefusedAttempts && !m_bStopped;
+    return !m_bRefused && CanSendCredentials();
 }
 
 std::string CRouterSession::HeadersFor(std::string_view method, const std::string& url) {
@@ -88,9 +92,9 @@ std::string CRouterSession::HeadersFor(std::string_view method, const std::strin
         return {};
     }
     std::string lines = m_cookies.HeaderFor(PathOnly(*target));
-    if (m_bDigest && m_digest.Has() && !m_bRefused && m_nRefused < kMaxRefusedAttempts &&
-        !m_bStopped) {
+    if (m_bDigest && m_digest.Has() && MayTryLogin()) {
         lines += m_digest.Header(m_router.strLogin, m_router.strPassword, method, *target);
+        m_bSentDigest = true;
     }
     return lines;
 }
@@ -99,6 +103,7 @@ void CRouterSession::Answered(const std::string& url, long, const std::vector<st
     m_answerUrl = url;
     m_answerHeaders = headers;
     m_bAnswerSetCookie = false;
+    FollowToHttps(url);
     const std::optional<std::string> target = RouterTarget(url);
     if (!target) {
         return;  // cookies of another host are no router's
@@ -116,10 +121,12 @@ PageRequest CRouterSession::Exchange(CInternetHandle& internet, const std::strin
     m_answerUrl.clear();
     m_answerHeaders.clear();
     m_bAnswerSetCookie = false;
+    m_bSentDigest = false;
     // The pre-emptive Basic header, as every request has always carried it, until the router asks
     // for Digest or has refused credentials twice.
-    const bool bBasic = !m_bDigest && m_nRefused < kMaxRefusedAttempts && !m_bStopped;
-    const std::string_view headers = bBasic ? std::string_view(m_router.strHeaders) : std::string_view();
+    m_bSentBasic = !m_bDigest && CanSendCredentials() && !m_router.strHeaders.empty();
+    const std::string_view headers =
+        m_bSentBasic ? std::string_view(m_router.strHeaders) : std::string_view();
     return postBody != nullptr ? PostPage(internet, url, headers, *postBody, this)
                                : OpenPage(internet, url, headers, this);
 }
@@ -139,37 +146,39 @@ void CRouterSession::Refuse(std::string why, bool bCounted) {
 
 RouterAnswer CRouterSession::Ask(CInternetHandle& internet, const std::string& url) {
     RouterAnswer answer;
-    answer.request = Exchange(internet, url);
-    answer.status = answer.request ? LastResponseStatus(internet) : 0;
-    if (!answer.request || answer.status != 401 || !RouterTarget(m_answerUrl)) {
-        return answer;
-    }
-    const AuthChallenges offered = ParseChallenges(m_answerHeaders);
-    const bool bSentDigest = m_bDigest && m_digest.Has() && MayTryLogin();
-    const bool bDigest = offered.bDigest && !offered.bBasic;
-    const bool bRetry = HasCredentials() && MayTryLogin() &&
-                        ((bDigest && (!bSentDigest || offered.bStale)) ||
-                         (!bDigest && m_bAnswerSetCookie));
-    if (!bRetry) {
-        if (bSentDigest && bDigest) {
-            Refuse("HTTP 401");
-        } else if (!m_bDigest && !m_router.strHeaders.empty() && m_nRefused < kMaxRefusedAttempts &&
-                   !m_bStopped) {
-            ++m_nRefused;  // the Basic credentials, refused: counted, as the router counts them
+    for (bool bRetried = false;; bRetried = true) {
+        answer.request = Exchange(internet, url);
+        answer.status = answer.request ? LastResponseStatus(internet) : 0;
+        if (!answer.request || !RouterTarget(m_answerUrl)) {
+            return answer;
         }
-        return answer;
+        const bool bSent = m_bSentBasic || m_bSentDigest;
+        if (answer.status != 401) {
+            m_bAccepted = m_bAccepted || (bSent && answer.status < 400);
+            return answer;
+        }
+        const AuthChallenges offered = ParseChallenges(m_answerHeaders);
+        const bool bStale = m_bSentDigest && offered.bStale;
+        // Credentials the router weighed and refused count, as the router counts them: a Digest
+        // answer always, the Basic header until the router has once let it in (later 401s are
+        // pages the login may not see).
+        if (m_bSentDigest && !bStale) {
+            Refuse("HTTP 401");
+        } else if (m_bSentBasic && !m_bAccepted) {
+            ++m_nRefused;
+        }
+        const bool bDigestOnly = offered.bDigest && !offered.bBasic;
+        const bool bRetry = !bRetried && HasCredentials() && MayTryLogin() &&
+                            (bDigestOnly ? !m_bSentDigest || bStale : m_bAnswerSetCookie);
+        if (!bRetry) {
+            return answer;
+        }
+        if (bDigestOnly) {
+            // From now on every request of the session answers the router's challenge.
+            m_bDigest = true;
+            m_digest.Take(offered);
+        }
     }
-    if (bDigest) {
-        // From now on every request of the session answers the router's challenge.
-        m_bDigest = true;
-        m_digest.Take(offered);
-    }
-    answer.request = Exchange(internet, url);
-    answer.status = answer.request ? LastResponseStatus(internet) : 0;
-    if (answer.status == 401) {
-        Refuse("HTTP 401");
-    }
-    return answer;
 }
 
 bool CRouterSession::LogIn(CInternetHandle& internet, const LoginForm& form,

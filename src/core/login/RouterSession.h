@@ -83,10 +83,17 @@ private:
     // Submits `form` of the page at `pageUrl`; true when the router let Velmo in.
     bool LogIn(CInternetHandle& internet, const LoginForm& form, const std::string& pageUrl);
     bool HasCredentials() const;
+    // Fewer than two refused and polling's logins not stopped: credentials of any kind may go.
+    bool CanSendCredentials() const;
+    // And no login refused yet in the run or the tick: a login may be tried.
     bool MayTryLogin() const;
     void Refuse(std::string why, bool bCounted = true);
-    // The path and query of `url` when it names the router, else nullopt.
+    // The path and query of `url` when it names the router (its scheme, address and port), else
+    // nullopt.
     std::optional<std::string> RouterTarget(const std::string& url) const;
+    // An answer from https on the router's address, where the session asked its plain port, moves
+    // the session there, as it does the fetch's credentials: nothing goes back to http.
+    void FollowToHttps(const std::string& url);
 
     RouterAccess m_router;
     ILoginEvents* m_events;
@@ -107,4 +114,7 @@ private:
     std::string m_answerUrl;
     std::vector<std::string> m_answerHeaders;
     bool m_bAnswerSetCookie = false;
+    bool m_bSentBasic = false;   // by the exchange that ended last
+    bool m_bSentDigest = false;  // by one of its hops
+    bool m_bAccepted = false;    // the router once let the credentials in
 };
