@@ -252,19 +252,28 @@ std::vector<LoginRow> LoginRows() {
              [](const std::vector<Request>&, Elsewhere& elsewhere) {
                  EXPECT_TRUE(elsewhere.otherPort.Requests().empty());
              }},
-        {.name = "a login answered by a redirect to another address takes nothing there",
+        {.name = "the session's cookie and credentials never follow a redirect to another address",
          .router = [](Elsewhere& elsewhere) -> std::function<Page(const Request&)> {
              return [url = elsewhere.otherAddress.Url("/")](const Request& request) {
-                 return request.method == "POST"
-                            ? Moved(url, {{"Set-Cookie", "sid=in; path=/"}})
+                 if (request.method == "POST") {
+                     return Moved("/", {{"Set-Cookie", "sid=in; path=/"}});
+                 }
+                 return Has(request.Header("Cookie"), "sid=in")
+                            ? Moved(url)
                             : Html(LoginPage("/login.cgi", kPlainFields), 403);
              };
          },
-         .failure = "the login page came back",
          .posts = 1,
          .check =
              [](const std::vector<Request>&, Elsewhere& elsewhere) {
-                 EXPECT_TRUE(elsewhere.otherAddress.Requests().empty());
+                 const std::vector<Request> there = elsewhere.otherAddress.Requests();
+                 EXPECT_FALSE(there.empty());
+                 EXPECT_EQ(Count(there,
+                                 [](const Request& r) {
+                                     return r.headers.count("Cookie") +
+                                            r.headers.count("Authorization");
+                                 }),
+                           0);
              }},
         {.name = "a page to change the router's password, the start page, is never submitted",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
