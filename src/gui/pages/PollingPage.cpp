@@ -13,6 +13,7 @@
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/polling/PollReading.h"
+#include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/settings/SettingsStore.h"
@@ -98,6 +99,11 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     m_editLog.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_editLog.setTabChangesFocus(true);
     m_btnPoll.setObjectName(QStringLiteral("pollButton"));
+    m_btnPoll.setToolTip(QStringLiteral(
+        "Each reading keeps the router's session (its cookies, Digest and login form) from the "
+        "one before, and logs in again when the session has ended. A refused login is logged "
+        "with its reason; after two readings in a row with a refused login, polling tries no "
+        "more until it is started again, so that the router does not lock Velmo out."));
     m_btnPoll.setEnabled(false);
     m_editExcludes.setObjectName(QStringLiteral("excludesEdit"));
     m_btnOpen.setObjectName(QStringLiteral("openButton"));
@@ -256,6 +262,10 @@ void CPollingPage::TogglePolling() {
             m_target = GatewayTargetOfRouter(m_router.Address());
         } else if (!ComposeUrl()) {
             return;
+        } else {
+            m_session = std::make_shared<CRouterSession>(
+                RouterAccessFor(m_router.LoginBytes(), m_router.PasswordBytes(), m_router.Address(),
+                                m_router.Port()));
         }
         m_bPolling = 1;
         m_router.EnableControls(false);
@@ -305,11 +315,9 @@ void CPollingPage::OnTimer() {
         return;
     }
     m_reader.Run(
-        [url = m_url, login = m_router.LoginBytes(), password = m_router.PasswordBytes(),
-         excludes = ToBytes(m_strExcludes),
+        [url = m_url, session = m_session, excludes = ToBytes(m_strExcludes),
          timeouts = ReadTimeouts(m_polling)](const std::atomic<bool>& abandoned) {
-            return ReadPolledPage(url, login, password, excludes,
-                                  RouterFetchOptions(timeouts, abandoned));
+            return ReadPolledPage(*session, url, excludes, RouterFetchOptions(timeouts, abandoned));
         },
         done);
 }
