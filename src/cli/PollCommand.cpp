@@ -223,13 +223,14 @@ int CPollCommand::PollPage() {
     const std::string login = RouterLogin(m_login.login, *password);
     const std::string exclusions = NormalizedExclusions(m_exclude);
     // One session for the whole of polling: its cookies, Digest and login go from tick to tick.
-    CRouterSession session(RouterAccessFor(m_login.login, *password, router->address, router->port));
+    CRouterSession session(
+        RouterAccessFor(m_login.login, *password, router->address, router->port));
     return PollEachInterval(url, [&] {
         ProbeFailure failure;
         long status = 0;
-        PollReading reading = ReadPolledPage(
-            session, url, exclusions, Fetching(m_limits.timeouts, m_bVerbose, true, &status),
-            &failure);
+        PollReading reading =
+            ReadPolledPage(session, url, exclusions,
+                           Fetching(m_limits.timeouts, m_bVerbose, true, &status), &failure);
         reading.status = status;
         if (!reading.Found()) {
             // velmo-cli's own words

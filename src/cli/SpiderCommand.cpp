@@ -315,16 +315,16 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
                 lines.clear();
             }
         };
-        run.ParsedPages().ForEachPage([&](const std::string& path, PageOrigin origin,
-                                          bool bAfterLogin) {
-            lines.append("Parsed: ");
-            AppendEscapedUnsafeText(lines, path);
-            lines.append(OriginMark(origin, bAfterLogin)).append("\n");
-            if (lines.size() >= kListBufferBytes) {
-                flush();
-            }
-            return !OutputFailed();
-        });
+        run.ParsedPages().ForEachPage(
+            [&](const std::string& path, PageOrigin origin, bool bAfterLogin) {
+                lines.append("Parsed: ");
+                AppendEscapedUnsafeText(lines, path);
+                lines.append(OriginMark(origin, bAfterLogin)).append("\n");
+                if (lines.size() >= kListBufferBytes) {
+                    flush();
+                }
+                return !OutputFailed();
+            });
         flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages());

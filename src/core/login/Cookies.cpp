@@ -61,7 +61,8 @@ void CCookieJar::Store(std::string_view setCookie, std::string_view requestPath,
             }
         } else if (EqualsNoCase(name, "max-age")) {
             long long seconds = 0;
-            const auto [at, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+            const auto [at, error] =
+                std::from_chars(value.data(), value.data() + value.size(), seconds);
             if (error == std::errc() && at == value.data() + value.size()) {
                 bMaxAge = true;
                 cookie.expires = seconds <= 0 ? 1
@@ -95,7 +96,8 @@ void CCookieJar::Store(std::string_view setCookie, std::string_view requestPath,
 std::string CCookieJar::HeaderFor(std::string_view requestPath, std::time_t now) const {
     std::vector<const Cookie*> sent;
     for (const Cookie& cookie : m_cookies) {
-        if ((cookie.expires == 0 || cookie.expires > now) && PathMatches(requestPath, cookie.path)) {
+        if ((cookie.expires == 0 || cookie.expires > now) &&
+            PathMatches(requestPath, cookie.path)) {
             sent.push_back(&cookie);
         }
     }
@@ -107,7 +109,10 @@ std::string CCookieJar::HeaderFor(std::string_view requestPath, std::time_t now)
     });
     std::string line = "Cookie: ";
     for (const Cookie* cookie : sent) {
-        line.append(line.size() > 8 ? "; " : "").append(cookie->name).append("=").append(cookie->value);
+        line.append(line.size() > 8 ? "; " : "")
+            .append(cookie->name)
+            .append("=")
+            .append(cookie->value);
     }
     return line + "\r\n";
 }

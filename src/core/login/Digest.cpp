@@ -128,8 +128,8 @@ AuthChallenges ParseChallenges(const std::vector<std::string>& headers) {
         if (EqualsNoCase(challenge.scheme, "Basic")) {
             offered.bBasic = true;
         } else if (EqualsNoCase(challenge.scheme, "Digest") && Answerable(challenge) &&
-                   (digest == nullptr ||
-                    (IsSha256(challenge.Param("algorithm")) && !IsSha256(digest->Param("algorithm"))))) {
+                   (digest == nullptr || (IsSha256(challenge.Param("algorithm")) &&
+                                          !IsSha256(digest->Param("algorithm"))))) {
             digest = &challenge;
         }
     }
@@ -161,16 +161,19 @@ std::string CDigestAnswer::Header(std::string_view login, std::string_view passw
         return IsSha256(algorithm) ? Sha256Hex(text) : Md5Hex(text);
     };
     const std::string& nonce = m_challenge.nonce;
-    std::string ha1 = hash(std::string(login) + ':' + m_challenge.realm + ':' + std::string(password));
-    if (algorithm.size() > 5 && EqualsNoCase(std::string_view(algorithm).substr(algorithm.size() - 5), "-sess")) {
+    std::string ha1 =
+        hash(std::string(login) + ':' + m_challenge.realm + ':' + std::string(password));
+    if (algorithm.size() > 5 &&
+        EqualsNoCase(std::string_view(algorithm).substr(algorithm.size() - 5), "-sess")) {
         ha1 = hash(ha1 + ':' + nonce + ':' + m_strCnonce);
     }
     const std::string ha2 = hash(std::string(method) + ':' + std::string(uri));
     char count[9];
     std::snprintf(count, sizeof count, "%08x", ++m_nCount);
     const std::string response =
-        m_challenge.bQopAuth ? hash(ha1 + ':' + nonce + ':' + count + ':' + m_strCnonce + ":auth:" + ha2)
-                             : hash(ha1 + ':' + nonce + ':' + ha2);
+        m_challenge.bQopAuth
+            ? hash(ha1 + ':' + nonce + ':' + count + ':' + m_strCnonce + ":auth:" + ha2)
+            : hash(ha1 + ':' + nonce + ':' + ha2);
     std::string line = "Authorization: Digest username=" + Quoted(login) +
                        ", realm=" + Quoted(m_challenge.realm) + ", nonce=" + Quoted(nonce) +
                        ", uri=" + Quoted(uri);

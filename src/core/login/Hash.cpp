@@ -22,6 +22,10 @@ std::string HexDigest(const EVP_MD* algorithm, std::string_view data) {
 
 }  // namespace
 
-std::string Md5Hex(std::string_view data) { return HexDigest(EVP_md5(), data); }
+std::string Md5Hex(std::string_view data) {
+    return HexDigest(EVP_md5(), data);
+}
 
-std::string Sha256Hex(std::string_view data) { return HexDigest(EVP_sha256(), data); }
+std::string Sha256Hex(std::string_view data) {
+    return HexDigest(EVP_sha256(), data);
+}

@@ -18,7 +18,7 @@ struct LoginForm {
     };
 
     bool bPost = false;
-    std::string action;  // as written, references decoded; empty: the page's own URL
+    std::string action;         // as written, references decoded; empty: the page's own URL
     std::vector<Field> fields;  // what a browser sends, in document order
 
     // The form's body, or for GET its query, as a browser encodes it (form-urlencoded): hidden

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr const char* kStopped = "no more logins after two refused in a row, until polling starts again";
+constexpr const char* kStopped =
+    "no more logins after two refused in a row, until polling starts again";
 constexpr std::size_t kMaxStartTargets = 16;
 
 bool IsRedirect(long status) {
@@ -99,7 +100,8 @@ std::string CRouterSession::HeadersFor(std::string_view method, const std::strin
     return lines;
 }
 
-void CRouterSession::Answered(const std::string& url, long, const std::vector<std::string>& headers) {
+void CRouterSession::Answered(const std::string& url, long,
+                              const std::vector<std::string>& headers) {
     m_answerUrl = url;
     m_answerHeaders = headers;
     m_bAnswerSetCookie = false;
@@ -187,25 +189,27 @@ bool CRouterSession::LogIn(CInternetHandle& internet, const LoginForm& form,
     const RouterCheck isRouter = [this](const std::string& url) {
         return RouterTarget(url).has_value();
     };
-    const std::string action =
-        !page ? std::string()
-        : form.action.empty() ? *page
-                              : ResolveBrowserPath(*page, form.action, isRouter);
+    const std::string action = !page ? std::string()
+                               : form.action.empty()
+                                   ? *page
+                                   : ResolveBrowserPath(*page, form.action, isRouter);
     if (action.empty()) {
         Refuse("the login form leads away from the router", false);
         return false;
     }
     m_loginForm = form;
     const std::string body = form.Encode(m_router.strLogin, m_router.strPassword);
-    PageRequest reply = form.bPost ? Exchange(internet, m_router.Url(action), &body)
-                                   : Exchange(internet, m_router.Url(PathOnly(action) + "?" + body));
+    PageRequest reply = form.bPost
+                            ? Exchange(internet, m_router.Url(action), &body)
+                            : Exchange(internet, m_router.Url(PathOnly(action) + "?" + body));
     long status = reply ? LastResponseStatus(internet) : 0;
     // The redirect a login answers, followed by a GET as a browser follows it, on the router only.
     for (int hop = 0; reply && IsRedirect(status) && hop < kMaxRedirects; ++hop) {
         const std::optional<std::string> from = RouterTarget(m_answerUrl);
         const std::string location = HeaderValue(m_answerHeaders, "location");
-        const std::string next =
-            from && !location.empty() ? ResolveBrowserPath(*from, location, isRouter) : std::string();
+        const std::string next = from && !location.empty()
+                                     ? ResolveBrowserPath(*from, location, isRouter)
+                                     : std::string();
         if (next.empty()) {
             break;
         }
@@ -239,8 +243,9 @@ RouterAnswer CRouterSession::Get(CInternetHandle& internet, const std::string& u
         return answer;
     }
     const std::string path = RouterTarget(url).value_or("/");
-    const bool bStart = m_bStartPhase && (m_startTargets.empty() ||
-                                          std::ranges::find(m_startTargets, path) != m_startTargets.end());
+    const bool bStart =
+        m_bStartPhase &&
+        (m_startTargets.empty() || std::ranges::find(m_startTargets, path) != m_startTargets.end());
     m_bStartPhase = bStart;
     const bool bRefusedStatus = answer.status == 401 || answer.status == 403;
     std::optional<LoginForm> form;
@@ -278,9 +283,9 @@ RouterAnswer CRouterSession::Get(CInternetHandle& internet, const std::string& u
         m_startTargets.clear();
         FindDeepLinks(*text, [&](DeepLinkKind kind, std::string_view reference) {
             if (kind == DeepLinkKind::Loaded && m_startTargets.size() < kMaxStartTargets) {
-                std::string target = ResolveBrowserPath(path, reference, [this](const std::string& u) {
-                    return RouterTarget(u).has_value();
-                });
+                std::string target = ResolveBrowserPath(
+                    path, reference,
+                    [this](const std::string& u) { return RouterTarget(u).has_value(); });
                 if (!target.empty()) {
                     m_startTargets.push_back(std::move(target));
                 }

@@ -23,8 +23,8 @@ public:
 
 // A page of the router as the session brought it.
 struct RouterAnswer {
-    PageRequest request;  // null when no answer came: the handle's LastFetchFailure tells why
-    long status = 0;      // of the answer handed back
+    PageRequest request;       // null when no answer came: the handle's LastFetchFailure tells why
+    long status = 0;           // of the answer handed back
     bool bAfterLogin = false;  // read once the router's login form had let Velmo in
 };
 
@@ -104,9 +104,9 @@ private:
     bool m_bLoggedIn = false;
     bool m_bStartPhase = true;  // no page other than the start and where it leads read yet
     std::vector<std::string> m_startTargets;  // where the start page's frames and refresh lead
-    int m_nRefused = 0;          // refused attempts, of the run or of the tick
-    bool m_bRefused = false;     // a login refused: no more are tried in the run or the tick
-    int m_nRefusedTicks = 0;     // in a row
+    int m_nRefused = 0;                       // refused attempts, of the run or of the tick
+    bool m_bRefused = false;  // a login refused: no more are tried in the run or the tick
+    int m_nRefusedTicks = 0;  // in a row
     bool m_bStopped = false;
     std::string m_strFailure;
 

@@ -345,7 +345,8 @@ size_t CInternetHandle::OnHeader(char* data, size_t size, size_t count, void* se
     if (StartsWithNoCase(line, "HTTP/")) {
         headers.clear();  // an interim answer's lines are not the answer's
         handle->m_nAnswerHeaderBytes = 0;
-    } else if (!line.empty() && handle->m_nAnswerHeaderBytes + line.size() <= kMaxAnswerHeaderBytes) {
+    } else if (!line.empty() &&
+               handle->m_nAnswerHeaderBytes + line.size() <= kMaxAnswerHeaderBytes) {
         handle->m_nAnswerHeaderBytes += line.size();
         if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
             headers.back().append(" ").append(Trimmed(line));  // a folded line continues
@@ -512,9 +513,9 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
             credentials = hop;
         }
         const char* method = postBody != nullptr ? "POST" : "GET";
-        const std::string hopHeaders =
-            hook != nullptr ? std::string(headers) + hook->HeadersFor(method, hopUrl)
-                            : std::string();
+        const std::string hopHeaders = hook != nullptr
+                                           ? std::string(headers) + hook->HeadersFor(method, hopUrl)
+                                           : std::string();
         const Slist list = BuildHeaderList(hook != nullptr ? hopHeaders : headers,
                                            redirects == 0 || hop == credentials);
         if (!list) {

@@ -98,8 +98,9 @@ class CInternetHandle;
 class CPageRequest;
 
 // What a router session adds to each exchange of a request and learns from its answer: cookies and
-// Digest answers, which depend on the exchange's own URL (see login/RouterSession.h). Every hop of a
-// redirect chain is handed to it, whatever its host; it alone decides which hosts see what it adds.
+// Digest answers, which depend on the exchange's own URL (see login/RouterSession.h). Every hop of
+// a redirect chain is handed to it, whatever its host; it alone decides which hosts see what it
+// adds.
 class IExchangeHook {
 public:
     virtual ~IExchangeHook() = default;

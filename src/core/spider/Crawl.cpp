@@ -226,7 +226,8 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
         ReportFetchFailure(m_step.strPath, m_state);
     }
     if (text && answer.bAfterLogin) {
-        m_state.parsed.SetAfterLogin(page != kNoPath ? page : m_state.parsed.Intern(m_step.strPath));
+        m_state.parsed.SetAfterLogin(page != kNoPath ? page
+                                                     : m_state.parsed.Intern(m_step.strPath));
     }
     if (text && m_settings.pageText) {
         m_settings.pageText(*text);

@@ -45,9 +45,6 @@ inline constexpr std::size_t kWaitingLimit = 64u << 20;
 // What one call of the crawl works on and changes, kept apart from the run's settings.
 struct CrawlState {
     CInternetHandle& internet;           // the run's, for every page
-    // The run's way into the router (cookies, Digest, its login form); null: the crawl keeps one
-    // of its own, which tells the sink of its logins.
-    CRouterSession* session = nullptr;
     std::string_view externalAddress{};  // what pages are searched for: given or detected
     CParsedPageList& parsed;
     ISpiderSink& sink;
@@ -61,6 +58,9 @@ struct CrawlState {
     // its own text. A page that meets the limit gives up the rest of its links.
     std::size_t waitingLimit = kWaitingLimit;
     RouterReached* reached = nullptr;  // told how the pages were reached, when given
+    // The run's way into the router (cookies, Digest, its login form); null: the crawl keeps one
+    // of its own, which tells the sink of its logins.
+    CRouterSession* session = nullptr;
 };
 
 // Crawls the router from "/" and, depth-first, every new page linked from it that stays on the

@@ -39,7 +39,8 @@ Page Html(std::string body, int status = 200,
     return page;
 }
 
-Page Moved(const std::string& location, std::vector<std::pair<std::string, std::string>> headers = {}) {
+Page Moved(const std::string& location,
+           std::vector<std::pair<std::string, std::string>> headers = {}) {
     headers.emplace_back("Location", location);
     return Html("moved", 302, std::move(headers));
 }
@@ -96,8 +97,7 @@ struct FormRouter {
 };
 
 std::string CorpusPage(const char* name) {
-    std::ifstream file(std::string(VELMO_ROUTER_CORPUS) + "/asus-wl500g/" + name,
-                       std::ios::binary);
+    std::ifstream file(std::string(VELMO_ROUTER_CORPUS) + "/asus-wl500g/" + name, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
@@ -117,11 +117,11 @@ struct Elsewhere {
 struct LoginRow {
     const char* name;
     std::function<std::function<Page(const Request&)>(Elsewhere&)> router;
-    int ticks = 0;        // 0: a crawl from "/"; else polling ticks of /status.php
-    Lines found{};        // a crawl's: the pages found, all read after a login when posts > 0
-    Lines results{};      // polling's: each tick's result, and its reason after "n/a"
+    int ticks = 0;          // 0: a crawl from "/"; else polling ticks of /status.php
+    Lines found{};          // a crawl's: the pages found, all read after a login when posts > 0
+    Lines results{};        // polling's: each tick's result, and its reason after "n/a"
     std::string failure{};  // the session's LoginFailure at the end
-    int posts = 0;        // the login forms the router saw submitted
+    int posts = 0;          // the login forms the router saw submitted
     std::function<void(const std::vector<Request>&, Elsewhere&)> check{};
     std::string password = "secret";
 };
@@ -150,9 +150,9 @@ std::vector<LoginRow> LoginRows() {
                  }
                  if (request.method == "POST" && request.path == "/cgi-bin/luci" &&
                      request.body == "luci_username=admin&luci_password=secret") {
-                     return Moved("/cgi-bin/luci/",
-                                  {{"Set-Cookie", "sysauth_http=s1; path=/cgi-bin/luci; "
-                                                  "SameSite=strict; HttpOnly"}});
+                     return Moved("/cgi-bin/luci/", {{"Set-Cookie",
+                                                      "sysauth_http=s1; path=/cgi-bin/luci; "
+                                                      "SameSite=strict; HttpOnly"}});
                  }
                  if (!bIn) {
                      return Html(
@@ -180,17 +180,19 @@ std::vector<LoginRow> LoginRows() {
          .posts = 2,
          .check =
              [](const std::vector<Request>& requests, Elsewhere&) {
-                 EXPECT_EQ(Count(requests, [](const Request& r) {
-                               return r.method == "GET" && r.path == "/status.php";
-                           }),
+                 EXPECT_EQ(Count(requests,
+                                 [](const Request& r) {
+                                     return r.method == "GET" && r.path == "/status.php";
+                                 }),
                            2);
              }},
         {.name = "a login its scripts compute is refused once, and no other is tried",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
              return FormRouter{
-                 .fields = "<script>function go(f){f.hash.value=md5(f.pw.value)}</script>"
-                           "<input type=\"text\" name=\"usernamefld\"><input type=\"password\" "
-                           "id=\"pw\"><input type=\"hidden\" name=\"hash\">",
+                 .fields =
+                     "<script>function go(f){f.hash.value=md5(f.pw.value)}</script>"
+                     "<input type=\"text\" name=\"usernamefld\"><input type=\"password\" "
+                     "id=\"pw\"><input type=\"hidden\" name=\"hash\">",
                  .body = "never"};
          },
          .failure = "the login page came back",
@@ -225,8 +227,9 @@ std::vector<LoginRow> LoginRows() {
                  const std::string given = request.Header("Authorization");
                  if (!given.starts_with("Digest username=\"admin\", realm=\"r\", nonce=\"n1\"")) {
                      return Html("refused", 401,
-                                 {{"WWW-Authenticate", "Digest realm=\"r\", nonce=\"n1\", "
-                                                       "qop=\"auth\", algorithm=MD5"}});
+                                 {{"WWW-Authenticate",
+                                   "Digest realm=\"r\", nonce=\"n1\", "
+                                   "qop=\"auth\", algorithm=MD5"}});
                  }
                  return Html(request.path == "/" ? "<a href=\"/a.htm\">a</a>" : kWan);
              };
@@ -283,8 +286,7 @@ std::vector<LoginRow> LoginRows() {
          },
          .check =
              [](const std::vector<Request>& requests, Elsewhere&) {
-                 EXPECT_EQ(Count(requests, [](const Request& r) { return Has(r.target, "?"); }),
-                           0);
+                 EXPECT_EQ(Count(requests, [](const Request& r) { return Has(r.target, "?"); }), 0);
              }},
         {.name = "a PPPoE settings page given on a 401 is never submitted",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
@@ -294,8 +296,7 @@ std::vector<LoginRow> LoginRows() {
          },
          .check =
              [](const std::vector<Request>& requests, Elsewhere&) {
-                 EXPECT_EQ(Count(requests, [](const Request& r) { return Has(r.target, "?"); }),
-                           0);
+                 EXPECT_EQ(Count(requests, [](const Request& r) { return Has(r.target, "?"); }), 0);
              }},
         {.name = "polling keeps its session from tick to tick",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> { return FormRouter(); },
@@ -341,11 +342,11 @@ TEST(RouterLoginTest, RoutersOfEachKindOfLogin) {
             InternetHandle internet = OpenInternetHandle();
             std::atomic<bool> cancel{false};
             CrawlState state{.internet = *internet,
-                             .session = &session,
                              .externalAddress = "203.0.113.45",
                              .parsed = parsed,
                              .sink = sink,
-                             .cancel = cancel};
+                             .cancel = cancel,
+                             .session = &session};
             CrawlPage({.router = RouterAccessFor("admin", row.password, 0x7F000001, server.Port()),
                        .lookup = TestHostLookup()},
                       state);
@@ -363,8 +364,8 @@ TEST(RouterLoginTest, RoutersOfEachKindOfLogin) {
             });
         } else {
             for (int tick = 0; tick < row.ticks; ++tick) {
-                const PollReading reading = ReadPolledPage(
-                    session, server.Url("/status.php"), {}, {.bDirect = true});
+                const PollReading reading =
+                    ReadPolledPage(session, server.Url("/status.php"), {}, {.bDirect = true});
                 results.push_back(reading.result +
                                   (reading.reason.empty() ? "" : " " + reading.reason));
             }
@@ -411,24 +412,30 @@ public:
 
     void Start() {
         Write("/lighttpd.conf",
-              "server.document-root = \"" + m_dir + "/site\"\nserver.bind = \"127.0.0.1\"\n"
-              "server.port = " + std::to_string(m_port) + "\nserver.errorlog = \"" + m_dir +
+              "server.document-root = \"" + m_dir +
+                  "/site\"\nserver.bind = \"127.0.0.1\"\n"
+                  "server.port = " +
+                  std::to_string(m_port) + "\nserver.errorlog = \"" + m_dir +
                   "/error.log\"\nserver.modules = (\"mod_auth\", \"mod_authn_file\", "
                   "\"mod_accesslog\")\nindex-file.names = (\"index.html\")\n"
                   "mimetype.assign = (\".htm\" => \"text/html\", \".html\" => \"text/html\")\n"
-                  "accesslog.filename = \"" + m_dir + "/access.log\"\naccesslog.format = \"%s %U\"\n"
-                  "auth.backend = \"htdigest\"\nauth.backend.htdigest.userfile = \"" + m_dir +
+                  "accesslog.filename = \"" +
+                  m_dir +
+                  "/access.log\"\naccesslog.format = \"%s %U\"\n"
+                  "auth.backend = \"htdigest\"\nauth.backend.htdigest.userfile = \"" +
+                  m_dir +
                   "/htdigest\"\nauth.require = (\"/\" => (\"method\" => \"digest\", \"realm\" => "
                   "\"router\", \"require\" => \"valid-user\"))\n");
         m_pid = fork();
         if (m_pid == 0) {
-            std::vector<std::string> args{"/usr/sbin/lighttpd", "-D", "-f", m_dir + "/lighttpd.conf"};
+            std::vector<std::string> args{"/usr/sbin/lighttpd", "-D", "-f",
+                                          m_dir + "/lighttpd.conf"};
             ExecProgram(args, {});
         }
         ASSERT_TRUE(WaitUntil([this] {
             InternetHandle internet = OpenInternetHandle({.bDirect = true});
-            return OpenPage(*internet, "http://127.0.0.1:" + std::to_string(m_port) + "/b.htm", "") !=
-                   nullptr;
+            return OpenPage(*internet, "http://127.0.0.1:" + std::to_string(m_port) + "/b.htm",
+                            "") != nullptr;
         })) << "lighttpd did not start";
     }
 
