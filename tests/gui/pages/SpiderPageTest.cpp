@@ -319,6 +319,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("second");   // the box after the outcome's; empty: none
         QTest::addColumn<bool>("quit");        // Quit while the outcome's box is up
         QTest::addColumn<quint32>("address");  // the gateway's own, if it tells one
+        QTest::addColumn<QString>("body");     // of that page
         const QString shared = QStringLiteral(
             "Your router has no internet address of its own: your provider's carrier-grade NAT or "
             "another router stands in front of it, so no page of this router can show your public "
@@ -326,17 +327,22 @@ private Q_SLOTS:
         QTest::newRow("deeper search") << 200 << false
                                        << "A deeper search may find it: select \"Search scripts "
                                           "too\" and click Run again."
-                                       << false << 0u;
-        QTest::newRow("gateway explains") << 200 << true << shared << false << 0u;
+                                       << false << 0u << "nothing to see";
+        QTest::newRow("gateway explains")
+            << 200 << true << shared << false << 0u << "nothing to see";
         QTest::newRow("gateway tells another address")
             << 200 << false
             << "Your router's internet address is 198.51.100.7, not your public address "
                "203.0.113.45: this computer reaches the internet another way (a VPN, a proxy or a "
                "second line), so no page of this router can show 203.0.113.45."
-            << false << 0xC6336407u;
-        QTest::newRow("401") << 401 << true << "" << false << 0u;
-        QTest::newRow("403") << 403 << true << "" << false << 0u;
-        QTest::newRow("quit") << 200 << true << "" << true << 0u;
+            << false << 0xC6336407u << "nothing to see";
+        QTest::newRow("401") << 401 << true << "" << false << 0u << "nothing to see";
+        QTest::newRow("403") << 403 << true << "" << false << 0u << "nothing to see";
+        QTest::newRow("quit") << 200 << true << "" << true << 0u << "nothing to see";
+        // A login form in place of the start page that does not let Velmo in: a refused login.
+        QTest::newRow("login form") << 200 << true << "" << false << 0u
+                                    << "<form method=post><input name=u><input type=password "
+                                       "name=p></form>";
     }
     void followUpComesAtOnceAndNeverContradictsTheRefusal() {
         QFETCH(int, status);
@@ -344,16 +350,17 @@ private Q_SLOTS:
         QFETCH(QString, second);
         QFETCH(bool, quit);
         QFETCH(quint32, address);
+        QFETCH(QString, body);
         if (address != 0) {
             fixture->gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, address);
         }
         fixture->bPressAction = true;
         std::atomic<bool> release{false};  // the page waits until the gateway has answered
-        router->ServeOthers([&](const std::string&) {
+        router->ServeOthers([&, body](const std::string&) {
             WaitUntil([&] { return release.load(); });
             CLoopbackServer::Page page;
             page.status = status;
-            page.body = "nothing to see";
+            page.body = body.toStdString();
             return page;
         });
         if (shared) {
@@ -379,6 +386,8 @@ private Q_SLOTS:
         QCOMPARE(boxesAtOnce, fixture->boxes.size());
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes[0].detail.contains(QString::number(status)), status != 200);
+        QCOMPARE(fixture->boxes[0].detail.startsWith("The router refused the login ("),
+                 status != 200 || body.contains("password"));
         QCOMPARE(fixture->boxes.size(), second.isEmpty() ? 1u : 2u);
         QCOMPARE(fixture->boxes.back().text, second.isEmpty() ? fixture->boxes[0].text : second);
         QCOMPARE(fixture->boxes.back().action,
