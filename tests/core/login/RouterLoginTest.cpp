@@ -380,11 +380,11 @@ TEST(RouterLoginTest, RoutersOfEachKindOfLogin) {
     }
 }
 
-// lighttpd with Digest authorization (MD5, qop auth) over its own folder on a free loopback port,
-// ended by its pid; its access log gives the status of every request.
+// lighttpd with Digest authorization (`algorithm` MD5 or SHA-256, qop auth) over its own folder on
+// a free loopback port, ended by its pid; its access log gives the status of every request.
 class CDigestRouter {
 public:
-    CDigestRouter() {
+    explicit CDigestRouter(std::string algorithm) : m_algorithm(std::move(algorithm)) {
         char dir[] = "/tmp/velmo-digest-XXXXXX";
         if (access("/usr/sbin/lighttpd", X_OK) != 0 || mkdtemp(dir) == nullptr) {
             throw std::runtime_error("lighttpd is needed (tools/dev deps installs it)");
@@ -394,7 +394,9 @@ public:
         Write("/site/index.html", "<a href=\"/status.htm\">status</a> <a href=\"/b.htm\">b</a>");
         Write("/site/status.htm", kWan);
         Write("/site/b.htm", "<a href=\"/status.htm\">again</a>");
-        Write("/htdigest", "admin:router:" + Md5Hex("admin:router:secret") + "\n");
+        const std::string secret = "admin:router:secret";
+        Write("/htdigest",
+              "admin:router:" + (m_algorithm == "MD5" ? Md5Hex(secret) : Sha256Hex(secret)) + "\n");
         CLoopbackServer probe;  // a port free a moment ago
         m_port = probe.Port();
     }
@@ -425,7 +427,8 @@ public:
                   "auth.backend = \"htdigest\"\nauth.backend.htdigest.userfile = \"" +
                   m_dir +
                   "/htdigest\"\nauth.require = (\"/\" => (\"method\" => \"digest\", \"realm\" => "
-                  "\"router\", \"require\" => \"valid-user\"))\n");
+                  "\"router\", \"require\" => \"valid-user\", \"algorithm\" => \"" +
+                  m_algorithm + "\"))\n");
         m_pid = fork();
         if (m_pid == 0) {
             std::vector<std::string> args{"/usr/sbin/lighttpd", "-D", "-f",
@@ -455,6 +458,7 @@ private:
         std::ofstream(m_dir + name, std::ios::binary) << text;
     }
 
+    std::string m_algorithm;
     std::string m_dir;
     std::uint16_t m_port = 0;
     pid_t m_pid = -1;
@@ -462,21 +466,24 @@ private:
 
 // One challenge for the run: every page after it is let in with an answer of its own.
 TEST(RouterLoginTest, RealDigestServerLetsTheCrawlIn) {
-    CDigestRouter router;
-    router.Start();
-    InternetHandle internet = OpenInternetHandle();
-    std::atomic<bool> cancel{false};
-    CParsedPageList parsed;
-    CRecordingSink sink;
-    CrawlState state{.internet = *internet,
-                     .externalAddress = "203.0.113.45",
-                     .parsed = parsed,
-                     .sink = sink,
-                     .cancel = cancel};
-    CrawlPage({.router = RouterAccessFor("admin", "secret", 0x7F000001, router.Port())}, state);
-    EXPECT_EQ(sink.Messages(), (Lines{"FOUND /status.htm", "PARSED", "PARSED", "PARSED"}));
-    router.Stop();
-    EXPECT_EQ(router.Log(), (Lines{"401 /", "200 /", "200 /status.htm", "200 /b.htm"}));
+    for (const char* algorithm : {"MD5", "SHA-256"}) {
+        SCOPED_TRACE(algorithm);
+        CDigestRouter router(algorithm);
+        router.Start();
+        InternetHandle internet = OpenInternetHandle();
+        std::atomic<bool> cancel{false};
+        CParsedPageList parsed;
+        CRecordingSink sink;
+        CrawlState state{.internet = *internet,
+                         .externalAddress = "203.0.113.45",
+                         .parsed = parsed,
+                         .sink = sink,
+                         .cancel = cancel};
+        CrawlPage({.router = RouterAccessFor("admin", "secret", 0x7F000001, router.Port())}, state);
+        EXPECT_EQ(sink.Messages(), (Lines{"FOUND /status.htm", "PARSED", "PARSED", "PARSED"}));
+        router.Stop();
+        EXPECT_EQ(router.Log(), (Lines{"401 /", "200 /", "200 /status.htm", "200 /b.htm"}));
+    }
 }
 
 }  // namespace
