@@ -186,6 +186,33 @@ std::vector<LoginRow> LoginRows() {
                                  }),
                            2);
              }},
+        {.name = "a login form where the start page's frame leads is the start still",
+         .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
+             return [](const Request& request) {
+                 const bool bIn = Has(request.Header("Cookie"), "sid=in");
+                 if (request.method == "POST") {
+                     return request.body == "usernamefld=admin&passwordfld=secret&login=Sign+In"
+                                ? Moved("/", {{"Set-Cookie", "sid=in; path=/"}})
+                                : Html(LoginPage("", kPlainFields));
+                 }
+                 if (request.path == "/") {
+                     return Html("<frameset><frame src=\"/login.htm\"></frameset>");
+                 }
+                 return Html(bIn ? kWan : LoginPage("", kPlainFields));
+             };
+         },
+         .found = {"/login.htm"},
+         .posts = 1},
+        {.name = "a form that looks like a login on a page a link leads to is never submitted",
+         .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
+             return [](const Request& request) {
+                 return Html(request.path == "/"
+                                 ? "<a href=\"/wifi.htm\">Wi-Fi</a>"
+                                 : "<form method=post action=/apply.cgi><input name=ssid>"
+                                   "<input type=password name=wpa_key><input type=hidden "
+                                   "name=page value=wifi><input type=submit value=Save></form>");
+             };
+         }},
         {.name = "a login its scripts compute is refused once, and no other is tried",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
              return FormRouter{
