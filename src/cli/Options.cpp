@@ -219,7 +219,7 @@ RequestHook Tracing(bool bVerbose, long* status) {
             return;
         }
         Say(Priority::Debug,
-            "GET " + EscapeControls(trace.url) + ": " +
+            std::string(trace.method) + " " + EscapeControls(trace.url) + ": " +
                 (trace.status != 0 ? std::to_string(trace.status) : EscapeControls(trace.failure)) +
                 ", " + std::to_string(trace.bytes) + " bytes, " +
                 std::to_string(trace.took.count()) + " ms");
@@ -261,10 +261,13 @@ std::string PageReason(const ProbeFailure& failure) {
     return bHttpError ? reading.reason : failure.why;
 }
 
+std::string RefusedLoginReason(const std::string& why) {
+    return "the router refused the login (" + why + "): check --login and the password";
+}
+
 std::string RouterReason(const ProbeFailure& failure) {
     if (IsLoginRefused(failure.status)) {
-        return "the router refused the login (HTTP " + std::to_string(failure.status) +
-               "): check --login and the password";
+        return RefusedLoginReason("HTTP " + std::to_string(failure.status));
     }
     return PageReason(failure);
 }

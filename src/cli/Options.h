@@ -90,6 +90,8 @@ std::string NormalizedExclusions(std::string exclude);
 std::string PageReason(const ProbeFailure& failure);
 // The same for a router page, a refused login with what to check.
 std::string RouterReason(const ProbeFailure& failure);
+// A login the router refused, `why` ("HTTP 401", "the login page came back"), with what to check.
+std::string RefusedLoginReason(const std::string& why);
 
 // A check of CLI11 for a number of seconds, fractions allowed, from `low` to a day.
 std::function<std::string(const std::string&)> SecondsFrom(double low);

@@ -173,6 +173,11 @@ void CPrintingSink::FetchFailed(const std::string&, const std::string& why) {
     }
 }
 
+void CPrintingSink::LoggedIn(const std::string& formUrl) {
+    Say(Priority::Debug, "logged in through the router's login form at " + EscapeControls(formUrl) +
+                             "; the pages after it are read in that session");
+}
+
 // One line, rewritten in place: the count and the page being read, cut to fit 80 columns and
 // never inside a character.
 void CPrintingSink::ShowProgress() {

@@ -68,6 +68,7 @@ public:
     void FetchFailed(const std::string& path, const std::string& why) override;
     void NamesSkipped(std::size_t count) override { m_nSkippedNames = count; }
     void LinksGivenUp(std::size_t pages) override { m_nPagesGivenUp = pages; }
+    void LoggedIn(const std::string& formUrl) override;
 
     const std::string& Address() const { return m_strAddress; }
     std::size_t FoundCount() const { return m_found.Size(); }

@@ -17,6 +17,7 @@
 #include "cli/RouterHost.h"
 #include "core/address/AddressProbe.h"
 #include "core/address/AddressScan.h"
+#include "core/login/RouterSession.h"
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/polling/PollReading.h"
@@ -230,14 +231,16 @@ int CPollCommand::PollPage() {
     CRouterTrust trust(knownRouters, router->address, m_bTrustNew);
     bool bKeyRefused = false;
     bool bTrustSaid = false;
+    // One session for the whole of polling: its cookies, Digest and login go from tick to tick.
+    RouterAccess access = RouterAccessFor(m_login.login, *password, router->address, router->port);
+    access.bHttps = router->bHttps;
+    CRouterSession session(std::move(access));
     const int polled = PollEachInterval(url, [&] {
-        std::string result;
         ProbeFailure failure;
         long status = 0;
         FetchOptions fetching = Fetching(m_limits.timeouts, m_bVerbose, true, &status);
         fetching.trust = router->bHttps ? &trust : nullptr;
-        const bool bFound =
-            ProbeAddress(url, login, *password, false, exclusions, result, fetching, &failure);
+        PollReading reading = ReadPolledPage(session, url, exclusions, fetching, &failure);
         if (failure.error == FetchError::Untrusted || failure.error == FetchError::KeyChanged) {
             bKeyRefused = true;  // nothing more is asked of it
             RequestStop();
@@ -246,10 +249,12 @@ int CPollCommand::PollPage() {
             SayKeyTrusted(trust.TrustedNew(), knownRouters, trust.RememberFailure());
             bTrustSaid = true;
         }
-        PollReading reading = PageReading(bFound, result, failure);
         reading.status = status;
-        if (!bFound) {
-            reading.reason = RouterReason(failure);  // velmo-cli's own words
+        if (!reading.Found()) {
+            // velmo-cli's own words
+            reading.reason = session.LoginFailure().empty()
+                                 ? RouterReason(failure)
+                                 : RefusedLoginReason(session.LoginFailure());
         }
         return reading;
     });

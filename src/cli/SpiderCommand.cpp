@@ -281,7 +281,8 @@ int CSpiderCommand::Run() {
     }
     const bool bKeyRefused = !reached.refused.shown.pin.empty();
     const std::string reason = bKeyRefused ? std::string() : SayWhatFailed(run, sink, settings);
-    const bool bLoginRefused = IsLoginRefused(run.StartStatus());
+    // A run that ended on a login it could not pass: no deeper search gets past it.
+    const bool bLoginRefused = IsLoginRefused(run.StartStatus()) || !run.LoginFailure().empty();
     const bool bReported = ShowPages(run, sink);
     const std::uint32_t address =
         sink.Address().empty() ? 0 : ntohl(ClassicInetAddr(sink.Address()));
@@ -325,7 +326,9 @@ int CSpiderCommand::Run() {
 std::string CSpiderCommand::SayWhatFailed(const CSpiderRun& run, const CPrintingSink& sink,
                                           const SpiderSettings& settings) const {
     std::string reason;
-    if (IsLoginRefused(run.StartStatus())) {
+    if (!run.LoginFailure().empty()) {
+        reason = RefusedLoginReason(run.LoginFailure());
+    } else if (IsLoginRefused(run.StartStatus())) {
         reason = RouterReason({{}, run.StartStatus()});
     } else if (sink.Parsed() == 0 && !sink.Address().empty() && !run.IsCancelled()) {
         reason =
@@ -370,15 +373,16 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
                 lines.clear();
             }
         };
-        run.ParsedPages().ForEachPath([&](const std::string& path, PageOrigin origin) {
-            lines.append("Parsed: ");
-            AppendEscapedUnsafeText(lines, path);
-            lines.append(OriginMark(origin)).append("\n");
-            if (lines.size() >= kListBufferBytes) {
-                flush();
-            }
-            return !OutputFailed();
-        });
+        run.ParsedPages().ForEachPage(
+            [&](const std::string& path, PageOrigin origin, bool bAfterLogin) {
+                lines.append("Parsed: ");
+                AppendEscapedUnsafeText(lines, path);
+                lines.append(OriginMark(origin, bAfterLogin)).append("\n");
+                if (lines.size() >= kListBufferBytes) {
+                    flush();
+                }
+                return !OutputFailed();
+            });
         flush();
     }
     return !m_report || WriteReport(*m_report, run.ParsedPages(), router);
@@ -386,9 +390,10 @@ bool CSpiderCommand::ShowPages(const CSpiderRun& run, const CPrintingSink& sink)
 
 void CSpiderCommand::PrintWithPages(const CJsonRecord& record, const CSpiderRun& run) {
     CJsonListPrinter pages(record, "pages");
-    run.ParsedPages().ForEachPath([&pages](const std::string& path, PageOrigin origin) {
+    run.ParsedPages().ForEachPage([&pages](const std::string& path, PageOrigin origin,
+                                           bool bAfterLogin) {
         CJsonRecord page;
-        page.Text("path", path).Text("origin", OriginName(origin));
+        page.Text("path", path).Text("origin", OriginName(origin)).Flag("after_login", bAfterLogin);
         return pages.Add(page);
     });
     pages.End();

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "cli/Journal.h"
@@ -54,6 +55,27 @@ bool HasEnded(pid_t pid) {
     }
     const std::size_t state = line.rfind(')') + 2;
     return state >= line.size() || line[state] == 'Z' || line[state] == 'X';
+}
+
+// A router that logs in by a form (admin, secret) and keeps the session by a cookie; every page
+// without it is the login form. Counts the logins it is sent.
+void ServeLoginForm(CLoopbackServer& server, std::shared_ptr<std::atomic<int>> posts) {
+    server.Route([posts](const CLoopbackServer::Request& request) {
+        CLoopbackServer::Page page;
+        if (request.method == "POST") {
+            ++*posts;
+            page.status = 302;
+            page.headers = {{"Location", "/"}};
+            if (request.body == "user=admin&pass=secret") {
+                page.headers.emplace_back("Set-Cookie", "sid=1");
+            }
+        } else if (request.Header("Cookie") != "sid=1") {
+            page.body = "<form method=post><input name=user><input type=password name=pass></form>";
+        } else {
+            page.body = request.path == "/" ? "<a href=/status.htm>s</a>" : "WAN 203.0.113.9";
+        }
+        return std::optional(page);
+    });
 }
 
 class CliTest : public testing::Test {
@@ -513,8 +535,9 @@ TEST_F(CliTest, JsonGivesOneObjectPerResult) {
            {"router", router.Url("/")},
            {"scheme", "http"},
            {"key", none},
-           {"pages", Json::array({{{"path", "/s"}, {"origin", "link"}},
-                                  {{"path", "/lan"}, {"origin", "link"}}})}}}},
+           {"pages",
+            Json::array({{{"path", "/s"}, {"origin", "link"}, {"after_login", false}},
+                         {{"path", "/lan"}, {"origin", "link"}, {"after_login", false}}})}}}},
         {{"spider", "127.0.0.1:1", "--external-address", "203.0.113.9"},
          1,
          {{{"found", Json::array()},
@@ -604,6 +627,11 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
         "the router refused the login (HTTP 401): check --login and the password";
     CLoopbackServer guarded;
     guarded.RequireAuthorization("Basic YWRtaW46czNjcjN0");
+    constexpr const char* kFormRefused =
+        "the router refused the login (the login page came back): check --login and the password";
+    CLoopbackServer form;
+    const auto posts = std::make_shared<std::atomic<int>>(0);
+    ServeLoginForm(form, posts);
     router.Serve("/slow", CLoopbackServer::Stalling());
     router.Serve("/lan", 200, "LAN 192.168.1.1");
     // Only the stalling page gets a tight limit: the router that answers keeps seconds.
@@ -612,6 +640,7 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
         std::vector<std::string> args;
         std::string out;
         std::string why;
+        std::string input{};  // the password
     } cases[] = {
         {{"probe", router.Url("/slow"), stall},
          "n/a\n",
@@ -642,6 +671,18 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
           "198.51.100.7"},
          "Unable to identify the status page\n",
          std::string("velmo-cli: ") + kRefusedLogin + "\n"},
+        // A login form that does not let Velmo in: said, and at most two logins sent to it.
+        {{"spider", "127.0.0.1:" + std::to_string(form.Port()), "--login", "admin",
+          "--password-stdin", "--external-address", "198.51.100.7"},
+         "Unable to identify the status page\n",
+         std::string("velmo-cli: ") + kFormRefused + "\n",
+         "wrong\n"},
+        {{"poll", "127.0.0.1:" + std::to_string(form.Port()), "/status.htm", "--login", "admin",
+          "--password-stdin", "--test-interval", "1", "--count", "3"},
+         " - n/a\n",
+         "/status.htm: the router refused the login (no more logins after two refused "
+         "in a row, until polling starts again): check --login and the password\n",
+         "wrong\n"},
         {{"probe", router.Url("/slow"), "--max-time", "0.2"},
          "n/a\n",
          ": timed out (no whole answer within 200 ms)"},
@@ -649,13 +690,40 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
          "n/a\n",
          "velmo-cli: GET " + router.Url("/lan") + ": 200, 15 bytes, "},
     };
-    for (const auto& [args, out, why] : cases) {
-        const ProcessResult run = RunCli(args);
+    for (const auto& [args, out, why, input] : cases) {
+        const ProcessResult run = RunCli(args, input);
         EXPECT_TRUE(run.out.ends_with(out)) << args[0] << ": " << run.out;
         EXPECT_NE(run.err.find(why), std::string::npos) << args[0] << ": " << run.err;
         EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("deeper search"), std::string::npos) << run.err;  // reason known
     }
+    EXPECT_EQ(posts->load(), 1 + 2);  // the spider's one, the poll's two
+}
+
+// Through a router's login form: the pages read after it marked, the login said with --verbose,
+// and one login for all of polling's readings.
+TEST_F(CliTest, SpiderAndPollGoThroughTheRouterLoginForm) {
+    const auto posts = std::make_shared<std::atomic<int>>(0);
+    ServeLoginForm(router, posts);
+    const ProcessResult spider =
+        RunCli({"spider", Router(), "--login", "admin", "--password-stdin", "--external-address",
+                "203.0.113.9", "--list-parsed", "--verbose"},
+               "secret\n");
+    EXPECT_EQ(spider.status, 0) << spider.err;
+    EXPECT_NE(spider.out.find("Parsed: /status.htm (after login)\n"), std::string::npos)
+        << spider.out;
+    EXPECT_NE(spider.err.find("logged in through the router's login form at " + router.Url("/")),
+              std::string::npos)
+        << spider.err;
+    EXPECT_EQ(posts->load(), 1);
+    const ProcessResult poll = RunCli({"poll", Router(), "/status.htm", "--login", "admin",
+                                       "--password-stdin", "--test-interval", "1", "--count", "3"},
+                                      "secret\n");
+    EXPECT_EQ(poll.Lines().size(), 3u) << poll.err;
+    for (const std::string& line : poll.Lines()) {
+        EXPECT_TRUE(line.ends_with(" - 203.0.113.9")) << line;
+    }
+    EXPECT_EQ(posts->load(), 2);
 }
 
 TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {

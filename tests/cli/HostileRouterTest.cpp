@@ -181,7 +181,7 @@ const Case kCases[] = {
     {"EndlessTreeListedAsJson",
      {"spider", "{tree}", "--external-address", "203.0.113.45", "--list-parsed", "--json"},
      3,
-     {"*\"}]}"},
+     {"*\"after_login\":false}]}"},
      "",
      nullptr,
      2 * 16 + 50,

@@ -16,60 +16,69 @@ CLoopbackServer::CLoopbackServer(std::string address)
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
-    m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
-        Request seen{req.path, req.target, {}, req.remote_port};
-        for (const auto& [name, value] : req.headers) {
-            seen.headers.emplace(name, value);
-        }
-        Page page;
-        {
-            std::lock_guard lock(m_mutex);
-            m_requests.push_back(seen);
-            const std::string given = req.get_header_value("Authorization");
-            if (m_authorization && given != *m_authorization) {
-                page.status = 401;
-                page.body = "<html><body><h1>401 Unauthorized</h1></body></html>";
-                page.headers.emplace_back("WWW-Authenticate", "Basic realm=\"router\"");
-            } else {
-                page = Answer(req.target);
-            }
-        }
-        if (page.delay.count() > 0) {
-            std::unique_lock lock(m_mutex);
-            m_stopped.wait_for(lock, page.delay, [this] { return m_bStopping; });
-        }
-        res.status = page.status;
-        for (const auto& [name, value] : page.headers) {
-            res.set_header(name, value);
-        }
-        if (page.pieceSize == 0 && !page.bDropMidBody) {
-            res.set_content(page.body, "text/html");
-            return;
-        }
-        const std::size_t length = page.body.size();
-        const std::size_t piece = page.pieceSize != 0 ? page.pieceSize : length;
-        res.set_content_provider(
-            length, "text/html",
-            [this, page, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                if (page.bDropMidBody && offset >= page.body.size() / 2) {
-                    return false;  // closes the connection
-                }
-                if (page.pieceDelay.count() > 0) {
-                    std::unique_lock lock(m_mutex);
-                    if (m_stopped.wait_for(lock, page.pieceDelay, [this] { return m_bStopping; })) {
-                        return false;
-                    }
-                }
-                const std::size_t n = std::min(piece, page.body.size() - offset);
-                sink.write(page.body.data() + offset, n);
-                return true;
-            });
-    });
+    const auto handle = [this](const httplib::Request& req, httplib::Response& res) {
+        Handle(req, res);
+    };
+    m_server->Get(".*", handle);
+    m_server->Post(".*", handle);
     m_port = static_cast<std::uint16_t>(m_server->bind_to_any_port(m_address));
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     if (!WaitUntil([this] { return m_server->is_running(); })) {
         throw std::runtime_error("the loopback server did not start");
     }
+}
+
+void CLoopbackServer::Handle(const httplib::Request& req, httplib::Response& res) {
+    Request seen{req.path, req.target, {}, req.remote_port, req.method, req.body};
+    for (const auto& [name, value] : req.headers) {
+        seen.headers.emplace(name, value);
+    }
+    Page page;
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(seen);
+        const std::string given = req.get_header_value("Authorization");
+        std::optional<Page> routed = m_router ? m_router(seen) : std::nullopt;
+        if (routed) {
+            page = std::move(*routed);
+        } else if (m_authorization && given != *m_authorization) {
+            page.status = 401;
+            page.body = "<html><body><h1>401 Unauthorized</h1></body></html>";
+            page.headers.emplace_back("WWW-Authenticate", "Basic realm=\"router\"");
+        } else {
+            page = Answer(req.target);
+        }
+    }
+    if (page.delay.count() > 0) {
+        std::unique_lock lock(m_mutex);
+        m_stopped.wait_for(lock, page.delay, [this] { return m_bStopping; });
+    }
+    res.status = page.status;
+    for (const auto& [name, value] : page.headers) {
+        res.set_header(name, value);
+    }
+    if (page.pieceSize == 0 && !page.bDropMidBody) {
+        res.set_content(page.body, "text/html");
+        return;
+    }
+    const std::size_t length = page.body.size();
+    const std::size_t piece = page.pieceSize != 0 ? page.pieceSize : length;
+    res.set_content_provider(
+        length, "text/html",
+        [this, page, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (page.bDropMidBody && offset >= page.body.size() / 2) {
+                return false;  // closes the connection
+            }
+            if (page.pieceDelay.count() > 0) {
+                std::unique_lock lock(m_mutex);
+                if (m_stopped.wait_for(lock, page.pieceDelay, [this] { return m_bStopping; })) {
+                    return false;
+                }
+            }
+            const std::size_t n = std::min(piece, page.body.size() - offset);
+            sink.write(page.body.data() + offset, n);
+            return true;
+        });
 }
 
 CLoopbackServer::~CLoopbackServer() {
@@ -126,6 +135,16 @@ void CLoopbackServer::Redirect(const std::string& target, const std::string& loc
 void CLoopbackServer::ServeOthers(std::function<Page(const std::string&)> pages) {
     std::lock_guard lock(m_mutex);
     m_others = std::move(pages);
+}
+
+void CLoopbackServer::Route(std::function<std::optional<Page>(const Request&)> router) {
+    std::lock_guard lock(m_mutex);
+    m_router = std::move(router);
+}
+
+std::string CLoopbackServer::Request::Header(const std::string& name) const {
+    const auto found = headers.find(name);
+    return found != headers.end() ? found->second : std::string();
 }
 
 void CLoopbackServer::RequireAuthorization(const std::string& headerValue) {

@@ -14,7 +14,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 // An HTTP server on a loopback address (127.0.0.1 unless told; another 127.x stands for another
 // host) with an ephemeral port that answers like a router would, and misbehaves on request: 401
@@ -36,6 +38,10 @@ public:
         std::string target;  // as it stood on the request line
         std::multimap<std::string, std::string> headers;
         int connection = 0;  // the client's port: one value per TCP connection
+        std::string method = "GET";
+        std::string body;  // of a POST
+
+        std::string Header(const std::string& name) const;  // the first of that name, or ""
     };
 
     // A page that sends its first bytes and then nothing for a minute: a transfer in flight.
@@ -52,6 +58,9 @@ public:
     void Redirect(const std::string& target, const std::string& location);
     // Answers targets that have no page of their own; without it they get 404 with a body.
     void ServeOthers(std::function<Page(const std::string& target)> pages);
+    // A router of its own: sees every request (GET and POST) first, and answers those it gives a
+    // page for; the others are answered as above.
+    void Route(std::function<std::optional<Page>(const Request& request)> router);
     // Every request whose Authorization header differs gets 401 with an HTML body.
     void RequireAuthorization(const std::string& headerValue);
 
@@ -64,6 +73,7 @@ public:
 
 private:
     Page Answer(const std::string& target) const;
+    void Handle(const httplib::Request& req, httplib::Response& res);
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
@@ -75,6 +85,7 @@ private:
     bool m_bStopping = false;
     std::map<std::string, Page> m_pages;
     std::function<Page(const std::string&)> m_others;
+    std::function<std::optional<Page>(const Request&)> m_router;
     std::optional<std::string> m_authorization;
     std::vector<Request> m_requests;
 };

@@ -44,9 +44,8 @@ bool FindAcceptableAddress(const char* text, bool allowReserved, std::string_vie
     return false;
 }
 
-bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
-                  bool allowReserved, std::string_view exclusions, std::string& result,
-                  const FetchOptions& options, ProbeFailure* failure) {
+bool ProbeAnswer(CInternetHandle& internet, PageRequest request, bool allowReserved,
+                 std::string_view exclusions, std::string& result, ProbeFailure* failure) {
     long status = 0;
     const auto fail = [failure, &status](std::string reason, FetchError error = FetchError::None) {
         if (failure != nullptr) {
@@ -54,26 +53,19 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
         }
         return false;
     };
-    InternetHandle internet = OpenInternetHandle(options);
-    if (!internet) {
-        return fail("failed", FetchError::Failed);
-    }
-    const std::string headers = BuildAuthorizationHeader(login, password);
-    PageRequest request = OpenPage(*internet, url, headers);
     if (!request) {
-        const std::string reason = LastFetchFailure(*internet);
-        const FetchError error = LastFetchError(*internet);
+        const std::string reason = LastFetchFailure(internet);
+        const FetchError error = LastFetchError(internet);
         return fail(reason.empty() ? "failed" : reason,
                     error == FetchError::None ? FetchError::Failed : error);
     }
-    status = LastResponseStatus(*internet);
+    status = LastResponseStatus(internet);
     const std::optional<std::string> text = ReadWholeResponse(*request);
     request.reset();
     if (!text) {
-        const std::string reason = LastFetchFailure(*internet);
-        return reason.empty() ? fail("empty page") : fail(reason, LastFetchError(*internet));
+        const std::string reason = LastFetchFailure(internet);
+        return reason.empty() ? fail("empty page") : fail(reason, LastFetchError(internet));
     }
-    internet.reset();
     std::vector<std::string> excluded;
     if (!FindAcceptableAddress(text->c_str(), allowReserved, exclusions, result, &excluded)) {
         if (excluded.empty()) {
@@ -86,4 +78,18 @@ bool ProbeAddress(const std::string& url, std::string_view login, std::string_vi
         return fail("only excluded addresses (" + list + ")");
     }
     return true;
+}
+
+bool ProbeAddress(const std::string& url, std::string_view login, std::string_view password,
+                  bool allowReserved, std::string_view exclusions, std::string& result,
+                  const FetchOptions& options, ProbeFailure* failure) {
+    InternetHandle internet = OpenInternetHandle(options);
+    if (!internet) {
+        if (failure != nullptr) {
+            *failure = {"failed", 0, FetchError::Failed};
+        }
+        return false;
+    }
+    PageRequest request = OpenPage(*internet, url, BuildAuthorizationHeader(login, password));
+    return ProbeAnswer(*internet, std::move(request), allowReserved, exclusions, result, failure);
 }

@@ -23,6 +23,11 @@ struct ProbeFailure {
     FetchError error = FetchError::None;  // the fetch's, when the page was not read whole
 };
 
+// The first acceptable address of the answer `request` that came on `internet` (null: none came),
+// as ProbeAddress judges it.
+bool ProbeAnswer(CInternetHandle& internet, PageRequest request, bool allowReserved,
+                 std::string_view exclusions, std::string& result, ProbeFailure* failure);
+
 // Fetches `url` on its own Internet handle and answers the first acceptable address of its body.
 // Empty login, password or exclusions count as absent. On failure `failure`, when given, tells
 // why.

@@ -136,7 +136,7 @@ public:
     bool Init();
     // A GET, or with `postBody` a POST whose redirects are not followed.
     PageRequest Get(const std::string& url, std::string_view headers,
-                    const std::string_view* postBody = nullptr);
+                    const std::string_view* postBody = nullptr, IExchangeHook* hook = nullptr);
     const std::string& LastFailure() const { return m_strFailure; }
     FetchError LastError() const { return m_lastError; }
     long LastStatus() const { return m_nStatus; }
@@ -166,6 +166,8 @@ private:
     std::string m_strPin;  // the key m_hop must show, when it is https and its key is known
     bool m_bKeyRefused = false;
     std::string m_body;
+    std::vector<std::string> m_answerHeaders;  // for the hook: the answer's, once its status line
+    std::size_t m_nAnswerHeaderBytes = 0;
     bool m_bAnswered = false;  // some byte of an answer arrived, status line or not
     bool m_bTooLarge = false;
     bool m_bConnected = false;
@@ -331,10 +333,27 @@ size_t CInternetHandle::OnBody(char* data, size_t size, size_t count, void* self
     return n;
 }
 
-size_t CInternetHandle::OnHeader(char*, size_t size, size_t count, void* self) {
+size_t CInternetHandle::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* handle = static_cast<CInternetHandle*>(self);
     handle->m_lastActivity = Clock::now();
     handle->m_bAnswered = true;
+    std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    std::vector<std::string>& headers = handle->m_answerHeaders;
+    if (StartsWithNoCase(line, "HTTP/")) {
+        headers.clear();  // an interim answer's lines are not the answer's
+        handle->m_nAnswerHeaderBytes = 0;
+    } else if (!line.empty() &&
+               handle->m_nAnswerHeaderBytes + line.size() <= kMaxAnswerHeaderBytes) {
+        handle->m_nAnswerHeaderBytes += line.size();
+        if ((line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
+            headers.back().append(" ").append(Trimmed(line));  // a folded line continues
+        } else {
+            headers.emplace_back(line);
+        }
+    }
     return size * count;
 }
 
@@ -370,6 +389,8 @@ bool CInternetHandle::CancelGraceOver(Clock::time_point now) {
 CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
                                    Clock::time_point deadline, const std::string_view* postBody) {
     m_body.clear();
+    m_answerHeaders.clear();
+    m_nAnswerHeaderBytes = 0;
     m_bAnswered = false;
     m_bTooLarge = false;
     m_bConnected = false;
@@ -466,14 +487,14 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
 }
 
 PageRequest CInternetHandle::Get(const std::string& url, std::string_view headers,
-                                 const std::string_view* postBody) {
+                                 const std::string_view* postBody, IExchangeHook* hook) {
     m_strFailure.clear();
     m_lastError = FetchError::None;
     m_nStatus = 0;
     m_key = {};
     m_cancelSeen.reset();
     // Credentials never pass through a proxy, whichever handle the caller gave them to.
-    if (!m_options.bDirect && HoldsCredentials(headers)) {
+    if (!m_options.bDirect && (HoldsCredentials(headers) || hook != nullptr)) {
         if (const CURLcode code = curl_easy_setopt(m_easy, CURLOPT_PROXY, ""); code != CURLE_OK) {
             m_strFailure = curl_easy_strerror(code);
             m_lastError = FetchError::Failed;
@@ -491,7 +512,12 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
                                hop.host == credentials.host && !credentials.host.empty())) {
             credentials = hop;
         }
-        const Slist list = BuildHeaderList(headers, redirects == 0 || hop == credentials);
+        const char* method = postBody != nullptr ? "POST" : "GET";
+        const std::string hopHeaders = hook != nullptr
+                                           ? std::string(headers) + hook->HeadersFor(method, hopUrl)
+                                           : std::string();
+        const Slist list = BuildHeaderList(hook != nullptr ? hopHeaders : headers,
+                                           redirects == 0 || hop == credentials);
         if (!list) {
             result = CURLE_OUT_OF_MEMORY;
             m_bAnswered = false;
@@ -504,10 +530,13 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &location);
         m_nStatus = m_bAnswered ? status : 0;
+        if (hook != nullptr && m_nStatus != 0) {
+            hook->Answered(hopUrl, m_nStatus, m_answerHeaders);
+        }
         if (m_options.onRequest) {
             const FetchError error = ErrorOf(result);
             m_options.onRequest(
-                {hopUrl, m_nStatus, m_body.size(),
+                {hopUrl, method, m_nStatus, m_body.size(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
                  FailureWord(error)});
         }
@@ -565,19 +594,20 @@ InternetHandle OpenInternetHandle(const FetchOptions& options) {
     return handle;
 }
 
-PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers) {
+PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
+                     IExchangeHook* hook) {
     if (url.empty()) {
         return nullptr;
     }
-    return handle.Get(url, headers);
+    return handle.Get(url, headers, nullptr, hook);
 }
 
 PageRequest PostPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
-                     std::string_view body) {
+                     std::string_view body, IExchangeHook* hook) {
     if (url.empty()) {
         return nullptr;
     }
-    return handle.Get(url, headers, &body);
+    return handle.Get(url, headers, &body, hook);
 }
 
 std::string LastFetchFailure(const CInternetHandle& handle) {

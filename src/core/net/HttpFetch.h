@@ -67,6 +67,7 @@ struct HttpTimeouts {
 // One exchange of a request and its answer (each redirect hop is one), for --verbose traces.
 struct RequestTrace {
     std::string url;
+    const char* method = "GET";
     long status = 0;        // 0: no answer
     std::size_t bytes = 0;  // of the body
     std::chrono::milliseconds took{};
@@ -96,6 +97,22 @@ struct FetchOptions {
 class CInternetHandle;
 class CPageRequest;
 
+// What a router session adds to each exchange of a request and learns from its answer: cookies and
+// Digest answers, which depend on the exchange's own URL (see login/RouterSession.h). Every hop of
+// a redirect chain is handed to it, whatever its host; it alone decides which hosts see what it
+// adds.
+class IExchangeHook {
+public:
+    virtual ~IExchangeHook() = default;
+    // Header lines, each ended by CR LF, to send with `method` to `url` as it goes on the wire.
+    virtual std::string HeadersFor(std::string_view method, const std::string& url) = 0;
+    // The status and header lines (folded, without CR LF) of the answer to that exchange; at most
+    // kMaxAnswerHeaderBytes of them.
+    virtual void Answered(const std::string& url, long status,
+                          const std::vector<std::string>& headers) = 0;
+};
+inline constexpr std::size_t kMaxAnswerHeaderBytes = 64u * 1024u;
+
 struct InternetHandleDeleter {
     void operator()(CInternetHandle* handle) const;
 };
@@ -112,12 +129,14 @@ InternetHandle OpenInternetHandle(const FetchOptions& options = {});
 // response arrived at all: unreachable host, refused, time-out, not an http URL, a redirect loop
 // or a redirect away from http. However the server trickles, the request ends within
 // HttpTimeouts::total, redirects included.
-PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers);
+// `hook`, when given, takes part in each exchange, and the request goes straight to the host.
+PageRequest OpenPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
+                     IExchangeHook* hook = nullptr);
 
 // One POST of `body` to `url` with `headers`, as OpenPage does a GET, except that a redirect is
 // not followed: its answer is the page.
 PageRequest PostPage(CInternetHandle& handle, const std::string& url, std::string_view headers,
-                     std::string_view body);
+                     std::string_view body, IExchangeHook* hook = nullptr);
 
 // Why the last request on `handle` gave no page, for people: "refused", "could not connect",
 // "timed out", "name not found", "too large", "cancelled", "connection dropped"…, followed by the

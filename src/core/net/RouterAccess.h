@@ -11,6 +11,10 @@ struct RouterAccess {
     std::uint32_t nAddress = 0;  // host order
     std::uint16_t nPort = 0;
     std::string strHeaders{};  // complete header lines sent with each request: the authorization
+    // The login and password as the user gave them, held in memory only: what a Digest answer
+    // and the router's login form are made of.
+    std::string strLogin{};
+    std::string strPassword{};
     // Over https, the router trusted by its key alone (see KnownRouters.h): the key remembered in
     // strKnownRouters for its address and port, or, with bTrustNewKey, the one it shows first.
     bool bHttps = false;

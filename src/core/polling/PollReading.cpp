@@ -52,6 +52,31 @@ PollReading ReadPolledPage(const std::string& url, std::string_view login,
     return PageReading(bFound, result, failure);
 }
 
+PollReading ReadPolledPage(CRouterSession& session, const std::string& url,
+                           std::string_view exclusions, const FetchOptions& options,
+                           ProbeFailure* probeFailure) {
+    session.StartTick();
+    std::string result;
+    ProbeFailure failure;
+    bool bFound = false;
+    if (InternetHandle internet = OpenInternetHandle(options)) {
+        bFound = ProbeAnswer(*internet, session.Get(*internet, url).request, false, exclusions,
+                             result, &failure);
+    } else {
+        failure = {"failed", 0, FetchError::Failed};
+    }
+    session.EndTick(IsLoginRefused(failure.status));
+    if (probeFailure != nullptr) {
+        *probeFailure = failure;
+    }
+    PollReading reading = PageReading(bFound, result, failure);
+    if (!bFound && !session.LoginFailure().empty()) {
+        reading.failure = PollFailure::LoginRefused;
+        reading.reason = "login refused (" + session.LoginFailure() + ")";
+    }
+    return reading;
+}
+
 PollReading ReadRouterAnswer(IGateway& gateway, const GatewayTarget& target,
                              const CAbortSignal& abort) {
     const std::vector<GatewayAnswer> answers = AskGatewayInTurn(gateway, target, abort);

@@ -5,6 +5,7 @@
 
 #include "core/address/AddressProbe.h"
 #include "core/gateway/Gateway.h"
+#include "core/login/RouterSession.h"
 #include "core/net/AbortSignal.h"
 
 // One reading of the polled address, of a router page or of the router's own answer, with the
@@ -45,6 +46,13 @@ PollReading PageReading(bool bFound, const std::string& result, const ProbeFailu
 PollReading ReadPolledPage(const std::string& url, std::string_view login,
                            std::string_view password, std::string_view exclusions,
                            const FetchOptions& options);
+
+// One polling tick's reading of the page at `url` through `session`, which keeps its cookies,
+// Digest and login from one tick to the next; a login the router refused is the reason.
+// `failure`, when given, receives the probe's own account of a reading without an address.
+PollReading ReadPolledPage(CRouterSession& session, const std::string& url,
+                           std::string_view exclusions, const FetchOptions& options,
+                           ProbeFailure* failure = nullptr);
 
 // Asks the router itself, UPnP IGD and then NAT-PMP; an address is given dotted.
 PollReading ReadRouterAnswer(IGateway& gateway, const GatewayTarget& target,

@@ -60,13 +60,14 @@ std::string ParsedPagesReportHead(std::string_view router) {
            "<p>\r\n";
 }
 
-void AppendParsedPagesReportLine(std::string& out, std::string_view path, PageOrigin origin) {
+void AppendParsedPagesReportLine(std::string& out, std::string_view path, PageOrigin origin,
+                                 bool bAfterLogin) {
     AppendHtmlEscaped(out, EscapeUnsafeText(path));
-    out += OriginMark(origin);
+    out += OriginMark(origin, bAfterLogin);
     out += "<br>\r\n";
 }
 
-std::string ParsedPagesReportFoot(bool bMarked) {
+std::string ParsedPagesReportFoot(bool bMarked, bool bAfterLogin) {
     CModuleVersion version;
     version.LoadVersion(nullptr);
     std::string foot = "</p>\r\n";
@@ -75,6 +76,11 @@ std::string ParsedPagesReportFoot(bool bMarked) {
             "<p>(script): found only by the search of scripts, frames and refresh targets, not "
             "through a link. (script, not requested): found so, and not requested, because its "
             "name suggests an action such as a restart or a log-out.</p>\r\n";
+    }
+    if (bAfterLogin) {
+        foot +=
+            "<p>(after login): read once the router's login form had let Velmo in with the login "
+            "and password given.</p>\r\n";
     }
     return foot + "<p>" + EscapeHtml(version.QueryString("LegalCopyright")) +
            "</p>\r\n</body>\r\n</html>";

@@ -14,11 +14,12 @@
 // `router`, when given, is the https URL the pages were read from, said below the heading; a plain
 // router's report says none.
 std::string ParsedPagesReportHead(std::string_view router = {});
-// The line of one path, appended to `out`, marked when only deep discovery reached the page.
+// The line of one path, appended to `out`, marked when only deep discovery reached the page and
+// when it was read after a login.
 void AppendParsedPagesReportLine(std::string& out, std::string_view path,
-                                 PageOrigin origin = PageOrigin::Link);
-// With `bMarked`, a note before the legal notice says what the marks mean.
-std::string ParsedPagesReportFoot(bool bMarked = false);
+                                 PageOrigin origin = PageOrigin::Link, bool bAfterLogin = false);
+// With `bMarked` or `bAfterLogin`, a note before the legal notice says what the marks mean.
+std::string ParsedPagesReportFoot(bool bMarked = false, bool bAfterLogin = false);
 
 // Head, lines and foot as one text.
 std::string BuildParsedPagesReport(const std::vector<std::string>& paths);

@@ -169,14 +169,16 @@ bool WriteParsedPagesReport(const std::string& path, const CParsedPageList& page
         [&pages, stop, router](CReportWriter& writer) {
             std::string line;
             bool bMarked = false;
+            bool bAfterLogin = false;
             return writer.Write(ParsedPagesReportHead(router)) &&
-                   pages.ForEachPath([&](const std::string& page, PageOrigin origin) {
+                   pages.ForEachPage([&](const std::string& page, PageOrigin origin, bool bLogin) {
                        line.clear();
-                       AppendParsedPagesReportLine(line, page, origin);
+                       AppendParsedPagesReportLine(line, page, origin, bLogin);
                        bMarked = bMarked || origin != PageOrigin::Link;
+                       bAfterLogin = bAfterLogin || bLogin;
                        return (stop == nullptr || !stop->load()) && writer.Write(line);
                    }) &&
-                   writer.Write(ParsedPagesReportFoot(bMarked));
+                   writer.Write(ParsedPagesReportFoot(bMarked, bAfterLogin));
         },
         error, temporaryName);
 }

@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "core/login/RouterSession.h"
 #include "core/net/HostNames.h"
 #include "core/net/HttpFetch.h"
 #include "core/net/InetAddr.h"
@@ -106,6 +107,10 @@ public:
           m_state(state),
           m_router(settings.router),
           m_step{.router = m_router, .strPath = "/"},
+          m_ownSession(state.session != nullptr
+                           ? std::nullopt
+                           : std::make_optional<CRouterSession>(settings.router, &state.sink)),
+          m_session(state.session != nullptr ? *state.session : *m_ownSession),
           m_names(settings.lookup, settings.lookupLimit, settings.lookupBudget, state.cancel),
           m_lookup([this](const std::string& name, std::uint32_t& address) {
               return m_names.Lookup(name, address);
@@ -136,6 +141,8 @@ private:
     RouterAccess m_router;  // the settings', moved to https when the plain port redirects there
     bool m_bKeyRefused = false;  // the user must decide on the key before anything more is asked
     SpiderParams m_step;         // the page in hand
+    std::optional<CRouterSession> m_ownSession;
+    CRouterSession& m_session;
     CHostNames m_names;
     HostLookup m_lookup;
     RouterCheck m_isRouter;
@@ -204,19 +211,23 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
         m_step.strPath = m_state.parsed.Text(page);
     }
     m_state.sink.Fetching(m_step.strPath);
-    PageRequest request = OpenPage(m_state.internet, m_step.GetUrl(), m_router.strHeaders);
-    if (!request) {
+    RouterAnswer answer = m_session.Get(m_state.internet, m_step.GetUrl());
+    if (!answer.request) {
         const FetchError error = LastFetchError(m_state.internet);
         m_bKeyRefused = error == FetchError::Untrusted || error == FetchError::KeyChanged;
         ReportFetchFailure(m_step.strPath, m_state);
         return std::nullopt;
     }
     NoteWhereAnswered();
-    m_state.sink.Answered(m_step.strPath, LastResponseStatus(m_state.internet));
-    std::optional<std::string> text = ReadWholeResponse(*request);
-    request.reset();
+    m_state.sink.Answered(m_step.strPath, answer.status);
+    std::optional<std::string> text = ReadWholeResponse(*answer.request);
+    answer.request.reset();
     if (!text) {
         ReportFetchFailure(m_step.strPath, m_state);
+    }
+    if (text && answer.bAfterLogin) {
+        m_state.parsed.SetAfterLogin(page != kNoPath ? page
+                                                     : m_state.parsed.Intern(m_step.strPath));
     }
     if (text && m_settings.pageText) {
         m_settings.pageText(*text);

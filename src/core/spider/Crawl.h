@@ -25,6 +25,7 @@ struct CrawlFootprint {
 };
 
 class CInternetHandle;
+class CRouterSession;
 
 // How a run reached the router, for the front ends once it has ended.
 struct RouterReached {
@@ -62,6 +63,9 @@ struct CrawlState {
     // its own text. A page that meets the limit gives up the rest of its links.
     std::size_t waitingLimit = kWaitingLimit;
     RouterReached* reached = nullptr;  // told how the pages were reached, when given
+    // The run's way into the router (cookies, Digest, its login form); null: the crawl keeps one
+    // of its own, which tells the sink of its logins.
+    CRouterSession* session = nullptr;
 };
 
 // Crawls the router from "/" and, depth-first, every new page linked from it that stays on the

@@ -4,12 +4,12 @@
 #include <functional>
 #include <utility>
 
-std::string_view OriginMark(PageOrigin origin) {
+std::string_view OriginMark(PageOrigin origin, bool bAfterLogin) {
     switch (origin) {
         case PageOrigin::Link:
-            break;
+            return bAfterLogin ? " (after login)" : "";
         case PageOrigin::Script:
-            return " (script)";
+            return bAfterLogin ? " (script, after login)" : " (script)";
         case PageOrigin::ScriptNotRequested:
             return " (script, not requested)";
     }
@@ -40,6 +40,15 @@ bool CParsedPageList::CheckParsedPage(PathId id, PageOrigin origin) {
 bool CParsedPageList::ForEachPath(const PathVisitor& visit) const {
     for (const PathId id : m_listed) {
         if (!visit(Text(id), m_entries[id].origin)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CParsedPageList::ForEachPage(const PageVisitor& visit) const {
+    for (const PathId id : m_listed) {
+        if (!visit(Text(id), m_entries[id].origin, m_entries[id].bAfterLogin)) {
             return false;
         }
     }

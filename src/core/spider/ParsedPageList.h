@@ -12,8 +12,9 @@
 enum class PageOrigin : std::uint8_t { Link, Script, ScriptNotRequested };
 
 // What follows a listed path to say how it was reached: nothing for a link, " (script)" or
-// " (script, not requested)".
-std::string_view OriginMark(PageOrigin origin);
+// " (script, not requested)"; and, for a page read once the router's login form had let Velmo in,
+// " (after login)" or " (script, after login)".
+std::string_view OriginMark(PageOrigin origin, bool bAfterLogin = false);
 
 // Every path the crawl listed, in the order first met: those it decided to fetch, and those deep
 // discovery found but left unrequested (PageOrigin); also its set of visited paths.
@@ -27,6 +28,8 @@ public:
     static constexpr PathId kNoPath = ~PathId{0};
 
     using PathVisitor = std::function<bool(const std::string& path, PageOrigin origin)>;
+    using PageVisitor =
+        std::function<bool(const std::string& path, PageOrigin origin, bool bAfterLogin)>;
 
     void Clear();
     // True when `path` was there already; otherwise appends it and answers false.
@@ -35,6 +38,8 @@ public:
     // that printing a list of any length costs one path's memory; stops early, answering false,
     // when `visit` does.
     bool ForEachPath(const PathVisitor& visit) const;
+    // The same, with whether each page was read after a login.
+    bool ForEachPage(const PageVisitor& visit) const;
     // Every path at once; for tests and small lists.
     std::vector<std::string> Paths() const;
     std::size_t Size() const { return m_listed.size(); }
@@ -51,6 +56,8 @@ public:
     bool IsListed(PathId id) const { return m_entries[id].bListed; }
     PageOrigin Origin(PathId id) const { return m_entries[id].origin; }
     void SetOrigin(PathId id, PageOrigin origin) { m_entries[id].origin = origin; }
+    bool IsAfterLogin(PathId id) const { return m_entries[id].bAfterLogin; }
+    void SetAfterLogin(PathId id) { m_entries[id].bAfterLogin = true; }
     std::string Text(PathId id) const;
     // The bytes of its text that the list holds for `id` alone, the rest being shared.
     std::size_t OwnBytes(PathId id) const { return m_entries[id].tailLength; }
@@ -66,6 +73,7 @@ private:
         std::uint32_t tailLength = 0;
         bool bListed = false;
         PageOrigin origin = PageOrigin::Link;
+        bool bAfterLogin = false;
         std::size_t hash = 0;
     };
 

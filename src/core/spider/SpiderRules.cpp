@@ -17,7 +17,9 @@ RouterAccess RouterAccessFor(std::string_view login, std::string_view password,
                              std::uint32_t address, std::int32_t port) {
     return {.nAddress = address,
             .nPort = static_cast<std::uint16_t>(port & 0xFFFF),
-            .strHeaders = BuildAuthorizationHeader(RouterLogin(login, password), password)};
+            .strHeaders = BuildAuthorizationHeader(RouterLogin(login, password), password),
+            .strLogin = std::string(login),
+            .strPassword = std::string(password)};
 }
 
 int CheckRouterTarget(std::uint32_t address, std::int32_t port) {

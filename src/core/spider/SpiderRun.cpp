@@ -38,6 +38,33 @@ void CSpiderRun::CStartNotingSink::LinksGivenUp(std::size_t pages) {
     m_next.LinksGivenUp(pages);
 }
 
+void CSpiderRun::CStartNotingSink::LoggedIn(const std::string& formUrl) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_strLoginFailure.clear();
+    }
+    m_next.LoggedIn(formUrl);
+}
+
+void CSpiderRun::CStartNotingSink::LoginFailed(const std::string& why) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_strLoginFailure = why;
+    }
+    m_next.LoginFailed(why);
+}
+
+void CSpiderRun::CStartNotingSink::Clear() {
+    m_nStartStatus.store(-1);
+    std::lock_guard lock(m_mutex);
+    m_strLoginFailure.clear();
+}
+
+std::string CSpiderRun::CStartNotingSink::LoginFailure() const {
+    std::lock_guard lock(m_mutex);
+    return m_strLoginFailure;
+}
+
 void CSpiderRun::Prepare(SpiderSettings settings) {
     m_settings = std::move(settings);
     m_reached = {};

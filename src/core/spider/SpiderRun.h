@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -60,6 +61,9 @@ public:
     // The HTTP status of the run's first answer from the router; -1 before there is one. A 401
     // start page is still read as a page, so this is what tells a refused login.
     long StartStatus() const { return m_sink.StartStatus(); }
+    // Why the last run could not pass a login the router put in place of a page (see
+    // CRouterSession::LoginFailure), as it stood when the run ended; empty when there was none.
+    std::string LoginFailure() const { return m_sink.LoginFailure(); }
     // How the last run reached the router: its scheme and port, a key it refused or trusted new.
     // Read only while no run is in progress.
     const RouterReached& Reached() const { return m_reached; }
@@ -77,12 +81,17 @@ private:
         void Answered(const std::string& path, long status) override;
         void NamesSkipped(std::size_t count) override;
         void LinksGivenUp(std::size_t pages) override;
-        void Clear() { m_nStartStatus.store(-1); }
+        void LoggedIn(const std::string& formUrl) override;
+        void LoginFailed(const std::string& why) override;
+        void Clear();
         long StartStatus() const { return m_nStartStatus.load(); }
+        std::string LoginFailure() const;
 
     private:
         ISpiderSink& m_next;
         std::atomic<long> m_nStartStatus{-1};
+        mutable std::mutex m_mutex;
+        std::string m_strLoginFailure;
     };
 
     // The worker body on the calling thread.

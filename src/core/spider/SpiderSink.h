@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/login/RouterSession.h"
+
 // The worker's reports, posted to the user interface in this order of events.
 enum SpiderMessage : int {
     WM_SPIDER_PARSED = 0x8001,   // one more page read
@@ -12,7 +14,8 @@ enum SpiderMessage : int {
 };
 
 // Receives the worker's messages. Texts travel by value, so none can die before it is handled.
-class ISpiderSink {
+// The run's router session tells it, on the worker, of each login (ILoginEvents).
+class ISpiderSink : public ILoginEvents {
 public:
     virtual ~ISpiderSink() = default;
     virtual void Post(SpiderMessage message, std::string text) = 0;

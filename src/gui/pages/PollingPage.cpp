@@ -14,6 +14,7 @@
 #include "core/net/RouterUrl.h"
 #include "core/polling/PollLine.h"
 #include "core/polling/PollReading.h"
+#include "core/spider/SpiderRules.h"
 #include "core/text/StringTable.h"
 #include "gui/desktop/Desktop.h"
 #include "gui/settings/SettingsStore.h"
@@ -99,6 +100,11 @@ CPollingPage::CPollingPage(CSettingsStore& settings, IRouterTarget& router, CDes
     m_editLog.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_editLog.setTabChangesFocus(true);
     m_btnPoll.setObjectName(QStringLiteral("pollButton"));
+    m_btnPoll.setToolTip(QStringLiteral(
+        "Each reading keeps the router's session (its cookies, Digest and login form) from the "
+        "one before, and logs in again when the session has ended. A refused login is logged "
+        "with its reason; after two readings in a row with a refused login, polling tries no "
+        "more until it is started again, so that the router does not lock Velmo out."));
     m_btnPoll.setEnabled(false);
     m_editExcludes.setObjectName(QStringLiteral("excludesEdit"));
     m_btnOpen.setObjectName(QStringLiteral("openButton"));
@@ -260,6 +266,11 @@ void CPollingPage::TogglePolling() {
             m_target = GatewayTargetOfRouter(m_router.Address());
         } else if (!ComposeUrl()) {
             return;
+        } else {
+            RouterAccess access = RouterAccessFor(m_router.LoginBytes(), m_router.PasswordBytes(),
+                                                  m_router.Address(), m_router.Port());
+            access.bHttps = m_router.Https();
+            m_session = std::make_shared<CRouterSession>(std::move(access));
         }
         m_bPolling = true;
         m_router.EnableControls(false);
@@ -309,14 +320,14 @@ void CPollingPage::OnTimer() {
         return;
     }
     m_reader.Run(
-        [url = m_url, login = m_router.LoginBytes(), password = m_router.PasswordBytes(),
-         excludes = ToBytes(m_strExcludes), timeouts = ReadTimeouts(m_polling),
+        [url = m_url, session = m_session, excludes = ToBytes(m_strExcludes),
+         timeouts = ReadTimeouts(m_polling),
          address = m_router.Address()](const std::atomic<bool>& abandoned) {
             // Over https only the key the Status tab's run trusted is used; never a new one.
             CRouterTrust trust(KnownRoutersFilePath(), address, false);
             FetchOptions options = RouterFetchOptions(timeouts, abandoned);
             options.trust = &trust;
-            return ReadPolledPage(url, login, password, excludes, options);
+            return ReadPolledPage(*session, url, excludes, options);
         },
         done);
 }

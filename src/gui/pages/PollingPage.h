@@ -12,9 +12,11 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/gateway/Gateway.h"
+#include "core/login/RouterSession.h"
 #include "core/net/HttpFetch.h"
 #include "gui/pages/PropertyPage.h"
 #include "gui/pages/RouterTarget.h"
@@ -111,6 +113,9 @@ private:
     QPushButton m_btnPoll;
     bool m_bPolling = false;
     std::string m_url;
+    // The router's cookies, Digest and login from tick to tick, new each time polling starts; a
+    // read in flight holds it too.
+    std::shared_ptr<CRouterSession> m_session;
     QString m_strPath;
     QLineEdit m_editExcludes;
     QString m_strExcludes;

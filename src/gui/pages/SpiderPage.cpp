@@ -61,6 +61,12 @@ CSpiderPage::CSpiderPage(CSettingsStore& settings, ISpiderSink& sink, CDetectScr
       m_run(sink, detector) {
     m_listPages.setObjectName(QStringLiteral("pageList"));
     m_btnRun.setObjectName(QStringLiteral("runButton"));
+    m_btnRun.setToolTip(QStringLiteral(
+        "The router is asked with the login and password of the Router tab. A router that asks "
+        "for Digest is answered so, and then never sent the password any other way; a login form "
+        "it shows instead of a page is filled in and sent, and its session kept for the run. "
+        "Settings forms are never sent. After two refused logins no more are tried, so that the "
+        "router does not lock Velmo out."));
     m_displayAddress.setObjectName(QStringLiteral("detectedAddress"));
     SizeInDialogUnits(&m_displayAddress, 100);
     m_linkReport.setObjectName(QStringLiteral("reportLink"));
@@ -253,13 +259,17 @@ void CSpiderPage::OnSpiderDone() {
     }
     const int outcome = m_run.Outcome(address, m_found.Size());
     const long start = m_run.StartStatus();
-    const bool bLoginRefused = outcome == IDS_NO_STATUS_PAGE && IsLoginRefused(start);
+    // A login form the run could not pass says why; else a 401 or 403 start page.
+    const std::string loginFailure = m_run.LoginFailure();
+    const bool bLoginRefused =
+        outcome == IDS_NO_STATUS_PAGE && (IsLoginRefused(start) || !loginFailure.empty());
     m_desktop.ShowMessage(
         this, LoadText(outcome),
         outcome == IDS_STATUS_PAGE_FOUND ? MessageIcon::Information : MessageIcon::Exclamation,
-        bLoginRefused ? QStringLiteral("The router refused the login (HTTP %1): check the login "
+        bLoginRefused ? QStringLiteral("The router refused the login (%1): check the login "
                                        "and the password on the Router tab.")
-                            .arg(start)
+                            .arg(loginFailure.empty() ? QStringLiteral("HTTP %1").arg(start)
+                                                      : FromBytes(loginFailure))
                       : QString());
     m_router.EnableControls(true);
     if (outcome == IDS_NO_STATUS_PAGE) {

@@ -125,12 +125,19 @@ TEST_F(ReportFileTest, TheParsedPagesReportStreamsEveryPathAndStopsWhenAsked) {
     }
     pages.CheckParsedPage(pages.Intern("/menu.asp"), PageOrigin::Script);
     pages.CheckParsedPage(pages.Intern("/Reboot.asp"), PageOrigin::ScriptNotRequested);
-    expected += "/menu.asp (script)<br>\r\n/Reboot.asp (script, not requested)<br>\r\n";
+    const CParsedPageList::PathId status = pages.Intern("/status.asp");
+    pages.CheckParsedPage(status);
+    pages.SetAfterLogin(status);
+    expected +=
+        "/menu.asp (script)<br>\r\n/Reboot.asp (script, not requested)<br>\r\n"
+        "/status.asp (after login)<br>\r\n";
     std::string error;
     const fs::path file = m_folder / "report.htm";
     ASSERT_TRUE(WriteParsedPagesReport(file, pages, 0600, error)) << error;
     const std::string report = Read(file);
     EXPECT_NE(report.find("<p>\r\n" + expected + "</p>\r\n<p>(script): found only by the search"),
+              std::string::npos);
+    EXPECT_NE(report.find("<p>(after login): read once the router's login form"),
               std::string::npos);
     EXPECT_TRUE(report.ends_with("</html>"));
 

@@ -10,6 +10,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+#include <optional>
+
 #include "core/address/DetectScript.h"
 #include "support/GuiFixture.h"
 #include "support/HostileRouter.h"
@@ -316,6 +320,50 @@ private Q_SLOTS:
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("loginEdit")->setText("admin");
         fixture->Sheet().RouterPage().findChild<QLineEdit*>("passwordEdit")->setText(password);
         QVERIFY(PollFor(1).front().endsWith(" - 203.0.113.9"));
+    }
+
+    // A router that logs in by its form: one login for all the ticks of a polling session; a
+    // refused one logged with its reason, and after two ticks in a row none tried until polling
+    // starts again.
+    void aFormLoginKeepsItsSessionAcrossTicksAndARefusedOneLogsWhy() {
+        auto posts = std::make_shared<std::atomic<int>>(0);
+        router->Route([posts](const CLoopbackServer::Request& request) {
+            CLoopbackServer::Page page;
+            if (request.method == "POST") {
+                ++*posts;
+                page.status = 302;
+                page.headers = {{"Location", "/status.htm"}};
+                if (request.body == "user=admin&pass=secret") {
+                    page.headers.emplace_back("Set-Cookie", "sid=1");
+                }
+            } else {
+                page.body = request.Header("Cookie") == "sid=1"
+                                ? "WAN 203.0.113.9"
+                                : "<form method=post><input name=user><input type=password "
+                                  "name=pass></form>";
+            }
+            return std::optional(page);
+        });
+        OpenOnPollingTab("/status.htm");
+        CRouterPage& routerTab = fixture->Sheet().RouterPage();
+        routerTab.findChild<QLineEdit*>("loginEdit")->setText("admin");
+        routerTab.findChild<QLineEdit*>("passwordEdit")->setText("secret");
+        for (const QString& line : PollFor(3)) {
+            QVERIFY2(line.endsWith(" - 203.0.113.9"), qPrintable(line));
+        }
+        QCOMPARE(posts->load(), 1);
+        routerTab.findChild<QLineEdit*>("passwordEdit")->setText("wrong");
+        const QString refused = "n/a: login refused (the login page came back)";
+        const QString stopped =
+            "n/a: login refused (no more logins after two refused in a row, "
+            "until polling starts again)";
+        const QStringList lines = PollFor(3);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0].mid(27), refused);
+        QCOMPARE(lines[1].mid(27), refused);
+        QCOMPARE(lines[2].mid(27), stopped);
+        QCOMPARE(posts->load(), 3);
+        QCOMPARE(fixture->boxes.size(), 0u);
     }
 
     void stoppingKeepsTheLogAndStartingAgainClearsIt() {

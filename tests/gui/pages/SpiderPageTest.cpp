@@ -465,6 +465,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("quit");        // Quit while the outcome's box is up
         QTest::addColumn<quint32>("address");  // the gateway's own, if it tells one
         QTest::addColumn<bool>("offered");     // the second box offers to poll the router
+        QTest::addColumn<QString>("body");     // of that page
         const QString shared = QStringLiteral(
             "Your router has no internet address of its own: your provider's carrier-grade NAT or "
             "another router stands in front of it, so no page of this router can show your public "
@@ -472,29 +473,34 @@ private Q_SLOTS:
         QTest::newRow("deeper search") << 200 << false
                                        << "A deeper search may find it: select \"Search scripts "
                                           "too\" and click Run again."
-                                       << false << 0u << false;
-        QTest::newRow("gateway explains") << 200 << true << shared << false << 0u << false;
+                                       << false << 0u << false << "nothing to see";
+        QTest::newRow("gateway explains")
+            << 200 << true << shared << false << 0u << false << "nothing to see";
         QTest::newRow("gateway tells another address")
             << 200 << false
             << "Your router's internet address is 198.51.100.7, not your public address "
                "203.0.113.45: this computer reaches the internet another way (a VPN, a proxy or a "
                "second line), so no page of this router can show 203.0.113.45."
-            << false << 0xC6336407u << true;
+            << false << 0xC6336407u << true << "nothing to see";
         QTest::newRow("gateway tells the public address")
             << 200 << false
             << "Your router tells its internet address 203.0.113.45 itself (UPnP / NAT-PMP), "
                "though none of its pages showed it: Velmo can poll the router's own answer "
                "instead of a page."
-            << false << 0xCB00712Du << true;
+            << false << 0xCB00712Du << true << "nothing to see";
         QTest::newRow("gateway tells a shared address")
             << 200 << false
             << "Your router's internet address is 100.64.0.9, a carrier-grade NAT address shared "
                "by your provider: no page of this router can show your public address "
                "203.0.113.45."
-            << false << 0x64400009u << false;
-        QTest::newRow("401") << 401 << true << "" << false << 0u << false;
-        QTest::newRow("403") << 403 << true << "" << false << 0u << false;
-        QTest::newRow("quit") << 200 << true << "" << true << 0u << false;
+            << false << 0x64400009u << false << "nothing to see";
+        QTest::newRow("401") << 401 << true << "" << false << 0u << false << "nothing to see";
+        QTest::newRow("403") << 403 << true << "" << false << 0u << false << "nothing to see";
+        QTest::newRow("quit") << 200 << true << "" << true << 0u << false << "nothing to see";
+        // A login form in place of the start page that does not let Velmo in: a refused login.
+        QTest::newRow("login form") << 200 << true << "" << false << 0u << false
+                                    << "<form method=post><input name=u><input type=password "
+                                       "name=p></form>";
     }
     void followUpComesAtOnceAndNeverContradictsTheRefusal() {
         QFETCH(int, status);
@@ -503,16 +509,17 @@ private Q_SLOTS:
         QFETCH(bool, quit);
         QFETCH(quint32, address);
         QFETCH(bool, offered);
+        QFETCH(QString, body);
         if (address != 0) {
             fixture->gateway.Answer(GatewayMethod::UpnpIgd, GatewayAnswer::Kind::Address, address);
         }
         fixture->bPressAction = true;
         std::atomic<bool> release{false};  // the page waits until the gateway has answered
-        router->ServeOthers([&](const std::string&) {
+        router->ServeOthers([&, body](const std::string&) {
             WaitUntil([&] { return release.load(); });
             CLoopbackServer::Page page;
             page.status = status;
-            page.body = "nothing to see";
+            page.body = body.toStdString();
             return page;
         });
         if (shared) {
@@ -538,6 +545,8 @@ private Q_SLOTS:
         QCOMPARE(boxesAtOnce, fixture->boxes.size());
         QCOMPARE(fixture->boxes.at(0).text, QStringLiteral("Unable to identify the status page"));
         QCOMPARE(fixture->boxes[0].detail.contains(QString::number(status)), status != 200);
+        QCOMPARE(fixture->boxes[0].detail.startsWith("The router refused the login ("),
+                 status != 200 || body.contains("password"));
         QCOMPARE(fixture->boxes.size(), second.isEmpty() ? 1u : 2u);
         QCOMPARE(fixture->boxes.back().text, second.isEmpty() ? fixture->boxes[0].text : second);
         QCOMPARE(fixture->boxes.back().action,
