@@ -66,13 +66,7 @@ std::optional<std::string> CRouterSession::RouterTarget(const std::string& url) 
 }
 
 void CRouterSession::FollowToHttps(const std::string& url) {
-    std::string host;
-    std::uint16_t port = 0;
-    if (!m_router.bHttps && StartsWithNoCase(url, "https://") && CrackUrlHost(url, host, port) &&
-        host == DottedAddress(m_router.nAddress)) {
-        m_router.bHttps = true;
-        m_router.nPort = port;
-    }
+    m_router.MoveToHttps(url);
 }
 
 bool CRouterSession::HasCredentials() const {

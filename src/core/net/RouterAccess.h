@@ -26,4 +26,7 @@ struct RouterAccess {
     std::string Url(std::string_view path) const;
     // "http" or "https".
     const char* Scheme() const { return bHttps ? "https" : "http"; }
+    // Where the plain router sent a request to https on its own address: there from now on, on
+    // that port. True when it moved; never back to http.
+    bool MoveToHttps(const std::string& url);
 };

@@ -241,18 +241,9 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
 // An answer that came from https on the router's address, where the run asked its plain port, moves
 // the run there.
 void CWalk::NoteWhereAnswered() {
-    const std::string& url = LastUrl(m_state.internet);
-    std::string host;
-    std::uint16_t port = 0;
-    if (!m_router.bHttps && StartsWithNoCase(url, "https://") && CrackUrlHost(url, host, port) &&
-        host == DottedAddress(m_router.nAddress)) {
-        m_router.bHttps = true;
-        m_router.nPort = port;
-        if (m_state.reached != nullptr) {
-            m_state.reached->bRedirected = true;
-        }
-    }
+    const bool bMoved = m_router.MoveToHttps(LastUrl(m_state.internet));
     if (m_state.reached != nullptr) {
+        m_state.reached->bRedirected = m_state.reached->bRedirected || bMoved;
         m_state.reached->bHttps = m_router.bHttps;
         m_state.reached->nPort = m_router.nPort;
     }
