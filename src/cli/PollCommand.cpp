@@ -239,7 +239,7 @@ int CPollCommand::PollPage() {
         ProbeFailure failure;
         long status = 0;
         FetchOptions fetching = Fetching(m_limits.timeouts, m_bVerbose, true, &status);
-        fetching.trust = router->bHttps ? &trust : nullptr;
+        fetching.trust = &trust;  // a plain router may send the run to its https
         PollReading reading = ReadPolledPage(session, url, exclusions, fetching, &failure);
         if (failure.error == FetchError::Untrusted || failure.error == FetchError::KeyChanged) {
             bKeyRefused = true;  // nothing more is asked of it

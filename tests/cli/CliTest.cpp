@@ -59,18 +59,24 @@ bool HasEnded(pid_t pid) {
 
 // A router that logs in by a form (admin, secret) and keeps the session by a cookie; every page
 // without it is the login form. Counts the logins it is sent.
-void ServeLoginForm(CLoopbackServer& server, std::shared_ptr<std::atomic<int>> posts) {
-    server.Route([posts](const CLoopbackServer::Request& request) {
+// A router whose login form is sent by POST, or with `bGet` by GET; `posts` counts the logins.
+void ServeLoginForm(CLoopbackServer& server, std::shared_ptr<std::atomic<int>> posts,
+                    bool bGet = false) {
+    server.Route([posts, bGet](const CLoopbackServer::Request& request) {
         CLoopbackServer::Page page;
-        if (request.method == "POST") {
+        const bool bLogin =
+            bGet ? request.target.find("pass=") != std::string::npos : request.method == "POST";
+        if (bLogin) {
             ++*posts;
             page.status = 302;
             page.headers = {{"Location", "/"}};
-            if (request.body == "user=admin&pass=secret") {
+            if ((bGet ? request.target.substr(request.target.find('?') + 1) : request.body) ==
+                "user=admin&pass=secret") {
                 page.headers.emplace_back("Set-Cookie", "sid=1");
             }
         } else if (request.Header("Cookie") != "sid=1") {
-            page.body = "<form method=post><input name=user><input type=password name=pass></form>";
+            page.body = std::string("<form method=") + (bGet ? "get" : "post") +
+                        "><input name=user><input type=password name=pass></form>";
         } else {
             page.body = request.path == "/" ? "<a href=/status.htm>s</a>" : "WAN 203.0.113.9";
         }
@@ -703,27 +709,34 @@ TEST_F(CliTest, CommandsSayWhyNoPageWasRead) {
 // Through a router's login form: the pages read after it marked, the login said with --verbose,
 // and one login for all of polling's readings.
 TEST_F(CliTest, SpiderAndPollGoThroughTheRouterLoginForm) {
-    const auto posts = std::make_shared<std::atomic<int>>(0);
-    ServeLoginForm(router, posts);
-    const ProcessResult spider =
-        RunCli({"spider", Router(), "--login", "admin", "--password-stdin", "--external-address",
-                "203.0.113.9", "--list-parsed", "--verbose"},
-               "secret\n");
-    EXPECT_EQ(spider.status, 0) << spider.err;
-    EXPECT_NE(spider.out.find("Parsed: /status.htm (after login)\n"), std::string::npos)
-        << spider.out;
-    EXPECT_NE(spider.err.find("logged in through the router's login form at " + router.Url("/")),
-              std::string::npos)
-        << spider.err;
-    EXPECT_EQ(posts->load(), 1);
-    const ProcessResult poll = RunCli({"poll", Router(), "/status.htm", "--login", "admin",
-                                       "--password-stdin", "--test-interval", "1", "--count", "3"},
-                                      "secret\n");
-    EXPECT_EQ(poll.Lines().size(), 3u) << poll.err;
-    for (const std::string& line : poll.Lines()) {
-        EXPECT_TRUE(line.ends_with(" - 203.0.113.9")) << line;
+    for (const bool bGet : {false, true}) {
+        SCOPED_TRACE(bGet ? "by GET" : "by POST");
+        const auto posts = std::make_shared<std::atomic<int>>(0);
+        ServeLoginForm(router, posts, bGet);
+        const ProcessResult spider =
+            RunCli({"spider", Router(), "--login", "admin", "--password-stdin",
+                    "--external-address", "203.0.113.9", "--list-parsed", "--verbose"},
+                   "secret\n");
+        EXPECT_EQ(spider.status, 0) << spider.err;
+        EXPECT_NE(spider.out.find("Parsed: /status.htm (after login)\n"), std::string::npos)
+            << spider.out;
+        EXPECT_NE(
+            spider.err.find("logged in through the router's login form at " + router.Url("/")),
+            std::string::npos)
+            << spider.err;
+        EXPECT_EQ(spider.err.find("secret"), std::string::npos)
+            << spider.err;  // the trace hides it
+        EXPECT_EQ(posts->load(), 1);
+        const ProcessResult poll =
+            RunCli({"poll", Router(), "/status.htm", "--login", "admin", "--password-stdin",
+                    "--test-interval", "1", "--count", "3"},
+                   "secret\n");
+        EXPECT_EQ(poll.Lines().size(), 3u) << poll.err;
+        for (const std::string& line : poll.Lines()) {
+            EXPECT_TRUE(line.ends_with(" - 203.0.113.9")) << line;
+        }
+        EXPECT_EQ(posts->load(), 2);
     }
-    EXPECT_EQ(posts->load(), 2);
 }
 
 TEST_F(CliTest, RouterTextCannotForgeLinesOrDriveTheTerminal) {
@@ -1392,6 +1405,19 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
          {"trusted the key " + first + " of " + https + " and remembered it in " + file},
          true},
         {"known", spider, false, 0, {}, true},
+        // A list that cannot be read may remember another key: none is trusted.
+        {"the list unreadable",
+         spider,
+         false,
+         4,
+         {"remembered:  unknown: the known-routers file cannot be read"},
+         false},
+        {"the list unreadable, new keys trusted",
+         with(spider, {"--trust-new-certificate"}),
+         false,
+         4,
+         {"remembered:  unknown: the known-routers file cannot be read"},
+         false},
         {"the plain port's redirect",
          with(spider, {"--list-parsed", "--report", (folder / "report.htm").string()}),
          false,
@@ -1430,17 +1456,33 @@ TEST_F(CliTest, HttpsRouterIsTrustedByItsKeyOnFirstUse) {
          0,
          {},
          true},
+        {"polled through the plain port",
+         {"poll", https, "/status.htm", "--login", "admin", "--password-stdin", "--count", "2",
+          "--test-interval", "1"},
+         false,
+         0,
+         {},
+         true},
     };
     for (const auto& row : rows) {
         if (row.bChangeKeyFirst) {
             tls.ChangeKey();
         }
         std::vector<std::string> args = row.args;
-        if (std::string(row.what) == "the plain port's redirect") {
+        if (std::string(row.what).find("plain port") != std::string::npos) {
             args[1] = "http://127.0.0.1:" + std::to_string(tls.PlainPort());
+        }
+        const bool bUnreadable = std::string(row.what).starts_with("the list unreadable");
+        if (bUnreadable) {
+            std::filesystem::rename(file, file + ".kept");
+            std::filesystem::create_directory(file);
         }
         const std::size_t before = tls.Requests().size();
         const ProcessResult run = RunCli(args, "secret\n");
+        if (bUnreadable) {
+            std::filesystem::remove(file);
+            std::filesystem::rename(file + ".kept", file);
+        }
         EXPECT_EQ(run.status, row.status) << row.what << ": " << run.err;
         for (const std::string& said : row.err) {
             EXPECT_NE(run.err.find(said), std::string::npos) << row.what << ": " << run.err;

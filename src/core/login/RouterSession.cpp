@@ -112,15 +112,26 @@ void CRouterSession::Answered(const std::string& url, long,
     }
 }
 
-PageRequest CRouterSession::Exchange(CInternetHandle& internet, const std::string& url,
+PageRequest CRouterSession::Exchange(CInternetHandle& internet, const std::string& asked,
                                      const std::string* postBody) {
+    // Once the router has moved the session to https, its plain port is asked nothing more: the
+    // page is asked there, and no credentials ever go back to http.
+    std::string url = asked;
+    std::string host;
+    std::uint16_t port = 0;
+    if (m_router.bHttps && StartsWithNoCase(url, "http://") && CrackUrlHost(url, host, port) &&
+        host == DottedAddress(m_router.nAddress)) {
+        const std::size_t start = url.find("://") + 3;
+        url = m_router.Url(url.substr(std::min(url.find_first_of("/?#", start), url.size())));
+    }
     m_answerUrl.clear();
     m_answerHeaders.clear();
     m_bAnswerSetCookie = false;
     m_bSentDigest = false;
     // The pre-emptive Basic header, as every request has always carried it, until the router asks
     // for Digest or has refused credentials twice.
-    m_bSentBasic = !m_bDigest && CanSendCredentials() && !m_router.strHeaders.empty();
+    m_bSentBasic = !m_bDigest && CanSendCredentials() && !m_router.strHeaders.empty() &&
+                   RouterTarget(url).has_value();
     const std::string_view headers =
         m_bSentBasic ? std::string_view(m_router.strHeaders) : std::string_view();
     return postBody != nullptr ? PostPage(internet, url, headers, *postBody, this)
@@ -193,9 +204,11 @@ bool CRouterSession::LogIn(CInternetHandle& internet, const LoginForm& form,
     }
     m_loginForm = form;
     const std::string body = form.Encode(m_router.strLogin, m_router.strPassword);
+    m_bHidesQuery = !form.bPost;  // the password in the address: kept out of the trace
     PageRequest reply = form.bPost
                             ? Exchange(internet, m_router.Url(action), &body)
                             : Exchange(internet, m_router.Url(PathOnly(action) + "?" + body));
+    m_bHidesQuery = false;
     long status = reply ? LastResponseStatus(internet) : 0;
     // The redirect a login answers, followed by a GET as a browser follows it, on the router only.
     for (int hop = 0; reply && IsRedirect(status) && hop < kMaxRedirects; ++hop) {
@@ -211,7 +224,7 @@ bool CRouterSession::LogIn(CInternetHandle& internet, const LoginForm& form,
         status = reply ? LastResponseStatus(internet) : 0;
     }
     if (!reply) {
-        Refuse("no answer to the login", false);
+        Refuse("no answer to the login");  // the password went out, whatever came back
         return false;
     }
     const std::optional<std::string> text = ReadWholeResponse(*reply);

@@ -67,6 +67,8 @@ public:
     // row"; empty when there was none or it let Velmo in. A tick's own, for polling.
     const std::string& LoginFailure() const { return m_strFailure; }
     bool LoggedIn() const { return m_bLoggedIn; }
+    // Where the session asks the router now: moved to https once the router sent it there.
+    const RouterAccess& Router() const { return m_router; }
     bool LoginsStopped() const { return m_bStopped; }
     bool UsesDigest() const { return m_bDigest; }
     const CCookieJar& Cookies() const { return m_cookies; }
@@ -75,6 +77,7 @@ private:
     std::string HeadersFor(std::string_view method, const std::string& url) override;
     void Answered(const std::string& url, long status,
                   const std::vector<std::string>& headers) override;
+    bool HidesQuery() const override { return m_bHidesQuery; }
 
     // One GET with the 401 answers above; the status of what came back in `answer`.
     RouterAnswer Ask(CInternetHandle& internet, const std::string& url);
@@ -115,6 +118,7 @@ private:
     std::vector<std::string> m_answerHeaders;
     bool m_bAnswerSetCookie = false;
     bool m_bSentBasic = false;   // by the exchange that ended last
+    bool m_bHidesQuery = false;  // the exchange sends a login form by GET
     bool m_bSentDigest = false;  // by one of its hops
     bool m_bAccepted = false;    // the router once let the credentials in
 };

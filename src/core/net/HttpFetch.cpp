@@ -411,6 +411,11 @@ CURLcode CInternetHandle::Transfer(const std::string& url, curl_slist* headers,
     if (result == CURLE_OK) {
         result = curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, headers);
     }
+    // A form goes out on a connection of its own: on a kept one that the router has closed the
+    // library would send it, and the password in it, a second time.
+    if (result == CURLE_OK) {
+        result = curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, postBody != nullptr ? 1L : 0L);
+    }
     if (result == CURLE_OK && postBody != nullptr) {
         result = curl_easy_setopt(m_easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                   static_cast<curl_off_t>(postBody->size()));
@@ -535,8 +540,11 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
         }
         if (m_options.onRequest) {
             const FetchError error = ErrorOf(result);
+            const bool bHidden =
+                hook != nullptr && hook->HidesQuery() && hopUrl.find('?') != std::string::npos;
             m_options.onRequest(
-                {hopUrl, method, m_nStatus, m_body.size(),
+                {bHidden ? hopUrl.substr(0, hopUrl.find('?')) + "?..." : hopUrl, method, m_nStatus,
+                 m_body.size(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start),
                  FailureWord(error)});
         }
@@ -544,8 +552,10 @@ PageRequest CInternetHandle::Get(const std::string& url, std::string_view header
             location == nullptr || postBody != nullptr) {
             break;
         }
+        // https only on the host the credentials went to: another host is not even connected to.
         if (!StartsWithNoCase(location, "http://") &&
-            !(m_options.trust != nullptr && StartsWithNoCase(location, "https://"))) {
+            !(m_options.trust != nullptr && StartsWithNoCase(location, "https://") &&
+              UrlOrigin(location).host == credentials.host)) {
             result = CURLE_UNSUPPORTED_PROTOCOL;
             std::snprintf(m_errorBuffer, sizeof m_errorBuffer, "redirected away from http");
             m_bAnswered = false;

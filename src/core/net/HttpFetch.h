@@ -110,6 +110,9 @@ public:
     // kMaxAnswerHeaderBytes of them.
     virtual void Answered(const std::string& url, long status,
                           const std::vector<std::string>& headers) = 0;
+    // True when the query of the exchange's URLs holds a secret (a login form sent by GET): the
+    // trace of its requests shows "?..." in its place.
+    virtual bool HidesQuery() const { return false; }
 };
 inline constexpr std::size_t kMaxAnswerHeaderBytes = 64u * 1024u;
 

@@ -22,7 +22,7 @@ std::string SystemError(const std::string& what) {
 // The file's text; nullopt with `error` when it is there and cannot be used, empty when it is not
 // there at all.
 std::optional<std::string> ReadList(const std::string& path, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) {
             return std::string();
@@ -137,10 +137,13 @@ std::string KnownRouterName(std::uint32_t address, std::uint16_t port) {
     return DottedAddress(address) + ':' + std::to_string(port);
 }
 
-std::string RememberedPin(const std::string& path, std::uint32_t address, std::uint16_t port) {
-    std::string error;
-    const std::optional<std::string> text = path.empty() ? std::nullopt : ReadList(path, error);
-    return text ? PinIn(*text, KnownRouterName(address, port)) : std::string();
+std::optional<std::string> RememberedPin(const std::string& path, std::uint32_t address,
+                                         std::uint16_t port, std::string& error) {
+    if (path.empty()) {
+        return std::string();
+    }
+    const std::optional<std::string> text = ReadList(path, error);
+    return text ? std::optional(PinIn(*text, KnownRouterName(address, port))) : std::nullopt;
 }
 
 std::vector<std::pair<std::string, std::string>> KnownRouterKeys(const std::string& path) {
@@ -198,7 +201,8 @@ std::string CRouterTrust::KnownPin(const std::string& host, std::uint16_t port) 
     }
     if (m_nPort != port) {
         m_nPort = port;
-        m_strPin = RememberedPin(m_strFile, m_nAddress, port);
+        m_strUnreadable.clear();
+        m_strPin = RememberedPin(m_strFile, m_nAddress, port, m_strUnreadable).value_or("");
     }
     return m_strPin;
 }
@@ -208,6 +212,12 @@ bool CRouterTrust::TrustNewKey(const std::string& host, std::uint16_t port, cons
         return false;
     }
     KeyRefusal met{m_nAddress, port, key, {}};
+    // A list that cannot be read may remember another key: none is trusted then.
+    if (KnownPin(host, port); !m_strUnreadable.empty()) {
+        met.remembered = "unknown: the known-routers file cannot be read (" + m_strUnreadable + ")";
+        m_refused = std::move(met);
+        return false;
+    }
     if (!m_bTrustNew) {
         m_refused = std::move(met);
         return false;
@@ -216,7 +226,10 @@ bool CRouterTrust::TrustNewKey(const std::string& host, std::uint16_t port, cons
     if (!m_strFile.empty() &&
         !RememberRouterKey(m_strFile, m_nAddress, port, key.pin, m_strRememberFailure)) {
         // Written meanwhile by the other front end: a remembered key is never replaced.
-        met.remembered = RememberedPin(m_strFile, m_nAddress, port);
+        std::string error;
+        met.remembered =
+            RememberedPin(m_strFile, m_nAddress, port, error)
+                .value_or("unknown: the known-routers file cannot be read (" + error + ")");
         if (!met.remembered.empty() && met.remembered != key.pin) {
             m_refused = std::move(met);
             return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +22,10 @@ std::string KnownRoutersFilePath();
 // "A.B.C.D:PORT", as a line of the file names the router.
 std::string KnownRouterName(std::uint32_t address, std::uint16_t port);
 
-// The pin remembered for the router, or the empty text (no line for it, no file, or a file that
-// cannot be read).
-std::string RememberedPin(const std::string& path, std::uint32_t address, std::uint16_t port);
+// The pin remembered for the router, or the empty text (no line for it, no file); nullopt, with
+// `error`, when the file is there and cannot be read.
+std::optional<std::string> RememberedPin(const std::string& path, std::uint32_t address,
+                                         std::uint16_t port, std::string& error);
 
 // Each router of the file, "A.B.C.D:PORT", with its pin, in the file's order; none when the file
 // is not there or cannot be read.
@@ -78,6 +80,7 @@ private:
     bool m_bTrustNew;
     std::uint16_t m_nPort = 0;  // whose pin is in m_strPin
     std::string m_strPin;
+    std::string m_strUnreadable;  // why the file could not be read for m_nPort; empty: it could
     KeyRefusal m_refused;
     KeyRefusal m_trusted;
     std::string m_strRememberFailure;

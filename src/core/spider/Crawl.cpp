@@ -241,7 +241,13 @@ std::optional<std::string> CWalk::FetchPage(PathId page, bool bReread) {
 // An answer that came from https on the router's address, where the run asked its plain port, moves
 // the run there.
 void CWalk::NoteWhereAnswered() {
-    const bool bMoved = m_router.MoveToHttps(LastUrl(m_state.internet));
+    // The session moves on any hop to https of the router's; the run follows it there.
+    bool bMoved = m_router.MoveToHttps(LastUrl(m_state.internet));
+    if (const RouterAccess& session = m_session.Router(); session.bHttps && !m_router.bHttps) {
+        m_router.bHttps = true;
+        m_router.nPort = session.nPort;
+        bMoved = true;
+    }
     if (m_state.reached != nullptr) {
         m_state.reached->bRedirected = m_state.reached->bRedirected || bMoved;
         m_state.reached->bHttps = m_router.bHttps;
