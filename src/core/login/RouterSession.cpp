@@ -286,18 +286,23 @@ RouterAnswer CRouterSession::Get(CInternetHandle& internet, const std::string& u
             answer = std::move(again);
         }
     } else if (bStart && text) {
-        // Frames and refresh targets of the start page are where it leads: the start still.
+        // Frames and refresh targets of the start page are where it leads: the start still. Not
+        // when the page holds an inline frame: that is a part of a page, as likely a settings
+        // form as a login.
         m_startTargets.clear();
-        FindDeepLinks(*text, [&](DeepLinkKind kind, std::string_view reference) {
-            if (kind == DeepLinkKind::Loaded && m_startTargets.size() < kMaxStartTargets) {
-                std::string target = ResolveBrowserPath(
-                    path, reference,
-                    [this](const std::string& u) { return RouterTarget(u).has_value(); });
-                if (!target.empty()) {
-                    m_startTargets.push_back(std::move(target));
+        const bool bInlineFrame = AsciiLowered(*text).find("<iframe") != std::string::npos;
+        FindDeepLinks(
+            bInlineFrame ? std::string_view() : std::string_view(*text),
+            [&](DeepLinkKind kind, std::string_view reference) {
+                if (kind == DeepLinkKind::Loaded && m_startTargets.size() < kMaxStartTargets) {
+                    std::string target = ResolveBrowserPath(
+                        path, reference,
+                        [this](const std::string& u) { return RouterTarget(u).has_value(); });
+                    if (!target.empty()) {
+                        m_startTargets.push_back(std::move(target));
+                    }
                 }
-            }
-        });
+            });
         m_bStartPhase = !m_startTargets.empty();
     }
     answer.bAfterLogin = m_bLoggedIn;

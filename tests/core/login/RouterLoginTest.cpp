@@ -203,14 +203,16 @@ std::vector<LoginRow> LoginRows() {
          },
          .found = {"/login.htm"},
          .posts = 1},
-        {.name = "a form that looks like a login on a page a link leads to is never submitted",
+        {.name = "a form that looks like a login on a page a link or an inline frame leads to is "
+                 "never submitted",
          .router = [](Elsewhere&) -> std::function<Page(const Request&)> {
              return [](const Request& request) {
-                 return Html(request.path == "/"
-                                 ? "<a href=\"/wifi.htm\">Wi-Fi</a>"
-                                 : "<form method=post action=/apply.cgi><input name=ssid>"
-                                   "<input type=password name=wpa_key><input type=hidden "
-                                   "name=page value=wifi><input type=submit value=Save></form>");
+                 return Html(
+                     request.path == "/"
+                         ? "<iframe src=\"/wifi.htm\"></iframe><a href=\"/wifi.htm\">Wi-Fi</a>"
+                         : "<form method=post action=/apply.cgi><input name=ssid>"
+                           "<input type=password name=wpa_key><input type=hidden "
+                           "name=page value=wifi><input type=submit value=Save></form>");
              };
          }},
         {.name = "a login its scripts compute is refused once, and no other is tried",
